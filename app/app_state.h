@@ -1,0 +1,46 @@
+// The one process-wide record of all program data.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "grid/grid_reader.h"
+#include "grid/grid_types.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+constexpr std::size_t kInputPathChars = 511;
+
+struct AppState {
+    // Written by the file selection (window thread); read by the job thread
+    // while the inputs are disabled.
+    std::wstring inputPath;  // full path of the selected grid file
+    std::wstring inputStem;  // file name without folder and extension
+    std::wstring inputExt;   // extension with its dot
+    // Used by one thread at a time: the window thread while a file is
+    // selected, the job thread while it runs and re-reads the header.
+    GridStream inputStream;
+    GridHeader header;
+    int64_t records = 0;     // ncols x nrows, window thread
+    RegionWindow region;     // window thread (UpdateEstimates)
+    float unitMeters = 1.0f; // window thread, before the job starts
+    MeshMethod method = MethodNone;  // window thread
+
+    std::atomic<bool> converting{false};       // set by the window thread, cleared by the job
+    std::atomic<bool> cancelRequested{false};  // set by the window thread, cleared by the job
+    std::atomic<bool> regionEnabled{false};    // written by either thread, read when painting
+    bool quitRequested = false;                // window thread only
+
+#ifdef _WIN32
+    HFONT captionFont = nullptr;
+    HFONT valueFont = nullptr;
+    HICON selectFileImages[3] = {};   // hot, normal, pressed (103-105)
+    HICON regionImages[2] = {};       // colour, grey (106-107)
+    HICON methodImages[4] = {};       // 108-111
+    HICON convertImages[7] = {};      // 120-126
+#endif
+};
+
+extern AppState g_app;

@@ -1,0 +1,14 @@
+// Splitting a grid file's path into the name parts the window and the output
+// file name use.
+#pragma once
+
+#include <string>
+
+constexpr std::size_t kMaxStemChars = 127;
+constexpr std::size_t kMaxExtChars = 7;
+
+// The file name starts after the last '\' or '/' (or after a leading drive
+// "X:"); the extension runs from the last '.' of the file name to the end,
+// dot included; the stem is the file name without it. When the stem exceeds
+// kMaxStemChars or the extension kMaxExtChars, both are left empty.
+void SplitGridPath(const std::wstring& path, std::wstring& stem, std::wstring& ext);

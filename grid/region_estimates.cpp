@@ -1,0 +1,118 @@
+#include "grid/region_estimates.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cwchar>
+#include <limits>
+
+#include "mesh/number_format.h"
+
+std::wstring FormatGrouped(int64_t value) {
+    char digits[24];
+    char* end = FormatInt(digits, value);
+    const std::size_t count = static_cast<std::size_t>(end - digits);
+
+    std::wstring text;
+    text.reserve(count + count / 3);
+    if (value < 1000) {
+        text.assign(digits, end);
+        return text;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0 && (count - i) % 3 == 0) text.push_back(L' ');
+        text.push_back(static_cast<wchar_t>(digits[i]));
+    }
+    return text;
+}
+
+static std::wstring FieldText(const std::wstring& text) {
+    return text.substr(0, kFieldChars);
+}
+
+static bool IsFieldSpace(wchar_t c) {
+    return c == L' ' || (c >= L'\t' && c <= L'\r');
+}
+
+int32_t LeadingInteger(const std::wstring& fullText) {
+    const std::wstring text = FieldText(fullText);
+    std::size_t i = 0;
+    while (i < text.size() && IsFieldSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
+        negative = text[i] == L'-';
+        ++i;
+    }
+    int64_t magnitude = 0;
+    const int64_t cap = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - L'0');
+        if (magnitude > cap) magnitude = cap;
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(value);
+}
+
+std::optional<std::wstring> ClampedRegionText(const std::wstring& text, int32_t upperLimit) {
+    const int32_t value = LeadingInteger(text);
+    if (value < 1) return std::wstring(L"1");
+    if (upperLimit >= 1 && value > upperLimit) return std::to_wstring(upperLimit);
+    return std::nullopt;
+}
+
+float UnitsValue(const std::wstring& text) {
+    const std::wstring field = FieldText(text);
+    return static_cast<float>(std::wcstod(field.c_str(), nullptr));
+}
+
+bool UnitsTextIsNegative(const std::wstring& text) {
+    return UnitsValue(text) < 0.0f;
+}
+
+bool UnitsAreUsable(float unitMeters) {
+    return std::isfinite(unitMeters) && unitMeters > 0.0f;
+}
+
+RegionEstimates EstimateRegion(const RegionWindow& region) {
+    const int64_t cols = int64_t{region.xMax} - region.xMin + 1;
+    const int64_t rows = int64_t{region.yMax} - region.yMin + 1;
+    RegionEstimates e;
+    e.cells = rows * cols;
+    e.corners = (rows + 1) * (cols + 1);
+    e.interpolatedVertices = e.corners;
+    e.floatingVertices = 4 * e.cells;
+    e.triangles = 2 * e.cells;
+    e.quads = e.cells;
+    return e;
+}
+
+static std::wstring ThreeLines(int64_t first, int64_t second, int64_t third) {
+    return FormatGrouped(first) + L"\n" + FormatGrouped(second) + L"\n" + FormatGrouped(third);
+}
+
+std::wstring InterpolatedEstimateText(const RegionEstimates& e) {
+    return ThreeLines(e.interpolatedVertices, e.triangles, e.quads);
+}
+
+std::wstring FloatingEstimateText(const RegionEstimates& e) {
+    return ThreeLines(e.floatingVertices, e.triangles, e.quads);
+}
+
+static std::wstring Fixed2Text(float value) {
+    char buffer[kMaxFixed2Chars];
+    char* end = FormatFixed2(buffer, value);
+    return std::wstring(buffer, end);
+}
+
+FileInfoTexts MakeFileInfoTexts(const std::wstring& stem, const std::wstring& ext,
+                                const GridHeader& header) {
+    constexpr std::size_t kMaxShownNameChars = 63;
+    FileInfoTexts texts;
+    texts.records = int64_t{header.ncols} * header.nrows;
+    const std::wstring name = (stem + ext).substr(0, kMaxShownNameChars);
+    texts.column1 = name + L"\n" + FormatGrouped(header.ncols) + L"\n" +
+                    FormatGrouped(header.nrows) + L"\n" + FormatGrouped(texts.records);
+    texts.column2 = Fixed2Text(header.xllcorner) + L"\n" + Fixed2Text(header.yllcorner) + L"\n" +
+                    Fixed2Text(header.cellsize) + L"\n" + std::to_wstring(header.nodata);
+    return texts;
+}

@@ -1,0 +1,141 @@
+#include "mesh/conversion_job.h"
+
+#include <chrono>
+
+#include "grid/region_estimates.h"
+#include "mesh/mesh_passes.h"
+#include "mesh/number_format.h"
+
+namespace {
+
+const wchar_t* MethodSuffix(MeshMethod method) {
+    return method == FloatingPlanes ? L"__floating_planes.obj" : L"__interpolated.obj";
+}
+
+void SetStatus(const JobHooks& hooks, const wchar_t* text) {
+    if (hooks.setStatus != nullptr) hooks.setStatus(hooks.context, text);
+}
+
+JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
+    if (hooks.showSummary != nullptr) hooks.showSummary(hooks.context, summary);
+    return summary;
+}
+
+// PBM_SETRANGE's lParam: minimum 0 in the low word, maximum in the high word.
+int64_t RangeParam(int64_t maximum) {
+    return static_cast<int64_t>((static_cast<uint64_t>(maximum) & 0xFFFF) << 16);
+}
+
+}  // namespace
+
+std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method) {
+    return inputStem + MethodSuffix(method);
+}
+
+std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method) {
+    std::string name;
+    for (wchar_t c : inputStem) {
+        if (static_cast<uint32_t>(c) > 0xFF) break;
+        name.push_back(static_cast<char>(static_cast<unsigned char>(c)));
+    }
+    for (const wchar_t* s = MethodSuffix(method); *s != L'\0'; ++s) name.push_back(static_cast<char>(*s));
+    return name;
+}
+
+JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const JobHooks& hooks) {
+    JobSummary summary;
+    summary.outputFileName = OutputFileName(request.inputStem, request.method);
+    summary.outputName = NarrowOutputName(request.inputStem, request.method);
+    summary.outputPath = request.outputDir.empty()
+                             ? std::filesystem::path(summary.outputFileName)
+                             : request.outputDir / summary.outputFileName;
+
+    InterpolatedMemory memory;
+    if (request.method == Interpolated && !AllocateInterpolatedMemory(request.region, memory)) {
+        CloseGridStream(input);
+        summary.outcome = JobOutcome::RegionTooLarge;
+        return Finish(hooks, summary);
+    }
+
+    ObjOutput out;
+    if (!OpenObjOutput(out, summary.outputPath)) {
+        CloseGridStream(input);
+        FreeInterpolatedMemory(memory);
+        summary.outcome = JobOutcome::OutputNotWritten;
+        return Finish(hooks, summary);
+    }
+
+    const RegionWindow& region = request.region;
+    SendProgress(hooks, kPbmSetStep, 100, 0);
+    SendProgress(hooks, kPbmSetRange, 0, RangeParam(int64_t{region.yMax} - region.yMin - 1));
+    SetStatus(hooks, kStatusCalculatingVertices);
+    if (hooks.enableInputs != nullptr) hooks.enableInputs(hooks.context, false);
+
+    const auto start = std::chrono::steady_clock::now();
+    MeshPass pass{input, out, request, hooks};
+    pass.scale = request.header.cellsize / request.unitMeters;
+    WriteObjHeader(out, request.timestamp);
+
+    if (request.method == Interpolated) RunInterpolatedVertexPass(pass, memory);
+    else RunFloatingPlanesVertexPass(pass);
+
+    SendProgress(hooks, kPbmSetPos, 0, 0);
+    SendProgress(hooks, kPbmSetRange, 0, RangeParam(100));
+    SendProgress(hooks, kPbmSetStep, 10, 0);
+    SetStatus(hooks, kStatusCalculatingQuads);
+    WriteVertexCountAndNames(out, pass.vertexCount, summary.outputName);
+
+    pass.faceTickThreshold = FaceTickThreshold(pass.quadCount);
+    if (request.method == Interpolated) RunInterpolatedFacePass(pass, memory);
+    else RunFloatingPlanesFacePass(pass);
+
+    SendProgress(hooks, kPbmSetPos, 0, 0);
+    WriteQuadCount(out, pass.quadCount);
+    CloseGridStream(input);
+    const bool written = CloseObjOutput(out);
+    FreeInterpolatedMemory(memory);
+    const std::chrono::duration<float> elapsed = std::chrono::steady_clock::now() - start;
+
+    summary.outcome = written ? JobOutcome::Finished : JobOutcome::OutputNotWritten;
+    summary.elapsedSeconds = elapsed.count();
+    summary.vertexCount = pass.vertexCount;
+    summary.quadCount = pass.quadCount;
+    summary.nodataCount = pass.nodataCount;
+    return Finish(hooks, summary);
+}
+
+SummaryMessage FormatJobSummary(const JobSummary& summary, bool cancelled) {
+    SummaryMessage message;
+    if (summary.outcome == JobOutcome::OutputNotWritten) {
+        message.failure = true;
+        message.caption = L"Converting failed...";
+        message.text = L"The file \"" + summary.outputFileName +
+                       L"\" could not be written.\n\nPlease check that its folder is writable "
+                       L"and that the disk has room for it.";
+        return message;
+    }
+    if (summary.outcome == JobOutcome::RegionTooLarge) {
+        message.failure = true;
+        message.caption = L"Converting failed...";
+        message.text = L"The region is too large for the Interpolated method: there is not "
+                       L"enough memory for it.\n\nPlease choose a smaller region or the "
+                       L"Floating planes method. No file was written.";
+        return message;
+    }
+
+    char seconds[kMaxFixed2Chars];
+    const std::wstring time(seconds, FormatFixed2(seconds, summary.elapsedSeconds));
+    const std::wstring body = L"Conversion time: " + time + L" seconds.\n\nVertices: " +
+                              FormatGrouped(summary.vertexCount) + L"\nTriangles: " +
+                              FormatGrouped(2 * summary.quadCount) + L"\nQuads " +
+                              FormatGrouped(summary.quadCount) + L"\n\nNo data value: " +
+                              FormatGrouped(summary.nodataCount);
+    if (cancelled) {
+        message.caption = L"Converting cancelled...";
+        message.text = L"---CANCELLED---\n" + body + L"\n---CANCELLED---";
+    } else {
+        message.caption = L"Converting done...";
+        message.text = body;
+    }
+    return message;
+}

@@ -1,0 +1,81 @@
+// One conversion run: output file, header, the chosen method's vertex and face
+// passes, counts, progress, cancellation, timing and the summary. Portable:
+// the window layer turns the hooks into progress-bar messages, status texts
+// and control states; tests and the headless converter count them.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "grid/grid_reader.h"
+#include "grid/grid_types.h"
+
+// Progress-bar message numbers, as the window layer sends them.
+constexpr unsigned kPbmSetRange = 1025;
+constexpr unsigned kPbmSetPos = 1026;
+constexpr unsigned kPbmSetStep = 1028;
+constexpr unsigned kPbmStepIt = 1029;
+
+constexpr wchar_t kStatusCalculatingVertices[] = L"Calculating vertices...";
+constexpr wchar_t kStatusCalculatingQuads[] = L"Calculating quads...";
+constexpr wchar_t kStatusReady[] = L"Ready...";
+
+enum class JobOutcome {
+    Finished,          // the file was written (completely, or up to a cancel)
+    OutputNotWritten,  // the output file could not be created or written
+    RegionTooLarge,    // the Interpolated region did not fit in memory; no file touched
+};
+
+struct JobSummary {
+    JobOutcome outcome = JobOutcome::Finished;
+    float elapsedSeconds = 0.0f;
+    int64_t vertexCount = 0;
+    int64_t quadCount = 0;
+    int64_t nodataCount = 0;
+    std::string outputName;              // narrow name, as in the object and group lines
+    std::wstring outputFileName;         // full Unicode file name (no directory)
+    std::filesystem::path outputPath;    // where the file was written
+};
+
+struct JobHooks {
+    void* context = nullptr;
+    // A progress-bar message with its wParam and lParam (kPbm* numbers).
+    void (*progress)(void* context, unsigned message, uint64_t wParam, int64_t lParam) = nullptr;
+    void (*setStatus)(void* context, const wchar_t* text) = nullptr;
+    // Disables (false) the inputs at the start, re-enabling is the summary's.
+    void (*enableInputs)(void* context, bool enable) = nullptr;
+    // Polled before every value of a region row, after lines and before faces.
+    const std::atomic<bool>* cancelRequested = nullptr;
+    // Receives the result as the job's last step.
+    void (*showSummary)(void* context, const JobSummary& summary) = nullptr;
+};
+
+struct JobRequest {
+    MeshMethod method = Interpolated;
+    GridHeader header;
+    RegionWindow region;
+    float unitMeters = 1.0f;
+    std::wstring inputStem;
+    std::filesystem::path outputDir;  // empty: the current directory
+    std::string timestamp;            // "YYYY-MM-DD, HH:MM"; empty: local time now
+};
+
+// The output file names for a stem: the full Unicode name, and the narrow name
+// whose bytes are the stem's characters up to the first one above U+00FF.
+std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method);
+std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method);
+
+// Runs the whole job on the calling thread, reading the data section from
+// `input` (which it closes), and hands the result to hooks.showSummary.
+JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const JobHooks& hooks);
+
+struct SummaryMessage {
+    std::wstring caption;
+    std::wstring text;
+    bool failure = false;  // shown with the warning icon
+};
+// The summary box's text and caption; `cancelled` is the one snapshot of the
+// cancel flag taken when the summary starts.
+SummaryMessage FormatJobSummary(const JobSummary& summary, bool cancelled);

@@ -1,0 +1,90 @@
+// Floating planes: every valid cell of the region becomes its own flat quad
+// with four private vertices. Streams one line at a time.
+#include <string_view>
+
+#include "grid/float_scan.h"
+#include "mesh/mesh_passes.h"
+
+namespace {
+
+// A value is no-data when its truncation toward zero equals the header's
+// no-data value. Values beyond the 32-bit range never are.
+bool IsFloatingNodata(float value, int32_t nodata) {
+    if (!(value > -2147483904.0f && value < 2147483648.0f)) return false;
+    return static_cast<int32_t>(value) == nodata;
+}
+
+void WritePlane(MeshPass& pass, int64_t row, int64_t column, float value) {
+    const GridHeader& header = pass.request.header;
+    const float scale = pass.scale;
+    const float x0 = WestEdge(column, header, scale);
+    const float x1 = x0 + scale;
+    const float y0 = NorthEdge(row, header, scale);
+    const float y1 = SouthEdge(y0, scale);
+    const float z = value * scale;
+
+    char* p = ReserveObjBytes(pass.out, 4 * kMaxVertexLineBytes);
+    p = PutVertexLine(p, x0, y0, z);  // north-west
+    p = PutVertexLine(p, x1, y0, z);  // north-east
+    p = PutVertexLine(p, x1, y1, z);  // south-east
+    p = PutVertexLine(p, x0, y1, z);  // south-west
+    CommitObjBytes(pass.out, p);
+    pass.quadCount += 1;
+    pass.vertexCount += 4;
+}
+
+enum class RowEnd { Normal, CutAtXMax, Cancelled };
+
+RowEnd ConvertRow(MeshPass& pass, int64_t row, std::string_view line) {
+    const RegionWindow& region = pass.request.region;
+    const char* p = line.data();
+    const char* end = p + line.size();
+    int64_t column = 0;
+    for (;;) {
+        const FloatScan scan = ScanFloat(p, end);
+        if (!scan.ok) return RowEnd::Normal;
+        p = scan.next;
+        if (CancelRequested(pass)) return RowEnd::Cancelled;
+        ++column;
+        if (column > region.xMax) return RowEnd::CutAtXMax;
+        if (column < region.xMin) continue;
+        if (IsFloatingNodata(scan.value, pass.request.header.nodata)) {
+            pass.nodataCount += 1;
+        } else {
+            WritePlane(pass, row, column, scan.value);
+        }
+    }
+}
+
+}  // namespace
+
+void RunFloatingPlanesVertexPass(MeshPass& pass) {
+    const RegionWindow& region = pass.request.region;
+    int64_t row = 0;
+    std::string_view line;
+    while (!pass.out.failed && ReadGridLine(pass.input, line)) {
+        if (line.empty()) continue;
+        ++row;
+        if (row >= region.yMin && row <= region.yMax) {
+            const RowEnd end = ConvertRow(pass, row, line);
+            if (end == RowEnd::Cancelled) return;
+            if (end == RowEnd::CutAtXMax) {
+                TickRow(pass);  // a row cut at X max is not polled after
+                continue;
+            }
+        }
+        if (CancelRequested(pass)) return;
+        TickRow(pass);
+        if (row > region.yMax) return;
+    }
+}
+
+void RunFloatingPlanesFacePass(MeshPass& pass) {
+    for (int64_t k = 1; k <= pass.quadCount; ++k) {
+        if (CancelRequested(pass)) return;
+        char* p = ReserveObjBytes(pass.out, kMaxFaceLineBytes);
+        CommitObjBytes(pass.out, PutFaceLine(p, 4 * k, 4 * k - 1, 4 * k - 2, 4 * k - 3));
+        TickFace(pass);
+        if ((k & 0xFFFF) == 0 && pass.out.failed) return;
+    }
+}

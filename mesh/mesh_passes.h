@@ -1,0 +1,91 @@
+// What the two mesh methods share inside a job: the counters, the progress
+// ticks, the cancel poll and the cell geometry.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "grid/grid_reader.h"
+#include "mesh/conversion_job.h"
+#include "mesh/obj_writer.h"
+
+struct MeshPass {
+    GridStream& input;
+    ObjOutput& out;
+    const JobRequest& request;
+    const JobHooks& hooks;
+    float scale = 0.0f;
+    int64_t vertexCount = 0;
+    int64_t quadCount = 0;
+    int64_t nodataCount = 0;
+    int rowTicks = 0;
+    int64_t faceTicks = 0;
+    int64_t faceTickThreshold = 0;
+};
+
+inline bool CancelRequested(const MeshPass& pass) {
+    return pass.hooks.cancelRequested != nullptr &&
+           pass.hooks.cancelRequested->load(std::memory_order_relaxed);
+}
+
+inline void SendProgress(const JobHooks& hooks, unsigned message, uint64_t wParam, int64_t lParam) {
+    if (hooks.progress != nullptr) hooks.progress(hooks.context, message, wParam, lParam);
+}
+
+// One step of the bar after every 100th non-empty data line.
+inline void TickRow(MeshPass& pass) {
+    if (++pass.rowTicks == 100) {
+        SendProgress(pass.hooks, kPbmStepIt, 0, 0);
+        pass.rowTicks = 0;
+    }
+}
+
+// About ten steps over the face pass: quadCount / 10, truncated.
+inline int64_t FaceTickThreshold(int64_t quadCount) {
+    return static_cast<int64_t>(static_cast<double>(static_cast<float>(quadCount)) / 10.0);
+}
+
+inline void TickFace(MeshPass& pass) {
+    if (++pass.faceTicks >= pass.faceTickThreshold) {
+        SendProgress(pass.hooks, kPbmStepIt, 0, 0);
+        pass.faceTicks = 0;
+    }
+}
+
+// West edge of grid column j: (j + xllcorner) in single precision, the rest
+// in double precision, rounded to float.
+inline float WestEdge(int64_t column, const GridHeader& header, float scale) {
+    const float sum = static_cast<float>(column) + header.xllcorner;
+    return static_cast<float>((static_cast<double>(sum) - 1.0) * static_cast<double>(scale));
+}
+
+// North edge of grid row L: (1 - L + nrows + yllcorner) left to right in
+// double precision from single-precision terms, rounded to float.
+inline float NorthEdge(int64_t row, const GridHeader& header, float scale) {
+    const double sum = (1.0 - static_cast<double>(static_cast<float>(row))) +
+                       static_cast<double>(static_cast<float>(header.nrows)) +
+                       static_cast<double>(header.yllcorner);
+    return static_cast<float>(sum * static_cast<double>(scale));
+}
+
+// The lower edge is the negated difference, so an upper edge equal to scale
+// gives negative zero (written -0.00).
+inline float SouthEdge(float northEdge, float scale) { return -(scale - northEdge); }
+
+// Floating planes: vertex and face passes (no memory beyond one line).
+void RunFloatingPlanesVertexPass(MeshPass& pass);
+void RunFloatingPlanesFacePass(MeshPass& pass);
+
+// Interpolated: one byte per region cell plus a few rows, allocated before the
+// output file is touched.
+struct InterpolatedMemory {
+    int64_t cols = 0;
+    int64_t rows = 0;
+    uint8_t* cells = nullptr;   // per cell: state and the vertices it wrote
+    float* heights = nullptr;   // two rows of values: previous and current
+    int64_t* numbers = nullptr; // three rows of vertex numbers for the faces
+};
+bool AllocateInterpolatedMemory(const RegionWindow& region, InterpolatedMemory& memory);
+void FreeInterpolatedMemory(InterpolatedMemory& memory);
+void RunInterpolatedVertexPass(MeshPass& pass, InterpolatedMemory& memory);
+void RunInterpolatedFacePass(MeshPass& pass, InterpolatedMemory& memory);
