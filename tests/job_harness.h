@@ -1,0 +1,139 @@
+// Runs the conversion core on grid text in a temporary folder and records
+// every hook call, so tests can check files, counts, ticks and statuses.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "grid/grid_reader.h"
+#include "mesh/conversion_job.h"
+
+struct ProgressCall {
+    unsigned message;
+    uint64_t wParam;
+    int64_t lParam;
+    bool operator==(const ProgressCall& o) const {
+        return message == o.message && wParam == o.wParam && lParam == o.lParam;
+    }
+};
+
+struct JobRecord {
+    JobSummary summary;
+    std::vector<ProgressCall> progress;
+    std::vector<std::wstring> statuses;
+    std::vector<bool> enableCalls;
+    int summaryCalls = 0;
+    std::string file;  // the output file's bytes ("" when none was written)
+    bool fileExists = false;
+};
+
+struct JobHarness {
+    std::filesystem::path folder;
+    std::atomic<bool> cancel{false};
+    // Called after every progress call; may set `cancel`.
+    std::function<void(const JobRecord&)> onProgress;
+    JobRecord record;
+
+    explicit JobHarness(const std::string& name) {
+        folder = std::filesystem::temp_directory_path() / ("dunmoor-test-" + name);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+    }
+    ~JobHarness() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+
+    std::filesystem::path WriteGrid(const std::string& fileName, const std::string& text) {
+        const std::filesystem::path path = folder / fileName;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+
+    static std::string ReadFile(const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
+    }
+
+    // Reads the header of `grid` and runs the job; `region` defaults to the
+    // whole grid when all its limits are 0.
+    JobRecord& Run(const std::filesystem::path& grid, MeshMethod method, RegionWindow region = {},
+                   float unitMeters = 1.0f, const std::wstring& stem = L"grid") {
+        GridStream input;
+        JobRequest request;
+        if (!ReadGridHeader(grid, input, request.header)) {
+            ADD_FAILURE() << "header not read: " << grid;
+            return record;
+        }
+        if (region.xMin == 0 && region.yMin == 0 && region.xMax == 0 && region.yMax == 0)
+            region = {1, 1, request.header.ncols, request.header.nrows};
+        request.method = method;
+        request.region = region;
+        request.unitMeters = unitMeters;
+        request.inputStem = stem;
+        request.outputDir = folder;
+        request.timestamp = "2026-12-07, 14:03";
+        return Run(request, input);
+    }
+
+    JobRecord& Run(const JobRequest& request, GridStream& input) {
+        record = JobRecord{};
+        JobHooks hooks;
+        hooks.context = this;
+        hooks.cancelRequested = &cancel;
+        hooks.progress = [](void* c, unsigned m, uint64_t w, int64_t l) {
+            auto* self = static_cast<JobHarness*>(c);
+            self->record.progress.push_back({m, w, l});
+            if (self->onProgress) self->onProgress(self->record);
+        };
+        hooks.setStatus = [](void* c, const wchar_t* text) {
+            static_cast<JobHarness*>(c)->record.statuses.push_back(text);
+        };
+        hooks.enableInputs = [](void* c, bool enable) {
+            static_cast<JobHarness*>(c)->record.enableCalls.push_back(enable);
+        };
+        hooks.showSummary = [](void* c, const JobSummary&) {
+            static_cast<JobHarness*>(c)->record.summaryCalls += 1;
+        };
+        record.summary = RunConversionJob(request, input, hooks);
+        record.fileExists = std::filesystem::exists(record.summary.outputPath);
+        if (record.fileExists) record.file = ReadFile(record.summary.outputPath);
+        return record;
+    }
+};
+
+// The fixed header block every file starts with (timestamp 2026-12-07, 14:03).
+inline std::string ExpectedHeaderBlock() {
+    return "# Dunmoor v0.2\r\n"
+           "# Terrain mesh converter, (c) 2018 Dunmoor, https://dunmoor.example\r\n"
+           "#\r\n"
+           "# File conversion started at: 2026-12-07, 14:03\r\n\r\n\r\n";
+}
+
+// The file's bytes after the header block.
+inline std::string BodyOf(const std::string& file) {
+    const std::string marker = "\r\n\r\n\r\n";
+    const std::size_t at = file.find(marker);
+    return at == std::string::npos ? file : file.substr(at + marker.size());
+}
+
+inline std::size_t CountLinesStartingWith(const std::string& text, const std::string& prefix) {
+    std::size_t count = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (text.compare(at, prefix.size(), prefix) == 0) ++count;
+        const std::size_t next = text.find('\n', at);
+        if (next == std::string::npos) break;
+        at = next + 1;
+    }
+    return count;
+}

@@ -1,0 +1,35 @@
+// A plain, literal implementation of both mesh methods: std::getline, one
+// std::istringstream per row, `>> float`, one snprintf per number and corner
+// records per cell. The differential tests hold the fast core against it, and
+// the benchmark times it as "the plain way".
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+
+#include "grid/grid_types.h"
+
+enum class ReferenceRounding {
+    TiesAway,  // exact "%.2f" with ties away from zero, as the program writes
+    Printf,    // the C library's "%.2f" (the plain way; ties may differ)
+};
+
+struct ReferenceResult {
+    std::string body;  // everything after the header block, to the last byte
+    int64_t vertexCount = 0;
+    int64_t quadCount = 0;
+    int64_t nodataCount = 0;
+};
+
+// Converts the data section read from `data` (standing just behind the
+// header) as the program does.
+ReferenceResult ReferenceConvert(std::istream& data, const GridHeader& header, MeshMethod method,
+                                 const RegionWindow& region, float unitMeters,
+                                 const std::string& outputName, ReferenceRounding rounding);
+
+// Reads a standard six-pair header with formatted extraction.
+bool ReferenceReadHeader(std::istream& in, GridHeader& header);
+
+// The program's "%.2f" rule, computed from the C library's exact expansion.
+std::string ReferenceFixed2(float value);
