@@ -12,3 +12,11 @@ constexpr std::size_t kMaxExtChars = 7;
 // dot included; the stem is the file name without it. When the stem exceeds
 // kMaxStemChars or the extension kMaxExtChars, both are left empty.
 void SplitGridPath(const std::wstring& path, std::wstring& stem, std::wstring& ext);
+
+#include <filesystem>
+
+// A wide file name as a file-system path: native on Windows, UTF-8 elsewhere
+// (whatever the C library's locale says).
+std::filesystem::path WidePath(const std::wstring& name);
+// The reverse: a path's text as wide characters.
+std::wstring PathToWide(const std::filesystem::path& path);

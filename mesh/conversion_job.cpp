@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "grid/path_parts.h"
 #include "grid/region_estimates.h"
 #include "mesh/mesh_passes.h"
 #include "mesh/number_format.h"
@@ -46,9 +47,7 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     JobSummary summary;
     summary.outputFileName = OutputFileName(request.inputStem, request.method);
     summary.outputName = NarrowOutputName(request.inputStem, request.method);
-    summary.outputPath = request.outputDir.empty()
-                             ? std::filesystem::path(summary.outputFileName)
-                             : request.outputDir / summary.outputFileName;
+    summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
 
     InterpolatedMemory memory;
     if (request.method == Interpolated && !AllocateInterpolatedMemory(request.region, memory)) {

@@ -88,7 +88,7 @@ void PrintProgress(void*, unsigned message, uint64_t wParam, int64_t lParam) {
 }
 
 std::string Utf8(const std::wstring& text) {
-    return std::filesystem::path(text).u8string();
+    return WidePath(text).u8string();
 }
 
 void PrintSummary(void*, const JobSummary& s) {
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     request.unitMeters = options.unitMeters;
     request.timestamp = options.timestamp;
     std::wstring ext;
-    SplitGridPath(options.grid.wstring(), request.inputStem, ext);
+    SplitGridPath(PathToWide(options.grid), request.inputStem, ext);
     request.outputDir = options.outdir.empty() ? options.grid.parent_path() : options.outdir;
 
     JobHooks hooks;
