@@ -47,6 +47,10 @@ float North(int64_t row, const GridHeader& h, float scale) {
                               static_cast<double>(scale));
 }
 
+void WriteCountAndNames(std::ostream& out, int64_t vertexCount, const std::string& name) {
+    out << "# " << vertexCount << " vertices\r\n\r\n" << "o " << name << "\r\ng " << name << "\r\n";
+}
+
 struct Counts {
     int64_t vertices = 0, quads = 0, nodata = 0;
 };
@@ -54,7 +58,7 @@ struct Counts {
 
 // Floating planes, step by step.
 void FloatingPlanesMesh(std::istream& in, const GridHeader& h, const RegionWindow& region, float scale,
-                    ReferenceRounding rounding, std::string& vertices, Counts& counts) {
+                    ReferenceRounding rounding, std::ostream& vertices, Counts& counts) {
     std::string line;
     int64_t row = 0;
     while (ReadLine(in, line)) {
@@ -78,8 +82,8 @@ void FloatingPlanesMesh(std::istream& in, const GridHeader& h, const RegionWindo
                 const float y0 = North(row, h, scale);
                 const float y1 = -(scale - y0);
                 const float z = v * scale;
-                vertices += VertexLine(x0, y0, z, rounding) + VertexLine(x1, y0, z, rounding) +
-                            VertexLine(x1, y1, z, rounding) + VertexLine(x0, y1, z, rounding);
+                vertices << VertexLine(x0, y0, z, rounding) + VertexLine(x1, y0, z, rounding) +
+                                VertexLine(x1, y1, z, rounding) + VertexLine(x0, y1, z, rounding);
                 ++counts.quads;
                 counts.vertices += 4;
             }
@@ -96,8 +100,8 @@ struct Corners {
 // Interpolated, with one record of four corner numbers per cell handed out
 // as each vertex is written. Cells that no line supplied count as missing.
 void InterpolatedMesh(std::istream& in, const GridHeader& h, const RegionWindow& region, float scale,
-                      ReferenceRounding rounding, std::string& vertices, std::string& faces,
-                      Counts& counts) {
+                      ReferenceRounding rounding, std::ostream& out,
+                      const std::string& outputName, Counts& counts) {
     const int64_t cols = int64_t{region.xMax} - region.xMin + 1;
     const int64_t rows = int64_t{region.yMax} - region.yMin + 1;
     const int64_t cells = (cols > 0 && rows > 0) ? cols * rows : 0;
@@ -178,11 +182,12 @@ void InterpolatedMesh(std::istream& in, const GridHeader& h, const RegionWindow&
                 cellText += VertexLine(xEast, ySouth, v * scale, rounding);
                 cell.bottomRight = ++counts.vertices;
             }
-            vertices += cellText;
+            out << cellText;
         }
     }
+    WriteCountAndNames(out, counts.vertices, outputName);
     for (const Corners& cell : corners) {
-        if (cell.valid) faces += FaceLine(cell.bottomLeft, cell.bottomRight, cell.topRight, cell.topLeft);
+        if (cell.valid) out << FaceLine(cell.bottomLeft, cell.bottomRight, cell.topRight, cell.topLeft);
     }
 }
 
@@ -217,20 +222,19 @@ bool ReferenceReadHeader(std::istream& in, GridHeader& h) {
 
 ReferenceResult ReferenceConvert(std::istream& data, const GridHeader& header, MeshMethod method,
                                  const RegionWindow& region, float unitMeters,
-                                 const std::string& outputName, ReferenceRounding rounding) {
+                                 const std::string& outputName, ReferenceRounding rounding,
+                                 std::ostream& out) {
     const float scale = header.cellsize / unitMeters;
-    std::string vertices, faces;
     Counts counts;
     if (method == FloatingPlanes) {
-        FloatingPlanesMesh(data, header, region, scale, rounding, vertices, counts);
-        for (int64_t k = 1; k <= counts.quads; ++k) faces += FaceLine(4 * k, 4 * k - 1, 4 * k - 2, 4 * k - 3);
+        FloatingPlanesMesh(data, header, region, scale, rounding, out, counts);
+        WriteCountAndNames(out, counts.vertices, outputName);
+        for (int64_t k = 1; k <= counts.quads; ++k) out << FaceLine(4 * k, 4 * k - 1, 4 * k - 2, 4 * k - 3);
     } else {
-        InterpolatedMesh(data, header, region, scale, rounding, vertices, faces, counts);
+        InterpolatedMesh(data, header, region, scale, rounding, out, outputName, counts);
     }
+    out << "# " << counts.quads << " quads";
     ReferenceResult result;
-    result.body = vertices + "# " + std::to_string(counts.vertices) + " vertices\r\n\r\n" + "o " +
-                  outputName + "\r\ng " + outputName + "\r\n" + faces + "# " +
-                  std::to_string(counts.quads) + " quads";
     result.vertexCount = counts.vertices;
     result.quadCount = counts.quads;
     result.nodataCount = counts.nodata;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <ostream>
 #include <string>
 
 #include "grid/grid_types.h"
@@ -16,17 +17,17 @@ enum class ReferenceRounding {
 };
 
 struct ReferenceResult {
-    std::string body;  // everything after the header block, to the last byte
     int64_t vertexCount = 0;
     int64_t quadCount = 0;
     int64_t nodataCount = 0;
 };
 
 // Converts the data section read from `data` (standing just behind the
-// header) as the program does.
+// header) as the program does, writing everything after the header block.
 ReferenceResult ReferenceConvert(std::istream& data, const GridHeader& header, MeshMethod method,
                                  const RegionWindow& region, float unitMeters,
-                                 const std::string& outputName, ReferenceRounding rounding);
+                                 const std::string& outputName, ReferenceRounding rounding,
+                                 std::ostream& out);
 
 // Reads a standard six-pair header with formatted extraction.
 bool ReferenceReadHeader(std::istream& in, GridHeader& header);
