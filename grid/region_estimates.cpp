@@ -73,15 +73,23 @@ bool UnitsAreUsable(float unitMeters) {
     return std::isfinite(unitMeters) && unitMeters > 0.0f;
 }
 
+// Products of counts saturate at the 64-bit limits instead of wrapping: only
+// a region of 2^31 x 2^31 cells comes near them.
+static int64_t SaturatingProduct(int64_t a, int64_t b) {
+    int64_t product;
+    if (!__builtin_mul_overflow(a, b, &product)) return product;
+    return ((a < 0) != (b < 0)) ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+}
+
 RegionEstimates EstimateRegion(const RegionWindow& region) {
     const int64_t cols = int64_t{region.xMax} - region.xMin + 1;
     const int64_t rows = int64_t{region.yMax} - region.yMin + 1;
     RegionEstimates e;
-    e.cells = rows * cols;
-    e.corners = (rows + 1) * (cols + 1);
+    e.cells = SaturatingProduct(rows, cols);
+    e.corners = SaturatingProduct(rows + 1, cols + 1);
     e.interpolatedVertices = e.corners;
-    e.floatingVertices = 4 * e.cells;
-    e.triangles = 2 * e.cells;
+    e.floatingVertices = SaturatingProduct(4, e.cells);
+    e.triangles = SaturatingProduct(2, e.cells);
     e.quads = e.cells;
     return e;
 }

@@ -1,0 +1,513 @@
+// The grid file reader: the header read by position, the failures that leave
+// the current file in place, and the data section's line reads, including a
+// differential check of the block-wise line reader against std::getline.
+#include "grid/grid_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#ifdef _WIN32
+#include <process.h>
+#define DUNMOOR_PID _getpid()
+#else
+#include <unistd.h>
+#define DUNMOOR_PID getpid()
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kBlock = std::size_t{1} << 20;  // the reader's first block
+
+const char kStandardHeader[] =
+    "ncols 4\nnrows 3\nxllcorner 100.5\nyllcorner 200\ncellsize 1\nNODATA_value -9999\n";
+const char kStandardRows[] = "1 2 3 4\n5 6 7 8\n9 10 11 12\n";
+
+// This process's own folder under the test temp folder, so that runs of
+// several builds at once do not share files; removed after the last test.
+fs::path TestFolder() {
+    static const fs::path dir =
+        fs::path(::testing::TempDir()) / ("dunmoor_grid_reader_" + std::to_string(DUNMOOR_PID));
+    return dir;
+}
+
+class RemoveTestFolder : public ::testing::Environment {
+public:
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(TestFolder(), ignored);
+    }
+};
+::testing::Environment* const kRemoveTestFolder = ::testing::AddGlobalTestEnvironment(new RemoveTestFolder);
+
+// Writes `bytes` into a file of its own under the test folder.
+fs::path WriteFile(const std::string& name, const std::string& bytes) {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const fs::path dir = TestFolder();
+    fs::create_directories(dir);
+    std::string unique = std::string(info->test_suite_name()) + "." + info->name() + "." + name;
+    for (char& c : unique)
+        if (c == '/') c = '_';
+    const fs::path path = dir / unique;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+// Every line the reader returns until it reports the end.
+std::vector<std::string> AllLines(GridStream& stream) {
+    std::vector<std::string> lines;
+    std::string_view line;
+    while (ReadGridLine(stream, line)) lines.emplace_back(line);
+    return lines;
+}
+
+// The rows: the lines of length greater than 0.
+std::vector<std::string> Rows(const std::vector<std::string>& lines) {
+    std::vector<std::string> rows;
+    for (const std::string& line : lines)
+        if (!line.empty()) rows.push_back(line);
+    return rows;
+}
+
+std::vector<float> Values(const std::string& row) {
+    std::istringstream in(row);
+    in.imbue(std::locale::classic());
+    std::vector<float> values;
+    float v;
+    while (in >> v) values.push_back(v);
+    return values;
+}
+
+void ExpectStandardHeader(const GridHeader& h) {
+    EXPECT_EQ(h.ncols, 4);
+    EXPECT_EQ(h.nrows, 3);
+    EXPECT_EQ(h.xllcorner, 100.5f);
+    EXPECT_EQ(h.yllcorner, 200.0f);
+    EXPECT_EQ(h.cellsize, 1.0f);
+    EXPECT_EQ(h.nodata, -9999);
+}
+
+const std::vector<std::string> kStandardRowTexts = {"1 2 3 4", "5 6 7 8", "9 10 11 12"};
+
+struct OpenGrid {
+    GridStream stream;
+    GridHeader header;
+    ~OpenGrid() { CloseGridStream(stream); }
+};
+
+TEST(GridHeaderTest, StandardFileReadsValuesAndRows) {
+    OpenGrid g;
+    ASSERT_TRUE(ReadGridHeader(WriteFile("std.asc", std::string(kStandardHeader) + kStandardRows),
+                               g.stream, g.header));
+    ExpectStandardHeader(g.header);
+    EXPECT_TRUE(IsGridStreamOpen(g.stream));
+    const std::vector<std::string> lines = AllLines(g.stream);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "");  // the rest of the NODATA_value line
+    EXPECT_EQ(Rows(lines), kStandardRowTexts);
+    std::string_view line;
+    EXPECT_FALSE(ReadGridLine(g.stream, line));  // stays at the end
+}
+
+TEST(GridHeaderTest, KeywordsAreTakenByPositionNotByName) {
+    const char* headers[] = {
+        "ncols 4\nnrows 3\nxllcenter 100.5\nyllcenter 200\ncellsize 1\nNODATA_value -9999\n",
+        "NCOLS 4\nNROWS 3\nXLLCENTER 100.5\nYLLCENTER 200\nCELLSIZE 1\nnodata_VALUE -9999\n",
+        "a 4\nb 3\n= 100.5\n# 200\nzz 1\nx -9999\n",
+        "nrows 4\nncols 3\ncellsize 100.5\nxllcorner 200\nyllcorner 1\nNODATA -9999\n",
+        "ncols\t4\r\nnrows\v3\fxllcorner\r100.5 yllcorner\n\n\n200 cellsize   1\n\tNODATA_value -9999\n",
+    };
+    for (const char* header : headers) {
+        SCOPED_TRACE(header);
+        OpenGrid g;
+        ASSERT_TRUE(ReadGridHeader(WriteFile("kw.asc", std::string(header) + kStandardRows), g.stream,
+                                   g.header));
+        ExpectStandardHeader(g.header);
+        EXPECT_EQ(Rows(AllLines(g.stream)), kStandardRowTexts);
+    }
+}
+
+TEST(GridHeaderTest, DataSectionStartsRightBehindTheSixthNumber) {
+    const std::string oneLine =
+        "ncols 4 nrows 3 xllcorner 100.5 yllcorner 200 cellsize 1 NODATA_value -9999";
+    {
+        OpenGrid g;
+        ASSERT_TRUE(ReadGridHeader(WriteFile("a.asc", oneLine + "\n" + kStandardRows), g.stream, g.header));
+        ExpectStandardHeader(g.header);
+        const std::vector<std::string> lines = AllLines(g.stream);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], "");
+        EXPECT_EQ(Rows(lines), kStandardRowTexts);
+    }
+    {
+        // Text behind the sixth number on its line is the first line read.
+        OpenGrid g;
+        ASSERT_TRUE(ReadGridHeader(WriteFile("b.asc", oneLine + " 7 8\r\n" + kStandardRows), g.stream,
+                                   g.header));
+        const std::vector<std::string> lines = AllLines(g.stream);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], " 7 8");
+    }
+    {
+        // Blanks behind the sixth number make a row of blanks: not empty.
+        OpenGrid g;
+        ASSERT_TRUE(ReadGridHeader(
+            WriteFile("c.asc", std::string(kStandardHeader, sizeof kStandardHeader - 2) + "  \t\n" + kStandardRows),
+            g.stream, g.header));
+        ExpectStandardHeader(g.header);
+        std::string_view line;
+        ASSERT_TRUE(ReadGridLine(g.stream, line));
+        EXPECT_EQ(line, "  \t");
+        EXPECT_TRUE(Values(std::string(line)).empty());
+        EXPECT_EQ(Rows(AllLines(g.stream)), kStandardRowTexts);
+    }
+}
+
+TEST(GridHeaderTest, FractionalNodataIsTruncatedAndAddsNoRow) {
+    const struct {
+        const char* text;
+        int32_t nodata;
+    } cases[] = {
+        {"-9999.0", -9999}, {"-9999.75", -9999}, {"9999.9", 9999}, {"-1e3", -1000},
+        {"0.5", 0},         {"-0.5", 0},         {"+42", 42},      {"-2147483648", INT32_MIN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        OpenGrid g;
+        const std::string header =
+            std::string("ncols 4\nnrows 3\nxllcorner 100.5\nyllcorner 200\ncellsize 1\nNODATA_value ") +
+            c.text + "\n";
+        ASSERT_TRUE(ReadGridHeader(WriteFile("nd.asc", header + kStandardRows), g.stream, g.header));
+        EXPECT_EQ(g.header.nodata, c.nodata);
+        const std::vector<std::string> lines = AllLines(g.stream);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], "");
+        EXPECT_EQ(Rows(lines), kStandardRowTexts);
+    }
+}
+
+TEST(GridHeaderTest, HeaderWithoutNodataLineStartsDataAtTheSixthNumber) {
+    // As written by common raster tools when the raster has no no-data value.
+    const std::string fiveLines =
+        "ncols        4\nnrows        3\nxllcorner    100.500000000000\n"
+        "yllcorner    200.000000000000\ncellsize     1.000000000000\n";
+    {
+        OpenGrid g;
+        ASSERT_TRUE(ReadGridHeader(WriteFile("a.asc", fiveLines + " 1 2 3 4\n 5 6 7 8\n 9 10 11 12\n"),
+                                   g.stream, g.header));
+        ExpectStandardHeader(g.header);  // nodata defaults to -9999
+        const std::vector<std::string> lines = AllLines(g.stream);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(Values(lines[0]), (std::vector<float>{1, 2, 3, 4}));
+        EXPECT_EQ(lines[1], " 5 6 7 8");
+    }
+    // Row 1 may start with any number, a sign or a point included.
+    for (const char* first : {"-9999", "-3.5", ".25", "+7", "1e2"}) {
+        SCOPED_TRACE(first);
+        OpenGrid g;
+        ASSERT_TRUE(ReadGridHeader(WriteFile("b.asc", fiveLines + first + " 2 3 4\n5 6 7 8\n"), g.stream,
+                                   g.header));
+        EXPECT_EQ(g.header.nodata, -9999);
+        const std::vector<std::string> lines = AllLines(g.stream);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], std::string(first) + " 2 3 4");
+    }
+}
+
+TEST(GridHeaderTest, ValuesAreSinglePrecisionAndCountsMayHaveZeroFraction) {
+    OpenGrid g;
+    ASSERT_TRUE(ReadGridHeader(
+        WriteFile("f.asc",
+                  "ncols 4.0\nnrows +3.000\nxllcorner 123456.789\nyllcorner -1.5e3\ncellsize 0.1\n"
+                  "NODATA_value -9999\n1 2 3 4\n"),
+        g.stream, g.header));
+    EXPECT_EQ(g.header.ncols, 4);
+    EXPECT_EQ(g.header.nrows, 3);
+    EXPECT_EQ(g.header.xllcorner, 123456.789f);
+    EXPECT_EQ(g.header.yllcorner, -1500.0f);
+    EXPECT_EQ(g.header.cellsize, 0.1f);
+}
+
+TEST(GridHeaderTest, VeryLongKeywordsReadWhole) {
+    const std::string longWord(100 * 1000, 'k');
+    for (int position = 0; position < 6; ++position) {
+        SCOPED_TRACE(position + 1);
+        const char* words[] = {"ncols", "nrows", "xllcorner", "yllcorner", "cellsize", "NODATA_value"};
+        const char* numbers[] = {"4", "3", "100.5", "200", "1", "-9999"};
+        std::string header;
+        for (int i = 0; i < 6; ++i) header += (i == position ? longWord : std::string(words[i])) + " " + numbers[i] + "\n";
+        OpenGrid g;
+        ASSERT_TRUE(ReadGridHeader(WriteFile("long.asc", header + kStandardRows), g.stream, g.header));
+        ExpectStandardHeader(g.header);
+        EXPECT_EQ(Rows(AllLines(g.stream)), kStandardRowTexts);
+    }
+    // A keyword of several blocks is either read whole or refused; never more.
+    OpenGrid g;
+    const std::string huge(3 * kBlock + 17, 'K');
+    if (ReadGridHeader(WriteFile("huge.asc", huge + " 4\n" + std::string(kStandardHeader).substr(8) + kStandardRows),
+                       g.stream, g.header)) {
+        ExpectStandardHeader(g.header);
+        EXPECT_EQ(Rows(AllLines(g.stream)), kStandardRowTexts);
+    } else {
+        EXPECT_FALSE(IsGridStreamOpen(g.stream));
+    }
+}
+
+// The header placed so that the end of the first block falls before each of
+// its characters in turn: tokens, numbers and line ends split across blocks.
+TEST(GridHeaderTest, HeaderStraddlingTheFirstBlockBoundary) {
+    const std::string headers[] = {
+        kStandardHeader,
+        "ncols 4\r\nnrows 3\r\nxllcorner 100.5\r\nyllcorner 200\r\ncellsize 1\r\nNODATA_value -9999.0\r\n",
+        "ncols 4\nnrows 3\nxllcorner 100.5\nyllcorner 200\ncellsize 1\n1 2 3 4\n",
+    };
+    for (const std::string& header : headers) {
+        for (std::size_t split = 0; split <= header.size(); ++split) {
+            SCOPED_TRACE(testing::Message() << "header " << &header - headers << ", block ends before byte " << split);
+            std::string bytes(kBlock - split, '\n');
+            bytes += header;
+            bytes += kStandardRows;
+            OpenGrid g;
+            ASSERT_TRUE(ReadGridHeader(WriteFile("split.asc", bytes), g.stream, g.header));
+            ExpectStandardHeader(g.header);
+            std::vector<std::string> rows = Rows(AllLines(g.stream));
+            if (&header == &headers[2]) rows.erase(rows.begin());  // its "1 2 3 4" is row 1 already
+            ASSERT_EQ(rows, kStandardRowTexts);
+        }
+    }
+}
+
+TEST(GridHeaderTest, ReadingTheSameFileAgainReturnsToTheDataSection) {
+    const fs::path path = WriteFile("again.asc", std::string(kStandardHeader) + kStandardRows);
+    OpenGrid g;
+    ASSERT_TRUE(ReadGridHeader(path, g.stream, g.header));
+    AllLines(g.stream);
+    ASSERT_TRUE(ReadGridHeader(path, g.stream, g.header));
+    ExpectStandardHeader(g.header);
+    const std::vector<std::string> lines = AllLines(g.stream);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "");
+    EXPECT_EQ(lines[1], "1 2 3 4");
+}
+
+TEST(GridHeaderTest, NonAsciiFileName) {
+    const fs::path dir = WriteFile("x", "").parent_path();
+    const fs::path path = dir / fs::u8path(u8"H\u00f6he_\u5730\u5f62.asc");
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << kStandardHeader << kStandardRows;
+    }
+    OpenGrid g;
+    ASSERT_TRUE(ReadGridHeader(path, g.stream, g.header));
+    ExpectStandardHeader(g.header);
+}
+
+// Each of these is refused, and the file read before stays current: same
+// header, same open stream, still standing at its data section.
+TEST(GridHeaderTest, RefusedFilesLeaveTheCurrentFileInPlace) {
+    const std::string five = "ncols 4\nnrows 3\nxllcorner 100.5\nyllcorner 200\ncellsize 1\n";
+    const auto withCounts = [](const char* ncols, const char* nrows) {
+        return std::string("ncols ") + ncols + "\nnrows " + nrows +
+               "\nxllcorner 100.5\nyllcorner 200\ncellsize 1\nNODATA_value -9999\n1 2 3 4\n";
+    };
+    std::string binary = "\x89PNG\r\n\x1a\n";
+    const char chunk[] = "\0\0\0\rIHDR\0\0\0\x04\0\0\0\x03\x08\x06";
+    binary.append(chunk, sizeof chunk - 1);
+    for (int i = 0; i < 512; ++i) binary.push_back(static_cast<char>(i * 37 + 11));
+    const struct {
+        const char* what;
+        std::string bytes;
+    } refused[] = {
+        {"empty file", ""},
+        {"only whitespace", " \r\n\t\n"},
+        {"three pairs", "ncols 4\nnrows 3\nxllcorner 100.5\n"},
+        {"five pairs and nothing more", five},
+        {"five pairs and a keyword", five + "NODATA_value\n"},
+        {"five pairs and two keywords", five + "NODATA_value x\n1 2 3 4\n"},
+        {"keyword without number", "ncols\nnrows 3\nxllcorner 100.5\nyllcorner 200\ncellsize 1\nNODATA_value -9999\n"},
+        {"ncols text", withCounts("abc", "3")},
+        {"ncols sign only", withCounts("-", "3")},
+        {"ncols 0", withCounts("0", "3")},
+        {"ncols negative", withCounts("-4", "3")},
+        {"ncols fraction", withCounts("4.5", "3")},
+        {"nrows fraction", withCounts("4", "3.01")},
+        {"nrows 0", withCounts("4", "0.0")},
+        {"nrows exponent", withCounts("4", "3e0")},
+        {"nrows beyond 32 bits", withCounts("4", "2147483648")},
+        {"float text", "ncols 4\nnrows 3\nxllcorner abc\nyllcorner 200\ncellsize 1\nNODATA_value -9999\n"},
+        {"float bare exponent", "ncols 4\nnrows 3\nxllcorner 1e\nyllcorner 200\ncellsize 1\nNODATA_value -9999\n"},
+        {"cellsize point", "ncols 4\nnrows 3\nxllcorner 1\nyllcorner 200\ncellsize .\nNODATA_value -9999\n"},
+        {"nodata text", five + "NODATA_value none\n1 2 3 4\n"},
+        {"nodata beyond 32 bits", five + "NODATA_value 3e9\n1 2 3 4\n"},
+        {"binary", binary},
+    };
+
+    const fs::path goodPath = WriteFile("good.asc", std::string(kStandardHeader) + kStandardRows);
+    OpenGrid g;
+    ASSERT_TRUE(ReadGridHeader(goodPath, g.stream, g.header));
+    const std::FILE* goodFile = g.stream.file;
+    const std::size_t goodBegin = g.stream.begin;
+    const std::size_t goodEnd = g.stream.end;
+
+    const auto expectUntouched = [&](const std::string& what) {
+        SCOPED_TRACE(what);
+        ExpectStandardHeader(g.header);
+        EXPECT_TRUE(IsGridStreamOpen(g.stream));
+        EXPECT_EQ(g.stream.file, goodFile);
+        EXPECT_EQ(g.stream.begin, goodBegin);
+        EXPECT_EQ(g.stream.end, goodEnd);
+    };
+    for (std::size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i) {
+        const fs::path path = WriteFile("bad" + std::to_string(i) + ".asc", refused[i].bytes);
+        EXPECT_FALSE(ReadGridHeader(path, g.stream, g.header)) << refused[i].what;
+        expectUntouched(refused[i].what);
+    }
+    EXPECT_FALSE(ReadGridHeader(goodPath.parent_path() / "no such file.asc", g.stream, g.header));
+    expectUntouched("missing file");
+    EXPECT_FALSE(ReadGridHeader(goodPath.parent_path(), g.stream, g.header));
+    expectUntouched("a folder");
+
+    // The good file still reads from its data section on.
+    const std::vector<std::string> lines = AllLines(g.stream);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "");
+    EXPECT_EQ(Rows(lines), kStandardRowTexts);
+
+    // And a refused file does not open a stream that was closed.
+    GridStream closed;
+    GridHeader zero;
+    EXPECT_FALSE(ReadGridHeader(WriteFile("bad.asc", ""), closed, zero));
+    EXPECT_FALSE(IsGridStreamOpen(closed));
+    EXPECT_EQ(zero.ncols, 0);
+    EXPECT_EQ(zero.nodata, 0);
+}
+
+// Opens a file of the standard header followed by `data`.
+std::vector<std::string> DataLines(const std::string& name, const std::string& data) {
+    OpenGrid g;
+    EXPECT_TRUE(ReadGridHeader(WriteFile(name, std::string(kStandardHeader, sizeof kStandardHeader - 2) + data),
+                               g.stream, g.header));
+    return AllLines(g.stream);
+}
+
+TEST(GridLineTest, EmptyLinesAreReadButAreNotRows) {
+    const std::vector<std::string> lines =
+        DataLines("e.asc", "\n\n\n1 2 3 4\n\n\n5 6 7 8\n9 10 11 12\n\n\n");
+    EXPECT_EQ(lines, (std::vector<std::string>{"", "", "", "1 2 3 4", "", "", "5 6 7 8", "9 10 11 12", "", ""}));
+    EXPECT_EQ(Rows(lines), kStandardRowTexts);
+}
+
+TEST(GridLineTest, CrLfAndLfReadAlike) {
+    const std::string lf = "\n1 2 3 4\n\n5 6 7 8\n  \n9 10 11 12\n";
+    std::string crlf;
+    for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_EQ(DataLines("lf.asc", lf), DataLines("crlf.asc", crlf));
+    EXPECT_EQ(Rows(DataLines("crlf.asc", crlf)), (std::vector<std::string>{"1 2 3 4", "5 6 7 8", "  ", "9 10 11 12"}));
+}
+
+TEST(GridLineTest, OnlyTheCarriageReturnBeforeALineFeedIsDropped) {
+    EXPECT_EQ(DataLines("cr.asc", "\n1 2\r3 4\n\r\r\n\r\n\r5\r\n6\r"),
+              (std::vector<std::string>{"", "1 2\r3 4", "\r", "", "\r5", "6\r"}));
+}
+
+TEST(GridLineTest, LastLineWithoutLineFeedIsRead) {
+    EXPECT_EQ(DataLines("a.asc", "\n1 2 3 4\n5 6 7 8"), (std::vector<std::string>{"", "1 2 3 4", "5 6 7 8"}));
+    EXPECT_EQ(DataLines("b.asc", ""), (std::vector<std::string>{}));
+    EXPECT_EQ(DataLines("c.asc", " "), (std::vector<std::string>{" "}));
+}
+
+// Reference: std::getline over the same bytes, dropping a carriage return
+// that stood right before the line feed.
+std::vector<std::string> ReferenceLines(const std::string& bytes) {
+    std::istringstream in(bytes, std::ios::binary);
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        const bool endedByLineFeed = !in.eof();
+        if (endedByLineFeed && !line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Describe(const std::string& line) {
+    std::ostringstream out;
+    out << line.size() << " bytes";
+    if (line.size() <= 40) {
+        out << " \"";
+        for (unsigned char c : line) {
+            if (c == '\r') out << "\\r";
+            else out << c;
+        }
+        out << '"';
+    }
+    return out.str();
+}
+
+void ExpectSameLines(const std::vector<std::string>& got, const std::vector<std::string>& want) {
+    const std::size_t n = std::min(got.size(), want.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (got[i] != want[i]) {
+            std::size_t at = 0;
+            while (at < got[i].size() && at < want[i].size() && got[i][at] == want[i][at]) ++at;
+            ADD_FAILURE() << "line " << i << " differs at byte " << at << ": got " << Describe(got[i])
+                          << ", want " << Describe(want[i]);
+            return;
+        }
+    }
+    EXPECT_EQ(got.size(), want.size()) << "line count";
+}
+
+// Several MiB of lines of every length, from empty to longer than a block, with
+// LF, CR LF, lone CRs and an unterminated last line, read block by block.
+TEST(GridLineTest, MatchesGetlineAcrossBlockBoundaries) {
+    std::mt19937 random(20240611);
+    const auto below = [&random](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+    for (int file = 0; file < 6; ++file) {
+        SCOPED_TRACE(testing::Message() << "file " << file);
+        std::string data;
+        while (data.size() < 5 * kBlock) {
+            const uint32_t kind = below(100);
+            std::size_t length;
+            if (kind < 15) length = 0;
+            else if (kind < 85) length = below(80);
+            else if (kind < 97) length = below(64 * 1024);
+            else length = kBlock / 2 + below(static_cast<uint32_t>(2 * kBlock));
+            for (std::size_t i = 0; i < length; ++i) {
+                const uint32_t r = below(64);
+                data.push_back(r == 0 ? '\r' : r < 12 ? ' ' : static_cast<char>('0' + r % 10));
+            }
+            const uint32_t end = below(10);
+            data += end < 5 ? "\n" : end < 9 ? "\r\n" : "\r\r\n";
+        }
+        if (file % 2 == 1) data += "12 13\r";  // no line feed at the end
+
+        // Line ends placed exactly at the first block's end, where the header
+        // (first two characters of the standard header count) meets the data.
+        const std::string header = kStandardHeader;
+        const std::size_t blockEnd = kBlock - header.size();
+        if (file == 2) data.replace(blockEnd - 1, 2, "\r\n");  // CR ends block 1, LF starts block 2
+        if (file == 3) data.replace(blockEnd - 1, 1, "\n");    // LF is the block's last byte
+        if (file == 4) data.replace(blockEnd, 1, "\n");        // LF is the next block's first byte
+        if (file == 5) data.resize(blockEnd);                  // the file ends with the block
+
+        OpenGrid g;
+        ASSERT_TRUE(ReadGridHeader(WriteFile("big.asc", header + data), g.stream, g.header));
+        ExpectStandardHeader(g.header);
+        // The standard header ends with the line feed of its sixth line, which
+        // is the first line read.
+        ExpectSameLines(AllLines(g.stream), ReferenceLines("\n" + data));
+    }
+}
+
+}  // namespace
