@@ -34,6 +34,9 @@ struct AppState {
     bool quitRequested = false;                // window thread only
 
 #ifdef _WIN32
+    // Created during process start-up, before the entry point; the icons
+    // while the window thread creates the controls. Read-only afterwards,
+    // never freed.
     HFONT captionFont = nullptr;
     HFONT valueFont = nullptr;
     HICON selectFileImages[3] = {};   // hot, normal, pressed (103-105)

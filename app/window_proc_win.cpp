@@ -1,0 +1,64 @@
+#include "app/window_proc_win.h"
+
+#include <commctrl.h>
+
+#include "app/app_state.h"
+#include "app/commands_win.h"
+#include "ui/control_states_win.h"
+#include "ui/controls_win.h"
+
+namespace {
+
+void OnCreate(HWND window) {
+    INITCOMMONCONTROLSEX classes = {};
+    classes.dwSize = sizeof(classes);
+    classes.dwICC = ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&classes);
+    CreateControls(window);
+    EnableAllSteps(window, false);
+}
+
+void OnDestroy() {
+    PostQuitMessage(0);
+    g_app.quitRequested = true;
+}
+
+// The main window itself shows only its class background; the one thing
+// painted here is the region picture, coloured while step 2 is enabled.
+void OnPaint(HWND window) {
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+
+    const HWND picture = FindControl(window, IDC_REGION_PICTURE);
+    PAINTSTRUCT picturePaint;
+    const HDC dc = BeginPaint(picture, &picturePaint);
+    const HICON image = g_app.regionImages[g_app.regionEnabled ? 0 : 1];
+    DrawIconEx(dc, 0, 0, image, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+    EndPaint(picture, &picturePaint);
+}
+
+void OnNotify(HWND window, LPARAM lParam) {
+    DrawImageButton(window, reinterpret_cast<const NMHDR*>(lParam));
+}
+
+void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+    HandleCommand(window, wParam, lParam);
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE: OnCreate(window); return 0;
+    case WM_DESTROY: OnDestroy(); return 0;
+    // No question asked, also while a conversion runs.
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_PAINT: OnPaint(window); return 0;
+    // Always 0 (CDRF_DODEFAULT): the buttons' own painting goes on.
+    case WM_NOTIFY: OnNotify(window, lParam); return 0;
+    case WM_COMMAND: OnCommand(window, wParam, lParam); return 0;
+    default: break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}

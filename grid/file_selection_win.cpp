@@ -1,0 +1,82 @@
+#include "grid/file_selection_win.h"
+
+#include <commdlg.h>
+
+#include <string>
+
+#include "app/app_state.h"
+#include "grid/file_info_win.h"
+#include "grid/grid_reader.h"
+#include "grid/path_parts.h"
+#include "ui/control_states_win.h"
+#include "ui/controls_win.h"
+
+namespace {
+
+// Result of the open-file dialog: the full path and where its file name starts.
+struct ChosenFile {
+    bool chosen = false;
+    std::wstring path;
+    std::wstring folder;
+};
+
+ChosenFile AskForGridFile(HWND window) {
+    // A scratch buffer, so a cancelled dialog leaves inputPath as it was.
+    wchar_t path[kInputPathChars + 1] = {};
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = window;
+    dialog.lpstrFilter = L"asc (*.asc)\0*.asc\0Any file... (*.*)\0*.*\0";
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = kInputPathChars + 1;
+    dialog.lpstrTitle = L"Select your ESRI ARC/INFO ASCII GRID file...";
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+
+    ChosenFile result;
+    if (!GetOpenFileNameW(&dialog)) return result;
+    result.chosen = true;
+    result.path = path;
+    result.folder.assign(path, dialog.nFileOffset);
+    return result;
+}
+
+void SetRegionField(HWND window, int id, const std::wstring& text) {
+    // Each text makes the field report a change: the command branch clamps it
+    // and recomputes the estimates before the next field is set.
+    SendMessageW(GetDlgItem(window, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void ShowWholeGridRegion(HWND window) {
+    SetRegionField(window, IDC_XMIN, L"1");
+    SetRegionField(window, IDC_YMIN, L"1");
+    SetRegionField(window, IDC_XMAX, std::to_wstring(g_app.header.ncols));
+    SetRegionField(window, IDC_YMAX, std::to_wstring(g_app.header.nrows));
+}
+
+}  // namespace
+
+void SelectGridFile(HWND window) {
+    const ChosenFile file = AskForGridFile(window);
+    if (!file.chosen) {
+        ShowWarning(window, L"No file to open...");
+        return;
+    }
+    // Replaces inputStream and header only when the header reads completely.
+    if (!ReadGridHeader(file.path, g_app.inputStream, g_app.header)) {
+        ShowWarning(window, L"Not proper ESRI ARC/INFO ASCII GRID file...");
+        return;
+    }
+    g_app.inputPath = file.path;
+    // The output file lands beside the grid file, in the current directory;
+    // the dialog does not move it there when a full path is typed.
+    SetCurrentDirectoryW(file.folder.c_str());
+    SplitGridPath(g_app.inputPath, g_app.inputStem, g_app.inputExt);
+
+    ShowFileInfo(window);
+    ShowWholeGridRegion(window);
+    EnableAllSteps(window, true);
+    EnableFloatingEstimate(window, false);
+    UpdateEstimates(window);
+    g_app.method = Interpolated;
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
+}

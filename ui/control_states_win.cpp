@@ -1,0 +1,173 @@
+#include "ui/control_states_win.h"
+
+#include <commctrl.h>
+
+#include <cstddef>
+#include <string>
+
+#include "app/app_state.h"
+#include "ui/controls_win.h"
+
+namespace {
+
+template <std::size_t N>
+void EnableControls(HWND window, const int (&ids)[N], bool enable) {
+    for (int id : ids) EnableWindow(FindControl(window, id), enable ? TRUE : FALSE);
+}
+
+constexpr int kFileInfoControls[] = {
+    IDC_FILEINFO_FRAME,   IDC_FILEINFO_CAPTION, IDC_FILEINFO_LABELS1,
+    IDC_FILEINFO_VALUES1, IDC_FILEINFO_LABELS2, IDC_FILEINFO_VALUES2,
+};
+constexpr int kRegionControls[] = {
+    IDC_STEP2_FRAME, IDC_STEP2_CAPTION, IDC_REGION_NOTE, IDC_XMIN_LABEL, IDC_YMIN_LABEL,
+    IDC_XMAX_LABEL,  IDC_YMAX_LABEL,    IDC_XMIN,        IDC_YMIN,       IDC_XMAX,
+    IDC_YMAX,
+};
+constexpr int kMethodControls[] = {
+    IDC_STEP3_FRAME,
+    IDC_STEP3_CAPTION,
+    IDC_METHOD_INTERPOLATED,
+    IDC_METHOD_FLOATING,
+    IDC_ESTIMATE_LABELS_INTERPOLATED,
+    IDC_ESTIMATE_INTERPOLATED,
+    IDC_ESTIMATE_LABELS_FLOATING,
+    IDC_ESTIMATE_FLOATING,
+};
+constexpr int kInterpolatedEstimate[] = {IDC_ESTIMATE_LABELS_INTERPOLATED, IDC_ESTIMATE_INTERPOLATED};
+constexpr int kFloatingEstimate[] = {IDC_ESTIMATE_LABELS_FLOATING, IDC_ESTIMATE_FLOATING};
+constexpr int kUnitsControls[] = {IDC_STEP4_FRAME, IDC_STEP4_CAPTION, IDC_UNITS_LABEL, IDC_UNITS};
+constexpr int kConvertControls[] = {IDC_STEP5_FRAME, IDC_STEP5_CAPTION, IDC_STATUS, IDC_PROGRESS,
+                                    IDC_CONVERT};
+constexpr int kSelectFileControls[] = {IDC_SELECT_FILE};
+
+enum class ButtonLook { Normal, Hot, Pressed };
+
+ButtonLook LookOf(UINT itemState) {
+    if (itemState & CDIS_SELECTED) return ButtonLook::Pressed;
+    if (itemState & CDIS_HOT) return ButtonLook::Hot;
+    return ButtonLook::Normal;
+}
+
+// Indices into the image arrays of AppState, in resource order.
+constexpr int kSelectHot = 0, kSelectNormal = 1, kSelectPressed = 2;
+constexpr int kInterpolatedColour = 0, kInterpolatedGrey = 1, kFloatingColour = 2, kFloatingGrey = 3;
+constexpr int kConvertHot = 0, kConvertNormal = 1, kConvertPressed = 2, kConvertDisabled = 3,
+              kCancelPressed = 4, kCancelNormal = 5, kCancelHot = 6;
+
+HICON SelectFileImage(ButtonLook look) {
+    switch (look) {
+    case ButtonLook::Pressed: return g_app.selectFileImages[kSelectPressed];
+    case ButtonLook::Hot: return g_app.selectFileImages[kSelectHot];
+    case ButtonLook::Normal: break;
+    }
+    return g_app.selectFileImages[kSelectNormal];
+}
+
+// A method button is coloured while it is the chosen method, hot or pressed.
+HICON MethodImage(ButtonLook look, MeshMethod buttonMethod) {
+    const bool coloured = look != ButtonLook::Normal || g_app.method == buttonMethod;
+    if (buttonMethod == Interpolated) {
+        return g_app.methodImages[coloured ? kInterpolatedColour : kInterpolatedGrey];
+    }
+    return g_app.methodImages[coloured ? kFloatingColour : kFloatingGrey];
+}
+
+// CANCEL images while a job runs, CONVERT images otherwise.
+HICON ConvertImage(ButtonLook look, HWND button) {
+    const bool converting = g_app.converting.load();
+    switch (look) {
+    case ButtonLook::Pressed:
+        return g_app.convertImages[converting ? kCancelPressed : kConvertPressed];
+    case ButtonLook::Hot:
+        return g_app.convertImages[converting ? kCancelHot : kConvertHot];
+    case ButtonLook::Normal:
+        break;
+    }
+    if (converting) return g_app.convertImages[kCancelNormal];
+    return g_app.convertImages[IsWindowEnabled(button) ? kConvertNormal : kConvertDisabled];
+}
+
+HICON ImageButtonImage(UINT_PTR id, ButtonLook look, HWND button) {
+    switch (id) {
+    case IDC_SELECT_FILE: return SelectFileImage(look);
+    case IDC_METHOD_INTERPOLATED: return MethodImage(look, Interpolated);
+    case IDC_METHOD_FLOATING: return MethodImage(look, FloatingPlanes);
+    case IDC_CONVERT: return ConvertImage(look, button);
+    default: break;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void SetStatus(HWND window, const wchar_t* text) {
+    // The line holds at most 127 characters.
+    std::wstring line = std::wstring(L"Status: ") + text;
+    if (line.size() > 127) line.resize(127);
+    SendMessageW(FindControl(window, IDC_STATUS), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(line.c_str()));
+}
+
+void EnableFileInfo(HWND window, bool enable) {
+    EnableControls(window, kFileInfoControls, enable);
+}
+
+void EnableRegionGroup(HWND window, bool enable) {
+    g_app.regionEnabled = enable;
+    EnableControls(window, kRegionControls, enable);
+}
+
+void EnableMethodGroup(HWND window, bool enable) {
+    EnableControls(window, kMethodControls, enable);
+}
+
+void EnableInterpolatedEstimate(HWND window, bool enable) {
+    EnableControls(window, kInterpolatedEstimate, enable);
+}
+
+void EnableFloatingEstimate(HWND window, bool enable) {
+    EnableControls(window, kFloatingEstimate, enable);
+}
+
+void EnableUnitsGroup(HWND window, bool enable) {
+    EnableControls(window, kUnitsControls, enable);
+}
+
+void EnableAllSteps(HWND window, bool enable) {
+    EnableFileInfo(window, enable);
+    EnableRegionGroup(window, enable);
+    EnableMethodGroup(window, enable);
+    EnableUnitsGroup(window, enable);
+    EnableControls(window, kConvertControls, enable);
+}
+
+void EnableInputSteps(HWND window, bool enable) {
+    EnableControls(window, kSelectFileControls, enable);
+    EnableFileInfo(window, enable);
+    EnableRegionGroup(window, enable);
+    EnableMethodGroup(window, enable);
+    EnableUnitsGroup(window, enable);
+}
+
+void SelectMethod(HWND window, MeshMethod method) {
+    g_app.method = method;
+    RedrawWindow(FindControl(window, IDC_METHOD_INTERPOLATED), nullptr, nullptr, RDW_INVALIDATE);
+    RedrawWindow(FindControl(window, IDC_METHOD_FLOATING), nullptr, nullptr, RDW_INVALIDATE);
+}
+
+void DrawImageButton(HWND, const NMHDR* header) {
+    if (header->code != static_cast<UINT>(NM_CUSTOMDRAW)) return;
+    const UINT_PTR id = header->idFrom;
+    if (id != IDC_SELECT_FILE && id != IDC_METHOD_INTERPOLATED && id != IDC_METHOD_FLOATING &&
+        id != IDC_CONVERT) {
+        return;
+    }
+    const auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(header);
+    const HICON image = ImageButtonImage(id, LookOf(draw->uItemState), header->hwndFrom);
+    DrawIconEx(draw->hdc, 0, 0, image, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+}
+
+void ShowWarning(HWND window, const wchar_t* text) {
+    MessageBoxW(window, text, L"Ooups!", MB_ICONWARNING | MB_OK);
+}

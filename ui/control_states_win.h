@@ -1,0 +1,34 @@
+// The status line, the enable groups that lead the user through the five
+// steps, the method selection and the drawing of the four image buttons.
+// SetStatus and EnableInputSteps are also called from the job thread: the
+// window thread carries out the messages they send while the caller waits.
+#pragma once
+
+#include <windows.h>
+
+#include "grid/grid_types.h"
+
+// Shows "Status: <text>" in the status line of step 5.
+void SetStatus(HWND window, const wchar_t* text);
+
+void EnableFileInfo(HWND window, bool enable);
+// Step 2; also sets regionEnabled, which picks the region picture.
+void EnableRegionGroup(HWND window, bool enable);
+void EnableMethodGroup(HWND window, bool enable);
+void EnableInterpolatedEstimate(HWND window, bool enable);
+void EnableFloatingEstimate(HWND window, bool enable);
+void EnableUnitsGroup(HWND window, bool enable);
+// The file-info panel and steps 2 to 5.
+void EnableAllSteps(HWND window, bool enable);
+// The select-file button, the file-info panel and steps 2 to 4.
+void EnableInputSteps(HWND window, bool enable);
+
+// Sets the method and repaints both method buttons for it.
+void SelectMethod(HWND window, MeshMethod method);
+
+// Draws the image of an image button on its custom-draw notifications;
+// ignores every other notification. The caller answers 0 (CDRF_DODEFAULT).
+void DrawImageButton(HWND window, const NMHDR* header);
+
+// A warning box owned by the main window with the caption "Ooups!".
+void ShowWarning(HWND window, const wchar_t* text);
