@@ -1,0 +1,125 @@
+// Exact number-to-text conversion for the OBJ file and the window texts,
+// without the C library's formatted output.
+#include "mesh/number_format.h"
+
+#include <cstring>
+
+namespace {
+
+// "00", "01", ..., "99": the text of every two-digit group.
+constexpr char kDigitPairs[] =
+    "00010203040506070809"
+    "10111213141516171819"
+    "20212223242526272829"
+    "30313233343536373839"
+    "40414243444546474849"
+    "50515253545556575859"
+    "60616263646566676869"
+    "70717273747576777879"
+    "80818283848586878889"
+    "90919293949596979899";
+
+inline char* WritePair(char* out, unsigned pair) {
+    std::memcpy(out, kDigitPairs + 2 * pair, 2);
+    return out + 2;
+}
+
+// Writes exactly `width` digits of `value` (which must fit), left-padded with
+// zeros, from the right end backwards.
+void WriteDigitsBackwards(char* end, uint64_t value, int width) {
+    while (width >= 2) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (value % 100), 2);
+        value /= 100;
+        width -= 2;
+    }
+    if (width == 1) end[-1] = static_cast<char>('0' + value % 10);
+}
+
+char* WriteUnsigned(char* out, uint64_t value) {
+    char digits[20];
+    char* const end = digits + sizeof digits;
+    char* begin = end;
+    while (value >= 100) {
+        begin -= 2;
+        std::memcpy(begin, kDigitPairs + 2 * (value % 100), 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        begin -= 2;
+        std::memcpy(begin, kDigitPairs + 2 * value, 2);
+    } else {
+        *--begin = static_cast<char>('0' + value);
+    }
+    std::memcpy(out, begin, static_cast<std::size_t>(end - begin));
+    return out + (end - begin);
+}
+
+// Integers up to 2^128 (39 digits), written in 19-digit groups so that only
+// the first step needs 128-bit division.
+char* WriteUnsigned128(char* out, unsigned __int128 value) {
+    constexpr uint64_t kGroup = 10000000000000000000u;  // 10^19
+    if (value <= ~uint64_t(0)) return WriteUnsigned(out, static_cast<uint64_t>(value));
+    out = WriteUnsigned128(out, value / kGroup);
+    out += 19;
+    WriteDigitsBackwards(out, static_cast<uint64_t>(value % kGroup), 19);
+    return out;
+}
+
+char* WriteText(char* out, const char* text) {
+    const std::size_t length = std::strlen(text);
+    std::memcpy(out, text, length);
+    return out + length;
+}
+
+}  // namespace
+
+char* FormatFixed2(char* out, float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const bool negative = (bits >> 31) != 0;
+    const uint32_t biasedExponent = (bits >> 23) & 0xFFu;
+    const uint32_t fraction = bits & 0x7FFFFFu;
+
+    if (biasedExponent == 0xFFu) {
+        if (fraction != 0) return WriteText(out, "nan");
+        return WriteText(out, negative ? "-inf" : "inf");
+    }
+    if (negative) *out++ = '-';
+
+    if (biasedExponent < 127 + 23) {
+        // |value| < 2^23. The float has a 24-bit significand and 100 a 7-bit
+        // one, so the product in hundredths (below 2^30) is exact in double,
+        // as are its integer part and the remaining fraction: the tie test
+        // below sees the exact binary value.
+        uint32_t magnitudeBits = bits & 0x7FFFFFFFu;
+        float magnitude;
+        std::memcpy(&magnitude, &magnitudeBits, sizeof magnitude);
+        const double hundredths = static_cast<double>(magnitude) * 100.0;
+        uint64_t rounded = static_cast<uint64_t>(hundredths);
+        if (hundredths - static_cast<double>(rounded) >= 0.5) ++rounded;  // ties away from zero
+        out = WriteUnsigned(out, rounded / 100);
+        *out++ = '.';
+        return WritePair(out, static_cast<unsigned>(rounded % 100));
+    }
+
+    // |value| >= 2^23: the float is an integer, significand * 2^(exponent),
+    // below 2^128.
+    const unsigned __int128 integer =
+        static_cast<unsigned __int128>(fraction | 0x800000u) << (biasedExponent - 150);
+    out = WriteUnsigned128(out, integer);
+    return WriteText(out, ".00");
+}
+
+char* FormatInt(char* out, int64_t value) {
+    if (value < 0) {
+        *out++ = '-';
+        // Unsigned negation also covers INT64_MIN.
+        return WriteUnsigned(out, uint64_t(0) - static_cast<uint64_t>(value));
+    }
+    return WriteUnsigned(out, static_cast<uint64_t>(value));
+}
+
+char* FormatUInt(char* out, uint64_t value) {
+    return WriteUnsigned(out, value);
+}
