@@ -36,23 +36,40 @@ void WriteDigitsBackwards(char* end, uint64_t value, int width) {
     if (width == 1) end[-1] = static_cast<char>('0' + value % 10);
 }
 
-char* WriteUnsigned(char* out, uint64_t value) {
-    char digits[20];
-    char* const end = digits + sizeof digits;
-    char* begin = end;
+// Number of decimal digits of a 32-bit value (at least 1).
+inline int DigitCount(uint32_t value) {
+    static constexpr uint32_t kPowers[] = {0,         10,         100,     1000,     10000,
+                                           100000,    1000000,    10000000, 100000000,
+                                           1000000000};
+    const int estimate = ((32 - __builtin_clz(value | 1)) * 1233) >> 12;  // log10 via log2
+    return estimate + (value >= kPowers[estimate] ? 1 : 0);
+}
+
+// Writes the digits straight into place, two at a time from the right end,
+// in 32-bit arithmetic: every coordinate and nearly every index fits.
+inline char* WriteUnsigned32(char* out, uint32_t value) {
+    char* const end = out + DigitCount(value);
+    char* p = end;
     while (value >= 100) {
-        begin -= 2;
-        std::memcpy(begin, kDigitPairs + 2 * (value % 100), 2);
+        p -= 2;
+        std::memcpy(p, kDigitPairs + 2 * (value % 100), 2);
         value /= 100;
     }
     if (value >= 10) {
-        begin -= 2;
-        std::memcpy(begin, kDigitPairs + 2 * value, 2);
+        std::memcpy(p - 2, kDigitPairs + 2 * value, 2);
     } else {
-        *--begin = static_cast<char>('0' + value);
+        p[-1] = static_cast<char>('0' + value);
     }
-    std::memcpy(out, begin, static_cast<std::size_t>(end - begin));
-    return out + (end - begin);
+    return end;
+}
+
+char* WriteUnsigned(char* out, uint64_t value) {
+    if (value <= 0xFFFFFFFFu) return WriteUnsigned32(out, static_cast<uint32_t>(value));
+    // Above 32 bits: the leading part, then exactly nine more digits.
+    constexpr uint64_t kBillion = 1000000000;
+    out = WriteUnsigned(out, value / kBillion);
+    WriteDigitsBackwards(out + 9, value % kBillion, 9);
+    return out + 9;
 }
 
 // Integers up to 2^128 (39 digits), written in 19-digit groups so that only
@@ -96,9 +113,9 @@ char* FormatFixed2(char* out, float value) {
         float magnitude;
         std::memcpy(&magnitude, &magnitudeBits, sizeof magnitude);
         const double hundredths = static_cast<double>(magnitude) * 100.0;
-        uint64_t rounded = static_cast<uint64_t>(hundredths);
+        uint32_t rounded = static_cast<uint32_t>(hundredths);
         if (hundredths - static_cast<double>(rounded) >= 0.5) ++rounded;  // ties away from zero
-        out = WriteUnsigned(out, rounded / 100);
+        out = WriteUnsigned32(out, rounded / 100);
         *out++ = '.';
         return WritePair(out, static_cast<unsigned>(rounded % 100));
     }
