@@ -1,0 +1,1375 @@
+// End-to-end driver of the real Dunmoor window.
+//
+// Starts dunmoor.exe, finds its window and works it the way a person would:
+// clicks the image buttons, fills the open-file dialog, edits the region and
+// units fields, presses Convert (and Cancel), reads the message boxes and
+// compares the OBJ files written beside the grids with the files that the
+// headless converter wrote for the same inputs. Every check prints one line,
+// "PASS name" or "FAIL name: details", and the run ends with
+// "e2e: N checks, M failed"; the exit status is non-zero when a check failed.
+//
+//   dunmoor-e2e --app DUNMOOR_EXE --work DIR [--shots DIR] [--timeout SECONDS]
+//   dunmoor-e2e --app DUNMOOR_EXE --demo GRID [--shots DIR]
+//
+// DIR (prepared by scripts/e2e) holds grids\ with the test grids and
+// expected\ with the headless converter's OBJ files. With --shots, the driver
+// asks for a screenshot by creating NAME.req in that folder and waits for
+// NAME.done, which the script writes once it has saved NAME.png.
+//
+// Buttons are pressed with a posted BM_CLICK, so the driver never blocks in
+// the modal loops that a press opens (file dialog, message boxes). Every text
+// is read with a timed cross-process WM_GETTEXT, and every wait has a limit.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Texts and reporting
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                        nullptr);
+    return out;
+}
+
+// Control texts may carry their line breaks as "\r\n" or "\n"; compare the
+// lines, not the break bytes.
+std::wstring Lines(std::wstring text) {
+    std::wstring out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') continue;
+        out += text[i];
+    }
+    return out;
+}
+
+// A text for a report line: line breaks shown as \n, the whole quoted.
+std::string Shown(const std::wstring& text) {
+    std::string out = "\"";
+    for (char c : Utf8(Lines(text))) {
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out + "\"";
+}
+
+std::string Format(const char* format, ...) {
+    char buffer[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+int g_checks = 0;
+int g_failed = 0;
+
+bool Check(const std::string& name, bool ok, const std::string& details = {}) {
+    ++g_checks;
+    if (ok) {
+        std::printf("PASS %s\n", name.c_str());
+    } else {
+        ++g_failed;
+        std::printf("FAIL %s%s%s\n", name.c_str(), details.empty() ? "" : ": ", details.c_str());
+    }
+    std::fflush(stdout);
+    return ok;
+}
+
+void Note(const std::string& text) {
+    std::printf("     %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+// Counts as the window shows them: below 1000 plain, otherwise one space
+// between groups of three digits.
+std::wstring Grouped(int64_t value) {
+    std::wstring digits = std::to_wstring(value);
+    if (value < 1000) return digits;
+    std::wstring out;
+    int n = static_cast<int>(digits.size());
+    for (int i = 0; i < n; ++i) {
+        if (i > 0 && (n - i) % 3 == 0) out += L' ';
+        out += digits[i];
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Waiting
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount() - start >= timeoutMs) return condition();
+        Sleep(40);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Windows of the application
+
+constexpr DWORD kSendTimeoutMs = 10000;
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    std::wstring text = name;
+    // Classes of a versioned activation context may read "6.0.x.y!Button".
+    std::size_t bang = text.find(L'!');
+    if (bang != std::wstring::npos) text = text.substr(bang + 1);
+    return text;
+}
+
+bool SameClass(const std::wstring& actual, const wchar_t* expected) {
+    return lstrcmpiW(actual.c_str(), expected) == 0;
+}
+
+// The text of a window in any process, through a timed WM_GETTEXT.
+std::wstring TextOf(HWND window) {
+    if (!window) return L"<no window>";
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &length))
+        return L"<no answer>";
+    std::vector<wchar_t> buffer(length + 2, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_NORMAL, kSendTimeoutMs, &copied))
+        return L"<no answer>";
+    return std::wstring(buffer.data(), copied);
+}
+
+// Sets a text the way a program does; an edit field reports EN_CHANGE to its
+// parent before the call returns, so the application's clamp has run then.
+bool SetTextOf(HWND window, const std::wstring& text) {
+    DWORD_PTR result = 0;
+    return window && SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                                         SMTO_NORMAL, kSendTimeoutMs, &result);
+}
+
+bool Responsive(HWND window) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 3000, &result) != 0;
+}
+
+void Click(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
+
+struct FindOwned {
+    HWND owner;
+    const wchar_t* title;  // nullptr: any title
+    const wchar_t* exceptTitle;
+    HWND found;
+};
+
+BOOL CALLBACK FindOwnedProc(HWND window, LPARAM param) {
+    auto* find = reinterpret_cast<FindOwned*>(param);
+    if (GetWindow(window, GW_OWNER) != find->owner || !IsWindowVisible(window)) return TRUE;
+    if (!SameClass(ClassOf(window), L"#32770")) return TRUE;
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, 256);
+    if (find->title && wcscmp(title, find->title) != 0) return TRUE;
+    if (find->exceptTitle && wcscmp(title, find->exceptTitle) == 0) return TRUE;
+    find->found = window;
+    return FALSE;
+}
+
+// A visible dialog window (file dialog or message box) owned by `owner`.
+HWND OwnedDialog(HWND owner, const wchar_t* title, const wchar_t* exceptTitle = nullptr) {
+    FindOwned find{owner, title, exceptTitle, nullptr};
+    EnumWindows(FindOwnedProc, reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
+
+HWND WaitOwnedDialog(HWND owner, const wchar_t* title, DWORD timeoutMs, const wchar_t* exceptTitle = nullptr) {
+    HWND found = nullptr;
+    WaitFor([&] { return (found = OwnedDialog(owner, title, exceptTitle)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+struct ChildSearch {
+    std::function<bool(HWND)> match;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK ChildSearchProc(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<ChildSearch*>(param);
+    if (search->match(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindChild(HWND parent, std::function<bool(HWND)> match) {
+    ChildSearch search{std::move(match)};
+    EnumChildWindows(parent, ChildSearchProc, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> all;
+    FindChild(parent, [&](HWND w) { all.push_back(w); return false; });
+    return all;
+}
+
+// The message text of a message box: the static control 0xFFFF, otherwise
+// the longest static text in it.
+std::wstring BoxText(HWND box) {
+    HWND text = GetDlgItem(box, 0xFFFF);
+    if (text) return TextOf(text);
+    std::wstring best;
+    for (HWND child : Children(box)) {
+        if (!SameClass(ClassOf(child), L"Static")) continue;
+        std::wstring t = TextOf(child);
+        if (t.size() > best.size()) best = t;
+    }
+    return best;
+}
+
+std::wstring TitleOf(HWND window) {
+    wchar_t title[512] = {};
+    GetWindowTextW(window, title, 512);
+    return title;
+}
+
+bool PressDialogButton(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    return WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, 10000);
+}
+
+// The icon of a message box, told apart by its pixels: the box's icon control
+// is copied from the screen and compared with the system's warning,
+// information, error and question icons drawn on the same background.
+std::string BoxIconKind(HWND box) {
+    HWND iconControl = FindChild(box, [](HWND w) {
+        return SameClass(ClassOf(w), L"Static") &&
+               (GetWindowLongW(w, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && IsWindowVisible(w);
+    });
+    if (!iconControl) return "none";
+    RECT rect{};
+    GetWindowRect(iconControl, &rect);
+    int width = rect.right - rect.left;
+    int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0 || width > 256 || height > 256) return "none";
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    auto capture = [&](const std::function<void(HDC)>& paint) {
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        paint(memory);
+        GdiFlush();
+        std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits),
+                                     static_cast<const uint32_t*>(bits) + width * height);
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+        for (auto& p : pixels) p &= 0xFFFFFF;
+        return pixels;
+    };
+
+    // Give the box time to paint, then take the control's pixels.
+    Sleep(300);
+    RedrawWindow(iconControl, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    Sleep(200);
+    std::vector<uint32_t> shown =
+        capture([&](HDC dc) { BitBlt(dc, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY); });
+    uint32_t background = shown[0];
+
+    struct Kind {
+        const char* name;
+        LPCWSTR icon;
+    } kinds[] = {{"warning", IDI_WARNING}, {"information", IDI_INFORMATION},
+                 {"error", IDI_ERROR},     {"question", IDI_QUESTION}};
+    std::string best = "unknown";
+    uint64_t bestDistance = UINT64_MAX;
+    bool uniform = std::all_of(shown.begin(), shown.end(), [&](uint32_t p) { return p == background; });
+    if (!uniform) {
+        for (const Kind& kind : kinds) {
+            HICON icon = LoadIconW(nullptr, kind.icon);
+            std::vector<uint32_t> drawn = capture([&](HDC dc) {
+                HBRUSH brush = CreateSolidBrush(RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF,
+                                                    background & 0xFF));
+                RECT all{0, 0, width, height};
+                FillRect(dc, &all, brush);
+                DeleteObject(brush);
+                DrawIconEx(dc, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+            });
+            uint64_t distance = 0;
+            for (std::size_t i = 0; i < shown.size(); ++i) {
+                for (int shift = 0; shift < 24; shift += 8) {
+                    int a = static_cast<int>((shown[i] >> shift) & 0xFF);
+                    int b = static_cast<int>((drawn[i] >> shift) & 0xFF);
+                    distance += static_cast<uint64_t>(std::abs(a - b));
+                }
+            }
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = kind.name;
+            }
+        }
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return best;
+}
+
+// ---------------------------------------------------------------------------
+// The window's controls
+
+struct ControlEntry {
+    int id;
+    const char* name;
+    int parent;  // 0: the main window
+    const wchar_t* cls;
+    const wchar_t* text;  // nullptr: checked separately
+    bool enabledAtStart;
+};
+
+const wchar_t kIntroText[] =
+    L"The ESRI ARC/INFO ASCII GRID format is usually used to store terrain data from LIDAR laser scanning. "
+    L"This application takes ESRI ARC/INFO ASCII GRID file and converts it to a 3D mesh. It saves the 3D "
+    L"mesh in OBJ format that can be imported in most 3D applications. You can also generate a height "
+    L"bitmap\nin grayscale.";
+const wchar_t kRegionNote[] =
+    L"Please note.\nConverted files can be very large and hard to editing. If you are interested only in "
+    L"specified region, you can set the range below instead of editing the whole large mesh in 3d "
+    L"application.";
+
+const ControlEntry kControls[] = {
+    {201, "IDC_INTRO_FRAME", 0, L"STATIC", L"", true},
+    {202, "IDC_INTRO_TEXT", 201, L"STATIC", kIntroText, true},
+    {203, "IDC_STEP1_FRAME", 0, L"STATIC", L"", true},
+    {204, "IDC_STEP1_CAPTION", 0, L"STATIC", L" Step 1: Select file in ESRI ARC/INFO ASCII GRID format:", true},
+    {304, "IDC_SELECT_FILE", 0, L"BUTTON", L"", true},
+    {205, "IDC_FILEINFO_FRAME", 203, L"STATIC", L"", false},
+    {206, "IDC_FILEINFO_CAPTION", 203, L"STATIC", L" File info:", false},
+    {207, "IDC_FILEINFO_LABELS1", 205, L"STATIC", L"filename:\ncols:\nrows:\nrecords:", false},
+    {208, "IDC_FILEINFO_VALUES1", 205, L"STATIC", L"---\n---\n---\n---", false},
+    {209, "IDC_FILEINFO_LABELS2", 205, L"STATIC", L"xll center:\nyll center:\ncell size:\nno data value:", false},
+    {210, "IDC_FILEINFO_VALUES2", 205, L"STATIC", L"---\n---\n---\n---", false},
+    {211, "IDC_STEP2_FRAME", 0, L"STATIC", L"", false},
+    {212, "IDC_STEP2_CAPTION", 0, L"STATIC", L" Step 2: Define the region (optional):", false},
+    {213, "IDC_REGION_NOTE", 211, L"STATIC", kRegionNote, false},
+    {214, "IDC_REGION_PICTURE", 211, L"STATIC", L"", true},
+    {215, "IDC_XMIN_LABEL", 211, L"STATIC", L"X min:", false},
+    {216, "IDC_YMIN_LABEL", 211, L"STATIC", L"Y min:", false},
+    {217, "IDC_XMAX_LABEL", 211, L"STATIC", L"X max:", false},
+    {218, "IDC_YMAX_LABEL", 211, L"STATIC", L"Y max:", false},
+    {401, "IDC_XMIN", 0, L"EDIT", L"", false},
+    {402, "IDC_YMIN", 0, L"EDIT", L"", false},
+    {403, "IDC_XMAX", 0, L"EDIT", L"", false},
+    {404, "IDC_YMAX", 0, L"EDIT", L"", false},
+    {219, "IDC_STEP3_FRAME", 0, L"STATIC", L"", false},
+    {220, "IDC_STEP3_CAPTION", 0, L"STATIC", L" Step 3: Select terrain generation method:", false},
+    {305, "IDC_METHOD_INTERPOLATED", 0, L"BUTTON", L"", false},
+    {306, "IDC_METHOD_FLOATING", 0, L"BUTTON", L"", false},
+    {221, "IDC_ESTIMATE_LABELS_INTERPOLATED", 219, L"STATIC", L"Interpolated\n\n~Verts:\n~Tris:\n~Quads:", false},
+    {222, "IDC_ESTIMATE_INTERPOLATED", 219, L"STATIC", L"---\n---\n---", false},
+    {223, "IDC_ESTIMATE_LABELS_FLOATING", 219, L"STATIC", L"Floating planes\n\n~Verts:\n~Tris:\n~Quads:", false},
+    {224, "IDC_ESTIMATE_FLOATING", 219, L"STATIC", L"---\n---\n---", false},
+    {229, "IDC_STEP4_FRAME", 0, L"STATIC", L"", false},
+    {230, "IDC_STEP4_CAPTION", 0, L"STATIC", L" Step 4: Units setup (optional):", false},
+    {231, "IDC_UNITS_LABEL", 0, L"STATIC", L"1 unit in your 3d application is               meter(s).", false},
+    {405, "IDC_UNITS", 0, L"EDIT", L"1.0", false},
+    {233, "IDC_STEP5_FRAME", 0, L"STATIC", L"", false},
+    {234, "IDC_STEP5_CAPTION", 0, L"STATIC", L" Step 5: Convert:", false},
+    {235, "IDC_STATUS", 233, L"STATIC", L"Status: Ready...", false},
+    {309, "IDC_CONVERT", 0, L"BUTTON", L"", false},
+    {236, "IDC_PROGRESS", 233, L"msctls_progress32", L"", false},
+    {237, "IDC_CREDIT_FRAME", 0, L"STATIC", L"", true},
+    {238, "IDC_CREDIT_TEXT", 237, L"STATIC", nullptr, true},
+};
+
+const ControlEntry* Entry(int id) {
+    for (const ControlEntry& entry : kControls)
+        if (entry.id == id) return &entry;
+    return nullptr;
+}
+
+// Ids of the controls that the enable groups switch, by phase.
+const std::set<int> kInputGroupIds = {304, 205, 206, 207, 208, 209, 210, 211, 212, 213, 215, 216, 217, 218,
+                                      401, 402, 403, 404, 219, 220, 305, 306, 221, 222, 223, 224, 229, 230,
+                                      231, 405};
+
+// ---------------------------------------------------------------------------
+// Files
+
+bool ReadBytes(const std::wstring& path, std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file, &size);
+    bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 24));
+        DWORD got = 0;
+        if (!ReadFile(file, bytes.data() + done, chunk, &got, nullptr) || got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    CloseHandle(file);
+    return true;
+}
+
+bool FileExists(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+constexpr char kTimestampPrefix[] = "# File conversion started at: ";
+
+// The file without its timestamp line, which differs from run to run.
+std::string WithoutTimestamp(const std::string& bytes) {
+    std::size_t at = bytes.find(kTimestampPrefix);
+    if (at == std::string::npos) return bytes;
+    std::size_t end = bytes.find('\n', at);
+    end = end == std::string::npos ? bytes.size() : end + 1;
+    return bytes.substr(0, at) + bytes.substr(end);
+}
+
+std::string Escaped(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c < 32 || c > 126) out += Format("\\x%02X", c);
+        else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+struct ObjCounts {
+    int64_t vertexLines = 0;
+    int64_t faceLines = 0;
+    int64_t vertexCountLine = -1;  // the "# N vertices" line
+    bool allLinesCrLf = true;
+};
+
+ObjCounts CountObj(const std::string& bytes) {
+    ObjCounts counts;
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) break;  // the last line has no line end
+        if (end == start || bytes[end - 1] != '\r') counts.allLinesCrLf = false;
+        if (bytes.compare(start, 2, "v ") == 0) ++counts.vertexLines;
+        else if (bytes.compare(start, 2, "f ") == 0) ++counts.faceLines;
+        else if (bytes.compare(start, 2, "# ") == 0) {
+            std::string line = bytes.substr(start, end - start);
+            long long n = 0;
+            char tail[32] = {};
+            if (std::sscanf(line.c_str(), "# %lld %31s", &n, tail) == 2 && std::strcmp(tail, "vertices") == 0)
+                counts.vertexCountLine = n;
+        }
+        start = end + 1;
+    }
+    return counts;
+}
+
+// The "# N quads" that ends a file without a line end; -1 when it does not.
+int64_t ClosingQuads(const std::string& bytes) {
+    std::size_t lineStart = bytes.rfind('\n');
+    lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+    std::string last = bytes.substr(lineStart);
+    long long n = 0;
+    char tail[16] = {};
+    int used = 0;
+    if (std::sscanf(last.c_str(), "# %lld %15s%n", &n, tail, &used) == 2 && std::strcmp(tail, "quads") == 0 &&
+        static_cast<std::size_t>(used) == last.size())
+        return n;
+    return -1;
+}
+
+// No-data cells in a region of a small grid: values that compare equal to the
+// header's no-data value as a float, as the conversion counts them.
+int64_t NodataCells(const std::string& grid, int xMin, int yMin, int xMax, int yMax) {
+    std::size_t pos = 0;
+    auto token = [&]() {
+        while (pos < grid.size() && std::isspace(static_cast<unsigned char>(grid[pos]))) ++pos;
+        std::size_t start = pos;
+        while (pos < grid.size() && !std::isspace(static_cast<unsigned char>(grid[pos]))) ++pos;
+        return grid.substr(start, pos - start);
+    };
+    float nodata = 0;
+    for (int pair = 0; pair < 6; ++pair) {
+        token();
+        std::string value = token();
+        if (pair == 5) nodata = static_cast<float>(std::atoi(value.c_str()));
+    }
+    std::size_t lineEnd = grid.find('\n', pos);
+    pos = lineEnd == std::string::npos ? grid.size() : lineEnd + 1;
+    int64_t count = 0;
+    int row = 0;
+    while (pos < grid.size()) {
+        lineEnd = grid.find('\n', pos);
+        if (lineEnd == std::string::npos) lineEnd = grid.size();
+        std::string line = grid.substr(pos, lineEnd - pos);
+        pos = lineEnd + 1;
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        ++row;
+        if (row < yMin) continue;
+        if (row > yMax) break;
+        const char* p = line.c_str();
+        for (int column = 1;; ++column) {
+            char* next = nullptr;
+            float value = std::strtof(p, &next);
+            if (next == p) break;
+            p = next;
+            if (column > xMax) break;
+            if (column >= xMin && value == nodata) ++count;
+        }
+    }
+    return count;
+}
+
+// ---------------------------------------------------------------------------
+// Screenshots, taken by the script at the driver's request
+
+std::wstring g_shotDir;
+
+void Shot(const std::string& name) {
+    if (g_shotDir.empty()) return;
+    std::wstring base = g_shotDir + L"\\" + std::wstring(name.begin(), name.end());
+    std::wstring done = base + L".done";
+    DeleteFileW(done.c_str());
+    HANDLE request = CreateFileW((base + L".req").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (request == INVALID_HANDLE_VALUE) {
+        Note("screenshot " + name + ": cannot write the request");
+        return;
+    }
+    CloseHandle(request);
+    bool taken = WaitFor([&] { return FileExists(done); }, 15000);
+    Note("screenshot " + name + (taken ? " saved" : " not taken (no answer from the script)"));
+}
+
+// ---------------------------------------------------------------------------
+// The application under test
+
+struct App {
+    PROCESS_INFORMATION process{};
+    HWND main = nullptr;
+
+    HWND Control(int id) const {
+        const ControlEntry* entry = Entry(id);
+        if (!entry || !main) return nullptr;
+        HWND parent = entry->parent ? Control(entry->parent) : main;
+        return parent ? GetDlgItem(parent, id) : nullptr;
+    }
+    std::wstring Text(int id) const { return Lines(TextOf(Control(id))); }
+    bool Enabled(int id) const { return IsWindowEnabled(Control(id)) != 0; }
+    bool Alive() const { return process.hProcess && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT; }
+};
+
+struct FindMain {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindMainProc(HWND window, LPARAM param) {
+    auto* find = reinterpret_cast<FindMain*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == find->pid && SameClass(ClassOf(window), L"Dunmoor") && IsWindowVisible(window)) {
+        find->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool StartApp(App& app, const std::wstring& exe, const std::wstring& workDir) {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &app.process)) {
+        Check("application starts", false, Format("CreateProcessW error %lu", GetLastError()));
+        return false;
+    }
+    FindMain find{app.process.dwProcessId, nullptr};
+    WaitFor([&] {
+        // The first window of the class, or else the one of this process.
+        find.found = FindWindowW(L"Dunmoor", nullptr);
+        DWORD pid = 0;
+        if (find.found) GetWindowThreadProcessId(find.found, &pid);
+        if (pid != app.process.dwProcessId || !IsWindowVisible(find.found)) {
+            find.found = nullptr;
+            EnumWindows(FindMainProc, reinterpret_cast<LPARAM>(&find));
+        }
+        return find.found != nullptr || !app.Alive();
+    }, 60000);
+    app.main = find.found;
+    if (!Check("main window of class \"Dunmoor\" appears", app.main != nullptr,
+               app.Alive() ? "not found within 60 s" : "the process ended"))
+        return false;
+    // Let the creation and the first painting settle.
+    WaitFor([&] { return Responsive(app.main); }, 10000);
+    Sleep(300);
+    return true;
+}
+
+void StopApp(App& app, bool checkExit) {
+    if (!app.process.hProcess) return;
+    if (app.Alive()) {
+        // Leave no box behind that could hold the window.
+        for (int i = 0; i < 5; ++i) {
+            HWND box = OwnedDialog(app.main, nullptr);
+            if (!box) break;
+            PressDialogButton(box, IDCANCEL);
+            PressDialogButton(box, IDOK);
+        }
+        PostMessageW(app.main, WM_CLOSE, 0, 0);
+        bool ended = WaitForSingleObject(app.process.hProcess, 15000) == WAIT_OBJECT_0;
+        DWORD code = 1;
+        GetExitCodeProcess(app.process.hProcess, &code);
+        if (checkExit)
+            Check("closing the window ends the process with exit code 0", ended && code == 0,
+                  ended ? Format("exit code %lu", code) : "still running 15 s after WM_CLOSE");
+        if (!ended) TerminateProcess(app.process.hProcess, 3);
+    }
+    CloseHandle(app.process.hThread);
+    CloseHandle(app.process.hProcess);
+    app.process = {};
+}
+
+// ---------------------------------------------------------------------------
+// Steps of the workflow
+
+const wchar_t kDialogTitle[] = L"Select your ESRI ARC/INFO ASCII GRID file...";
+const wchar_t kOoups[] = L"Ooups!";
+const wchar_t kDone[] = L"Converting done...";
+const wchar_t kCancelled[] = L"Converting cancelled...";
+
+// The file-name field of the open-file dialog: the edit inside the combo box
+// 0x47C, or the edit 0x480, or else the first visible edit.
+HWND FileNameEdit(HWND dialog) {
+    HWND combo = GetDlgItem(dialog, 0x47C);
+    if (combo) {
+        HWND edit = FindChild(combo, [](HWND w) { return SameClass(ClassOf(w), L"Edit"); });
+        if (edit) return edit;
+    }
+    HWND edit = GetDlgItem(dialog, 0x480);
+    if (edit && SameClass(ClassOf(edit), L"Edit")) return edit;
+    return FindChild(dialog, [](HWND w) { return SameClass(ClassOf(w), L"Edit") && IsWindowVisible(w); });
+}
+
+// Presses Select file and waits for the open-file dialog.
+HWND OpenFileDialog(App& app) {
+    Click(app.Control(304));
+    return WaitOwnedDialog(app.main, kDialogTitle, 30000);
+}
+
+// Selects `path` through the dialog. True when the dialog took the name and
+// closed; what the application does then is up to the caller to check.
+bool ChooseInDialog(App& app, const std::wstring& path, const std::string& label) {
+    HWND dialog = OpenFileDialog(app);
+    if (!Check(label + ": open-file dialog appears with its title", dialog != nullptr,
+               "no dialog owned by the main window titled \"Select your ESRI ARC/INFO ASCII GRID file...\""))
+        return false;
+    HWND edit = FileNameEdit(dialog);
+    if (!edit) {
+        Check(label + ": file-name field found in the dialog", false);
+        PressDialogButton(dialog, IDCANCEL);
+        return false;
+    }
+    SetTextOf(edit, path);
+    bool closed = PressDialogButton(dialog, IDOK);
+    if (!closed) {
+        Check(label + ": the dialog accepts the typed path", false, "still open after OK");
+        PressDialogButton(dialog, IDCANCEL);
+        return false;
+    }
+    return true;
+}
+
+// Waits until a control shows `expected` (the application fills texts after
+// the dialog has closed) and checks it.
+bool CheckText(App& app, const std::string& name, int id, const std::wstring& expected, DWORD timeoutMs = 5000) {
+    std::wstring actual;
+    bool ok = WaitFor([&] { return (actual = app.Text(id)) == Lines(expected); }, timeoutMs);
+    return Check(name, ok, "shows " + Shown(actual) + ", expected " + Shown(expected));
+}
+
+bool CheckEnabledStates(App& app, const std::string& name, const std::set<int>& disabled, DWORD timeoutMs = 5000) {
+    std::string wrong;
+    auto matches = [&] {
+        wrong.clear();
+        for (const ControlEntry& entry : kControls) {
+            bool expected = disabled.count(entry.id) == 0;
+            if (app.Enabled(entry.id) != expected)
+                wrong += Format(" %d %s is %s;", entry.id, entry.name, expected ? "greyed" : "enabled");
+        }
+        return wrong.empty();
+    };
+    bool ok = WaitFor(matches, timeoutMs);
+    return Check(name, ok, wrong);
+}
+
+// Waits for a message box owned by the main window with `caption`, checks its
+// text (when given) and icon, and dismisses it with OK.
+bool ExpectBox(App& app, const std::string& name, const wchar_t* caption, const std::wstring* text,
+               const char* icon, DWORD timeoutMs, std::wstring* textOut = nullptr) {
+    HWND box = WaitOwnedDialog(app.main, caption, timeoutMs, kDialogTitle);
+    if (!box) {
+        HWND other = OwnedDialog(app.main, nullptr);
+        Check(name + ": box \"" + Utf8(caption) + "\" appears", false,
+              other ? "a box titled " + Shown(TitleOf(other)) + " with text " + Shown(BoxText(other)) +
+                          " appeared instead"
+                    : Format("no box within %lu s", timeoutMs / 1000));
+        if (other) PressDialogButton(other, IDOK);
+        return false;
+    }
+    Check(name + ": box \"" + Utf8(caption) + "\" appears", true);
+    std::wstring shown = Lines(BoxText(box));
+    if (textOut) *textOut = shown;
+    bool ok = true;
+    if (text) ok &= Check(name + ": box text", shown == Lines(*text),
+                          "reads " + Shown(shown) + ", expected " + Shown(*text));
+    if (icon) {
+        std::string kind = BoxIconKind(box);
+        ok &= Check(name + ": box shows the " + icon + " icon", kind == icon, "looks like " + kind);
+    }
+    ok &= Check(name + ": box closes with OK", PressDialogButton(box, IDOK));
+    return ok;
+}
+
+// The summary text of a finished job, with the time it reports.
+std::wstring SummaryText(const std::wstring& shownTime, int64_t vertices, int64_t quads, int64_t nodata) {
+    return L"Conversion time: " + shownTime + L" seconds.\n\nVertices: " + Grouped(vertices) +
+           L"\nTriangles: " + Grouped(2 * quads) + L"\nQuads " + Grouped(quads) + L"\n\nNo data value: " +
+           Grouped(nodata);
+}
+
+// The "%.2f" seconds that a summary text reports, or empty.
+std::wstring ShownTime(const std::wstring& text) {
+    const std::wstring prefix = L"Conversion time: ";
+    std::size_t at = text.find(prefix);
+    if (at == std::wstring::npos) return {};
+    at += prefix.size();
+    std::size_t end = text.find(L" seconds.", at);
+    if (end == std::wstring::npos) return {};
+    std::wstring time = text.substr(at, end - at);
+    std::size_t dot = time.find(L'.');
+    bool digits = !time.empty() && dot != std::wstring::npos && dot > 0 && time.size() - dot == 3 &&
+                  std::all_of(time.begin(), time.end(), [](wchar_t c) { return iswdigit(c) || c == L'.'; });
+    return digits ? time : std::wstring();
+}
+
+// A count after `label` in a summary text ("Vertices: 1 234"), or -1.
+int64_t SummaryCount(const std::wstring& text, const std::wstring& label) {
+    std::size_t at = text.find(label);
+    if (at == std::wstring::npos) return -1;
+    at += label.size();
+    std::wstring digits;
+    while (at < text.size() && (iswdigit(text[at]) || text[at] == L' ' || text[at] == L'-')) {
+        if (text[at] != L' ') digits += text[at];
+        ++at;
+    }
+    return digits.empty() ? -1 : _wtoi64(digits.c_str());
+}
+
+struct Conversion {
+    std::string label;
+    std::wstring grid;      // grid path (Windows)
+    std::wstring output;    // where the OBJ must appear: beside the grid
+    std::wstring expected;  // the headless converter's file
+    int xMin, yMin, xMax, yMax;  // region, for the no-data count of the summary
+};
+
+// Presses Convert and checks the summary box and the file against the
+// headless converter's output.
+void ConvertAndCompare(App& app, const Conversion& job) {
+    DeleteFileW(job.output.c_str());
+    Click(app.Control(309));
+    std::wstring text;
+    bool boxed = ExpectBox(app, job.label, kDone, nullptr, "information", 120000, &text);
+    std::string expected;
+    bool haveExpected = ReadBytes(job.expected, expected);
+    if (!haveExpected) Check(job.label + ": expected file present", false, Utf8(job.expected));
+    if (boxed && haveExpected) {
+        ObjCounts counts = CountObj(expected);
+        std::string grid;
+        ReadBytes(job.grid, grid);
+        int64_t nodata = NodataCells(grid, job.xMin, job.yMin, job.xMax, job.yMax);
+        std::wstring time = ShownTime(text);
+        std::wstring want = SummaryText(time.empty() ? L"?" : time, counts.vertexLines, counts.faceLines, nodata);
+        Check(job.label + ": summary text", !time.empty() && text == want,
+              "reads " + Shown(text) + ", expected " + Shown(want));
+    }
+    WaitFor([&] { return app.Enabled(304); }, 10000);
+    std::string produced;
+    bool written = ReadBytes(job.output, produced);
+    if (!Check(job.label + ": OBJ written beside the grid", written, Utf8(job.output) + " missing")) return;
+    if (!haveExpected) return;
+    std::string a = WithoutTimestamp(produced);
+    std::string b = WithoutTimestamp(expected);
+    std::string details;
+    if (a != b) {
+        std::size_t i = 0;
+        while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+        std::size_t from = i > 40 ? i - 40 : 0;
+        details = Format("%zu bytes vs %zu expected; first difference at byte %zu: window \"%s\" / converter \"%s\"",
+                         a.size(), b.size(), i, Escaped(a.substr(from, 80)).c_str(),
+                         Escaped(b.substr(from, 80)).c_str());
+    }
+    Check(job.label + ": OBJ equals the headless converter's (timestamp line aside)", a == b, details);
+    std::size_t at = produced.find(kTimestampPrefix);
+    int year, month, day, hour, minute;
+    char tail[8] = {};
+    bool stamped = at != std::string::npos &&
+                   std::sscanf(produced.c_str() + at + std::strlen(kTimestampPrefix), "%4d-%2d-%2d, %2d:%2d%6c",
+                               &year, &month, &day, &hour, &minute, tail) == 6 &&
+                   std::memcmp(tail, "\r\n\r\n\r\n", 6) == 0;
+    Check(job.label + ": timestamp line", stamped,
+          at == std::string::npos ? "missing" : Escaped(produced.substr(at, 60)));
+}
+
+std::wstring FileInfoColumn1(const std::wstring& name, int64_t cols, int64_t rows) {
+    return name + L"\n" + Grouped(cols) + L"\n" + Grouped(rows) + L"\n" + Grouped(cols * rows);
+}
+
+std::wstring Estimates(int64_t a, int64_t b, int64_t c) {
+    return Grouped(a) + L"\n" + Grouped(b) + L"\n" + Grouped(c);
+}
+
+// Both estimate columns for a region of `cols` x `rows` cells.
+void CheckEstimates(App& app, const std::string& name, int64_t cols, int64_t rows) {
+    int64_t cells = cols * rows;
+    CheckText(app, name + ": Interpolated estimate", 222, Estimates((cols + 1) * (rows + 1), 2 * cells, cells));
+    CheckText(app, name + ": Floating planes estimate", 224, Estimates(4 * cells, 2 * cells, cells));
+}
+
+void CheckRegionFields(App& app, const std::string& name, const wchar_t* xMin, const wchar_t* yMin,
+                       const wchar_t* xMax, const wchar_t* yMax) {
+    std::wstring want = std::wstring(xMin) + L"," + yMin + L"," + xMax + L"," + yMax;
+    std::wstring got;
+    bool ok = WaitFor([&] {
+        got = app.Text(401) + L"," + app.Text(402) + L"," + app.Text(403) + L"," + app.Text(404);
+        return got == want;
+    }, 5000);
+    Check(name, ok, "fields read " + Shown(got) + ", expected " + Shown(want));
+}
+
+// Sets a region or units field as typing would and returns what it then shows.
+std::wstring Edit(App& app, int id, const std::wstring& text) {
+    SetTextOf(app.Control(id), text);
+    return app.Text(id);
+}
+
+bool SelectGrid(App& app, const std::wstring& path, const std::string& label) {
+    if (!ChooseInDialog(app, path, label)) return false;
+    // A failed selection shows a box; a successful one fills the panel.
+    HWND box = nullptr;
+    WaitFor([&] {
+        box = OwnedDialog(app.main, kOoups);
+        return box != nullptr || (app.Enabled(309) && app.Text(403).size() > 0);
+    }, 10000);
+    if (box) {
+        Check(label + ": grid accepted", false, "warning " + Shown(BoxText(box)));
+        PressDialogButton(box, IDOK);
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The test plan
+
+struct Paths {
+    std::wstring work, grids, expected;
+    std::wstring Grid(const wchar_t* name) const { return grids + L"\\" + name; }
+    std::wstring Expected(const wchar_t* name) const { return expected + L"\\" + name; }
+};
+
+void StartState(App& app) {
+    Check("window title is \"Dunmoor v0.2\"", TitleOf(app.main) == L"Dunmoor v0.2", Shown(TitleOf(app.main)));
+    RECT client{};
+    GetClientRect(app.main, &client);
+    Check("client area is 655 x 1064", client.right == 655 && client.bottom == 1064,
+          Format("%ld x %ld", client.right, client.bottom));
+    LONG style = GetWindowLongW(app.main, GWL_STYLE);
+    bool fixed = (style & WS_CAPTION) == WS_CAPTION && (style & WS_SYSMENU) && (style & WS_MINIMIZEBOX) &&
+                 !(style & WS_THICKFRAME) && !(style & WS_MAXIMIZEBOX);
+    Check("window has caption, system menu and minimize box, no sizing border or maximize box", fixed,
+          Format("style 0x%08lX", style));
+    RECT outer{};
+    GetWindowRect(app.main, &outer);
+    int x = std::abs(GetSystemMetrics(SM_CXSCREEN) - 655) / 2;
+    int y = std::abs(GetSystemMetrics(SM_CYSCREEN) - 1064) / 2;
+    Check("window placed at the screen's centre by its client size", outer.left == x && outer.top == y,
+          Format("at (%ld, %ld), expected (%d, %d)", outer.left, outer.top, x, y));
+
+    for (const ControlEntry& entry : kControls) {
+        HWND control = app.Control(entry.id);
+        std::string wrong;
+        if (!control) {
+            wrong = Format(" not found with GetDlgItem on %d;", entry.parent);
+        } else {
+            HWND parent = entry.parent ? app.Control(entry.parent) : app.main;
+            if (GetParent(control) != parent) wrong += " wrong parent;";
+            std::wstring cls = ClassOf(control);
+            if (!SameClass(cls, entry.cls)) wrong += " class " + Shown(cls) + ";";
+            std::wstring text = Lines(TextOf(control));
+            if (entry.text && text != Lines(entry.text)) wrong += " text " + Shown(text) + ";";
+            if (!entry.text && text.find(L"2018") == std::wstring::npos)
+                wrong += " credit text " + Shown(text) + " names no 2018;";
+            if ((IsWindowEnabled(control) != 0) != entry.enabledAtStart)
+                wrong += entry.enabledAtStart ? " greyed;" : " enabled;";
+            if (!IsWindowVisible(control)) wrong += " hidden;";
+        }
+        Check(Format("start: control %d %s", entry.id, entry.name), wrong.empty(), wrong);
+    }
+}
+
+// The message loop waits for messages: an idle window takes next to no
+// processor time. A polling loop keeps its thread busy; under Wine much of
+// that lands in the wine server, yet its own thread still shows a quarter or
+// more of the wall time, where a waiting loop shows next to nothing. The
+// thread's times are read (Wine reports no process times for another
+// process), and the process's when they are larger.
+void IdleCpu(App& app) {
+    auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    auto used = [&] {
+        FILETIME created, exited, kernel, user;
+        uint64_t thread = 0, process = 0;
+        if (GetThreadTimes(app.process.hThread, &created, &exited, &kernel, &user))
+            thread = ticks(kernel) + ticks(user);
+        if (GetProcessTimes(app.process.hProcess, &created, &exited, &kernel, &user))
+            process = ticks(kernel) + ticks(user);
+        return std::make_pair(thread, process);
+    };
+    auto before = used();
+    DWORD start = GetTickCount();
+    Sleep(2000);
+    auto after = used();
+    double wallMs = GetTickCount() - start;
+    double cpuMs = std::max(after.first - before.first, after.second - before.second) / 10000.0;
+    std::string measured = Format("%.0f ms of processor time in %.0f ms", cpuMs, wallMs);
+    Check("idle window uses no processor time", cpuMs < 0.1 * wallMs, measured);
+    Note("idle window: " + measured);
+}
+
+void FailedSelectionsBeforeAnyFile(App& app, const Paths& paths) {
+    std::set<int> startDisabled;
+    for (const ControlEntry& entry : kControls)
+        if (!entry.enabledAtStart) startDisabled.insert(entry.id);
+
+    HWND dialog = OpenFileDialog(app);
+    if (Check("no file: open-file dialog appears with its title", dialog != nullptr)) {
+        PressDialogButton(dialog, IDCANCEL);
+        std::wstring text = L"No file to open...";
+        ExpectBox(app, "no file", kOoups, &text, "warning", 10000);
+    }
+    CheckEnabledStates(app, "no file: later steps stay greyed", startDisabled);
+
+    if (ChooseInDialog(app, paths.Grid(L"notgrid.txt"), "not a grid")) {
+        std::wstring text = L"Not proper ESRI ARC/INFO ASCII GRID file...";
+        ExpectBox(app, "not a grid", kOoups, &text, "warning", 10000);
+    }
+    CheckEnabledStates(app, "not a grid: later steps stay greyed", startDisabled);
+    CheckText(app, "not a grid: file info still empty", 208, L"---\n---\n---\n---");
+}
+
+void TinyGrid(App& app, const Paths& paths, const Conversion& tiny) {
+    if (!SelectGrid(app, tiny.grid, "4x3 grid")) return;
+    CheckText(app, "4x3 grid: file info names, columns, rows, records", 208, FileInfoColumn1(L"tiny.asc", 4, 3));
+    CheckText(app, "4x3 grid: file info corner, cell size, no data", 210, L"512000.00\n6234000.00\n2.50\n-9999");
+    CheckRegionFields(app, "4x3 grid: region fields cover the grid", L"1", L"1", L"4", L"3");
+    CheckText(app, "4x3 grid: Interpolated estimate 20/24/12", 222, L"20\n24\n12");
+    CheckText(app, "4x3 grid: Floating planes estimate 48/24/12", 224, L"48\n24\n12");
+    CheckEnabledStates(app, "4x3 grid: all steps enabled but the Floating planes estimate", {223, 224});
+    CheckText(app, "4x3 grid: status ready", 235, L"Status: Ready...");
+    Shot("02-file-selected");
+
+    ConvertAndCompare(app, tiny);
+    CheckEnabledStates(app, "after a job: every step enabled, both estimates included", {});
+    CheckText(app, "after a job: status ready", 235, L"Status: Ready...");
+
+    // A cancelled dialog leaves the previous selection whole: the panel, the
+    // fields, the chosen method and the file that the next job reads.
+    Click(app.Control(306));
+    CheckEnabledStates(app, "4x3 grid: Floating planes chosen", {221, 222});
+    HWND dialog = OpenFileDialog(app);
+    if (Check("cancelled dialog: dialog appears", dialog != nullptr)) {
+        PressDialogButton(dialog, IDCANCEL);
+        std::wstring text = L"No file to open...";
+        ExpectBox(app, "cancelled dialog", kOoups, &text, "warning", 10000);
+    }
+    CheckText(app, "cancelled dialog: file info kept", 208, FileInfoColumn1(L"tiny.asc", 4, 3));
+    CheckRegionFields(app, "cancelled dialog: region fields kept", L"1", L"1", L"4", L"3");
+    CheckEnabledStates(app, "cancelled dialog: steps and chosen method stay", {221, 222});
+    Conversion again = tiny;
+    again.label = "convert after a cancelled dialog (Floating planes kept)";
+    again.output = paths.Grid(L"tiny__floating_planes.obj");
+    again.expected = paths.Expected(L"tiny__floating_planes.obj");
+    ConvertAndCompare(app, again);
+
+    if (ChooseInDialog(app, paths.Grid(L"notgrid.txt"), "failed selection")) {
+        std::wstring text = L"Not proper ESRI ARC/INFO ASCII GRID file...";
+        ExpectBox(app, "failed selection", kOoups, &text, "warning", 10000);
+    }
+    CheckText(app, "failed selection: file info kept", 208, FileInfoColumn1(L"tiny.asc", 4, 3));
+    CheckRegionFields(app, "failed selection: region fields kept", L"1", L"1", L"4", L"3");
+    again.label = "convert after a failed selection (Floating planes kept)";
+    ConvertAndCompare(app, again);
+}
+
+// Units that cannot drive a conversion are refused before any job starts.
+void UnitsField(App& app, const Paths& paths) {
+    const std::wstring outputs[] = {paths.Grid(L"tiny__interpolated.obj"), paths.Grid(L"tiny__floating_planes.obj")};
+    const wchar_t* refused[] = {L"0", L"abc"};
+    for (const wchar_t* units : refused) {
+        std::string label = "units " + Utf8(units);
+        Edit(app, 405, units);
+        for (const std::wstring& output : outputs) DeleteFileW(output.c_str());
+        Click(app.Control(309));
+        std::wstring text;
+        ExpectBox(app, label, kOoups, nullptr, "warning", 10000, &text);
+        Note(label + ": warning reads " + Shown(text));
+        bool written = FileExists(outputs[0]) || FileExists(outputs[1]);
+        Check(label + ": no job ran", !written && app.Enabled(304) && app.Text(235) == L"Status: Ready...",
+              written ? "an output file was written" : "inputs greyed or status changed");
+    }
+    std::wstring shown = Edit(app, 405, L"-2");
+    Check("units -2 becomes \"1.0\"", shown == L"1.0", "shows " + Shown(shown));
+    shown = Edit(app, 405, L"0");
+    Check("units 0 stays as typed", shown == L"0", "shows " + Shown(shown));
+    Edit(app, 405, L"1.0");
+}
+
+void RegionAndMethods(App& app, const Paths& paths) {
+    if (!SelectGrid(app, paths.Grid(L"big1000.asc"), "1000x1000 grid")) return;
+    CheckText(app, "1000x1000 grid: file info", 208, FileInfoColumn1(L"big1000.asc", 1000, 1000));
+    CheckText(app, "1000x1000 grid: Interpolated estimate", 222, L"1 002 001\n2 000 000\n1 000 000");
+    CheckText(app, "1000x1000 grid: Floating planes estimate", 224, L"4 000 000\n2 000 000\n1 000 000");
+
+    std::wstring shown = Edit(app, 401, L"0");
+    Check("X min 0 becomes \"1\"", shown == L"1", "shows " + Shown(shown));
+    shown = Edit(app, 402, L"");
+    Check("empty Y min becomes \"1\"", shown == L"1", "shows " + Shown(shown));
+    shown = Edit(app, 403, L"99999");
+    Check("X max 99999 becomes the column count \"1000\"", shown == L"1000", "shows " + Shown(shown));
+    shown = Edit(app, 404, L"0");
+    Check("Y max 0 becomes \"1\"", shown == L"1", "shows " + Shown(shown));
+    shown = Edit(app, 404, L"1000");
+    Check("Y max 1000 stands", shown == L"1000", "shows " + Shown(shown));
+    shown = Edit(app, 401, L"5000");
+    Check("X min is capped at columns - 1 (\"999\")", shown == L"999", "shows " + Shown(shown));
+    CheckEstimates(app, "region 999..1000 x 1..1000", 2, 1000);
+    shown = Edit(app, 402, L"1000");
+    Check("Y min is capped at rows - 1 (\"999\")", shown == L"999", "shows " + Shown(shown));
+
+    Edit(app, 401, L"10");
+    Edit(app, 403, L"5");
+    Edit(app, 402, L"5");
+    Edit(app, 404, L"5");
+    CheckRegionFields(app, "X min above X max: nothing rewritten", L"10", L"5", L"5", L"5");
+    CheckText(app, "X min 10 > X max 5: Interpolated estimate -6/-8/-4", 222, L"-6\n-8\n-4");
+    CheckText(app, "X min 10 > X max 5: Floating planes estimate -16/-8/-4", 224, L"-16\n-8\n-4");
+    CheckText(app, "region edits leave the units field", 405, L"1.0");
+
+    Click(app.Control(306));
+    WaitFor([&] { return app.Enabled(223) && !app.Enabled(221); }, 5000);
+    CheckEnabledStates(app, "Floating planes chosen: Interpolated estimate greyed", {221, 222});
+    Click(app.Control(305));
+    CheckEnabledStates(app, "Interpolated chosen: Floating planes estimate greyed", {223, 224});
+    Click(app.Control(305));
+    CheckEnabledStates(app, "Interpolated chosen again: nothing changes", {223, 224});
+}
+
+// A grid written by an outside program, a region inside it, Floating planes
+// and 2.5 m units.
+void WitnessGrid(App& app, const Paths& paths) {
+    Conversion job{"outside-written grid, region, Floating planes, units 2.5", paths.Grid(L"witness.asc"),
+                   paths.Grid(L"witness__floating_planes.obj"), paths.Expected(L"witness__floating_planes.obj"),
+                   11, 6, 100, 80};
+    if (!SelectGrid(app, job.grid, "outside-written grid")) return;
+    CheckText(app, "outside-written grid: file info", 208, FileInfoColumn1(L"witness.asc", 120, 90));
+    CheckText(app, "outside-written grid: corner, cell size, no data", 210, L"512000.00\n6234000.00\n1.00\n-9999");
+    Click(app.Control(306));
+    Edit(app, 401, L"11");
+    Edit(app, 402, L"6");
+    Edit(app, 403, L"100");
+    Edit(app, 404, L"80");
+    CheckRegionFields(app, "outside-written grid: region set", L"11", L"6", L"100", L"80");
+    CheckEstimates(app, "outside-written grid: region estimates", 90, 75);
+    Edit(app, 405, L"2.5");
+    ConvertAndCompare(app, job);
+    Edit(app, 405, L"1.0");
+}
+
+// Grids of one column and of one row: the X min (Y min) limit is 0, and the
+// clamp still settles.
+void ThinGrids(App& app, const Paths& paths) {
+    Conversion column{"one-column grid, Interpolated", paths.Grid(L"col1.asc"),
+                      paths.Grid(L"col1__interpolated.obj"), paths.Expected(L"col1__interpolated.obj"), 1, 1, 1, 5};
+    if (SelectGrid(app, column.grid, "one-column grid")) {
+        Check("one-column grid: window answers", Responsive(app.main));
+        CheckRegionFields(app, "one-column grid: region fields settle", L"1", L"1", L"1", L"5");
+        CheckEstimates(app, "one-column grid", 1, 5);
+        std::wstring shown = Edit(app, 401, L"3");
+        Check("one-column grid: X min settles after an edit", Responsive(app.main) && !shown.empty(),
+              "shows " + Shown(shown));
+        Edit(app, 401, L"1");
+        ConvertAndCompare(app, column);
+    }
+    Conversion row{"one-row grid, Floating planes", paths.Grid(L"row1.asc"), paths.Grid(L"row1__floating_planes.obj"),
+                   paths.Expected(L"row1__floating_planes.obj"), 1, 1, 6, 1};
+    if (SelectGrid(app, row.grid, "one-row grid")) {
+        Check("one-row grid: window answers", Responsive(app.main));
+        CheckRegionFields(app, "one-row grid: region fields settle", L"1", L"1", L"6", L"1");
+        CheckEstimates(app, "one-row grid", 6, 1);
+        Click(app.Control(306));
+        ConvertAndCompare(app, row);
+    }
+}
+
+// A header of 100 000 x 100 000 cells: counts beyond 32 bits.
+void HugeHeader(App& app, const Paths& paths) {
+    if (!SelectGrid(app, paths.Grid(L"huge.asc"), "100000x100000 header")) return;
+    CheckText(app, "100000x100000 header: records 10 000 000 000", 208,
+              L"huge.asc\n100 000\n100 000\n10 000 000 000");
+    // The region fields hold what fits in them; the estimates follow them.
+    int64_t xMin = _wtoi64(app.Text(401).c_str()), yMin = _wtoi64(app.Text(402).c_str());
+    int64_t xMax = _wtoi64(app.Text(403).c_str()), yMax = _wtoi64(app.Text(404).c_str());
+    Note(Format("100000x100000 header: region fields %lld..%lld x %lld..%lld", (long long)xMin, (long long)xMax,
+                (long long)yMin, (long long)yMax));
+    CheckEstimates(app, "100000x100000 header: 64-bit estimates", xMax - xMin + 1, yMax - yMin + 1);
+}
+
+// An output that cannot be written: a folder stands where the file would go.
+void UnwritableOutput(App& app, const Paths& paths) {
+    if (!SelectGrid(app, paths.Grid(L"blocked\\blocked.asc"), "unwritable output")) return;
+    Click(app.Control(309));
+    HWND box = WaitOwnedDialog(app.main, nullptr, 60000, kDialogTitle);
+    if (!Check("unwritable output: a box appears", box != nullptr)) return;
+    std::wstring caption = TitleOf(box);
+    std::wstring text = Lines(BoxText(box));
+    Note("unwritable output: box " + Shown(caption) + ": " + Shown(text));
+    Check("unwritable output: box is no success summary", caption != kDone, Shown(caption));
+    Check("unwritable output: box names the file", text.find(L"blocked__interpolated.obj") != std::wstring::npos,
+          Shown(text));
+    std::string kind = BoxIconKind(box);
+    Check("unwritable output: box shows the warning icon", kind == "warning", "looks like " + kind);
+    Check("unwritable output: box closes with OK", PressDialogButton(box, IDOK));
+    CheckEnabledStates(app, "unwritable output: steps enabled again", {});
+}
+
+// Checks a cancelled job's box and the file it leaves; returns the number of
+// face lines in the file (-1 when there is no file).
+int64_t CheckCancelledFile(App& app, const std::string& label, const std::wstring& output,
+                           const std::wstring& objectName) {
+    HWND box = WaitOwnedDialog(app.main, nullptr, 120000, kDialogTitle);
+    Check(label + ": box \"Converting cancelled...\" appears", box && TitleOf(box) == kCancelled,
+          box ? "box " + Shown(TitleOf(box)) + " appeared: the job ended before the cancel" : "no box");
+    if (!box) return -1;
+    std::wstring text = Lines(BoxText(box));
+    const std::wstring frame = L"---CANCELLED---";
+    bool framed = text.rfind(frame + L"\nConversion time: ", 0) == 0 && text.size() > frame.size() &&
+                  text.compare(text.size() - frame.size() - 1, frame.size() + 1, L"\n" + frame) == 0;
+    Check(label + ": text framed by ---CANCELLED---", framed, Shown(text));
+    int64_t vertices = SummaryCount(text, L"Vertices: ");
+    int64_t quads = SummaryCount(text, L"Quads ");
+    PressDialogButton(box, IDOK);
+    CheckEnabledStates(app, label + ": steps enabled again", {}, 10000);
+    CheckText(app, label + ": status ready", 235, L"Status: Ready...");
+
+    std::string bytes;
+    if (!Check(label + ": file written beside the grid", ReadBytes(output, bytes))) return -1;
+    ObjCounts counts = CountObj(bytes);
+    int64_t closing = ClosingQuads(bytes);
+    Note(Format("%s: %zu bytes, %lld vertices, %lld faces, %lld quads counted", label.c_str(), bytes.size(),
+                (long long)counts.vertexLines, (long long)counts.faceLines, (long long)closing));
+    Check(label + ": file ends with \"# N quads\" and no line end", closing >= 0,
+          "ends with \"" + Escaped(bytes.substr(bytes.size() > 40 ? bytes.size() - 40 : 0)) + "\"");
+    Check(label + ": vertex count line matches the v lines", counts.vertexCountLine == counts.vertexLines,
+          Format("count line %lld, %lld v lines", (long long)counts.vertexCountLine, (long long)counts.vertexLines));
+    std::string name = Utf8(objectName);
+    std::string objectLines = Format("# %lld vertices\r\n\r\no %s\r\ng %s\r\n", (long long)counts.vertexLines,
+                                     name.c_str(), name.c_str());
+    std::size_t object = bytes.find(objectLines);
+    std::size_t firstFace = bytes.find("\nf ");
+    Check(label + ": vertex count, object and group lines stand between vertices and faces",
+          object != std::string::npos && bytes.find("\nv ", object) == std::string::npos &&
+              (firstFace == std::string::npos || firstFace + 1 == object + objectLines.size()));
+    Check(label + ": no more faces than quads counted", closing >= 0 && counts.faceLines <= closing,
+          Format("%lld faces, %lld quads", (long long)counts.faceLines, (long long)closing));
+    Check(label + ": summary counts match the file", vertices == counts.vertexLines && quads == closing,
+          Format("summary %lld vertices, %lld quads; file %lld, %lld", (long long)vertices, (long long)quads,
+                 (long long)counts.vertexLines, (long long)closing));
+    Check(label + ": all line ends CR LF", counts.allLinesCrLf);
+    DeleteFileW(output.c_str());
+    return counts.faceLines;
+}
+
+// A large grid: a running job greys the inputs and offers Cancel; Convert
+// pressed twice at once stops the job in its vertex pass, before any face.
+void CancelledJobs(App& app, const Paths& paths) {
+    std::wstring grid = paths.Grid(L"cancel.asc");
+    std::wstring output = paths.Grid(L"cancel__interpolated.obj");
+    if (!SelectGrid(app, grid, "3000x3000 grid")) return;
+    CheckText(app, "3000x3000 grid: file info", 208, FileInfoColumn1(L"cancel.asc", 3000, 3000));
+
+    DeleteFileW(output.c_str());
+    Click(app.Control(309));
+    std::wstring status;
+    bool running = WaitFor([&] {
+        return (status = app.Text(235)) == L"Status: Calculating vertices..." && !app.Enabled(304);
+    }, 20000);
+    Check("running job: status \"Calculating vertices...\"", running, "status " + Shown(status));
+    CheckEnabledStates(app, "running job: inputs greyed, step 5 enabled", kInputGroupIds, 0);
+    Shot("03-converting");
+    Note("running job: cancelled while the status read " + Shown(app.Text(235)));
+    Click(app.Control(309));
+    CheckCancelledFile(app, "cancel while running", output, L"cancel__interpolated.obj");
+
+    Click(app.Control(309));
+    Click(app.Control(309));
+    int64_t faces = CheckCancelledFile(app, "Convert pressed twice", output, L"cancel__interpolated.obj");
+    Check("Convert pressed twice: no faces after a cancel in the vertex pass", faces == 0,
+          Format("%lld face lines", (long long)faces));
+}
+
+int RunTests(const std::wstring& exe, const Paths& paths) {
+    App app;
+    if (!StartApp(app, exe, paths.work)) {
+        StopApp(app, false);
+        std::printf("e2e: %d checks, %d failed\n", g_checks, g_failed);
+        return 1;
+    }
+    Conversion tiny{"4x3 grid, Interpolated", paths.Grid(L"tiny.asc"), paths.Grid(L"tiny__interpolated.obj"),
+                    paths.Expected(L"tiny__interpolated.obj"), 1, 1, 4, 3};
+
+    StartState(app);
+    IdleCpu(app);
+    Shot("01-start");
+    FailedSelectionsBeforeAnyFile(app, paths);
+    TinyGrid(app, paths, tiny);
+    UnitsField(app, paths);
+    RegionAndMethods(app, paths);
+    WitnessGrid(app, paths);
+    ThinGrids(app, paths);
+    HugeHeader(app, paths);
+    UnwritableOutput(app, paths);
+    CancelledJobs(app, paths);
+
+    // The cancel request ends with its job: the next one runs through.
+    if (SelectGrid(app, tiny.grid, "after the cancel")) {
+        Conversion after = tiny;
+        after.label = "convert after a cancelled job";
+        ConvertAndCompare(app, after);
+    }
+    Check("window answers at the end", app.Alive() && Responsive(app.main));
+    StopApp(app, true);
+    std::printf("e2e: %d checks, %d failed\n", g_checks, g_failed);
+    std::fflush(stdout);
+    return g_failed == 0 ? 0 : 1;
+}
+
+// Converts one grid through the window with the default settings.
+int RunDemo(const std::wstring& exe, const std::wstring& grid) {
+    App app;
+    std::wstring folder = grid.substr(0, grid.find_last_of(L"\\/"));
+    if (!StartApp(app, exe, folder)) {
+        StopApp(app, false);
+        return 1;
+    }
+    Shot("demo-start");
+    int status = 1;
+    if (SelectGrid(app, grid, "demo")) {
+        Shot("demo-selected");
+        Click(app.Control(309));
+        HWND box = WaitOwnedDialog(app.main, kDone, 300000, kDialogTitle);
+        if (box) {
+            std::printf("%s\n%s\n", Utf8(TitleOf(box)).c_str(), Utf8(Lines(BoxText(box))).c_str());
+            Shot("demo-summary");
+            PressDialogButton(box, IDOK);
+            status = 0;
+        } else {
+            std::printf("demo: no summary box\n");
+        }
+    }
+    StopApp(app, false);
+    return status;
+}
+
+std::atomic<bool> g_finished{false};
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::wstring exe, work, demo;
+    int timeoutSeconds = 300;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::wstring option = argv[i];
+        if (option == L"--app") exe = argv[i + 1];
+        else if (option == L"--work") work = argv[i + 1];
+        else if (option == L"--shots") g_shotDir = argv[i + 1];
+        else if (option == L"--demo") demo = argv[i + 1];
+        else if (option == L"--timeout") timeoutSeconds = _wtoi(argv[i + 1]);
+    }
+    if (exe.empty() || (work.empty() && demo.empty())) {
+        std::fprintf(stderr,
+                     "usage: dunmoor-e2e --app DUNMOOR_EXE --work DIR [--shots DIR] [--timeout SECONDS]\n"
+                     "       dunmoor-e2e --app DUNMOOR_EXE --demo GRID [--shots DIR]\n");
+        return 2;
+    }
+    // A run that hangs somewhere ends here, with the application.
+    std::thread([timeoutSeconds] {
+        for (int waited = 0; waited < timeoutSeconds * 10; ++waited) {
+            if (g_finished) return;
+            Sleep(100);
+        }
+        std::printf("FAIL e2e run finished within %d s\n", timeoutSeconds);
+        std::printf("e2e: %d checks, %d failed\n", g_checks + 1, g_failed + 1);
+        std::fflush(stdout);
+        ExitProcess(4);
+    }).detach();
+
+    int status;
+    if (!demo.empty()) {
+        status = RunDemo(exe, demo);
+    } else {
+        Paths paths{work, work + L"\\grids", work + L"\\expected"};
+        status = RunTests(exe, paths);
+    }
+    g_finished = true;
+    return status;
+}

@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Writes the grids that the end-to-end driver selects in the window.
+
+    make_grids.py OUTDIR SAMPLE.asc
+
+OUTDIR receives:
+  tiny.asc         4 x 3, CR LF line ends, one no-data cell
+  big1000.asc      1000 x 1000, for the estimates and the region clamps
+  witness.asc      the sample grid as an outside program writes it (gdal_translate
+                   -of AAIGrid when it is installed, otherwise the sample itself)
+  col1.asc         1 column, 5 rows
+  row1.asc         6 columns, 1 row
+  huge.asc         a 100 000 x 100 000 header over two short rows
+  notgrid.txt      text that is no grid
+  cancel.asc       3000 x 3000, large enough to cancel a job in its vertex pass
+  blocked/blocked.asc  with a folder blocked/blocked__interpolated.obj where the
+                   output would go
+Deterministic: the same files every run.
+"""
+import math
+import os
+import shutil
+import subprocess
+import sys
+
+
+def header(ncols, nrows, xll=512000.0, yll=6234000.0, cell=1.0, nodata=-9999):
+    return ("ncols         %d\nnrows         %d\nxllcorner     %.1f\nyllcorner     %.1f\n"
+            "cellsize      %s\nNODATA_value  %d\n" % (ncols, nrows, xll, yll, cell, nodata))
+
+
+def write(path, text, newline="\n"):
+    with open(path, "w", newline=newline) as f:
+        f.write(text)
+
+
+def terrain(col, row):
+    return 150.0 + 12.0 * math.sin(col / 37.0) + 9.0 * math.cos(row / 23.0) + 0.01 * ((col * 7 + row * 13) % 50)
+
+
+def main():
+    out, sample = sys.argv[1], sys.argv[2]
+    os.makedirs(out, exist_ok=True)
+
+    write(os.path.join(out, "tiny.asc"),
+          header(4, 3, cell=2.5) +
+          " 101.25 102.50 103.75 105.00\n"
+          " 100.80 -9999 103.10 104.35\n"
+          " 100.10 101.40 102.65 103.90\n", newline="\r\n")
+
+    rows = (" ".join("%.2f" % terrain(c, r) for c in range(1000)) for r in range(1000))
+    write(os.path.join(out, "big1000.asc"), header(1000, 1000) + "\n".join(rows) + "\n")
+
+    witness = os.path.join(out, "witness.asc")
+    made = False
+    if shutil.which("gdal_translate"):
+        made = subprocess.run(["gdal_translate", "-q", "-of", "AAIGrid", sample, witness]).returncode == 0
+        for extra in ("witness.prj", "witness.asc.aux.xml"):
+            path = os.path.join(out, extra)
+            if os.path.exists(path):
+                os.remove(path)
+    if not made:
+        print("make_grids: gdal_translate unavailable, witness.asc is the sample itself")
+        shutil.copyfile(sample, witness)
+
+    write(os.path.join(out, "col1.asc"), header(1, 5, cell=0.5) + "10.00\n11.50\n-9999\n12.25\n13.00\n")
+    write(os.path.join(out, "row1.asc"), header(6, 1, cell=2.0) + "1.00 2.00 3.50 -9999 4.25 5.00\n")
+    write(os.path.join(out, "huge.asc"), header(100000, 100000) + "1 2 3\n4 5 6\n")
+    write(os.path.join(out, "notgrid.txt"), "This is a shopping list, not a terrain grid.\nmilk\nbread\n")
+
+    # 3000 rows drawn from a few row texts keep the writing quick.
+    templates = [" ".join("%.1f" % terrain(c, r * 31) for c in range(3000)) for r in range(7)]
+    with open(os.path.join(out, "cancel.asc"), "w", newline="\n") as f:
+        f.write(header(3000, 3000))
+        for r in range(3000):
+            f.write(templates[r % 7])
+            f.write("\n")
+
+    blocked = os.path.join(out, "blocked")
+    os.makedirs(os.path.join(blocked, "blocked__interpolated.obj"), exist_ok=True)
+    shutil.copyfile(os.path.join(out, "tiny.asc"), os.path.join(blocked, "blocked.asc"))
+
+
+if __name__ == "__main__":
+    main()
