@@ -39,54 +39,57 @@ constexpr int kMaxSlowDigits = 128;
 
 // Unsigned integer of fixed capacity for the exact comparisons of the slow
 // path. The largest operand there stays below 2^710 (see ConvertSlow).
-class BigUnsigned {
-public:
-    explicit BigUnsigned(uint32_t value) : size_(value != 0 ? 1 : 0) { limbs_[0] = value; }
-
-    // this = this * factor + addend
-    void MultiplyAdd(uint32_t factor, uint32_t addend) {
-        uint64_t carry = addend;
-        for (int i = 0; i < size_; ++i) {
-            const uint64_t t = uint64_t(limbs_[i]) * factor + carry;
-            limbs_[i] = static_cast<uint32_t>(t);
-            carry = t >> 32;
-        }
-        if (carry != 0) limbs_[size_++] = static_cast<uint32_t>(carry);
-    }
-
-    void MultiplyPow5(int64_t exponent) {
-        constexpr uint32_t kPow5[] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125,
-                                      9765625, 48828125, 244140625, 1220703125};
-        for (; exponent >= 13; exponent -= 13) MultiplyAdd(kPow5[13], 0);
-        MultiplyAdd(kPow5[exponent], 0);
-    }
-
-    void ShiftLeft(int64_t bits) {
-        if (size_ == 0) return;
-        const int words = static_cast<int>(bits / 32);
-        const int rest = static_cast<int>(bits % 32);
-        limbs_[size_] = 0;
-        for (int i = size_; i >= 0; --i) {
-            const uint32_t low = i > 0 && rest != 0 ? limbs_[i - 1] >> (32 - rest) : 0;
-            limbs_[i + words] = (limbs_[i] << rest) | low;
-        }
-        for (int i = 0; i < words; ++i) limbs_[i] = 0;
-        size_ += words + 1;
-        while (size_ > 0 && limbs_[size_ - 1] == 0) --size_;
-    }
-
-    friend int Compare(const BigUnsigned& a, const BigUnsigned& b) {
-        if (a.size_ != b.size_) return a.size_ < b.size_ ? -1 : 1;
-        for (int i = a.size_ - 1; i >= 0; --i) {
-            if (a.limbs_[i] != b.limbs_[i]) return a.limbs_[i] < b.limbs_[i] ? -1 : 1;
-        }
-        return 0;
-    }
-
-private:
-    uint32_t limbs_[32] = {};  // 1024 bits, least significant first
-    int size_;            // limbs in use, no leading zero limb
+struct BigUnsigned {
+    uint32_t limbs[32] = {};  // 1024 bits, least significant first
+    int size = 0;             // limbs in use, no leading zero limb
 };
+
+BigUnsigned MakeBig(uint32_t value) {
+    BigUnsigned big;
+    big.limbs[0] = value;
+    big.size = value != 0 ? 1 : 0;
+    return big;
+}
+
+// big = big * factor + addend
+void MultiplyAdd(BigUnsigned& big, uint32_t factor, uint32_t addend) {
+    uint64_t carry = addend;
+    for (int i = 0; i < big.size; ++i) {
+        const uint64_t t = uint64_t(big.limbs[i]) * factor + carry;
+        big.limbs[i] = static_cast<uint32_t>(t);
+        carry = t >> 32;
+    }
+    if (carry != 0) big.limbs[big.size++] = static_cast<uint32_t>(carry);
+}
+
+void MultiplyPow5(BigUnsigned& big, int64_t exponent) {
+    constexpr uint32_t kPow5[] = {1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125,
+                                  9765625, 48828125, 244140625, 1220703125};
+    for (; exponent >= 13; exponent -= 13) MultiplyAdd(big, kPow5[13], 0);
+    MultiplyAdd(big, kPow5[exponent], 0);
+}
+
+void ShiftLeft(BigUnsigned& big, int64_t bits) {
+    if (big.size == 0) return;
+    const int words = static_cast<int>(bits / 32);
+    const int rest = static_cast<int>(bits % 32);
+    big.limbs[big.size] = 0;
+    for (int i = big.size; i >= 0; --i) {
+        const uint32_t low = i > 0 && rest != 0 ? big.limbs[i - 1] >> (32 - rest) : 0;
+        big.limbs[i + words] = (big.limbs[i] << rest) | low;
+    }
+    for (int i = 0; i < words; ++i) big.limbs[i] = 0;
+    big.size += words + 1;
+    while (big.size > 0 && big.limbs[big.size - 1] == 0) --big.size;
+}
+
+int Compare(const BigUnsigned& a, const BigUnsigned& b) {
+    if (a.size != b.size) return a.size < b.size ? -1 : 1;
+    for (int i = a.size - 1; i >= 0; --i) {
+        if (a.limbs[i] != b.limbs[i]) return a.limbs[i] < b.limbs[i] ? -1 : 1;
+    }
+    return 0;
+}
 
 // Sign of digits * 10^exp10 minus the midpoint between the non-negative float
 // with the bit pattern `bits` and the next float up: (2m+1) * 2^(q-1) for the
@@ -96,17 +99,17 @@ int CompareWithMidpointAbove(const BigUnsigned& digits, int64_t exp10, uint32_t 
     const uint32_t m = biased != 0 ? (bits & 0x7FFFFFu) | 0x800000u : bits;
     const int64_t q = biased != 0 ? int64_t(biased) - 150 : -149;
     BigUnsigned decimal = digits;
-    BigUnsigned midpoint(2 * m + 1);
+    BigUnsigned midpoint = MakeBig(2 * m + 1);
     if (exp10 >= 0) {
-        decimal.MultiplyPow5(exp10);
+        MultiplyPow5(decimal, exp10);
     } else {
-        midpoint.MultiplyPow5(-exp10);
+        MultiplyPow5(midpoint, -exp10);
     }
     const int64_t shift = exp10 - (q - 1);
     if (shift > 0) {
-        decimal.ShiftLeft(shift);
+        ShiftLeft(decimal, shift);
     } else {
-        midpoint.ShiftLeft(-shift);
+        ShiftLeft(midpoint, -shift);
     }
     return Compare(decimal, midpoint);
 }
@@ -146,14 +149,14 @@ float ConvertSlow(const char* intBegin, const char* intEnd,
     // comparison operands stay below 2^25 * 5^175 * 2^(103+175) < 2^710
     // (midpoint side) and 10^129 * 2^150 < 2^580 (decimal side).
 
-    BigUnsigned exact(0);
+    BigUnsigned exact = MakeBig(0);
     uint64_t leading = 0;  // the first up to 19 digits
     int leadingCount = 0;
     for (int i = 0; i < count; i += 9) {
         const int chunk = count - i < 9 ? count - i : 9;
         uint32_t value = 0;
         for (int j = 0; j < chunk; ++j) value = value * 10 + uint32_t(digits[i + j] - '0');
-        exact.MultiplyAdd(static_cast<uint32_t>(kExactPow10[chunk]), value);
+        MultiplyAdd(exact, static_cast<uint32_t>(kExactPow10[chunk]), value);
     }
     for (; leadingCount < count && leadingCount < 19; ++leadingCount) {
         leading = leading * 10 + uint64_t(digits[leadingCount] - '0');
