@@ -1,5 +1,6 @@
 #include "grid/grid_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,10 @@ constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 // A header token longer than this is not part of a grid header.
 constexpr std::size_t kMaxHeaderTokenBytes = std::size_t{1} << 20;
 constexpr int32_t kDefaultNodata = -9999;
+// A data line longer than this (a row of some hundred million values) is not
+// terrain: reading stops there as at a read error, instead of holding ever
+// more of a file that is not a grid in memory.
+constexpr std::size_t kMaxLineBytes = std::size_t{1} << 30;
 
 std::FILE* OpenForReading(const std::filesystem::path& path) {
 #ifdef _WIN32
@@ -36,7 +41,13 @@ bool Refill(GridStream& s) {
         s.end -= s.begin;
         s.begin = 0;
     }
-    if (s.end == s.buffer.size()) s.buffer.resize(std::max(kBlockBytes, s.buffer.size() * 2));
+    if (s.end == s.buffer.size()) {
+        if (s.buffer.size() >= kMaxLineBytes) {
+            s.failed = true;
+            return false;
+        }
+        s.buffer.resize(std::max(kBlockBytes, s.buffer.size() * 2));
+    }
     const std::size_t got = std::fread(s.buffer.data() + s.end, 1, s.buffer.size() - s.end, s.file);
     s.end += got;
     if (got == 0) {
