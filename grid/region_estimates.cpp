@@ -106,7 +106,7 @@ std::wstring FloatingEstimateText(const RegionEstimates& e) {
     return ThreeLines(e.floatingVertices, e.triangles, e.quads);
 }
 
-static std::wstring Fixed2Text(float value) {
+std::wstring Fixed2Text(float value) {
     char buffer[kMaxFixed2Chars];
     char* end = FormatFixed2(buffer, value);
     return std::wstring(buffer, end);

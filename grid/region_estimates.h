@@ -14,6 +14,8 @@ constexpr std::size_t kFieldChars = 15;
 // A count as text: below 1000 (every negative value too) plain, otherwise
 // with one space between groups of three digits: 1 234 567.
 std::wstring FormatGrouped(int64_t value);
+// A value as "%.2f" (ties away from zero), as wide text.
+std::wstring Fixed2Text(float value);
 
 // The leading integer of a field text (first kFieldChars characters): leading
 // whitespace skipped, optional sign, digits up to the first other character;

@@ -5,7 +5,6 @@
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
 #include "mesh/mesh_passes.h"
-#include "mesh/number_format.h"
 
 namespace {
 
@@ -122,9 +121,7 @@ SummaryMessage FormatJobSummary(const JobSummary& summary, bool cancelled) {
         return message;
     }
 
-    char seconds[kMaxFixed2Chars];
-    const std::wstring time(seconds, FormatFixed2(seconds, summary.elapsedSeconds));
-    const std::wstring body = L"Conversion time: " + time + L" seconds.\n\nVertices: " +
+    const std::wstring body = L"Conversion time: " + Fixed2Text(summary.elapsedSeconds) + L" seconds.\n\nVertices: " +
                               FormatGrouped(summary.vertexCount) + L"\nTriangles: " +
                               FormatGrouped(2 * summary.quadCount) + L"\nQuads " +
                               FormatGrouped(summary.quadCount) + L"\n\nNo data value: " +

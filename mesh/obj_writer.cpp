@@ -66,11 +66,19 @@ void WriteObjHeader(ObjOutput& out, const std::string& timestamp) {
     WriteObjText(out, "\r\n\r\n\r\n");
 }
 
+// "# N" followed by `rest`: the count comments of the file.
+static void WriteCountComment(ObjOutput& out, int64_t count, std::string_view rest) {
+    char* p = ReserveObjBytes(out, 2 + 20 + rest.size());
+    *p++ = '#';
+    *p++ = ' ';
+    p = FormatInt(p, count);
+    std::memcpy(p, rest.data(), rest.size());
+    CommitObjBytes(out, p + rest.size());
+}
+
 void WriteVertexCountAndNames(ObjOutput& out, int64_t vertexCount, const std::string& outputName) {
-    char number[24];
-    WriteObjText(out, "# ");
-    WriteObjText(out, std::string_view(number, static_cast<std::size_t>(FormatInt(number, vertexCount) - number)));
-    WriteObjText(out, " vertices\r\n\r\no ");
+    WriteCountComment(out, vertexCount, " vertices\r\n\r\n");
+    WriteObjText(out, "o ");
     WriteObjText(out, outputName);
     WriteObjText(out, "\r\ng ");
     WriteObjText(out, outputName);
@@ -78,8 +86,5 @@ void WriteVertexCountAndNames(ObjOutput& out, int64_t vertexCount, const std::st
 }
 
 void WriteQuadCount(ObjOutput& out, int64_t quadCount) {
-    char number[24];
-    WriteObjText(out, "# ");
-    WriteObjText(out, std::string_view(number, static_cast<std::size_t>(FormatInt(number, quadCount) - number)));
-    WriteObjText(out, " quads");
+    WriteCountComment(out, quadCount, " quads");
 }
