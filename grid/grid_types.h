@@ -2,17 +2,53 @@
 // pass between the file selection, the window and the conversion job.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
-// The six header values of an ESRI ARC/INFO ASCII GRID file, taken by position.
+// The header values of an ESRI ARC/INFO ASCII GRID file, taken by position.
 struct GridHeader {
     int32_t ncols = 0;
     int32_t nrows = 0;
     float xllcorner = 0.0f;
     float yllcorner = 0.0f;
-    float cellsize = 0.0f;
-    int32_t nodata = 0;
+    float cellsize = 0.0f;  // cell width (x); "cellsize", or "dx" of a dx/dy header
+    int32_t nodata = 0;     // the no-data value when it is whole (nodataWhole)
+    // A "dx"/"dy" header gives non-square cells: cellsizeY is then the cell
+    // height (y). Otherwise cells are square and cellsizeY is not used.
+    bool nonSquare = false;
+    float cellsizeY = 0.0f;
+    // A no-data value that is not a whole 32-bit number (-3.4028234663852886e+38,
+    // nan, -1e+30): cells are compared with it as single-precision floats.
+    bool nodataWhole = true;
+    float nodataValue = 0.0f;  // the no-data value read as float, when not whole
 };
+
+// Cell height in meters: dy of a dx/dy header, else the square cell size.
+inline float CellSizeY(const GridHeader& header) {
+    return header.nonSquare ? header.cellsizeY : header.cellsize;
+}
+
+// A no-data value that is not whole matches a value equal to it as floats;
+// a nan no-data value matches every nan.
+inline bool MatchesFloatNodata(float value, float nodataValue) {
+    return std::isnan(nodataValue) ? std::isnan(value) : value == nodataValue;
+}
+
+// Interpolated compares exactly: a value is no-data when it equals the
+// no-data value as a float (-9999.0001 is -9999 after rounding to float).
+inline bool IsInterpolatedNodata(float value, const GridHeader& header) {
+    if (!header.nodataWhole) return MatchesFloatNodata(value, header.nodataValue);
+    return value == static_cast<float>(header.nodata);
+}
+
+// Floating planes truncates: a value is no-data when its truncation toward
+// zero equals a whole no-data value (-9999.7 is -9999). Values beyond the
+// 32-bit range never are. The two methods differ here on purpose.
+inline bool IsFloatingNodata(float value, const GridHeader& header) {
+    if (!header.nodataWhole) return MatchesFloatNodata(value, header.nodataValue);
+    if (!(value > -2147483904.0f && value < 2147483648.0f)) return false;
+    return static_cast<int32_t>(value) == header.nodata;
+}
 
 // 1-based inclusive column (x) and row (y) limits of the converted part of the
 // grid. Row 1 is the first non-empty data line (north), column 1 the first

@@ -26,6 +26,7 @@ enum class JobOutcome {
     Finished,          // the file was written (completely, or up to a cancel)
     OutputNotWritten,  // the output file could not be created or written
     RegionTooLarge,    // the Interpolated region did not fit in memory; no file touched
+    ReadFailed,        // the grid could not be read to the region's end (failedRow)
 };
 
 struct JobSummary {
@@ -34,6 +35,10 @@ struct JobSummary {
     int64_t vertexCount = 0;
     int64_t quadCount = 0;
     int64_t nodataCount = 0;
+    // Region cells the file did not supply (short rows, rows missing at the
+    // end, tokens that are not numbers): holes, like no-data cells.
+    int64_t missingCount = 0;
+    int64_t failedRow = 0;  // ReadFailed: the data row at which reading failed
     std::string outputName;              // narrow name, as in the object and group lines
     std::wstring outputFileName;         // full Unicode file name (no directory)
     std::filesystem::path outputPath;    // where the file was written

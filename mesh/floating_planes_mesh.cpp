@@ -7,13 +7,6 @@
 
 namespace {
 
-// A value is no-data when its truncation toward zero equals the header's
-// no-data value. Values beyond the 32-bit range never are.
-bool IsFloatingNodata(float value, int32_t nodata) {
-    if (!(value > -2147483904.0f && value < 2147483648.0f)) return false;
-    return static_cast<int32_t>(value) == nodata;
-}
-
 void WritePlane(MeshPass& pass, int64_t row, int64_t column, float value) {
     const GridHeader& header = pass.request.header;
     const float scale = pass.scale;
@@ -48,7 +41,7 @@ RowEnd ConvertRow(MeshPass& pass, int64_t row, std::string_view line) {
         ++column;
         if (column > region.xMax) return RowEnd::CutAtXMax;
         if (column < region.xMin) continue;
-        if (IsFloatingNodata(scan.value, pass.request.header.nodata)) {
+        if (IsFloatingNodata(scan.value, pass.request.header)) {
             pass.nodataCount += 1;
         } else {
             WritePlane(pass, row, column, scan.value);

@@ -65,7 +65,7 @@ void ConvertCell(MeshPass& pass, InterpolatedMemory& m, float* above, float* cur
     const Neighbour left = CellAt(m, current, r, c - 1);
     int missing = !a.present + !al.present + !left.present;
 
-    const bool nodata = value == static_cast<float>(header.nodata);
+    const bool nodata = IsInterpolatedNodata(value, header);
     cell = kRead;
     if (nodata) pass.nodataCount += 1;
     if (nodata && missing == 3) return;
