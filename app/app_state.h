@@ -11,7 +11,9 @@
 #include <windows.h>
 #endif
 
-constexpr std::size_t kInputPathChars = 511;
+// The longest path the open-file dialog may return: the longest Windows has,
+// so a long folder or file name is never refused for its length.
+constexpr std::size_t kInputPathChars = 32767;
 
 struct AppState {
     // Written by the file selection (window thread); read by the job thread

@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "grid/file_info_win.h"
@@ -22,12 +23,12 @@ struct ChosenFile {
 
 ChosenFile AskForGridFile(HWND window) {
     // A scratch buffer, so a cancelled dialog leaves inputPath as it was.
-    wchar_t path[kInputPathChars + 1] = {};
+    std::vector<wchar_t> path(kInputPathChars + 1, L'\0');
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof(dialog);
     dialog.hwndOwner = window;
     dialog.lpstrFilter = L"asc (*.asc)\0*.asc\0Any file... (*.*)\0*.*\0";
-    dialog.lpstrFile = path;
+    dialog.lpstrFile = path.data();
     dialog.nMaxFile = kInputPathChars + 1;
     dialog.lpstrTitle = L"Select your ESRI ARC/INFO ASCII GRID file...";
     dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
@@ -35,8 +36,8 @@ ChosenFile AskForGridFile(HWND window) {
     ChosenFile result;
     if (!GetOpenFileNameW(&dialog)) return result;
     result.chosen = true;
-    result.path = path;
-    result.folder.assign(path, dialog.nFileOffset);
+    result.path = path.data();
+    result.folder.assign(path.data(), dialog.nFileOffset);
     return result;
 }
 

@@ -221,9 +221,31 @@ inline bool ConvertExact(uint64_t mantissa, int64_t exp10, float& result) {
     return true;
 }
 
-}  // namespace
+// Length of `word` (lower case) at [p, end) in any case, or 0 when absent.
+std::size_t MatchWord(const char* p, const char* end, const char* word) {
+    const std::size_t length = std::strlen(word);
+    if (static_cast<std::size_t>(end - p) < length) return 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if ((p[i] | 0x20) != word[i]) return 0;
+    }
+    return length;
+}
 
-FloatScan ScanFloat(const char* p, const char* end) {
+// "nan", "inf" or "infinity" at p: the value with its sign, next behind it.
+bool ScanNonFiniteWord(const char* p, const char* end, bool negative, FloatScan& result) {
+    float value = NAN;
+    std::size_t length = MatchWord(p, end, "nan");
+    if (length == 0) {
+        length = MatchWord(p, end, "infinity");
+        if (length == 0) length = MatchWord(p, end, "inf");
+        value = HUGE_VALF;
+    }
+    if (length == 0) return false;
+    result = {p + length, true, negative ? -value : value};
+    return true;
+}
+
+FloatScan ScanFloatWith(const char* p, const char* end, bool nonFinite) {
     while (p < end && IsGridSpace(*p)) ++p;
 
     bool negative = false;
@@ -231,6 +253,8 @@ FloatScan ScanFloat(const char* p, const char* end) {
         negative = *p == '-';
         ++p;
     }
+    FloatScan word;
+    if (nonFinite && ScanNonFiniteWord(p, end, negative, word)) return word;
 
     // Leading zeros of the integer part count as a mantissa digit but carry
     // no value.
@@ -302,6 +326,12 @@ FloatScan ScanFloat(const char* p, const char* end) {
 
     // Rounding to nearest is symmetric, so the magnitude is converted alone.
     f = ConvertSlow(intBegin, intEnd, fracSignificant, fracEnd, exp10);
-    if (f > FLT_MAX) return {q, false, 0.0f};  // rounds beyond the float range
+    if (f > FLT_MAX && !nonFinite) return {q, false, 0.0f};  // rounds beyond the float range
     return {q, true, negative ? -f : f};
 }
+
+}  // namespace
+
+FloatScan ScanFloat(const char* p, const char* end) { return ScanFloatWith(p, end, false); }
+
+FloatScan ScanFloatOrNonFinite(const char* p, const char* end) { return ScanFloatWith(p, end, true); }

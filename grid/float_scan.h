@@ -24,3 +24,10 @@ struct FloatScan {
 // `next` stands behind the gathered characters (also on failure); the scan
 // never reads at or beyond `end`.
 FloatScan ScanFloat(const char* p, const char* end);
+
+// ScanFloat, and also what GIS software writes for values a float does not
+// hold: the words "nan", "inf" and "infinity" (any case, optional sign), and
+// numbers beyond the float range, which become infinite (-1.7976931348623157e+308
+// is -infinity). No-data values use it, so that "nan" and the double range's
+// limits are values like any other.
+FloatScan ScanFloatOrNonFinite(const char* p, const char* end);

@@ -103,16 +103,20 @@ bool ParseCount(std::string_view token, int32_t& count, std::size_t& consumed) {
     return true;
 }
 
-// The no-data value: any number, truncated toward zero ("-9999.0" is -9999).
-bool ParseNodata(std::string_view token, int32_t& nodata, std::size_t& consumed) {
-    const FloatScan scan = ScanFloat(token.data(), token.data() + token.size());
+// The no-data value: any number, "nan" and "inf" included. A whole number
+// within the 32-bit range ("-9999", "-9999.0", "-1e3") is kept whole, as cells
+// are compared with it by both methods; any other (-3.4028234663852886e+38,
+// -1e+30, nan, 0.5) is kept as the float that reading it as a cell gives.
+bool ParseNodata(std::string_view token, GridHeader& h, std::size_t& consumed) {
+    const FloatScan scan = ScanFloatOrNonFinite(token.data(), token.data() + token.size());
     if (!scan.ok) return false;
     consumed = static_cast<std::size_t>(scan.next - token.data());
     const std::string text(token.data(), consumed);
-    const double value = std::trunc(std::strtod(text.c_str(), nullptr));
-    if (!(value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max()))
-        return false;
-    nodata = static_cast<int32_t>(value);
+    const double value = std::isfinite(scan.value) ? std::strtod(text.c_str(), nullptr) : scan.value;
+    h.nodataWhole = value == std::trunc(value) && value >= std::numeric_limits<int32_t>::min() &&
+                    value <= std::numeric_limits<int32_t>::max();
+    h.nodata = h.nodataWhole ? static_cast<int32_t>(value) : 0;
+    h.nodataValue = h.nodataWhole ? 0.0f : scan.value;
     return true;
 }
 
@@ -124,32 +128,57 @@ bool ParseFloatValue(std::string_view token, float& value, std::size_t& consumed
     return true;
 }
 
-bool ParseHeader(GridStream& s, GridHeader& h) {
-    for (int position = 1; position <= 6; ++position) {
-        std::string_view token;
-        if (!PeekToken(s, token)) return false;
-        if (position == 6 && ScanFloat(token.data(), token.data() + token.size()).ok) {
-            // No no-data line: this number is the first value of row 1.
-            h.nodata = kDefaultNodata;
-            return true;
-        }
-        s.begin += token.size();  // the keyword is read and not compared
-
-        if (!PeekToken(s, token)) return false;
-        std::size_t consumed = 0;
-        bool ok = false;
-        switch (position) {
-            case 1: ok = ParseCount(token, h.ncols, consumed); break;
-            case 2: ok = ParseCount(token, h.nrows, consumed); break;
-            case 3: ok = ParseFloatValue(token, h.xllcorner, consumed); break;
-            case 4: ok = ParseFloatValue(token, h.yllcorner, consumed); break;
-            case 5: ok = ParseFloatValue(token, h.cellsize, consumed); break;
-            default: ok = ParseNodata(token, h.nodata, consumed); break;
-        }
-        if (!ok) return false;
-        s.begin += consumed;
+bool IsKeyword(std::string_view token, const char* lowerCase) {
+    std::size_t i = 0;
+    for (; i < token.size() && lowerCase[i] != '\0'; ++i) {
+        if ((token[i] | 0x20) != lowerCase[i]) return false;
     }
+    return i == token.size() && lowerCase[i] == '\0';
+}
+
+// Reads a keyword (not compared) and the number behind it with `parse`.
+template <typename Parse>
+bool ReadPair(GridStream& s, Parse parse) {
+    std::string_view token;
+    if (!PeekToken(s, token)) return false;
+    s.begin += token.size();
+    if (!PeekToken(s, token)) return false;
+    std::size_t consumed = 0;
+    if (!parse(token, consumed)) return false;
+    s.begin += consumed;
     return true;
+}
+
+// The six pairs by position. Keywords are not compared, with one exception:
+// a fifth keyword "dx" followed by "dy" (any case) gives non-square cells,
+// and the no-data pair comes after dy.
+bool ParseHeader(GridStream& s, GridHeader& h) {
+    const auto count = [](int32_t& field) {
+        return [&field](std::string_view t, std::size_t& n) { return ParseCount(t, field, n); };
+    };
+    const auto real = [](float& field) {
+        return [&field](std::string_view t, std::size_t& n) { return ParseFloatValue(t, field, n); };
+    };
+    if (!ReadPair(s, count(h.ncols)) || !ReadPair(s, count(h.nrows)) || !ReadPair(s, real(h.xllcorner)) ||
+        !ReadPair(s, real(h.yllcorner))) {
+        return false;
+    }
+    std::string_view token;
+    if (!PeekToken(s, token)) return false;
+    const bool dx = IsKeyword(token, "dx");
+    if (!ReadPair(s, real(h.cellsize))) return false;
+    if (dx && PeekToken(s, token) && IsKeyword(token, "dy")) {
+        if (!ReadPair(s, real(h.cellsizeY))) return false;
+        h.nonSquare = true;
+    }
+
+    if (!PeekToken(s, token)) return false;
+    if (ScanFloatOrNonFinite(token.data(), token.data() + token.size()).ok) {
+        // No no-data line: this number is the first value of row 1.
+        h.nodata = kDefaultNodata;
+        return true;
+    }
+    return ReadPair(s, [&h](std::string_view t, std::size_t& n) { return ParseNodata(t, h, n); });
 }
 
 }  // namespace

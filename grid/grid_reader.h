@@ -30,10 +30,11 @@ void CloseGridStream(GridStream& stream);
 // and the values replace `header`; otherwise both are left untouched, so a
 // failed selection never disturbs the current one. Fails when the file cannot
 // be opened or its header does not extract completely: fewer than six pairs,
-// a value that is not a number, `ncols` or `nrows` below 1 or not whole, or a
-// no-data value outside the 32-bit range. A sixth position that holds a number
-// instead of a keyword means the file has no no-data line: `nodata` is -9999
-// and the data section starts at that number.
+// a value that is not a number, or `ncols` or `nrows` below 1 or not whole.
+// A fifth keyword "dx" followed by "dy" reads both cell sizes. Any number is
+// a no-data value (see GridHeader). A keyword position that holds a number
+// instead means the file has no no-data line: `nodata` is -9999 and the data
+// section starts at that number.
 bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridHeader& header);
 
 // Reads the next line of the data section into `line` (without its line feed;

@@ -18,12 +18,8 @@ void SplitGridPath(const std::wstring& path, std::wstring& stem, std::wstring& e
     std::size_t extStart = path.rfind(L'.');
     if (extStart == std::wstring::npos || extStart < nameStart) extStart = path.size();
 
-    const std::size_t stemChars = extStart - nameStart;
-    const std::size_t extChars = path.size() - extStart;
-    if (stemChars > kMaxStemChars || extChars > kMaxExtChars) return;
-
-    stem.assign(path, nameStart, stemChars);
-    ext.assign(path, extStart, extChars);
+    stem.assign(path, nameStart, extStart - nameStart);
+    ext.assign(path, extStart, path.size() - extStart);
 }
 
 #ifdef _WIN32

@@ -4,13 +4,11 @@
 
 #include <string>
 
-constexpr std::size_t kMaxStemChars = 127;
-constexpr std::size_t kMaxExtChars = 7;
-
 // The file name starts after the last '\' or '/' (or after a leading drive
 // "X:"); the extension runs from the last '.' of the file name to the end,
-// dot included; the stem is the file name without it. When the stem exceeds
-// kMaxStemChars or the extension kMaxExtChars, both are left empty.
+// dot included; the stem is the file name without it. Both may be of any
+// length ("survey.2024-01-05" has the extension ".2024-01-05"), so every grid
+// of a folder gets an output name of its own.
 void SplitGridPath(const std::wstring& path, std::wstring& stem, std::wstring& ext);
 
 #include <filesystem>

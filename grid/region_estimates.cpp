@@ -1,10 +1,12 @@
 #include "grid/region_estimates.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <limits>
 
+#include "grid/float_scan.h"
 #include "mesh/number_format.h"
 
 std::wstring FormatGrouped(int64_t value) {
@@ -112,6 +114,23 @@ std::wstring Fixed2Text(float value) {
     return std::wstring(buffer, end);
 }
 
+// A whole no-data value as "%d"; any other in the fewest significant digits
+// that read back as the same float (-3.4028235e+38, -1e+30, -9999.75), or
+// nan, inf, -inf.
+static std::wstring NodataText(const GridHeader& header) {
+    if (header.nodataWhole) return std::to_wstring(header.nodata);
+    const float value = header.nodataValue;
+    if (std::isnan(value)) return L"nan";
+    if (std::isinf(value)) return value < 0 ? L"-inf" : L"inf";
+    char text[32] = {};
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        const FloatScan back = ScanFloat(text, text + std::char_traits<char>::length(text));
+        if (back.ok && back.value == value) break;
+    }
+    return std::wstring(text, text + std::char_traits<char>::length(text));
+}
+
 FileInfoTexts MakeFileInfoTexts(const std::wstring& stem, const std::wstring& ext,
                                 const GridHeader& header) {
     constexpr std::size_t kMaxShownNameChars = 63;
@@ -121,6 +140,6 @@ FileInfoTexts MakeFileInfoTexts(const std::wstring& stem, const std::wstring& ex
     texts.column1 = name + L"\n" + FormatGrouped(header.ncols) + L"\n" +
                     FormatGrouped(header.nrows) + L"\n" + FormatGrouped(texts.records);
     texts.column2 = Fixed2Text(header.xllcorner) + L"\n" + Fixed2Text(header.yllcorner) + L"\n" +
-                    Fixed2Text(header.cellsize) + L"\n" + std::to_wstring(header.nodata);
+                    Fixed2Text(header.cellsize) + L"\n" + NodataText(header);
     return texts;
 }

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -173,27 +177,81 @@ TEST(GridHeaderTest, DataSectionStartsRightBehindTheSixthNumber) {
     }
 }
 
-TEST(GridHeaderTest, FractionalNodataIsTruncatedAndAddsNoRow) {
+uint32_t FloatBits(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// A whole no-data value within 32 bits stays whole; any other number is kept
+// as the float a cell of the same text reads as (nan and infinities included).
+TEST(GridHeaderTest, AnyNumberIsANodataValueAndAddsNoRow) {
+    const float inf = std::numeric_limits<float>::infinity();
     const struct {
         const char* text;
+        bool whole;
         int32_t nodata;
+        float value;
     } cases[] = {
-        {"-9999.0", -9999}, {"-9999.75", -9999}, {"9999.9", 9999}, {"-1e3", -1000},
-        {"0.5", 0},         {"-0.5", 0},         {"+42", 42},      {"-2147483648", INT32_MIN},
+        {"-9999.0", true, -9999, 0},        {"-1e3", true, -1000, 0},
+        {"+42", true, 42, 0},               {"-2147483648", true, INT32_MIN, 0},
+        {"-0.0", true, 0, 0},               {"-9999.75", false, 0, -9999.75f},
+        {"0.5", false, 0, 0.5f},            {"3e9", false, 0, 3e9f},
+        {"-3.4028234663852886e+38", false, 0, -FLT_MAX},
+        {"-3.4028234663852885981e+38", false, 0, -FLT_MAX},
+        {"-3.4028230607370965e+38", false, 0, -3.4028230607370965e+38f},
+        {"-1.7976931348623157e+308", false, 0, -inf},
+        {"-1e+30", false, 0, -1e30f},       {"-1.0000000000000000199e+30", false, 0, -1e30f},
+        {"nan", false, 0, std::numeric_limits<float>::quiet_NaN()},
+        {"-NaN", false, 0, -std::numeric_limits<float>::quiet_NaN()},
+        {"-inf", false, 0, -inf},           {"Infinity", false, 0, inf},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         OpenGrid g;
         const std::string header =
             std::string("ncols 4\nnrows 3\nxllcorner 100.5\nyllcorner 200\ncellsize 1\nNODATA_value ") +
-            c.text + "\n";
+            c.text + "\r\n";
         ASSERT_TRUE(ReadGridHeader(WriteFile("nd.asc", header + kStandardRows), g.stream, g.header));
-        EXPECT_EQ(g.header.nodata, c.nodata);
+        EXPECT_EQ(g.header.nodataWhole, c.whole);
+        if (c.whole) EXPECT_EQ(g.header.nodata, c.nodata);
+        else EXPECT_EQ(FloatBits(g.header.nodataValue), FloatBits(c.value));
         const std::vector<std::string> lines = AllLines(g.stream);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines[0], "");
         EXPECT_EQ(Rows(lines), kStandardRowTexts);
     }
+}
+
+// "dx" and "dy" in place of "cellsize" (any case): both read, followed by a
+// no-data line or by the first row.
+TEST(GridHeaderTest, DxDyHeaderGivesNonSquareCells) {
+    const std::string four = "ncols 4\nnrows 3\nxllcorner 100.5\nyllcorner 200\n";
+    const struct {
+        std::string text;
+        bool nonSquare;
+        float dy;
+        int32_t nodata;
+    } cases[] = {
+        {four + "dx 1\ndy 2.5\nNODATA_value -9999\n", true, 2.5f, -9999},
+        {four + "DX 1 DY 2.5 nodata_value -9998\n", true, 2.5f, -9998},
+        {four + "dx           1.000000000000\ndy           2.500000000000\n", true, 2.5f, -9999},
+        {four + "cellsize 1\ndy 7\n", false, 1.0f, 7},  // dy without dx: the no-data pair
+        {four + "dx 1\nNODATA_value -9999\n", false, 1.0f, -9999},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        OpenGrid g;
+        ASSERT_TRUE(ReadGridHeader(WriteFile("dxdy.asc", c.text + kStandardRows), g.stream, g.header));
+        EXPECT_EQ(g.header.cellsize, 1.0f);
+        EXPECT_EQ(g.header.nonSquare, c.nonSquare);
+        EXPECT_EQ(CellSizeY(g.header), c.dy);
+        EXPECT_EQ(g.header.nodata, c.nodata);
+        EXPECT_EQ(Rows(AllLines(g.stream)), kStandardRowTexts);
+    }
+    OpenGrid g;
+    EXPECT_FALSE(ReadGridHeader(WriteFile("dxdy.asc", four + "dx 1\ndy x\nNODATA_value -9999\n"), g.stream,
+                                g.header));
 }
 
 TEST(GridHeaderTest, HeaderWithoutNodataLineStartsDataAtTheSixthNumber) {
@@ -348,7 +406,7 @@ TEST(GridHeaderTest, RefusedFilesLeaveTheCurrentFileInPlace) {
         {"float bare exponent", "ncols 4\nnrows 3\nxllcorner 1e\nyllcorner 200\ncellsize 1\nNODATA_value -9999\n"},
         {"cellsize point", "ncols 4\nnrows 3\nxllcorner 1\nyllcorner 200\ncellsize .\nNODATA_value -9999\n"},
         {"nodata text", five + "NODATA_value none\n1 2 3 4\n"},
-        {"nodata beyond 32 bits", five + "NODATA_value 3e9\n1 2 3 4\n"},
+        {"nodata word", five + "NODATA_value na\n1 2 3 4\n"},
         {"binary", binary},
     };
 

@@ -2,9 +2,11 @@
 // the size estimates and the name parts of the selected file.
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
+#include "mesh/conversion_job.h"
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -257,6 +259,22 @@ TEST(FileInfoTest, PanelTexts) {
     h.ncols = INT32_MAX;
     h.nrows = INT32_MAX;
     EXPECT_EQ(MakeFileInfoTexts(L"a", L"", h).records, 4611686014132420609);
+
+    // dx is the cell size shown; a no-data value that is not whole keeps the
+    // digits that tell it apart.
+    h.cellsize = 2.0f;
+    h.nonSquare = true;
+    h.cellsizeY = 0.5f;
+    h.nodataWhole = false;
+    const struct {
+        float value;
+        const char* shown;
+    } nodata[] = {{-FLT_MAX, "-3.4028235e+38"}, {-3.4028230607370965e+38f, "-3.402823e+38"},
+                  {-1e30f, "-1e+30"}, {-9999.75f, "-9999.75"}, {NAN, "nan"}, {-INFINITY, "-inf"}};
+    for (const auto& n : nodata) {
+        h.nodataValue = n.value;
+        EXPECT_EQ(Narrow(MakeFileInfoTexts(L"a", L"", h).column2), std::string("123456.79\n-0.00\n2.00\n") + n.shown);
+    }
 }
 
 TEST(FileInfoTest, ShownNameIsCutTo63Characters) {
@@ -291,8 +309,6 @@ TEST(PathPartsTest, SplitsStemAndExtension) {
         {L"terrain.asc", L"terrain", L".asc"},
         {L"C:\\data\\", L"", L""},
         {L"", L"", L""},
-        {L"C:\\data\\t.abcdef", L"t", L".abcdef"},  // extension of 7 with its dot
-        {L"C:\\data\\t.abcdefg", L"", L""},         // 8: neither part
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.path));
@@ -303,27 +319,25 @@ TEST(PathPartsTest, SplitsStemAndExtension) {
     }
 }
 
-TEST(PathPartsTest, PartLengthLimits) {
+TEST(PathPartsTest, PartsOfAnyLength) {
     const std::wstring folder = L"C:\\" + std::wstring(300, L'f') + L".d\\";
-    std::wstring stem = L"old", ext = L".old";
-    SplitGridPath(folder + std::wstring(127, L's') + L".asc", stem, ext);
-    EXPECT_EQ(stem, std::wstring(127, L's'));
-    EXPECT_EQ(ext, L".asc");
-
-    stem = L"old", ext = L".old";
-    SplitGridPath(folder + std::wstring(128, L's') + L".asc", stem, ext);
-    EXPECT_EQ(stem, L"");
-    EXPECT_EQ(ext, L"");
-
-    stem = L"old", ext = L".old";
-    SplitGridPath(folder + std::wstring(127, L's'), stem, ext);
-    EXPECT_EQ(stem, std::wstring(127, L's'));
-    EXPECT_EQ(ext, L"");
-
-    stem = L"old", ext = L".old";
-    SplitGridPath(std::wstring(128, L's'), stem, ext);
-    EXPECT_EQ(stem, L"");
-    EXPECT_EQ(ext, L"");
+    const std::wstring stem200(200, L's');
+    const struct {
+        std::wstring name, stem, ext;
+    } cases[] = {
+        {L"survey.2024-01-05", L"survey", L".2024-01-05"},
+        {L"tile.final_version", L"tile", L".final_version"},
+        {stem200 + L".asc", stem200, L".asc"},
+        {stem200, stem200, L""},
+    };
+    for (const auto& c : cases) {
+        std::wstring stem = L"old", ext = L".old";
+        SplitGridPath(folder + c.name, stem, ext);
+        EXPECT_EQ(stem, c.stem);
+        EXPECT_EQ(ext, c.ext);
+        EXPECT_EQ(OutputFileName(stem, FloatingPlanes), c.stem + L"__floating_planes.obj");
+        EXPECT_EQ(NarrowOutputName(stem, Interpolated), Narrow(c.stem) + "__interpolated.obj");
+    }
 }
 
 }  // namespace
