@@ -29,41 +29,67 @@ std::wstring PathToWide(const std::filesystem::path& path) { return path.native(
 
 #else
 
+// Linux file names are bytes. Valid UTF-8 becomes its characters; every byte
+// that is not part of valid UTF-8 becomes U+DC80 to U+DCFF and turns back into
+// the same byte, so a name that is not UTF-8 survives the trip through wide
+// text unchanged (the output file lands beside its grid under the same bytes).
+constexpr uint32_t kRawByteBase = 0xDC00;
+
 std::filesystem::path WidePath(const std::wstring& name) {
-    std::string utf8;
+    std::string bytes;
     for (wchar_t wc : name) {
         const uint32_t c = static_cast<uint32_t>(wc);
         if (c < 0x80) {
-            utf8 += static_cast<char>(c);
+            bytes += static_cast<char>(c);
+        } else if (c >= kRawByteBase + 0x80 && c <= kRawByteBase + 0xFF) {
+            bytes += static_cast<char>(c - kRawByteBase);
         } else if (c < 0x800) {
-            utf8 += static_cast<char>(0xC0 | (c >> 6));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+            bytes += static_cast<char>(0xC0 | (c >> 6));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
         } else if (c < 0x10000) {
-            utf8 += static_cast<char>(0xE0 | (c >> 12));
-            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+            bytes += static_cast<char>(0xE0 | (c >> 12));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            utf8 += static_cast<char>(0xF0 | (c >> 18));
-            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+            bytes += static_cast<char>(0xF0 | (c >> 18));
+            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    return std::filesystem::path(utf8);
+    return std::filesystem::path(bytes);
+}
+
+// The character of the valid UTF-8 sequence at bytes[i] and its length, or
+// length 0 (overlong forms, surrogates and values beyond U+10FFFF are not valid).
+static std::size_t DecodeUtf8(const std::string& bytes, std::size_t i, uint32_t& c) {
+    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    if (length == 0 || i + length > bytes.size()) return 0;
+    c = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t j = 1; j < length; ++j) {
+        const unsigned char next = static_cast<unsigned char>(bytes[i + j]);
+        if ((next & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (next & 0x3F);
+    }
+    const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < smallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+    return length;
 }
 
 std::wstring PathToWide(const std::filesystem::path& path) {
-    const std::string& utf8 = path.native();
+    const std::string& bytes = path.native();
     std::wstring wide;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-        const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-        uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-        std::size_t j = 1;
-        for (; j <= static_cast<std::size_t>(extra) && i + j < utf8.size(); ++j)
-            c = (c << 6) | (static_cast<unsigned char>(utf8[i + j]) & 0x3F);
-        wide += static_cast<wchar_t>(c);
-        i += j;
+    for (std::size_t i = 0; i < bytes.size();) {
+        uint32_t c = 0;
+        const std::size_t length = DecodeUtf8(bytes, i, c);
+        if (length == 0) {
+            wide += static_cast<wchar_t>(kRawByteBase + static_cast<unsigned char>(bytes[i]));
+            i += 1;
+        } else {
+            wide += static_cast<wchar_t>(c);
+            i += length;
+        }
     }
     return wide;
 }

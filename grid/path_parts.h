@@ -16,5 +16,6 @@ void SplitGridPath(const std::wstring& path, std::wstring& stem, std::wstring& e
 // A wide file name as a file-system path: native on Windows, UTF-8 elsewhere
 // (whatever the C library's locale says).
 std::filesystem::path WidePath(const std::wstring& name);
-// The reverse: a path's text as wide characters.
+// The reverse: a path's text as wide characters. On Linux a name that is not
+// valid UTF-8 keeps its bytes: WidePath(PathToWide(p)) is p.
 std::wstring PathToWide(const std::filesystem::path& path);

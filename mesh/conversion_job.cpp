@@ -102,6 +102,11 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     return Finish(hooks, summary);
 }
 
+std::wstring MissingCellsText(int64_t missingCount) {
+    return L"The grid file held " + FormatGrouped(missingCount) +
+           L" fewer values than its header promised; those cells are holes.";
+}
+
 SummaryMessage FormatJobSummary(const JobSummary& summary, bool cancelled) {
     SummaryMessage message;
     if (summary.outcome == JobOutcome::OutputNotWritten) {

@@ -81,6 +81,10 @@ struct SummaryMessage {
     std::wstring text;
     bool failure = false;  // shown with the warning icon
 };
+// The warning shown when the grid file supplied fewer values than its header
+// promised: by the summary box and by the command-line converter alike.
+std::wstring MissingCellsText(int64_t missingCount);
+
 // The summary box's text and caption; `cancelled` is the one snapshot of the
 // cancel flag taken when the summary starts.
 SummaryMessage FormatJobSummary(const JobSummary& summary, bool cancelled);

@@ -340,4 +340,15 @@ TEST(PathPartsTest, PartsOfAnyLength) {
     }
 }
 
+#ifndef _WIN32
+// A Linux name is bytes: valid UTF-8 reads as its characters, any other byte
+// survives the trip through wide text, so the output lands under the same bytes.
+TEST(PathPartsTest, LinuxNamesKeepTheirBytes) {
+    for (const char* name : {"H\xc3\xb6he_\xe5\x9c\xb0.asc", "gel\xe4nde.asc", "\xff\xfe\xc3", "\xed\xa0\x80\xc0\xaf"}) {
+        EXPECT_EQ(WidePath(PathToWide(std::filesystem::path(name))).native(), name);
+    }
+    EXPECT_EQ(PathToWide(std::filesystem::path("H\xc3\xb6he")), L"H\u00f6he");
+}
+#endif
+
 }  // namespace

@@ -50,9 +50,11 @@ gdal_translate -q -of AAIGrid -ot Float32 -a_nodata -9999 "$work/holes.xyz" "$wo
 grep -qi '^NODATA_value' "$work/plain.asc" && fail "plain.asc has a NODATA_value line"
 grep -qi '^NODATA_value' "$work/holes.asc" || fail "holes.asc has no NODATA_value line"
 
-# The number after "$2:" in dunmoor-convert's or assimp's output $1.
+# The number after "$2:" at a line's start in assimp's output $1, or after
+# ", $2:" / ": $2:" in dunmoor-convert's line.
 count() {
-    sed -n "s/^$2:[[:space:]]*\\([0-9][0-9]*\\).*/\\1/p" <<<"$1" | head -n 1
+    sed -n -e "s/^$2:[[:space:]]*\\([0-9][0-9]*\\).*/\\1/p" -e "s/.*[:,] $2: \\([0-9][0-9]*\\).*/\\1/p" <<<"$1" |
+        head -n 1
 }
 
 # witness NAME GRID METHOD STEM-SUFFIX EXPECTED-QUADS [REGION...]

@@ -1,124 +1,244 @@
-// dunmoor-convert: a development tool that runs the program's conversion job
-// without the window, with console hooks. Tests and benchmarks use it.
+// dunmoor-convert: converts grid files from the command line with the same
+// conversion job as the window, one file per worker on all cores.
 //
-//   dunmoor-convert GRID.asc [--method interpolated|floating]
+//   dunmoor-convert GRID.asc|PATTERN... [--method interpolated|floating]
 //                   [--region XMIN YMIN XMAX YMAX] [--units U]
-//                   [--timestamp "YYYY-MM-DD, HH:MM"] [--outdir DIR] [--progress]
+//                   [--timestamp "YYYY-MM-DD, HH:MM"] [--outdir DIR]
+//                   [--jobs N] [--progress]
 //
-// The OBJ is named as the program names it and written beside the grid file
-// (or into DIR); the summary counts are printed.
+// Each OBJ is named as the window names it and written beside its grid file
+// (or into DIR), byte for byte the file the window writes with the same
+// settings. A pattern ("tiles/*.asc", "dem_??.asc") names the files of its
+// folder that match its last part; the converter expands it itself, as the
+// Windows shell does not. One line is printed per file, then a total.
+//
+// Exit status: 0 every file converted; 3 converted, but some grid held fewer
+// values than its header promised; 1 some file failed; 2 bad arguments.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "grid/grid_reader.h"
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
 #include "mesh/conversion_job.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// Arguments arrive as they are typed: the runtime does not expand wildcards,
+// the converter does (so it does the same under every runtime).
+extern "C" {
+int _dowildcard = 0;
+}
+#endif
+
 namespace {
 
+namespace fs = std::filesystem;
+
+constexpr int kExitConverted = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitMissingCells = 3;
+
+// An argument as the system hands it over: wide text on Windows, the bytes of
+// the name on Linux (never re-encoded, so any file name keeps its bytes).
+using ArgText = fs::path::string_type;
+
 struct Options {
-    std::filesystem::path grid;
+    std::vector<ArgText> grids;  // file names and patterns, as given
     MeshMethod method = Interpolated;
     bool wholeGrid = true;
     RegionWindow region;
     float unitMeters = 1.0f;
     std::string timestamp;
-    std::filesystem::path outdir;
+    fs::path outdir;
+    unsigned jobs = 0;  // 0: one worker per core
     bool progress = false;
 };
 
-int Usage(const char* problem) {
-    std::fprintf(stderr,
-                 "dunmoor-convert: %s\n"
-                 "usage: dunmoor-convert GRID.asc [--method interpolated|floating]\n"
-                 "       [--region XMIN YMIN XMAX YMAX] [--units U]\n"
-                 "       [--timestamp \"YYYY-MM-DD, HH:MM\"] [--outdir DIR] [--progress]\n",
-                 problem);
-    return 2;
+// Text as UTF-8 for printing; a Linux path is printed as its own bytes.
+std::string Utf8(const std::wstring& text) { return WidePath(text).u8string(); }
+#ifdef _WIN32
+std::string Shown(const fs::path& path) { return path.u8string(); }
+#else
+std::string Shown(const fs::path& path) { return path.native(); }
+#endif
+
+// Writes UTF-8 text; a Windows console gets it as wide characters, so every
+// name shows whatever the console's code page.
+void Print(std::FILE* stream, const std::string& text) {
+#ifdef _WIN32
+    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode)) {
+        const std::wstring wide = fs::u8path(text).native();
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
 }
 
-bool ParseInt(const char* text, int32_t& value) {
+int Usage(const std::string& problem) {
+    Print(stderr, "dunmoor-convert: " + problem +
+                      "\nusage: dunmoor-convert GRID.asc|PATTERN... [--method interpolated|floating]\n"
+                      "       [--region XMIN YMIN XMAX YMAX] [--units U]\n"
+                      "       [--timestamp \"YYYY-MM-DD, HH:MM\"] [--outdir DIR] [--jobs N] [--progress]\n");
+    return kExitUsage;
+}
+
+// An option's text as plain characters (anything beyond ASCII becomes '?').
+std::string Ascii(const ArgText& arg) {
+    std::string text;
+    for (auto c : arg) text.push_back(static_cast<uint32_t>(c) < 0x80 ? static_cast<char>(c) : '?');
+    return text;
+}
+
+bool ParseInt(const std::string& text, int32_t& value) {
     char* end = nullptr;
-    const long long parsed = std::strtoll(text, &end, 10);
-    if (end == text || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
     value = static_cast<int32_t>(parsed);
     return true;
 }
 
-bool ParseOptions(int argc, char** argv, Options& o, const char*& problem) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const int left = argc - i - 1;
+// The units as the window takes them: a decimal comma reads as a point; the
+// whole text must be a finite number above zero.
+bool ParseUnits(const std::string& text, float& unitMeters) {
+    std::wstring wide(text.begin(), text.end());
+    std::replace(wide.begin(), wide.end(), L',', L'.');
+    wchar_t* end = nullptr;
+    const double value = std::wcstod(wide.c_str(), &end);
+    if (end == wide.c_str() || *end != L'\0') return false;
+    unitMeters = static_cast<float>(value);
+    return UnitsAreUsable(unitMeters);
+}
+
+bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& problem) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string arg = Ascii(args[i]);
+        const std::size_t left = args.size() - i - 1;
         if (arg == "--method" && left >= 1) {
-            const std::string m = argv[++i];
+            const std::string m = Ascii(args[++i]);
             if (m == "interpolated") o.method = Interpolated;
             else if (m == "floating") o.method = FloatingPlanes;
-            else return problem = "unknown method", false;
+            else return problem = "unknown method " + m, false;
         } else if (arg == "--region" && left >= 4) {
-            if (!ParseInt(argv[i + 1], o.region.xMin) || !ParseInt(argv[i + 2], o.region.yMin) ||
-                !ParseInt(argv[i + 3], o.region.xMax) || !ParseInt(argv[i + 4], o.region.yMax))
+            if (!ParseInt(Ascii(args[i + 1]), o.region.xMin) || !ParseInt(Ascii(args[i + 2]), o.region.yMin) ||
+                !ParseInt(Ascii(args[i + 3]), o.region.xMax) || !ParseInt(Ascii(args[i + 4]), o.region.yMax))
                 return problem = "region limits must be integers", false;
             o.wholeGrid = false;
             i += 4;
         } else if (arg == "--units" && left >= 1) {
-            o.unitMeters = static_cast<float>(std::strtod(argv[++i], nullptr));
+            const std::string units = Ascii(args[++i]);
+            if (!ParseUnits(units, o.unitMeters))
+                return problem = "units must be a positive number of meters, not \"" + units + "\"", false;
         } else if (arg == "--timestamp" && left >= 1) {
-            o.timestamp = argv[++i];
+            o.timestamp = Ascii(args[++i]);
         } else if (arg == "--outdir" && left >= 1) {
-            o.outdir = argv[++i];
+            o.outdir = fs::path(args[++i]);
+        } else if (arg == "--jobs" && left >= 1) {
+            int32_t jobs = 0;
+            if (!ParseInt(Ascii(args[++i]), jobs) || jobs < 1) return problem = "--jobs needs a count of 1 or more", false;
+            o.jobs = static_cast<unsigned>(jobs);
         } else if (arg == "--progress") {
             o.progress = true;
-        } else if (!arg.empty() && arg[0] != '-' && o.grid.empty()) {
-            o.grid = arg;
+        } else if (!arg.empty() && arg[0] != '-') {
+            o.grids.push_back(args[i]);
         } else {
-            return problem = "unexpected argument", false;
+            return problem = "unexpected argument " + arg, false;
         }
     }
-    if (o.grid.empty()) return problem = "no grid file given", false;
+    if (o.grids.empty()) return problem = "no grid file given", false;
     return true;
 }
+
+// `*` any run of characters, `?` one character; letters in any case on
+// Windows, where file names are compared that way.
+bool MatchesPattern(const ArgText& name, std::size_t n, const ArgText& pattern, std::size_t p) {
+    for (; p < pattern.size(); ++p, ++n) {
+        if (pattern[p] == '*') {
+            for (std::size_t rest = n; rest <= name.size(); ++rest)
+                if (MatchesPattern(name, rest, pattern, p + 1)) return true;
+            return false;
+        }
+        if (n == name.size()) return false;
+#ifdef _WIN32
+        if (pattern[p] != '?' && towlower(pattern[p]) != towlower(name[n])) return false;
+#else
+        if (pattern[p] != '?' && pattern[p] != name[n]) return false;
+#endif
+    }
+    return n == name.size();
+}
+
+bool IsPattern(const ArgText& arg) {
+    return arg.find('*') != ArgText::npos || arg.find('?') != ArgText::npos;
+}
+
+// The files a pattern names: those of its folder whose names match its last
+// part, sorted. A name that is an existing file is taken as it is.
+std::vector<fs::path> ExpandPattern(const ArgText& arg) {
+    const fs::path given(arg);
+    std::error_code error;
+    if (!IsPattern(arg) || fs::exists(given, error)) return {given};
+    const fs::path folder = given.parent_path();
+    const ArgText pattern = given.filename().native();
+    std::vector<fs::path> matches;
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, error), end; !error && it != end;
+         it.increment(error)) {
+        if (!it->is_directory(error) && MatchesPattern(it->path().filename().native(), 0, pattern, 0))
+            matches.push_back(folder / it->path().filename());
+    }
+    std::sort(matches.begin(), matches.end());
+    return matches;
+}
+
+struct FileResult {
+    fs::path grid;
+    bool converted = false;
+    bool missingCells = false;
+    std::string line;  // what is printed for the file, ending with a line feed
+};
 
 void PrintProgress(void*, unsigned message, uint64_t wParam, int64_t lParam) {
     std::fprintf(stderr, "progress %u %llu %lld\n", message, static_cast<unsigned long long>(wParam),
                  static_cast<long long>(lParam));
 }
 
-std::string Utf8(const std::wstring& text) {
-    return WidePath(text).u8string();
+// The summary's message on one line.
+std::string OneLine(const std::wstring& text) {
+    std::string line = Utf8(text);
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::string joined;
+    for (char c : line)
+        if (!(c == ' ' && !joined.empty() && joined.back() == ' ')) joined.push_back(c);
+    return joined;
 }
 
-void PrintSummary(void*, const JobSummary& s) {
-    if (s.outcome != JobOutcome::Finished) {
-        const SummaryMessage message = FormatJobSummary(s, false);
-        std::fprintf(stderr, "%s\n", Utf8(message.text).c_str());
-        return;
-    }
-    std::printf("output: %s\n", s.outputPath.u8string().c_str());
-    std::printf("seconds: %.3f\nvertices: %lld\ntriangles: %lld\nquads: %lld\nnodata: %lld\n",
-                static_cast<double>(s.elapsedSeconds), static_cast<long long>(s.vertexCount),
-                static_cast<long long>(2 * s.quadCount), static_cast<long long>(s.quadCount),
-                static_cast<long long>(s.nodataCount));
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options options;
-    const char* problem = nullptr;
-    if (!ParseOptions(argc, argv, options, problem)) return Usage(problem);
-
+FileResult ConvertFile(const fs::path& grid, const Options& options) {
+    FileResult result;
+    result.grid = grid;
     GridStream input;
     GridHeader header;
-    if (!ReadGridHeader(options.grid, input, header)) {
-        std::fprintf(stderr, "dunmoor-convert: %s: Not proper ESRI ARC/INFO ASCII GRID file...\n",
-                     options.grid.u8string().c_str());
-        return 1;
+    if (!ReadGridHeader(grid, input, header)) {
+        result.line = Shown(grid) + ": Not proper ESRI ARC/INFO ASCII GRID file...\n";
+        return result;
     }
-
     JobRequest request;
     request.method = options.method;
     request.header = header;
@@ -126,12 +246,119 @@ int main(int argc, char** argv) {
     request.unitMeters = options.unitMeters;
     request.timestamp = options.timestamp;
     std::wstring ext;
-    SplitGridPath(PathToWide(options.grid), request.inputStem, ext);
-    request.outputDir = options.outdir.empty() ? options.grid.parent_path() : options.outdir;
+    SplitGridPath(PathToWide(grid), request.inputStem, ext);
+    request.outputDir = options.outdir.empty() ? grid.parent_path() : options.outdir;
 
     JobHooks hooks;
     if (options.progress) hooks.progress = PrintProgress;
-    hooks.showSummary = PrintSummary;
-    const JobSummary summary = RunConversionJob(request, input, hooks);
-    return summary.outcome == JobOutcome::Finished ? 0 : 1;
+    const JobSummary s = RunConversionJob(request, input, hooks);
+    if (s.outcome != JobOutcome::Finished) {
+        result.line = Shown(grid) + ": " + OneLine(FormatJobSummary(s, false).text) + "\n";
+        return result;
+    }
+    result.converted = true;
+    char counts[200];
+    std::snprintf(counts, sizeof counts, ": vertices: %lld, triangles: %lld, quads: %lld, no data: %lld, %.2f s\n",
+                  static_cast<long long>(s.vertexCount), static_cast<long long>(2 * s.quadCount),
+                  static_cast<long long>(s.quadCount), static_cast<long long>(s.nodataCount),
+                  static_cast<double>(s.elapsedSeconds));
+    result.line = Shown(grid) + " -> " + Shown(s.outputPath) + counts;
+    if (s.missingCount > 0) {
+        result.missingCells = true;
+        result.line += Shown(grid) + ": " + Utf8(MissingCellsText(s.missingCount)) + "\n";
+    }
+    return result;
+}
+
+// The output file of a grid, for finding two grids that would write one file.
+fs::path OutputOf(const fs::path& grid, const Options& options) {
+    std::wstring stem, ext;
+    SplitGridPath(PathToWide(grid), stem, ext);
+    const fs::path folder = options.outdir.empty() ? grid.parent_path() : options.outdir;
+    return (folder / WidePath(OutputFileName(stem, options.method))).lexically_normal();
+}
+
+// Converts every file on `workers` threads, one file per worker at a time,
+// and prints each file's line in the order the files were given.
+std::vector<FileResult> ConvertAll(const std::vector<fs::path>& grids, const Options& options, unsigned workers) {
+    std::vector<FileResult> results(grids.size());
+    std::vector<bool> done(grids.size(), false);
+    std::atomic<std::size_t> next{0};
+    std::mutex printing;  // guards `done`, `printed` and the output
+    std::size_t printed = 0;
+    const auto work = [&] {
+        for (std::size_t i = next++; i < grids.size(); i = next++) {
+            FileResult result = ConvertFile(grids[i], options);
+            std::lock_guard<std::mutex> lock(printing);
+            results[i] = std::move(result);
+            done[i] = true;
+            for (; printed < grids.size() && done[printed]; ++printed)
+                Print(results[printed].converted ? stdout : stderr, results[printed].line);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads) t.join();
+    return results;
+}
+
+int Run(const std::vector<ArgText>& args) {
+    Options options;
+    std::string problem;
+    if (!ParseOptions(args, options, problem)) return Usage(problem);
+
+    // Patterns expanded, each file once, and never two files into one OBJ.
+    std::vector<fs::path> grids;
+    std::vector<fs::path> outputs;
+    std::vector<std::string> refused;
+    for (const ArgText& arg : options.grids) {
+        const std::vector<fs::path> files = ExpandPattern(arg);
+        if (files.empty()) refused.push_back(Ascii(arg) + ": no file matches this pattern\n");
+        for (const fs::path& file : files) {
+            const fs::path output = OutputOf(file, options);
+            const auto same = std::find(outputs.begin(), outputs.end(), output);
+            if (same == outputs.end()) {
+                grids.push_back(file);
+                outputs.push_back(output);
+            } else if (grids[static_cast<std::size_t>(same - outputs.begin())].lexically_normal() !=
+                       file.lexically_normal()) {
+                refused.push_back(Shown(file) + ": not converted, its OBJ file " + Shown(output) +
+                                  " is the one of " + Shown(grids[static_cast<std::size_t>(same - outputs.begin())]) +
+                                  "\n");
+            }
+        }
+    }
+    for (const std::string& line : refused) Print(stderr, line);
+
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned workers = static_cast<unsigned>(
+        std::max<std::size_t>(1, std::min<std::size_t>(options.jobs > 0 ? options.jobs : cores, grids.size())));
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<FileResult> results = ConvertAll(grids, options, workers);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+
+    std::size_t converted = 0, missing = 0;
+    for (const FileResult& r : results) {
+        converted += r.converted ? 1 : 0;
+        missing += r.missingCells ? 1 : 0;
+    }
+    const std::size_t failed = results.size() - converted + refused.size();
+    char total[200];
+    std::snprintf(total, sizeof total, "total: %zu converted, %zu failed, %zu with holes for missing values, "
+                  "%.2f s on %u worker%s\n", converted, failed, missing, elapsed.count(), workers,
+                  workers == 1 ? "" : "s");
+    Print(stdout, total);
+    if (failed > 0) return kExitFailed;
+    return missing > 0 ? kExitMissingCells : kExitConverted;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+#else
+int main(int argc, char** argv) {
+#endif
+    return Run(std::vector<ArgText>(argv + 1, argv + argc));
 }
