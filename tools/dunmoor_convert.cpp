@@ -7,7 +7,7 @@
 //                   [--jobs N] [--progress]
 //
 // Each OBJ is named as the window names it and written beside its grid file
-// (or into DIR), byte for byte the file the window writes with the same
+// (or into DIR, made when missing), byte for byte the file the window writes with the same
 // settings. A pattern ("tiles/*.asc", "dem_??.asc") names the files of its
 // folder that match its last part; the converter expands it itself, as the
 // Windows shell does not. One line is printed per file, then a total.
@@ -330,6 +330,9 @@ int Run(const std::vector<ArgText>& args) {
         }
     }
     for (const std::string& line : refused) Print(stderr, line);
+
+    std::error_code ignored;  // a folder that cannot be made fails each file's job with its message
+    if (!options.outdir.empty()) fs::create_directories(options.outdir, ignored);
 
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = static_cast<unsigned>(
