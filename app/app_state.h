@@ -45,6 +45,11 @@ struct AppState {
     HICON regionImages[2] = {};       // colour, grey (106-107)
     HICON methodImages[4] = {};       // 108-111
     HICON convertImages[7] = {};      // 120-126
+    // Window thread only: the tooltip that shows the selected file's full
+    // path over the file-info panel, and the control that had the keyboard
+    // focus when the window was last deactivated.
+    HWND fileNameTip = nullptr;
+    HWND lastFocus = nullptr;
 #endif
 };
 

@@ -1,5 +1,7 @@
 #include "app/commands_win.h"
 
+#include <optional>
+
 #include "app/app_state.h"
 #include "grid/file_info_win.h"
 #include "grid/file_selection_win.h"
@@ -7,6 +9,7 @@
 #include "mesh/conversion_job_win.h"
 #include "ui/control_states_win.h"
 #include "ui/controls_win.h"
+#include "ui/focus_win.h"
 
 namespace {
 
@@ -25,18 +28,45 @@ LPTHREAD_START_ROUTINE JobEntryFor(MeshMethod method) {
     return nullptr;
 }
 
+constexpr int kRegionFields[] = {IDC_XMIN, IDC_YMIN, IDC_XMAX, IDC_YMAX};
+
+// A warning about one field; the focus goes back to that field, its text
+// selected for retyping.
+void WarnAboutField(HWND window, int id, const wchar_t* text) {
+    ShowWarning(window, text);
+    FocusControl(window, id);
+}
+
+// Refills a region field left empty while it waited for typing, and refuses
+// an empty region; true when the region can be converted.
+bool RegionIsReady(HWND window) {
+    for (int id : kRegionFields) ClampRegionField(GetDlgItem(window, id), RegionFieldLimit(id));
+    if (!RegionIsEmpty(g_app.region)) return true;
+    const int field = g_app.region.xMin > g_app.region.xMax ? IDC_XMIN : IDC_YMIN;
+    WarnAboutField(window, field, L"The region is empty...");
+    return false;
+}
+
+// The units field as a number of meters when it holds a usable one (a
+// decimal comma taken as the point); otherwise warns and gives nothing.
+std::optional<float> ReadyUnits(HWND window) {
+    const std::optional<float> units = UnitsFromText(ReadFieldText(GetDlgItem(window, IDC_UNITS)));
+    if (units && UnitsAreUsable(*units)) return units;
+    WarnAboutField(window, IDC_UNITS,
+                   L"Please enter a positive number of meters for one unit of your 3d application...");
+    return std::nullopt;
+}
+
 // Starts the job thread for the chosen method and lets it run detached: the
 // job itself clears `converting` when it ends.
 void StartConversion(HWND window) {
     const LPTHREAD_START_ROUTINE entry = JobEntryFor(g_app.method);
     if (entry == nullptr) return;
 
-    const float unitMeters = UnitsValue(ReadFieldText(GetDlgItem(window, IDC_UNITS)));
-    if (!UnitsAreUsable(unitMeters)) {
-        ShowWarning(window, L"Please enter a positive number of meters for one unit of your 3d "
-                            L"application...");
-        return;
-    }
+    if (!RegionIsReady(window)) return;
+    const std::optional<float> units = ReadyUnits(window);
+    if (!units) return;
+    const float unitMeters = *units;
 
     // Both are written before the thread exists, so the job sees them.
     g_app.converting = true;
@@ -57,10 +87,25 @@ void ConvertOrCancel(HWND window) {
         return;
     }
     StartConversion(window);
+    // The inputs are disabled now: Space, Enter and Esc reach Cancel.
+    if (g_app.converting) FocusControl(window, IDC_CONVERT);
+}
+
+void HandleButton(HWND window, int id);
+
+// A button pressed from the keyboard acts only while it is enabled.
+void PressButton(HWND window, int id) {
+    if (IsWindowEnabled(FindControl(window, id))) HandleButton(window, id);
 }
 
 void HandleButton(HWND window, int id) {
     switch (id) {
+    // The dialog keys: Enter presses the focused button, or Convert from a
+    // field; Esc cancels a running job.
+    case IDOK: PressButton(window, EnterButton(window)); break;
+    case IDCANCEL:
+        if (g_app.converting) PressButton(window, IDC_CONVERT);
+        break;
     case IDC_SELECT_FILE: SelectGridFile(window); break;
     case IDC_METHOD_INTERPOLATED: ChooseMethod(window, Interpolated); break;
     case IDC_METHOD_FLOATING: ChooseMethod(window, FloatingPlanes); break;
@@ -69,19 +114,21 @@ void HandleButton(HWND window, int id) {
     }
 }
 
+bool IsRegionField(int id) {
+    return id >= IDC_XMIN && id <= IDC_YMAX;
+}
+
 // A clamp that rewrites its field re-enters here before it returns, so a
 // rewritten keystroke updates the estimates twice; the second clamp finds the
-// field within its limits and settles.
+// field within its limits and settles. A field emptied while it has the
+// focus waits for the typing to go on.
 void HandleFieldChange(HWND window, int id, HWND field) {
-    const GridHeader& header = g_app.header;
-    switch (id) {
-    case IDC_XMIN: ClampRegionField(field, header.ncols - 1); break;
-    case IDC_YMIN: ClampRegionField(field, header.nrows - 1); break;
-    case IDC_XMAX: ClampRegionField(field, header.ncols); break;
-    case IDC_YMAX: ClampRegionField(field, header.nrows); break;
-    case IDC_UNITS: ClampUnitsField(field); return;
-    default: return;
+    if (id == IDC_UNITS) {
+        ClampUnitsField(field);
+        return;
     }
+    if (!IsRegionField(id)) return;
+    if (!RegionFieldWaits(field)) ClampRegionField(field, RegionFieldLimit(id));
     UpdateEstimates(window);
 }
 
@@ -89,6 +136,11 @@ void HandleFieldChange(HWND window, int id, HWND field) {
 
 void HandleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     const int id = LOWORD(wParam);
+    const HWND control = reinterpret_cast<HWND>(lParam);
     HandleButton(window, id);
-    if (HIWORD(wParam) == EN_CHANGE) HandleFieldChange(window, id, reinterpret_cast<HWND>(lParam));
+    if (HIWORD(wParam) == EN_CHANGE) HandleFieldChange(window, id, control);
+    // A region field left empty is refilled when the focus leaves it.
+    if (HIWORD(wParam) == EN_KILLFOCUS && IsRegionField(id)) {
+        ClampRegionField(control, RegionFieldLimit(id));
+    }
 }

@@ -1,21 +1,29 @@
 #include "app/window_proc_win.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include "app/app_state.h"
 #include "app/commands_win.h"
+#include "grid/file_info_win.h"
+#include "grid/file_selection_win.h"
 #include "ui/control_states_win.h"
 #include "ui/controls_win.h"
+#include "ui/focus_win.h"
+#include "ui/scroll_win.h"
 
 namespace {
 
 void OnCreate(HWND window) {
     INITCOMMONCONTROLSEX classes = {};
     classes.dwSize = sizeof(classes);
-    classes.dwICC = ICC_PROGRESS_CLASS;
+    classes.dwICC = ICC_PROGRESS_CLASS | ICC_BAR_CLASSES;  // the bar classes bring the tooltip
     InitCommonControlsEx(&classes);
     CreateControls(window);
+    CreateFileNameTip(window);
     EnableAllSteps(window, false);
+    // A grid file dropped on the window is selected as the dialog would.
+    DragAcceptFiles(window, TRUE);
 }
 
 void OnDestroy() {
@@ -58,6 +66,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     // Always 0 (CDRF_DODEFAULT): the buttons' own painting goes on.
     case WM_NOTIFY: OnNotify(window, lParam); return 0;
     case WM_COMMAND: OnCommand(window, wParam, lParam); return 0;
+    case WM_DROPFILES: SelectDroppedGridFile(window, reinterpret_cast<HDROP>(wParam)); return 0;
+    // Answered here, so the focus goes back to a control, not to the window.
+    case WM_ACTIVATE: OnActivate(window, wParam); return 0;
+    case WM_VSCROLL: ScrollClient(window, LOWORD(wParam)); return 0;
+    case WM_MOUSEWHEEL: ScrollClientByWheel(window, GET_WHEEL_DELTA_WPARAM(wParam)); return 0;
     default: break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

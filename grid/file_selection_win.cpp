@@ -1,6 +1,7 @@
 #include "grid/file_selection_win.h"
 
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <string>
 #include <vector>
@@ -14,11 +15,10 @@
 
 namespace {
 
-// Result of the open-file dialog: the full path and where its file name starts.
+// Result of the open-file dialog: the full path, or nothing.
 struct ChosenFile {
     bool chosen = false;
     std::wstring path;
-    std::wstring folder;
 };
 
 ChosenFile AskForGridFile(HWND window) {
@@ -37,7 +37,6 @@ ChosenFile AskForGridFile(HWND window) {
     if (!GetOpenFileNameW(&dialog)) return result;
     result.chosen = true;
     result.path = path.data();
-    result.folder.assign(path.data(), dialog.nFileOffset);
     return result;
 }
 
@@ -54,6 +53,15 @@ void ShowWholeGridRegion(HWND window) {
     SetRegionField(window, IDC_YMAX, std::to_wstring(g_app.header.nrows));
 }
 
+// A path made absolute against the current directory, so the job can reopen
+// it after the current directory has moved; empty when it cannot be.
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[kInputPathChars + 1] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), kInputPathChars + 1, full, nullptr);
+    if (path.empty() || length == 0 || length > kInputPathChars) return {};
+    return full;
+}
+
 }  // namespace
 
 void SelectGridFile(HWND window) {
@@ -62,15 +70,37 @@ void SelectGridFile(HWND window) {
         ShowWarning(window, L"No file to open...");
         return;
     }
+    SelectGridPath(window, file.path);
+}
+
+void SelectDroppedGridFile(HWND window, HDROP drop) {
+    std::wstring path;
+    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) > 0) {
+        path.resize(DragQueryFileW(drop, 0, nullptr, 0));
+        DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size() + 1));
+    }
+    DragFinish(drop);
+    // A running job has the inputs disabled: a drop must not change them.
+    if (!IsWindowEnabled(FindControl(window, IDC_SELECT_FILE))) return;
+    SelectGridPath(window, path);
+}
+
+void SelectGridPath(HWND window, const std::wstring& chosenPath) {
+    const std::wstring path = FullPath(chosenPath);
+    if (path.empty()) {
+        ShowWarning(window, L"No file to open...");
+        return;
+    }
     // Replaces inputStream and header only when the header reads completely.
-    if (!ReadGridHeader(file.path, g_app.inputStream, g_app.header)) {
+    if (!ReadGridHeader(path, g_app.inputStream, g_app.header)) {
         ShowWarning(window, L"Not proper ESRI ARC/INFO ASCII GRID file...");
         return;
     }
-    g_app.inputPath = file.path;
+    g_app.inputPath = path;
     // The output file lands beside the grid file, in the current directory;
-    // the dialog does not move it there when a full path is typed.
-    SetCurrentDirectoryW(file.folder.c_str());
+    // the dialog does not move it there when a full path is typed, and a
+    // dropped file or one given at start never passes the dialog.
+    SetCurrentDirectoryW(path.substr(0, FileNameStart(path)).c_str());
     SplitGridPath(g_app.inputPath, g_app.inputStem, g_app.inputExt);
 
     ShowFileInfo(window);

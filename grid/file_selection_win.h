@@ -2,6 +2,9 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
+
+#include <string>
 
 // Asks for a grid file, reads its header and makes it the selected file:
 // fills the file-info panel and the region fields, enables the later steps,
@@ -9,3 +12,12 @@
 // file that is not a grid only shows a warning and keeps the previous
 // selection whole. Window thread only.
 void SelectGridFile(HWND window);
+
+// Makes `path` (relative to the current directory, or full) the selected
+// file with the same checks and warnings as a file chosen in the dialog.
+// The dialog, a dropped file and a path given at start all end here.
+void SelectGridPath(HWND window, const std::wstring& path);
+
+// WM_DROPFILES: selects the first dropped file as SelectGridPath does and
+// releases the drop. Ignored while a job runs.
+void SelectDroppedGridFile(HWND window, HDROP drop);

@@ -2,18 +2,27 @@
 
 #include <cstdint>
 
+std::size_t FileNameStart(const std::wstring& path) {
+    const std::size_t lastSeparator = path.find_last_of(L"\\/");
+    if (lastSeparator != std::wstring::npos) return lastSeparator + 1;
+    if (path.size() >= 2 && path[1] == L':' &&
+        ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'))) {
+        return 2;
+    }
+    return 0;
+}
+
+std::wstring MiddleEllipsis(const std::wstring& name, std::size_t keep) {
+    if (name.size() <= keep) return name;
+    const std::size_t head = (keep + 1) / 2;
+    return name.substr(0, head) + L"\x2026" + name.substr(name.size() - (keep - head));
+}
+
 void SplitGridPath(const std::wstring& path, std::wstring& stem, std::wstring& ext) {
     stem.clear();
     ext.clear();
 
-    std::size_t nameStart = 0;
-    const std::size_t lastSeparator = path.find_last_of(L"\\/");
-    if (lastSeparator != std::wstring::npos) {
-        nameStart = lastSeparator + 1;
-    } else if (path.size() >= 2 && path[1] == L':' &&
-               ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'))) {
-        nameStart = 2;
-    }
+    const std::size_t nameStart = FileNameStart(path);
 
     std::size_t extStart = path.rfind(L'.');
     if (extStart == std::wstring::npos || extStart < nameStart) extStart = path.size();

@@ -4,6 +4,15 @@
 
 #include <string>
 
+// Where the file name of a path starts: after the last '\' or '/', else
+// after a leading drive "X:", else at 0. What lies before is the folder.
+std::size_t FileNameStart(const std::wstring& path);
+
+// A name shortened to `keep` characters and an ellipsis between its head and
+// its tail, so its start and its extension stay readable; unchanged when it
+// has no more than `keep` characters.
+std::wstring MiddleEllipsis(const std::wstring& name, std::size_t keep);
+
 // The file name starts after the last '\' or '/' (or after a leading drive
 // "X:"); the extension runs from the last '.' of the file name to the end,
 // dot included; the stem is the file name without it. Both may be of any

@@ -62,9 +62,43 @@ std::optional<std::wstring> ClampedRegionText(const std::wstring& text, int32_t 
     return std::nullopt;
 }
 
+int32_t ClampedRegionValue(const std::wstring& text, int32_t upperLimit) {
+    const std::optional<std::wstring> rewrite = ClampedRegionText(text, upperLimit);
+    return LeadingInteger(rewrite ? *rewrite : text);
+}
+
+namespace {
+struct UnitsReading {
+    float value = 0.0f;
+    bool numberOnly = false;  // a number and nothing after it but white space
+};
+}  // namespace
+
+// The field's leading number, a decimal comma read as a decimal point.
+static UnitsReading ReadUnits(const std::wstring& text) {
+    std::wstring field = FieldText(text);
+    for (wchar_t& c : field) {
+        if (c == L',') c = L'.';
+    }
+    const wchar_t* start = field.c_str();
+    wchar_t* end = nullptr;
+    UnitsReading reading;
+    reading.value = static_cast<float>(std::wcstod(start, &end));
+    reading.numberOnly = end != start;
+    for (; *end != L'\0'; ++end) {
+        if (!IsFieldSpace(*end)) reading.numberOnly = false;
+    }
+    return reading;
+}
+
 float UnitsValue(const std::wstring& text) {
-    const std::wstring field = FieldText(text);
-    return static_cast<float>(std::wcstod(field.c_str(), nullptr));
+    return ReadUnits(text).value;
+}
+
+std::optional<float> UnitsFromText(const std::wstring& text) {
+    const UnitsReading reading = ReadUnits(text);
+    if (!reading.numberOnly) return std::nullopt;
+    return reading.value;
 }
 
 bool UnitsTextIsNegative(const std::wstring& text) {
@@ -83,10 +117,15 @@ static int64_t SaturatingProduct(int64_t a, int64_t b) {
     return ((a < 0) != (b < 0)) ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
 }
 
+bool RegionIsEmpty(const RegionWindow& region) {
+    return region.xMin > region.xMax || region.yMin > region.yMax;
+}
+
 RegionEstimates EstimateRegion(const RegionWindow& region) {
     const int64_t cols = int64_t{region.xMax} - region.xMin + 1;
     const int64_t rows = int64_t{region.yMax} - region.yMin + 1;
     RegionEstimates e;
+    if (RegionIsEmpty(region)) return e;  // nothing to convert: every count 0
     e.cells = SaturatingProduct(rows, cols);
     e.corners = SaturatingProduct(rows + 1, cols + 1);
     e.interpolatedVertices = e.corners;

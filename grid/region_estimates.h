@@ -27,10 +27,17 @@ int32_t LeadingInteger(const std::wstring& text);
 // upper limit below 1 (a grid of one column or row) is not applied, so the
 // clamp always settles.
 std::optional<std::wstring> ClampedRegionText(const std::wstring& text, int32_t upperLimit);
+// The value a region field stands for: its number once clamped (an empty
+// field that waits for typing counts as the 1 it will be refilled with).
+int32_t ClampedRegionValue(const std::wstring& text, int32_t upperLimit);
 
 // The units field's leading number, as the classic-locale wide-text-to-double
-// conversion reads it (0 when no number starts the text), narrowed to float.
+// conversion reads it with a decimal comma taken as the point (0 when no
+// number starts the text), narrowed to float.
 float UnitsValue(const std::wstring& text);
+// The units field's number when the text is that number and nothing else
+// (white space aside); nothing for "abc", "" or "1.5abc".
+std::optional<float> UnitsFromText(const std::wstring& text);
 // True when the units field holds a negative number and must become "1.0".
 bool UnitsTextIsNegative(const std::wstring& text);
 // True when `unitMeters` can drive a conversion: a finite number above zero.
@@ -44,6 +51,9 @@ struct RegionEstimates {
     int64_t triangles = 0;
     int64_t quads = 0;
 };
+// X min above X max or Y min above Y max: no cell to convert.
+bool RegionIsEmpty(const RegionWindow& region);
+// The counts of a region; an empty region counts 0 everywhere.
 RegionEstimates EstimateRegion(const RegionWindow& region);
 // The three lines of each method's estimate column: "~Verts\n~Tris\n~Quads".
 std::wstring InterpolatedEstimateText(const RegionEstimates& estimates);

@@ -116,9 +116,11 @@ TEST(RegionFieldTest, ClampedText) {
         const std::optional<std::wstring> got = ClampedRegionText(c.text, c.limit);
         if (c.rewrite == nullptr) {
             EXPECT_FALSE(got.has_value()) << "rewritten to \"" << Narrow(*got) << '"';
+            EXPECT_EQ(ClampedRegionValue(c.text, c.limit), LeadingInteger(c.text));
         } else {
             ASSERT_TRUE(got.has_value());
             EXPECT_EQ(Narrow(*got), Narrow(c.rewrite));
+            EXPECT_EQ(ClampedRegionValue(c.text, c.limit), LeadingInteger(c.rewrite));
         }
     }
 }
@@ -163,7 +165,8 @@ TEST(UnitsFieldTest, NegativeUsableAndValue) {
         {L"-", 0.0f, false, false},
         {L".", 0.0f, false, false},
         {L"2.5 x", 2.5f, false, true},
-        {L"1,5", 1.0f, false, true},
+        {L"1,5", 1.5f, false, true},  // a decimal comma reads as the point
+        {L"-1,5", -1.5f, true, false},
         {L"  0.25", 0.25f, false, true},
         {L"1e3", 1000.0f, false, true},
         {L"1e-50", 0.0f, false, false},   // below the float range
@@ -181,6 +184,16 @@ TEST(UnitsFieldTest, NegativeUsableAndValue) {
         EXPECT_EQ(UnitsTextIsNegative(c.text), c.negative);
         EXPECT_EQ(UnitsAreUsable(value), c.usable);
     }
+    // Convert takes the field only when it holds a number and nothing else.
+    const struct {
+        const wchar_t* text;
+        std::optional<float> units;
+    } whole[] = {
+        {L"1.5", 1.5f}, {L"1,5", 1.5f}, {L" 2.5 ", 2.5f}, {L"-2", -2.0f}, {L"1e3", 1000.0f},
+        {L"1.5abc", std::nullopt}, {L"2.5 x", std::nullopt}, {L"1,5,3", std::nullopt},
+        {L"1.5.3", std::nullopt}, {L"abc", std::nullopt}, {L"", std::nullopt}, {L"-", std::nullopt},
+    };
+    for (const auto& c : whole) EXPECT_EQ(UnitsFromText(c.text), c.units) << '"' << Narrow(c.text) << '"';
     EXPECT_FALSE(UnitsTextIsNegative(L"-0"));
     EXPECT_FALSE(UnitsAreUsable(UnitsValue(L"-0")));
     EXPECT_FALSE(UnitsAreUsable(std::numeric_limits<float>::quiet_NaN()));
@@ -199,9 +212,11 @@ TEST(EstimateTest, TextsOfBothMethods) {
         {{1, 1, 1, 1}, L"4\n2\n1", L"4\n2\n1"},
         {{2, 3, 2, 7}, L"12\n10\n5", L"20\n10\n5"},
         {{1, 1, 1000, 1000}, L"1 002 001\n2 000 000\n1 000 000", L"4 000 000\n2 000 000\n1 000 000"},
-        // X min above X max: negative sizes, shown as plain numbers.
-        {{10, 5, 5, 5}, L"-6\n-8\n-4", L"-16\n-8\n-4"},
-        {{5, 5, 4, 5}, L"2\n0\n0", L"0\n0\n0"},
+        // X min above X max, or Y min above Y max: an empty region, all 0.
+        {{10, 5, 5, 5}, L"0\n0\n0", L"0\n0\n0"},
+        {{5, 5, 4, 5}, L"0\n0\n0", L"0\n0\n0"},
+        {{1, 9, 4, 3}, L"0\n0\n0", L"0\n0\n0"},
+        {{INT32_MAX, 1, INT32_MIN, 1}, L"0\n0\n0", L"0\n0\n0"},
         // Over 536 million cells: the Floating planes vertices pass 2^31.
         {{1, 1, 23171, 23171}, L"536 941 584\n1 073 790 482\n536 895 241",
          L"2 147 580 964\n1 073 790 482\n536 895 241"},
@@ -217,6 +232,7 @@ TEST(EstimateTest, TextsOfBothMethods) {
         EXPECT_EQ(Narrow(FloatingEstimateText(e)), Narrow(c.floating));
         EXPECT_EQ(e.quads, e.cells);
         EXPECT_EQ(e.triangles, 2 * e.cells);
+        EXPECT_EQ(RegionIsEmpty(r), e.cells == 0);
     }
 }
 
@@ -230,6 +246,16 @@ TEST(EstimateTest, LargestGridDoesNotWrap) {
     EXPECT_EQ(e.corners, 4611686018427387904);
     EXPECT_EQ(e.triangles, 9223372028264841218);
     EXPECT_GE(e.floatingVertices, e.cells) << "shown as \"" << Narrow(FloatingEstimateText(e)) << '"';
+}
+
+TEST(PathPartsTest, FolderAndMiddleEllipsis) {
+    EXPECT_EQ(FileNameStart(L"C:\\data\\tile.asc"), 8u);
+    EXPECT_EQ(FileNameStart(L"C:tile.asc"), 2u);
+    EXPECT_EQ(FileNameStart(L"tile.asc"), 0u);
+    EXPECT_EQ(Narrow(MiddleEllipsis(L"tile.asc", 8)), "tile.asc");
+    EXPECT_EQ(MiddleEllipsis(L"abcdefghij.asc", 7), L"abcd\x2026" L"asc");
+    EXPECT_EQ(MiddleEllipsis(L"abcdefghij.asc", 6), L"abc\x2026" L"asc");
+    EXPECT_EQ(MiddleEllipsis(L"abc", 0), L"\x2026");
 }
 
 TEST(FileInfoTest, PanelTexts) {

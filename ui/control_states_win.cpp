@@ -166,6 +166,13 @@ void DrawImageButton(HWND, const NMHDR* header) {
     const auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(header);
     const HICON image = ImageButtonImage(id, LookOf(draw->uItemState), header->hwndFrom);
     DrawIconEx(draw->hdc, 0, 0, image, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+    // The images carry no focus cue of their own: a dotted frame inside the
+    // edge shows which button Space and Enter press.
+    if (draw->uItemState & CDIS_FOCUS) {
+        RECT focus = draw->rc;
+        InflateRect(&focus, -4, -4);
+        DrawFocusRect(draw->hdc, &focus);
+    }
 }
 
 void ShowWarning(HWND window, const wchar_t* text) {

@@ -43,6 +43,8 @@ constexpr wchar_t kEdit[] = L"EDIT";
 constexpr wchar_t kProgress[] = PROGRESS_CLASSW;
 
 constexpr DWORD kVisible = WS_VISIBLE;
+// The inputs Tab and Shift+Tab walk, in creation order, which is layout order.
+constexpr DWORD kInput = WS_VISIBLE | WS_TABSTOP;
 
 constexpr wchar_t kIntroText[] =
     L"The ESRI ARC/INFO ASCII GRID format is usually used to store terrain data from LIDAR "
@@ -63,11 +65,11 @@ const ControlLayout kControls[] = {
     {IDC_INTRO_TEXT, kStatic, IDC_INTRO_FRAME, kIntroText, kVisible | SS_LEFT, 10, 5, 610, 70, Font::Caption, Images::None},
     {IDC_STEP1_FRAME, kStatic, 0, L"", kVisible | SS_ETCHEDFRAME, 15, 128, 625, 144, Font::None, Images::None},
     {IDC_STEP1_CAPTION, kStatic, 0, L" Step 1: Select file in ESRI ARC/INFO ASCII GRID format:", kVisible | SS_LEFT, 20, 118, 335, 20, Font::Caption, Images::None},
-    {IDC_SELECT_FILE, kButton, 0, L"", kVisible | BS_BITMAP, 24, 155, 180, 110, Font::None, Images::SelectFile},
+    {IDC_SELECT_FILE, kButton, 0, L"", kInput | BS_BITMAP, 24, 155, 180, 110, Font::None, Images::SelectFile},
     {IDC_FILEINFO_FRAME, kStatic, IDC_STEP1_FRAME, L"", kVisible | SS_ETCHEDFRAME, 196, 25, 420, 110, Font::None, Images::None},
     {IDC_FILEINFO_CAPTION, kStatic, IDC_STEP1_FRAME, L" File info:", kVisible | SS_LEFT, 201, 15, 62, 20, Font::Caption, Images::None},
     {IDC_FILEINFO_LABELS1, kStatic, IDC_FILEINFO_FRAME, L"filename:\ncols:\nrows:\nrecords:", kVisible | SS_RIGHT, 1, 28, 60, 60, Font::Value, Images::None},
-    {IDC_FILEINFO_VALUES1, kStatic, IDC_FILEINFO_FRAME, L"---\n---\n---\n---", kVisible | SS_LEFT, 70, 28, 150, 60, Font::Value, Images::None},
+    {IDC_FILEINFO_VALUES1, kStatic, IDC_FILEINFO_FRAME, L"---\n---\n---\n---", kVisible | SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 70, 28, 150, 60, Font::Value, Images::None},
     {IDC_FILEINFO_LABELS2, kStatic, IDC_FILEINFO_FRAME, L"xll center:\nyll center:\ncell size:\nno data value:", kVisible | SS_RIGHT, 220, 28, 60, 60, Font::Value, Images::None},
     {IDC_FILEINFO_VALUES2, kStatic, IDC_FILEINFO_FRAME, L"---\n---\n---\n---", kVisible | SS_LEFT, 290, 28, 120, 60, Font::Value, Images::None},
     {IDC_STEP2_FRAME, kStatic, 0, L"", kVisible | SS_ETCHEDFRAME, 15, 302, 625, 233, Font::None, Images::None},
@@ -78,14 +80,14 @@ const ControlLayout kControls[] = {
     {IDC_YMIN_LABEL, kStatic, IDC_STEP2_FRAME, L"Y min:", kVisible | SS_LEFT, 9, 124, 50, 50, Font::Caption, Images::None},
     {IDC_XMAX_LABEL, kStatic, IDC_STEP2_FRAME, L"X max:", kVisible | SS_LEFT, 520, 180, 50, 20, Font::Caption, Images::None},
     {IDC_YMAX_LABEL, kStatic, IDC_STEP2_FRAME, L"Y max:", kVisible | SS_LEFT, 520, 204, 50, 20, Font::Caption, Images::None},
-    {IDC_XMIN, kEdit, 0, L"", kVisible | ES_NUMBER | ES_RIGHT, 64, 402, 50, 20, Font::Caption, Images::None},
-    {IDC_YMIN, kEdit, 0, L"", kVisible | ES_NUMBER | ES_RIGHT, 64, 426, 50, 20, Font::Caption, Images::None},
-    {IDC_XMAX, kEdit, 0, L"", kVisible | ES_NUMBER | ES_RIGHT, 580, 481, 50, 20, Font::Caption, Images::None},
-    {IDC_YMAX, kEdit, 0, L"", kVisible | ES_NUMBER | ES_RIGHT, 580, 505, 50, 20, Font::Caption, Images::None},
+    {IDC_XMIN, kEdit, 0, L"", kInput | ES_NUMBER | ES_RIGHT, 64, 402, 50, 20, Font::Caption, Images::None},
+    {IDC_YMIN, kEdit, 0, L"", kInput | ES_NUMBER | ES_RIGHT, 64, 426, 50, 20, Font::Caption, Images::None},
+    {IDC_XMAX, kEdit, 0, L"", kInput | ES_NUMBER | ES_RIGHT, 580, 481, 50, 20, Font::Caption, Images::None},
+    {IDC_YMAX, kEdit, 0, L"", kInput | ES_NUMBER | ES_RIGHT, 580, 505, 50, 20, Font::Caption, Images::None},
     {IDC_STEP3_FRAME, kStatic, 0, L"", kVisible | WS_GROUP | SS_ETCHEDFRAME, 15, 565, 625, 223, Font::None, Images::None},
     {IDC_STEP3_CAPTION, kStatic, 0, L" Step 3: Select terrain generation method:", kVisible | SS_LEFT, 20, 555, 260, 20, Font::Caption, Images::None},
-    {IDC_METHOD_INTERPOLATED, kButton, 0, L"", kVisible | BS_BITMAP, 24, 590, 300, 105, Font::None, Images::Method},
-    {IDC_METHOD_FLOATING, kButton, 0, L"", kVisible | BS_BITMAP, 331, 590, 300, 105, Font::None, Images::None},
+    {IDC_METHOD_INTERPOLATED, kButton, 0, L"", kInput | BS_BITMAP, 24, 590, 300, 105, Font::None, Images::Method},
+    {IDC_METHOD_FLOATING, kButton, 0, L"", kInput | BS_BITMAP, 331, 590, 300, 105, Font::None, Images::None},
     {IDC_ESTIMATE_LABELS_INTERPOLATED, kStatic, IDC_STEP3_FRAME, L"Interpolated\n\n~Verts:\n~Tris:\n~Quads:", kVisible | SS_LEFT, 9, 132, 80, 88, Font::Caption, Images::None},
     {IDC_ESTIMATE_INTERPOLATED, kStatic, IDC_STEP3_FRAME, L"---\n---\n---", kVisible | SS_LEFT, 72, 166, 80, 50, Font::Caption, Images::None},
     {IDC_ESTIMATE_LABELS_FLOATING, kStatic, IDC_STEP3_FRAME, L"Floating planes\n\n~Verts:\n~Tris:\n~Quads:", kVisible | SS_LEFT, 316, 132, 100, 88, Font::Caption, Images::None},
@@ -93,11 +95,11 @@ const ControlLayout kControls[] = {
     {IDC_STEP4_FRAME, kStatic, 0, L"", kVisible | SS_ETCHEDFRAME, 15, 818, 625, 50, Font::None, Images::None},
     {IDC_STEP4_CAPTION, kStatic, 0, L" Step 4: Units setup (optional):", kVisible | SS_LEFT, 20, 808, 190, 20, Font::Caption, Images::None},
     {IDC_UNITS_LABEL, kStatic, 0, kUnitsLabel, kVisible | SS_LEFT, 24, 838, 300, 20, Font::Caption, Images::None},
-    {IDC_UNITS, kEdit, 0, L"1.0", kVisible | ES_RIGHT, 207, 838, 45, 20, Font::Caption, Images::None},
+    {IDC_UNITS, kEdit, 0, L"1.0", kInput | ES_RIGHT, 207, 838, 45, 20, Font::Caption, Images::None},
     {IDC_STEP5_FRAME, kStatic, 0, L"", kVisible | SS_ETCHEDFRAME, 15, 898, 625, 95, Font::None, Images::None},
     {IDC_STEP5_CAPTION, kStatic, 0, L" Step 5: Convert:", kVisible | SS_LEFT, 20, 888, 110, 20, Font::Caption, Images::None},
     {IDC_STATUS, kStatic, IDC_STEP5_FRAME, L"", kVisible | SS_LEFT, 9, 70, 300, 20, Font::Caption, Images::None},
-    {IDC_CONVERT, kButton, 0, L"", kVisible | BS_BITMAP, 489, 923, 142, 40, Font::None, Images::Convert},
+    {IDC_CONVERT, kButton, 0, L"", kInput | BS_BITMAP, 489, 923, 142, 40, Font::None, Images::Convert},
     // Created hidden; shown once its step and position are set.
     {IDC_PROGRESS, kProgress, IDC_STEP5_FRAME, L"", PBS_SMOOTH, 9, 25, 458, 39, Font::None, Images::None},
     {IDC_CREDIT_FRAME, kStatic, 0, L"", kVisible | SS_SUNKEN, 15, 1023, 625, 30, Font::None, Images::None},

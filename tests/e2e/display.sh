@@ -7,12 +7,13 @@
 winpath() { local p="${1//\//\\}"; printf 'Z:%s' "$p"; }
 
 # Starts Xvfb on a display number that the server picks as free; sets
-# DISPLAY and XVFB_PID. $1: folder for its log and display number.
+# DISPLAY and XVFB_PID. $1: folder for its log and display number; $2: the
+# screen's size and depth (1280x1280x24 unless given).
 start_xvfb() {
-  local dir="$1"
+  local dir="$1" size="${2:-1280x1280x24}"
   rm -f "$dir/display"
   exec 3>"$dir/display"
-  Xvfb -displayfd 3 -screen 0 1280x1280x24 -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
   XVFB_PID=$!
   exec 3>&-
   for _ in $(seq 100); do

@@ -8,8 +8,11 @@
 // "PASS name" or "FAIL name: details", and the run ends with
 // "e2e: N checks, M failed"; the exit status is non-zero when a check failed.
 //
-//   dunmoor-e2e --app DUNMOOR_EXE --work DIR [--shots DIR] [--timeout SECONDS]
+//   dunmoor-e2e --app DUNMOOR_EXE --work DIR [--shots DIR] [--timeout SECONDS] [--screen small]
 //   dunmoor-e2e --app DUNMOOR_EXE --demo GRID [--shots DIR]
+//
+// With --screen small (on a 1366 x 768 display) only the small-screen checks
+// run, and the total line reads "e2e-small: N checks, M failed".
 //
 // DIR (prepared by scripts/e2e) holds grids\ with the test grids and
 // expected\ with the headless converter's OBJ files. With --shots, the driver
@@ -21,6 +24,7 @@
 // is read with a timed cross-process WM_GETTEXT, and every wait has a limit.
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -612,8 +616,8 @@ BOOL CALLBACK FindMainProc(HWND window, LPARAM param) {
     return TRUE;
 }
 
-bool StartApp(App& app, const std::wstring& exe, const std::wstring& workDir) {
-    std::wstring commandLine = L"\"" + exe + L"\"";
+bool StartApp(App& app, const std::wstring& exe, const std::wstring& workDir, const std::wstring& arguments = {}) {
+    std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
@@ -665,6 +669,64 @@ void StopApp(App& app, bool checkExit) {
     CloseHandle(app.process.hThread);
     CloseHandle(app.process.hProcess);
     app.process = {};
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard, focus and drops: keys are posted to the focused control, as the
+// window's message loop receives typed keys.
+
+HWND FocusOf(const App& app) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(app.process.dwThreadId, &info);
+    return info.hwndFocus;
+}
+
+int FocusId(const App& app) { return GetDlgCtrlID(FocusOf(app)); }
+
+void Key(App& app, UINT key) {
+    HWND target = FocusOf(app) ? FocusOf(app) : app.main;
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+    PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+    Sleep(150);
+}
+
+void Type(App& app, const std::wstring& text) {
+    for (wchar_t c : text) PostMessageW(FocusOf(app), WM_CHAR, c, 1);
+    Sleep(150);
+}
+
+// Clicks into a field, as the mouse gives it the focus.
+bool FocusField(App& app, int id) {
+    HWND field = app.Control(id);
+    PostMessageW(field, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+    PostMessageW(field, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    return WaitFor([&] { return FocusOf(app) == field; }, 3000);
+}
+
+// The id the window tells apart, shown in failure details.
+std::string FocusName(const App& app) {
+    const ControlEntry* entry = Entry(FocusId(app));
+    return entry ? entry->name : Format("window %p", static_cast<void*>(FocusOf(app)));
+}
+
+// A file dropped on the window: a hook on the window's thread (the driver's
+// DLL, loaded there by the system) builds the DROPFILES memory and posts
+// WM_DROPFILES inside the application, as the shell would.
+bool DropFile(App& app, const std::wstring& path) {
+    static HMODULE hookModule = LoadLibraryW(L"dunmoor-e2e-drop.dll");
+    static UINT request = RegisterWindowMessageW(L"DunmoorE2eDrop");
+    auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(hookModule, "DropHookProc")));
+    HHOOK hook = proc ? SetWindowsHookExW(WH_GETMESSAGE, proc, hookModule, app.process.dwThreadId) : nullptr;
+    if (!Check("drop: hook set on the window's thread", hook != nullptr, Format("error %lu", GetLastError())))
+        return false;
+    ATOM atom = GlobalAddAtomW(path.c_str());
+    PostMessageW(app.main, request, atom, 0);
+    Sleep(500);
+    Responsive(app.main);
+    GlobalDeleteAtom(atom);
+    UnhookWindowsHookEx(hook);
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -813,9 +875,10 @@ struct Conversion {
 
 // Presses Convert and checks the summary box and the file against the
 // headless converter's output.
-void ConvertAndCompare(App& app, const Conversion& job) {
+void ConvertAndCompare(App& app, const Conversion& job, const std::function<void()>& press = {}) {
     DeleteFileW(job.output.c_str());
-    Click(app.Control(309));
+    if (press) press();
+    else Click(app.Control(309));
     std::wstring text;
     bool boxed = ExpectBox(app, job.label, kDone, nullptr, "information", 120000, &text);
     std::string expected;
@@ -1052,7 +1115,7 @@ void TinyGrid(App& app, const Paths& paths, const Conversion& tiny) {
 // Units that cannot drive a conversion are refused before any job starts.
 void UnitsField(App& app, const Paths& paths) {
     const std::wstring outputs[] = {paths.Grid(L"tiny__interpolated.obj"), paths.Grid(L"tiny__floating_planes.obj")};
-    const wchar_t* refused[] = {L"0", L"abc"};
+    const wchar_t* refused[] = {L"0", L"abc", L"1.5abc"};
     for (const wchar_t* units : refused) {
         std::string label = "units " + Utf8(units);
         Edit(app, 405, units);
@@ -1064,7 +1127,13 @@ void UnitsField(App& app, const Paths& paths) {
         bool written = FileExists(outputs[0]) || FileExists(outputs[1]);
         Check(label + ": no job ran", !written && app.Enabled(304) && app.Text(235) == L"Status: Ready...",
               written ? "an output file was written" : "inputs greyed or status changed");
+        Check(label + ": focus back in the units field", WaitFor([&] { return FocusId(app) == 405; }, 3000),
+              "focus on " + FocusName(app));
     }
+    // A decimal comma reads as the point: the file of units 1.5.
+    Edit(app, 405, L"1,5");
+    ConvertAndCompare(app, {"units \"1,5\" as 1.5", paths.Grid(L"tiny.asc"), outputs[1],
+                            paths.expected + L"\\units15\\tiny__floating_planes.obj", 1, 1, 4, 3});
     std::wstring shown = Edit(app, 405, L"-2");
     Check("units -2 becomes \"1.0\"", shown == L"1.0", "shows " + Shown(shown));
     shown = Edit(app, 405, L"0");
@@ -1094,13 +1163,36 @@ void RegionAndMethods(App& app, const Paths& paths) {
     shown = Edit(app, 402, L"1000");
     Check("Y min is capped at rows - 1 (\"999\")", shown == L"999", "shows " + Shown(shown));
 
+    // Typing into a cleared field: it waits empty while it has the focus.
+    Edit(app, 401, L"1");
+    Edit(app, 402, L"1");
+    if (Check("typing: a click gives X max the focus", FocusField(app, 403), "focus on " + FocusName(app))) {
+        SendMessageTimeoutW(app.Control(403), EM_SETSEL, 0, -1, SMTO_NORMAL, kSendTimeoutMs, nullptr);
+        Type(app, L"\b");
+        Check("typing: cleared X max waits empty", app.Text(403).empty(), "shows " + Shown(app.Text(403)));
+        CheckEstimates(app, "typing: empty X max counts as 1", 1, 1000);
+        Type(app, L"250");
+        Check("typing: \"250\" typed into the cleared field", app.Text(403) == L"250", "shows " + Shown(app.Text(403)));
+        CheckEstimates(app, "typing: X max 250", 250, 1000);
+        Type(app, L"\b\b\b");
+        Key(app, VK_TAB);
+        Check("typing: a field left empty is refilled with \"1\"", app.Text(403) == L"1", "shows " + Shown(app.Text(403)));
+    }
+
     Edit(app, 401, L"10");
     Edit(app, 403, L"5");
     Edit(app, 402, L"5");
     Edit(app, 404, L"5");
     CheckRegionFields(app, "X min above X max: nothing rewritten", L"10", L"5", L"5", L"5");
-    CheckText(app, "X min 10 > X max 5: Interpolated estimate -6/-8/-4", 222, L"-6\n-8\n-4");
-    CheckText(app, "X min 10 > X max 5: Floating planes estimate -16/-8/-4", 224, L"-16\n-8\n-4");
+    CheckText(app, "X min 10 > X max 5: Interpolated estimate 0/0/0", 222, L"0\n0\n0");
+    CheckText(app, "X min 10 > X max 5: Floating planes estimate 0/0/0", 224, L"0\n0\n0");
+    const std::wstring emptyOutput = paths.Grid(L"big1000__interpolated.obj");
+    DeleteFileW(emptyOutput.c_str());
+    Click(app.Control(309));
+    std::wstring emptyText = L"The region is empty...";
+    ExpectBox(app, "empty region", kOoups, &emptyText, "warning", 10000);
+    Check("empty region: nothing written, focus on X min",
+          !FileExists(emptyOutput) && WaitFor([&] { return FocusId(app) == 401; }, 3000), "focus on " + FocusName(app));
     CheckText(app, "region edits leave the units field", 405, L"1.0");
 
     Click(app.Control(306));
@@ -1255,7 +1347,8 @@ void CancelledJobs(App& app, const Paths& paths) {
     CheckEnabledStates(app, "running job: inputs greyed, step 5 enabled", kInputGroupIds, 0);
     Shot("03-converting");
     Note("running job: cancelled while the status read " + Shown(app.Text(235)));
-    Click(app.Control(309));
+    Check("running job: focus on Cancel", FocusId(app) == 309, "focus on " + FocusName(app));
+    Key(app, VK_ESCAPE);  // Esc presses Cancel
     CheckCancelledFile(app, "cancel while running", output, L"cancel__interpolated.obj");
 
     Click(app.Control(309));
@@ -1263,6 +1356,98 @@ void CancelledJobs(App& app, const Paths& paths) {
     int64_t faces = CheckCancelledFile(app, "Convert pressed twice", output, L"cancel__interpolated.obj");
     Check("Convert pressed twice: no faces after a cancel in the vertex pass", faces == 0,
           Format("%lld face lines", (long long)faces));
+}
+
+// Tab walks the inputs in layout order from Select file; Enter in the units
+// field converts.
+void KeyboardWalk(App& app, const Conversion& tiny) {
+    if (!SelectGrid(app, tiny.grid, "keyboard")) return;
+    Check("keyboard: focus back on Select file after the dialog", WaitFor([&] { return FocusId(app) == 304; }, 3000),
+          "focus on " + FocusName(app));
+    const int order[] = {401, 402, 403, 404, 305, 306, 405, 309, 304};
+    std::string walked;
+    bool inOrder = true;
+    for (int id : order) {
+        Key(app, VK_TAB);
+        walked += " " + FocusName(app);
+        inOrder = inOrder && FocusId(app) == id;
+        if (id == 305) Shot("04-tab-focus");
+    }
+    Check("keyboard: Tab walks the region fields, the methods, units, Convert and back", inOrder, walked);
+    for (int i = 0; i < 7; ++i) Key(app, VK_TAB);
+    Conversion byEnter = tiny;
+    byEnter.label = "Enter in the units field converts";
+    ConvertAndCompare(app, byEnter, [&] { Key(app, VK_RETURN); });
+}
+
+// A 120-character name is shortened in its middle on its line, so the
+// counts stay beside their labels.
+void LongFileName(App& app, const Paths& paths) {
+    std::wstring stem;
+    while (stem.size() < 116) stem += L"terrain_survey_";
+    stem.resize(116);
+    if (!SelectGrid(app, paths.Grid((stem + L".asc").c_str()), "120-character name")) return;
+    std::wstring shown = app.Text(208);
+    std::wstring first = shown.substr(0, shown.find(L'\n'));
+    HDC dc = GetDC(nullptr);
+    HFONT font = CreateFontW(16, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_OUTLINE_PRECIS,
+                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH | FF_DONTCARE, L"Segoe UI");
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, first.c_str(), static_cast<int>(first.size()), &size);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    bool middle = first.find(L'\x2026') != std::wstring::npos && first.size() > 4 &&
+                  first.compare(first.size() - 4, 4, L".asc") == 0 && first.compare(0, 8, stem, 0, 8) == 0;
+    Check("120-character name: shortened in its middle", middle, Shown(first));
+    Check("120-character name: fits its 150-pixel line", size.cx <= 150, Format("%ld pixels", size.cx));
+    Check("120-character name: counts beside their labels", shown.substr(first.size()) == L"\n4\n3\n12", Shown(shown));
+}
+
+// The progress bar only moves forward, also for a region far down the grid.
+void ProgressForward(App& app, const Paths& paths) {
+    if (!SelectGrid(app, paths.Grid(L"cancel.asc"), "progress")) return;
+    Edit(app, 402, L"2800");
+    Edit(app, 403, L"600");
+    Click(app.Control(309));
+    std::vector<int> seen;
+    HWND box = nullptr;
+    WaitFor([&] {
+        DWORD_PTR position = 0;
+        if (SendMessageTimeoutW(app.Control(236), PBM_GETPOS, 0, 0, SMTO_NORMAL, 2000, &position) &&
+            (seen.empty() || seen.back() != static_cast<int>(position)))
+            seen.push_back(static_cast<int>(position));
+        return (box = OwnedDialog(app.main, kDone)) != nullptr;
+    }, 120000);
+    std::string positions;
+    for (int p : seen) positions += Format(" %d", p);
+    Check("progress: the position never decreases", box && std::is_sorted(seen.begin(), seen.end()), positions);
+    if (box) PressDialogButton(box, IDOK);
+    DeleteFileW(paths.Grid(L"cancel__interpolated.obj").c_str());
+}
+
+// A grid dropped on the window is selected as the dialog selects it; a
+// dropped file that is no grid brings the same warning.
+void DroppedFiles(App& app, const Paths& paths) {
+    if (DropFile(app, paths.Grid(L"col1.asc")))
+        CheckText(app, "dropped grid: selected", 208, FileInfoColumn1(L"col1.asc", 1, 5), 10000);
+    if (DropFile(app, paths.Grid(L"notgrid.txt"))) {
+        std::wstring text = L"Not proper ESRI ARC/INFO ASCII GRID file...";
+        ExpectBox(app, "dropped text file", kOoups, &text, "warning", 10000);
+    }
+}
+
+// A grid path on the command line, relative to the working folder.
+void CommandLineGrid(const std::wstring& exe, const Paths& paths, const Conversion& tiny) {
+    App app;
+    if (StartApp(app, exe, paths.grids, L"tiny.asc")) {
+        CheckText(app, "grid on the command line: selected at start", 208, FileInfoColumn1(L"tiny.asc", 4, 3));
+        Conversion job = tiny;
+        job.label = "grid on the command line";
+        ConvertAndCompare(app, job);
+    }
+    StopApp(app, false);
 }
 
 int RunTests(const std::wstring& exe, const Paths& paths) {
@@ -1276,17 +1461,23 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
                     paths.Expected(L"tiny__interpolated.obj"), 1, 1, 4, 3};
 
     StartState(app);
+    Check("focus starts on Select file", WaitFor([&] { return FocusId(app) == 304; }, 3000),
+          "focus on " + FocusName(app));
     IdleCpu(app);
     Shot("01-start");
     FailedSelectionsBeforeAnyFile(app, paths);
     TinyGrid(app, paths, tiny);
     UnitsField(app, paths);
+    KeyboardWalk(app, tiny);
+    LongFileName(app, paths);
     RegionAndMethods(app, paths);
     WitnessGrid(app, paths);
     ThinGrids(app, paths);
+    DroppedFiles(app, paths);
     HugeHeader(app, paths);
     UnwritableOutput(app, paths);
     CancelledJobs(app, paths);
+    ProgressForward(app, paths);
 
     // The cancel request ends with its job: the next one runs through.
     if (SelectGrid(app, tiny.grid, "after the cancel")) {
@@ -1296,7 +1487,50 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     }
     Check("window answers at the end", app.Alive() && Responsive(app.main));
     StopApp(app, true);
+    CommandLineGrid(exe, paths, tiny);
     std::printf("e2e: %d checks, %d failed\n", g_checks, g_failed);
+    std::fflush(stdout);
+    return g_failed == 0 ? 0 : 1;
+}
+
+// On a screen shorter than the window (1366 x 768): the window fits the
+// screen, its client area scrolls, and Convert is reached by scrolling.
+int RunSmallScreen(const std::wstring& exe, const Paths& paths) {
+    App app;
+    if (StartApp(app, exe, paths.work)) {
+        RECT outer{}, client{};
+        GetWindowRect(app.main, &outer);
+        GetClientRect(app.main, &client);
+        Check("small screen: window inside the screen",
+              outer.left >= 0 && outer.top >= 0 && outer.right <= GetSystemMetrics(SM_CXSCREEN) &&
+                  outer.bottom <= GetSystemMetrics(SM_CYSCREEN),
+              Format("(%ld, %ld)-(%ld, %ld)", outer.left, outer.top, outer.right, outer.bottom));
+        Check("small screen: client area 655 wide with a vertical scroll bar",
+              client.right == 655 && (GetWindowLongW(app.main, GWL_STYLE) & WS_VSCROLL),
+              Format("%ld x %ld", client.right, client.bottom));
+        auto convertShown = [&] {
+            RECT button{};
+            GetWindowRect(app.Control(309), &button);
+            MapWindowPoints(nullptr, app.main, reinterpret_cast<POINT*>(&button), 2);
+            return button.top >= 0 && button.bottom <= client.bottom;
+        };
+        Check("small screen: Convert lies below the visible part at start", !convertShown());
+        Conversion tiny{"small screen: Convert reached by scrolling", paths.Grid(L"tiny.asc"),
+                        paths.Grid(L"tiny__interpolated.obj"), paths.Expected(L"tiny__interpolated.obj"), 1, 1, 4, 3};
+        if (SelectGrid(app, tiny.grid, "small screen")) {
+            PostMessageW(app.main, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA * 20)), MAKELPARAM(300, 300));
+            Check("small screen: the mouse wheel brings Convert into view", WaitFor(convertShown, 3000));
+            PostMessageW(app.main, WM_VSCROLL, SB_TOP, 0);
+            Check("small screen: the scroll bar goes back to the top", WaitFor([&] { return !convertShown(); }, 3000));
+            for (int i = 0; i < 8; ++i) Key(app, VK_TAB);
+            Check("small screen: Tab to Convert scrolls it into view", FocusId(app) == 309 && convertShown(),
+                  "focus on " + FocusName(app));
+            Shot("05-small-screen");
+            ConvertAndCompare(app, tiny, [&] { Key(app, VK_RETURN); });
+        }
+    }
+    StopApp(app, true);
+    std::printf("e2e-small: %d checks, %d failed\n", g_checks, g_failed);
     std::fflush(stdout);
     return g_failed == 0 ? 0 : 1;
 }
@@ -1335,7 +1569,7 @@ std::atomic<bool> g_finished{false};
 int main() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    std::wstring exe, work, demo;
+    std::wstring exe, work, demo, screen;
     int timeoutSeconds = 300;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::wstring option = argv[i];
@@ -1344,6 +1578,7 @@ int main() {
         else if (option == L"--shots") g_shotDir = argv[i + 1];
         else if (option == L"--demo") demo = argv[i + 1];
         else if (option == L"--timeout") timeoutSeconds = _wtoi(argv[i + 1]);
+        else if (option == L"--screen") screen = argv[i + 1];
     }
     if (exe.empty() || (work.empty() && demo.empty())) {
         std::fprintf(stderr,
@@ -1368,7 +1603,7 @@ int main() {
         status = RunDemo(exe, demo);
     } else {
         Paths paths{work, work + L"\\grids", work + L"\\expected"};
-        status = RunTests(exe, paths);
+        status = screen == L"small" ? RunSmallScreen(exe, paths) : RunTests(exe, paths);
     }
     g_finished = true;
     return status;
