@@ -94,9 +94,9 @@ void ShowFileInfo(HWND window) {
     const FileInfoTexts texts = MakeFileInfoTexts(g_app.inputStem, g_app.inputExt, g_app.header);
     g_app.records = texts.records;
     const HWND values = FindControl(window, IDC_FILEINFO_VALUES1);
-    // The first line is the name; it is replaced by the full name, shortened
+    // The first line is the name; it is replaced by the whole name, shortened
     // to the column's width.
-    const std::wstring name = g_app.inputPath.substr(FileNameStart(g_app.inputPath));
+    const std::wstring name = g_app.inputStem + g_app.inputExt;
     const std::size_t nameEnd = texts.column1.find(L'\n');
     SetText(values, FittedFileName(values, name) + texts.column1.substr(nameEnd));
     SetText(FindControl(window, IDC_FILEINFO_VALUES2), texts.column2);

@@ -56,10 +56,10 @@ void ShowWholeGridRegion(HWND window) {
 // A path made absolute against the current directory, so the job can reopen
 // it after the current directory has moved; empty when it cannot be.
 std::wstring FullPath(const std::wstring& path) {
-    wchar_t full[kInputPathChars + 1] = {};
-    const DWORD length = GetFullPathNameW(path.c_str(), kInputPathChars + 1, full, nullptr);
+    std::vector<wchar_t> full(kInputPathChars + 1, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), kInputPathChars + 1, full.data(), nullptr);
     if (path.empty() || length == 0 || length > kInputPathChars) return {};
-    return full;
+    return full.data();
 }
 
 }  // namespace
