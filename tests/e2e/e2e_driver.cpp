@@ -1403,6 +1403,32 @@ void LongFileName(App& app, const Paths& paths) {
     Check("120-character name: shortened in its middle", middle, Shown(first));
     Check("120-character name: fits its 150-pixel line", size.cx <= 150, Format("%ld pixels", size.cx));
     Check("120-character name: counts beside their labels", shown.substr(first.size()) == L"\n4\n3\n12", Shown(shown));
+
+    // The pointer resting on the name shows the full path in a tooltip.
+    RECT values{};
+    GetWindowRect(app.Control(208), &values);
+    SetCursorPos(values.left + 20, values.top + 6);
+    struct Find {
+        HWND owner, found;
+    } find{app.main, nullptr};
+    auto tipShown = [&] {
+        find.found = nullptr;
+        EnumWindows([](HWND w, LPARAM p) -> BOOL {
+            auto* f = reinterpret_cast<Find*>(p);
+            if (GetWindow(w, GW_OWNER) != f->owner || !IsWindowVisible(w) ||
+                !SameClass(ClassOf(w), L"tooltips_class32"))
+                return TRUE;
+            f->found = w;
+            return FALSE;
+        }, reinterpret_cast<LPARAM>(&find));
+        return find.found != nullptr;
+    };
+    bool tip = WaitFor(tipShown, 5000);
+    if (tip) Shot("06-file-name-tip");
+    std::wstring path = paths.Grid((stem + L".asc").c_str());
+    Check("120-character name: tooltip shows the full path", tip && TextOf(find.found) == path,
+          tip ? Shown(TextOf(find.found)) : "no tooltip");
+    SetCursorPos(5, 5);
 }
 
 // A grid dropped on the window is selected as the dialog selects it; a
