@@ -16,10 +16,6 @@ constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 // A header token longer than this is not part of a grid header.
 constexpr std::size_t kMaxHeaderTokenBytes = std::size_t{1} << 20;
 constexpr int32_t kDefaultNodata = -9999;
-// A data line longer than this (a row of some hundred million values) is not
-// terrain: reading stops there as at a read error, instead of holding ever
-// more of a file that is not a grid in memory.
-constexpr std::size_t kMaxLineBytes = std::size_t{1} << 30;
 
 std::FILE* OpenForReading(const std::filesystem::path& path) {
 #ifdef _WIN32
@@ -42,7 +38,7 @@ bool Refill(GridStream& s) {
         s.begin = 0;
     }
     if (s.end == s.buffer.size()) {
-        if (s.buffer.size() >= kMaxLineBytes) {
+        if (s.buffer.size() >= s.maxLineBytes) {
             s.failed = true;
             return false;
         }
@@ -211,27 +207,58 @@ bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridH
     return true;
 }
 
+namespace {
+
+// Index of the first CR or LF in start[from, available), or `available`.
+std::size_t FindLineEnd(const char* start, std::size_t from, std::size_t available) {
+    const void* lf = std::memchr(start + from, '\n', available - from);
+    const std::size_t lfAt = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) : available;
+    const void* cr = std::memchr(start + from, '\r', lfAt - from);
+    return cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - start) : lfAt;
+}
+
+}  // namespace
+
 bool ReadGridLine(GridStream& s, std::string_view& line) {
-    std::size_t scanned = 0;
+    std::size_t scanned = 0;  // leading bytes known to hold no line end
     for (;;) {
         const char* start = s.buffer.data() + s.begin;
         const std::size_t available = s.end - s.begin;
-        const void* found = available > scanned ? std::memchr(start + scanned, '\n', available - scanned) : nullptr;
-        if (found != nullptr) {
-            const char* lineFeed = static_cast<const char*>(found);
-            std::size_t length = static_cast<std::size_t>(lineFeed - start);
-            if (length > 0 && start[length - 1] == '\r') --length;
-            line = std::string_view(start, length);
-            s.begin += static_cast<std::size_t>(lineFeed - start) + 1;
+        const std::size_t at = available > scanned ? FindLineEnd(start, scanned, available) : available;
+        // A CR as the last byte read may be the first half of a CR LF: read on.
+        const bool crAtEnd = at + 1 == available && start[at] == '\r' && !s.atEof;
+        if (at >= s.maxLineBytes) {
+            s.failed = true;
+            return false;
+        }
+        if (at < available && !crAtEnd) {
+            std::size_t consumed = at + 1;
+            if (start[at] == '\r' && consumed < available && start[consumed] == '\n') ++consumed;
+            line = std::string_view(start, at);
+            s.begin += consumed;
             return true;
         }
-        scanned = available;
+        scanned = at;
         if (!Refill(s)) {
             if (s.failed || s.begin == s.end) return false;
-            // A last line without a line feed.
-            line = std::string_view(s.buffer.data() + s.begin, s.end - s.begin);
+            // A last line without a line end (or ended by a lone CR).
+            std::size_t length = s.end - s.begin;
+            if (s.buffer[s.end - 1] == '\r') --length;
+            line = std::string_view(s.buffer.data() + s.begin, length);
             s.begin = s.end;
             return true;
         }
     }
+}
+
+bool IsBlankLine(std::string_view line) {
+    for (char c : line)
+        if (!IsGridSpace(c)) return false;
+    return true;
+}
+
+bool ReadGridRow(GridStream& s, std::string_view& row) {
+    while (ReadGridLine(s, row))
+        if (!IsBlankLine(row)) return true;
+    return false;
 }

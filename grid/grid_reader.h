@@ -19,7 +19,11 @@ struct GridStream {
     std::size_t begin = 0;
     std::size_t end = 0;
     bool atEof = false;   // the file has no more bytes beyond buffer[end)
-    bool failed = false;  // a read error happened
+    bool failed = false;  // a read error happened, or a line was over-long
+    // A data line longer than this (a row of some hundred million values) is
+    // not terrain: reading fails there as at a read error, instead of holding
+    // ever more of a file that is not a grid in memory. Tests lower it.
+    std::size_t maxLineBytes = std::size_t{1} << 30;
 };
 
 bool IsGridStreamOpen(const GridStream& stream);
@@ -37,8 +41,15 @@ void CloseGridStream(GridStream& stream);
 // section starts at that number.
 bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridHeader& header);
 
-// Reads the next line of the data section into `line` (without its line feed;
-// a carriage return right before the line feed is dropped too). The view stays
-// valid until the next read. Returns false when no character is left or a read
-// error happened; a last line without a line feed is still returned.
+// Reads the next line of the data section into `line`, without its line end:
+// a line ends at LF, CR LF or a lone CR. The view stays valid until the next
+// read. Returns false when no character is left, or when a read error or a
+// line of `maxLineBytes` or more set `failed`; a last line without a line end is
+// still returned.
 bool ReadGridLine(GridStream& stream, std::string_view& line);
+
+// A line of whitespace only (or none) is blank: it is not a row.
+bool IsBlankLine(std::string_view line);
+
+// Reads lines up to the next one that is not blank: the next row.
+bool ReadGridRow(GridStream& stream, std::string_view& row);

@@ -72,6 +72,7 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     const auto start = std::chrono::steady_clock::now();
     MeshPass pass{input, out, request, hooks};
     pass.scale = request.header.cellsize / request.unitMeters;
+    pass.scaleY = CellSizeY(request.header) / request.unitMeters;
     WriteObjHeader(out, request.timestamp);
 
     if (request.method == Interpolated) RunInterpolatedVertexPass(pass, memory);
@@ -83,9 +84,14 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     SetStatus(hooks, kStatusCalculatingQuads);
     WriteVertexCountAndNames(out, pass.vertexCount, summary.outputName);
 
+    // A grid that could not be read to the region's end gets no faces: the
+    // job has failed and its file is not a result.
+    const bool readFailed = pass.failedRow != 0;
     pass.faceTickThreshold = FaceTickThreshold(pass.quadCount);
-    if (request.method == Interpolated) RunInterpolatedFacePass(pass, memory);
-    else RunFloatingPlanesFacePass(pass);
+    if (!readFailed) {
+        if (request.method == Interpolated) RunInterpolatedFacePass(pass, memory);
+        else RunFloatingPlanesFacePass(pass);
+    }
 
     SendProgress(hooks, kPbmSetPos, 0, 0);
     WriteQuadCount(out, pass.quadCount);
@@ -94,11 +100,15 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     FreeInterpolatedMemory(memory);
     const std::chrono::duration<float> elapsed = std::chrono::steady_clock::now() - start;
 
-    summary.outcome = written ? JobOutcome::Finished : JobOutcome::OutputNotWritten;
+    summary.outcome = !written ? JobOutcome::OutputNotWritten
+                      : readFailed ? JobOutcome::ReadFailed
+                                   : JobOutcome::Finished;
     summary.elapsedSeconds = elapsed.count();
     summary.vertexCount = pass.vertexCount;
     summary.quadCount = pass.quadCount;
     summary.nodataCount = pass.nodataCount;
+    summary.missingCount = pass.missingCount;
+    summary.failedRow = pass.failedRow;
     return Finish(hooks, summary);
 }
 

@@ -12,8 +12,8 @@ void WritePlane(MeshPass& pass, int64_t row, int64_t column, float value) {
     const float scale = pass.scale;
     const float x0 = WestEdge(column, header, scale);
     const float x1 = x0 + scale;
-    const float y0 = NorthEdge(row, header, scale);
-    const float y1 = SouthEdge(y0, scale);
+    const float y0 = NorthEdge(row, header, pass.scaleY);
+    const float y1 = SouthEdge(y0, pass.scaleY);
     const float z = value * scale;
 
     char* p = ReserveObjBytes(pass.out, 4 * kMaxVertexLineBytes);
@@ -28,23 +28,24 @@ void WritePlane(MeshPass& pass, int64_t row, int64_t column, float value) {
 
 enum class RowEnd { Normal, CutAtXMax, Cancelled };
 
-RowEnd ConvertRow(MeshPass& pass, int64_t row, std::string_view line) {
+// Converts the region part of one row; `columns` is the number of values read.
+RowEnd ConvertRow(MeshPass& pass, int64_t row, std::string_view line, int64_t& columns) {
     const RegionWindow& region = pass.request.region;
     const char* p = line.data();
     const char* end = p + line.size();
-    int64_t column = 0;
+    columns = 0;
     for (;;) {
         const FloatScan scan = ScanFloat(p, end);
         if (!scan.ok) return RowEnd::Normal;
         p = scan.next;
         if (CancelRequested(pass)) return RowEnd::Cancelled;
-        ++column;
-        if (column > region.xMax) return RowEnd::CutAtXMax;
-        if (column < region.xMin) continue;
+        ++columns;
+        if (columns > region.xMax) return RowEnd::CutAtXMax;
+        if (columns < region.xMin) continue;
         if (IsFloatingNodata(scan.value, pass.request.header)) {
             pass.nodataCount += 1;
         } else {
-            WritePlane(pass, row, column, scan.value);
+            WritePlane(pass, row, columns, scan.value);
         }
     }
 }
@@ -53,23 +54,26 @@ RowEnd ConvertRow(MeshPass& pass, int64_t row, std::string_view line) {
 
 void RunFloatingPlanesVertexPass(MeshPass& pass) {
     const RegionWindow& region = pass.request.region;
+    if (RegionIsEmpty(region)) return;
     int64_t row = 0;
     std::string_view line;
-    while (!pass.out.failed && ReadGridLine(pass.input, line)) {
-        if (line.empty()) continue;
+    // Reading stops with the region's last row: what follows is never read.
+    while (row < region.yMax && !pass.out.failed && ReadGridRow(pass.input, line)) {
         ++row;
-        if (row >= region.yMin && row <= region.yMax) {
-            const RowEnd end = ConvertRow(pass, row, line);
+        if (row >= region.yMin) {
+            int64_t columns = 0;
+            const RowEnd end = ConvertRow(pass, row, line, columns);
             if (end == RowEnd::Cancelled) return;
             if (end == RowEnd::CutAtXMax) {
                 TickRow(pass);  // a row cut at X max is not polled after
                 continue;
             }
+            pass.missingCount += PromisedCells(pass.request, row, row, columns + 1);
         }
         if (CancelRequested(pass)) return;
         TickRow(pass);
-        if (row > region.yMax) return;
     }
+    if (!pass.out.failed) EndOfData(pass, row);
 }
 
 void RunFloatingPlanesFacePass(MeshPass& pass) {

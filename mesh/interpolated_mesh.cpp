@@ -72,8 +72,8 @@ void ConvertCell(MeshPass& pass, InterpolatedMemory& m, float* above, float* cur
 
     const float xWest = WestEdge(fileColumn, header, scale);
     const float xEast = xWest + scale;
-    const float yNorth = NorthEdge(fileRow, header, scale);
-    const float ySouth = SouthEdge(yNorth, scale);
+    const float yNorth = NorthEdge(fileRow, header, pass.scaleY);
+    const float ySouth = SouthEdge(yNorth, pass.scaleY);
 
     float own = value;
     if (nodata) {
@@ -187,22 +187,22 @@ void FreeInterpolatedMemory(InterpolatedMemory& m) {
 
 void RunInterpolatedVertexPass(MeshPass& pass, InterpolatedMemory& m) {
     const RegionWindow& region = pass.request.region;
+    if (m.cols == 0) return;
     float* above = m.heights;
     float* current = m.heights + m.cols;
     int64_t fileRow = 0;
     std::string_view line;
-    while (!pass.out.failed && ReadGridLine(pass.input, line)) {
-        if (line.empty()) continue;
+    // Reading stops with the region's last row: what follows is never read.
+    while (fileRow < region.yMax && !pass.out.failed && ReadGridRow(pass.input, line)) {
         ++fileRow;
-        const bool pastRegion = fileRow > region.yMax;
-        if (!pastRegion && fileRow >= region.yMin && m.cols > 0) {
+        if (fileRow >= region.yMin) {
             if (fileRow > region.yMin) std::swap(above, current);
             if (ConvertLine(pass, m, above, current, fileRow, line) == LineEnd::Cancelled) return;
         }
         if (CancelRequested(pass)) return;
         TickRow(pass);
-        if (pastRegion) return;
     }
+    if (!pass.out.failed) EndOfData(pass, fileRow);
 }
 
 void RunInterpolatedFacePass(MeshPass& pass, InterpolatedMemory& m) {

@@ -2,6 +2,7 @@
 // ticks, the cancel poll and the cell geometry.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -14,10 +15,13 @@ struct MeshPass {
     ObjOutput& out;
     const JobRequest& request;
     const JobHooks& hooks;
-    float scale = 0.0f;
+    float scale = 0.0f;   // x positions and heights: cellsize (dx) / unitMeters
+    float scaleY = 0.0f;  // y positions: the cell height (dy) / unitMeters
     int64_t vertexCount = 0;
     int64_t quadCount = 0;
     int64_t nodataCount = 0;
+    int64_t missingCount = 0;  // region cells inside the grid the file did not supply
+    int64_t failedRow = 0;     // the row at which reading failed, 0 when it did not
     int rowTicks = 0;
     int64_t faceTicks = 0;
     int64_t faceTickThreshold = 0;
@@ -60,7 +64,8 @@ inline float WestEdge(int64_t column, const GridHeader& header, float scale) {
 }
 
 // North edge of grid row L: (1 - L + nrows + yllcorner) left to right in
-// double precision from single-precision terms, rounded to float.
+// double precision from single-precision terms, rounded to float. `scale` is
+// the y scale: yllcorner counts in cell heights like the rows.
 inline float NorthEdge(int64_t row, const GridHeader& header, float scale) {
     const double sum = (1.0 - static_cast<double>(static_cast<float>(row))) +
                        static_cast<double>(static_cast<float>(header.nrows)) +
@@ -71,6 +76,35 @@ inline float NorthEdge(int64_t row, const GridHeader& header, float scale) {
 // The lower edge is the negated difference, so an upper edge equal to scale
 // gives negative zero (written -0.00).
 inline float SouthEdge(float northEdge, float scale) { return -(scale - northEdge); }
+
+inline bool RegionIsEmpty(const RegionWindow& region) {
+    return region.xMin > region.xMax || region.yMin > region.yMax;
+}
+
+// Cells of rows [firstRow, lastRow] from column firstColumn on that lie in
+// both the region and the header's grid: what the file owed there.
+inline int64_t PromisedCells(const JobRequest& request, int64_t firstRow, int64_t lastRow, int64_t firstColumn) {
+    const RegionWindow& region = request.region;
+    const int64_t top = std::max({firstRow, int64_t{region.yMin}, int64_t{1}});
+    const int64_t bottom = std::min({lastRow, int64_t{region.yMax}, int64_t{request.header.nrows}});
+    const int64_t west = std::max({firstColumn, int64_t{region.xMin}, int64_t{1}});
+    const int64_t east = std::min(int64_t{region.xMax}, int64_t{request.header.ncols});
+    if (top > bottom || west > east) return 0;
+    return (bottom - top + 1) * (east - west + 1);
+}
+
+// The rows after the last one read: a read failure (an I/O error or an
+// over-long line) before the region's last row fails the job at the next
+// row; a file that simply ends leaves the remaining region cells missing.
+inline void EndOfData(MeshPass& pass, int64_t rowsRead) {
+    const int64_t yMax = pass.request.region.yMax;
+    if (rowsRead >= yMax) return;
+    if (pass.input.failed) {
+        pass.failedRow = rowsRead + 1;
+        return;
+    }
+    pass.missingCount += PromisedCells(pass.request, rowsRead + 1, yMax, 1);
+}
 
 // Floating planes: vertex and face passes (no memory beyond one line).
 void RunFloatingPlanesVertexPass(MeshPass& pass);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
+#include <fstream>
 
 #include "grid/path_parts.h"
 #include "job_harness.h"
@@ -50,12 +52,12 @@ TEST(JobProgress, TicksEveryHundredthLineAndTenthOfTheFaces) {
     }
 }
 
-TEST(JobProgress, LinesBeforeTheRegionAndTheFirstLinePastItTick) {
+TEST(JobProgress, LinesBeforeTheRegionTick) {
     JobHarness harness("progress-region");
     const auto grid = harness.WriteGrid("g.asc", ColumnGrid(400, 1));
-    // Rows 150 to 199 are converted; lines 1 to 200 are read: two steps.
+    // Rows 150 to 199 are converted; lines 1 to 199 are read: one step.
     // 50 quads: threshold 5.
-    EXPECT_EQ(harness.Run(grid, FloatingPlanes, {1, 150, 1, 199}).progress, ExpectedProgress(48, 2, 10));
+    EXPECT_EQ(harness.Run(grid, FloatingPlanes, {1, 150, 1, 199}).progress, ExpectedProgress(48, 1, 10));
     // One row: the range's maximum is -1 taken modulo 65536. Fewer than ten
     // quads: every face steps.
     EXPECT_EQ(harness.Run(grid, Interpolated, {1, 7, 1, 7}).progress, ExpectedProgress(65535, 0, 1));
@@ -146,6 +148,36 @@ TEST(JobFailures, EmptyOrInvertedRegionsAndClosedInputWriteAnEmptyMesh) {
     const JobRecord& r = harness.Run(request, closed);
     EXPECT_EQ(r.file, ExpectedHeaderBlock() +
                           "# 0 vertices\r\n\r\no __interpolated.obj\r\ng __interpolated.obj\r\n# 0 quads");
+}
+
+// Reading fails at row 3 (a line over the limit, or an I/O error once the
+// buffered bytes are used up): a job whose region ends before it finishes,
+// one that needs row 3 fails there and writes no face.
+TEST(JobFailures, AReadFailureBeforeTheRegionsLastRowFailsTheJob) {
+    JobHarness harness("read-failure");
+    const auto overLong = harness.WriteGrid("long.asc", ColumnGrid(2, 4) + std::string(300, '7') + "\n5 5 5 5\n");
+    const auto shortFile = harness.WriteGrid("short.asc", ColumnGrid(2, 4));
+    const auto unreadable = harness.folder / "unreadable";
+    std::ofstream(unreadable).put('x');
+    for (MeshMethod method : {Interpolated, FloatingPlanes}) {
+        for (bool ioError : {false, true}) {
+            harness.beforeRun = [&](JobRequest&, GridStream& input) {
+                input.maxLineBytes = 100;
+                if (!ioError) return;
+                std::fclose(input.file);  // reads from a write-only file fail
+                input.file = std::fopen(unreadable.string().c_str(), "ab");
+            };
+            const auto grid = ioError ? shortFile : overLong;
+            const JobRecord& before = harness.Run(grid, method, {1, 1, 4, 2});
+            EXPECT_EQ(before.summary.outcome, JobOutcome::Finished) << method << ioError;
+            EXPECT_EQ(before.summary.quadCount, 8);
+            const JobRecord& within = harness.Run(grid, method, {2, 2, 3, 3});
+            EXPECT_EQ(within.summary.outcome, JobOutcome::ReadFailed) << method << ioError;
+            EXPECT_EQ(within.summary.failedRow, 3);
+            EXPECT_EQ(within.summary.quadCount, 2);
+            EXPECT_EQ(CountLinesStartingWith(BodyOf(within.file), "f "), 0u);
+        }
+    }
 }
 
 TEST(JobNames, NarrowNameStopsAboveLatin1ButTheFileKeepsItsUnicodeName) {

@@ -39,6 +39,9 @@ struct JobHarness {
     std::atomic<bool> cancel{false};
     // Called after every progress call; may set `cancel`.
     std::function<void(const JobRecord&)> onProgress;
+    // Called once the grid's header is read, before the job: may change the
+    // header (dx/dy, no-data values) or the open stream (line limit, errors).
+    std::function<void(JobRequest&, GridStream&)> beforeRun;
     JobRecord record;
 
     explicit JobHarness(const std::string& name) {
@@ -82,6 +85,7 @@ struct JobHarness {
         request.inputStem = stem;
         request.outputDir = folder;
         request.timestamp = "2026-12-07, 14:03";
+        if (beforeRun) beforeRun(request, input);
         return Run(request, input);
     }
 
