@@ -262,3 +262,9 @@ bool ReadGridRow(GridStream& s, std::string_view& row) {
         if (!IsBlankLine(row)) return true;
     return false;
 }
+
+FloatScan ScanGridCell(const char* p, const char* end) {
+    FloatScan scan = ScanFloat(p, end);
+    if (scan.ok && scan.next < end && !IsGridSpace(*scan.next)) scan.ok = false;
+    return scan;
+}

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "grid/float_scan.h"
 #include "grid/grid_types.h"
 
 // A grid file open for reading, with its block buffer. The unread bytes are
@@ -53,3 +54,9 @@ bool IsBlankLine(std::string_view line);
 
 // Reads lines up to the next one that is not blank: the next row.
 bool ReadGridRow(GridStream& stream, std::string_view& row);
+
+// Scans the next value of a row in [p, end): the next token, only when the
+// whole of it is a number. A token that is not (text, a decimal comma as in
+// "56,772", a number cut short as "1e") fails the scan: the row ends there and
+// its cells from that one on are missing.
+FloatScan ScanGridCell(const char* p, const char* end);

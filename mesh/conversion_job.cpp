@@ -48,17 +48,9 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     summary.outputName = NarrowOutputName(request.inputStem, request.method);
     summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
 
-    InterpolatedMemory memory;
-    if (request.method == Interpolated && !AllocateInterpolatedMemory(request.region, memory)) {
-        CloseGridStream(input);
-        summary.outcome = JobOutcome::RegionTooLarge;
-        return Finish(hooks, summary);
-    }
-
     ObjOutput out;
     if (!OpenObjOutput(out, summary.outputPath)) {
         CloseGridStream(input);
-        FreeInterpolatedMemory(memory);
         summary.outcome = JobOutcome::OutputNotWritten;
         return Finish(hooks, summary);
     }
@@ -70,6 +62,8 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     if (hooks.enableInputs != nullptr) hooks.enableInputs(hooks.context, false);
 
     const auto start = std::chrono::steady_clock::now();
+    InterpolatedMemory memory;
+    PrepareInterpolatedMemory(request.region, memory);
     MeshPass pass{input, out, request, hooks};
     pass.scale = request.header.cellsize / request.unitMeters;
     pass.scaleY = CellSizeY(request.header) / request.unitMeters;
@@ -88,7 +82,7 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     // job has failed and its file is not a result.
     const bool readFailed = pass.failedRow != 0;
     pass.faceTickThreshold = FaceTickThreshold(pass.quadCount);
-    if (!readFailed) {
+    if (!readFailed && !memory.outOfMemory) {
         if (request.method == Interpolated) RunInterpolatedFacePass(pass, memory);
         else RunFloatingPlanesFacePass(pass);
     }
@@ -102,7 +96,8 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
 
     summary.outcome = !written ? JobOutcome::OutputNotWritten
                       : readFailed ? JobOutcome::ReadFailed
-                                   : JobOutcome::Finished;
+                      : memory.outOfMemory ? JobOutcome::RegionTooLarge
+                                           : JobOutcome::Finished;
     summary.elapsedSeconds = elapsed.count();
     summary.vertexCount = pass.vertexCount;
     summary.quadCount = pass.quadCount;

@@ -25,7 +25,7 @@ constexpr wchar_t kStatusReady[] = L"Ready...";
 enum class JobOutcome {
     Finished,          // the file was written (completely, or up to a cancel)
     OutputNotWritten,  // the output file could not be created or written
-    RegionTooLarge,    // the Interpolated region did not fit in memory; no file touched
+    RegionTooLarge,    // Interpolated ran out of memory for the rows read
     ReadFailed,        // the grid could not be read to the region's end (failedRow)
 };
 

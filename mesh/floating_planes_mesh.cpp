@@ -35,7 +35,7 @@ RowEnd ConvertRow(MeshPass& pass, int64_t row, std::string_view line, int64_t& c
     const char* end = p + line.size();
     columns = 0;
     for (;;) {
-        const FloatScan scan = ScanFloat(p, end);
+        const FloatScan scan = ScanGridCell(p, end);
         if (!scan.ok) return RowEnd::Normal;
         p = scan.next;
         if (CancelRequested(pass)) return RowEnd::Cancelled;

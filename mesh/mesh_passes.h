@@ -110,16 +110,27 @@ inline void EndOfData(MeshPass& pass, int64_t rowsRead) {
 void RunFloatingPlanesVertexPass(MeshPass& pass);
 void RunFloatingPlanesFacePass(MeshPass& pass);
 
-// Interpolated: one byte per region cell plus a few rows, allocated before the
-// output file is touched.
+// Interpolated. Storage follows the data read, never the header's claim:
+// one byte per cell of each region row read, up to the row's reach (the last
+// column any value of this row or the row above touches), two rows of heights
+// and, in the face pass, three rows of vertex numbers as wide as the widest
+// stored row. Region rows and columns before the grid's first ones can never
+// hold data and are not stored (their cells are holes).
 struct InterpolatedMemory {
-    int64_t cols = 0;
-    int64_t rows = 0;
-    uint8_t* cells = nullptr;   // per cell: state and the vertices it wrote
-    float* heights = nullptr;   // two rows of values: previous and current
-    int64_t* numbers = nullptr; // three rows of vertex numbers for the faces
+    int64_t top = 0, west = 0;    // grid row and column of stored row 1, column 1
+    int64_t cols = 0, rows = 0;   // region size from (top, west) on
+    uint8_t* cells = nullptr;     // stored rows' cell bytes, one row after another
+    std::size_t cellsUsed = 0, cellsCapacity = 0;
+    std::size_t* rowStart = nullptr;  // offset of stored row r + 1 in `cells`
+    std::size_t storedRows = 0, rowCapacity = 0;
+    float* above = nullptr;       // heights of the previous stored row
+    float* current = nullptr;     // heights of the row being read
+    std::size_t heightCapacity = 0;
+    int64_t aboveExtent = 0;      // columns the previous stored row supplied
+    int64_t* numbers = nullptr;   // face pass: vertex numbers of three rows
+    bool outOfMemory = false;     // a row could not be stored: the job fails
 };
-bool AllocateInterpolatedMemory(const RegionWindow& region, InterpolatedMemory& memory);
+void PrepareInterpolatedMemory(const RegionWindow& region, InterpolatedMemory& memory);
 void FreeInterpolatedMemory(InterpolatedMemory& memory);
 void RunInterpolatedVertexPass(MeshPass& pass, InterpolatedMemory& memory);
 void RunInterpolatedFacePass(MeshPass& pass, InterpolatedMemory& memory);

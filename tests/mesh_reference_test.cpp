@@ -122,6 +122,7 @@ void ExpectSameAsReference(JobHarness& harness, const RandomGrid& grid, MeshMeth
     EXPECT_EQ(record.summary.vertexCount, expected.vertexCount) << label;
     EXPECT_EQ(record.summary.quadCount, expected.quadCount) << label;
     EXPECT_EQ(record.summary.nodataCount, expected.nodataCount) << label;
+    EXPECT_EQ(record.summary.missingCount, expected.missingCount) << label << "\ngrid:\n" << grid.text;
 }
 
 TEST(MeshReference, RandomGridsMatchThePlainImplementation) {

@@ -1,5 +1,6 @@
 #include "reference_converter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -30,10 +31,50 @@ std::string FaceLine(int64_t a, int64_t b, int64_t c, int64_t d) {
     return text;
 }
 
-bool ReadLine(std::istream& in, std::string& line) {
-    if (!std::getline(in, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+// The next row: lines end at LF, CR LF or a lone CR; blank lines are skipped.
+struct RowReader {
+    std::istream& in;
+    std::vector<std::string> pending;  // rows of the current LF-ended chunk, last first
+};
+
+bool IsBlank(const std::string& line) {
+    return line.find_first_not_of(" \t\n\v\f\r") == std::string::npos;
+}
+
+bool NextRow(RowReader& reader, std::string& row) {
+    while (reader.pending.empty()) {
+        std::string chunk;
+        if (!std::getline(reader.in, chunk)) return false;
+        std::istringstream pieces(chunk);
+        std::vector<std::string> rows;
+        for (std::string piece; std::getline(pieces, piece, '\r');)
+            if (!IsBlank(piece)) rows.push_back(piece);
+        reader.pending.assign(rows.rbegin(), rows.rend());
+    }
+    row = reader.pending.back();
+    reader.pending.pop_back();
     return true;
+}
+
+// The values of a row up to the first token that is not wholly a number.
+std::vector<float> RowValues(const std::string& row) {
+    std::istringstream tokens(row);
+    std::vector<float> values;
+    for (std::string token; tokens >> token;) {
+        std::istringstream number(token);
+        float v;
+        if (!(number >> v) || number.peek() != std::char_traits<char>::eof()) break;
+        values.push_back(v);
+    }
+    return values;
+}
+
+// Region cells of row L from column j on that the header's grid holds.
+int64_t Promised(const GridHeader& h, const RegionWindow& region, int64_t L, int64_t j) {
+    if (L < std::max<int64_t>(region.yMin, 1) || L > std::min<int64_t>(region.yMax, h.nrows)) return 0;
+    const int64_t west = std::max<int64_t>({j, region.xMin, 1});
+    const int64_t east = std::min<int64_t>(region.xMax, h.ncols);
+    return std::max<int64_t>(east - west + 1, 0);
 }
 
 float West(int64_t j, const GridHeader& h, float scale) {
@@ -52,44 +93,42 @@ void WriteCountAndNames(std::ostream& out, int64_t vertexCount, const std::strin
 }
 
 struct Counts {
-    int64_t vertices = 0, quads = 0, nodata = 0;
+    int64_t vertices = 0, quads = 0, nodata = 0, missing = 0;
 };
 
 
 // Floating planes, step by step.
 void FloatingPlanesMesh(std::istream& in, const GridHeader& h, const RegionWindow& region, float scale,
-                    ReferenceRounding rounding, std::ostream& vertices, Counts& counts) {
+                        float scaleY, ReferenceRounding rounding, std::ostream& vertices, Counts& counts) {
+    RowReader reader{in, {}};
     std::string line;
     int64_t row = 0;
-    while (ReadLine(in, line)) {
-        if (line.empty()) continue;
+    while (row < region.yMax && NextRow(reader, line)) {
         ++row;
-        std::istringstream values(line);
-        if (row >= region.yMin && row <= region.yMax) {
-            float v;
-            int64_t column = 0;
-            while (values >> v) {
-                ++column;
-                if (column > region.xMax) break;
-                if (column < region.xMin) continue;
-                const bool nodata = std::fabs(v) < 2147483648.0f && static_cast<int32_t>(v) == h.nodata;
-                if (nodata) {
-                    ++counts.nodata;
-                    continue;
-                }
-                const float x0 = West(column, h, scale);
-                const float x1 = x0 + scale;
-                const float y0 = North(row, h, scale);
-                const float y1 = -(scale - y0);
-                const float z = v * scale;
-                vertices << VertexLine(x0, y0, z, rounding) + VertexLine(x1, y0, z, rounding) +
-                                VertexLine(x1, y1, z, rounding) + VertexLine(x0, y1, z, rounding);
-                ++counts.quads;
-                counts.vertices += 4;
+        if (row < region.yMin) continue;
+        const std::vector<float> values = RowValues(line);
+        for (int64_t column = region.xMin; column <= region.xMax; ++column) {
+            if (column > static_cast<int64_t>(values.size())) {
+                counts.missing += Promised(h, region, row, column);
+                break;
             }
+            const float v = values[column - 1];
+            if (IsFloatingNodata(v, h)) {
+                ++counts.nodata;
+                continue;
+            }
+            const float x0 = West(column, h, scale);
+            const float x1 = x0 + scale;
+            const float y0 = North(row, h, scaleY);
+            const float y1 = -(scaleY - y0);
+            const float z = v * scale;
+            vertices << VertexLine(x0, y0, z, rounding) + VertexLine(x1, y0, z, rounding) +
+                            VertexLine(x1, y1, z, rounding) + VertexLine(x0, y1, z, rounding);
+            ++counts.quads;
+            counts.vertices += 4;
         }
-        if (row > region.yMax) break;
     }
+    for (++row; row <= region.yMax; ++row) counts.missing += Promised(h, region, row, 1);
 }
 
 struct Corners {
@@ -98,48 +137,44 @@ struct Corners {
 };
 
 // Interpolated, with one record of four corner numbers per cell handed out
-// as each vertex is written. Cells that no line supplied count as missing.
+// as each vertex is written. A cell the file does not supply is a hole exactly
+// like a no-data cell, counted as missing instead.
 void InterpolatedMesh(std::istream& in, const GridHeader& h, const RegionWindow& region, float scale,
-                      ReferenceRounding rounding, std::ostream& out,
+                      float scaleY, ReferenceRounding rounding, std::ostream& out,
                       const std::string& outputName, Counts& counts) {
     const int64_t cols = int64_t{region.xMax} - region.xMin + 1;
     const int64_t rows = int64_t{region.yMax} - region.yMin + 1;
     const int64_t cells = (cols > 0 && rows > 0) ? cols * rows : 0;
     std::vector<float> heights(cells);
-    std::vector<bool> read(cells, false);
+    std::vector<bool> hole(cells, true);
     std::vector<Corners> corners(cells);
-    const float nodataValue = static_cast<float>(h.nodata);
     auto index = [&](int64_t r, int64_t c) { return (r - 1) * cols + (c - 1); };
-    auto present = [&](int64_t r, int64_t c) {
-        return r >= 1 && c >= 1 && read[index(r, c)] && heights[index(r, c)] != nodataValue;
-    };
+    auto present = [&](int64_t r, int64_t c) { return r >= 1 && c >= 1 && !hole[index(r, c)]; };
 
+    RowReader reader{in, {}};
     std::string line;
-    int64_t L = 0;
-    while (ReadLine(in, line)) {
-        if (line.empty()) continue;
-        ++L;
-        if (L > region.yMax) break;
-        if (L < region.yMin || cells == 0) continue;
+    for (int64_t L = 1; cells > 0 && L <= region.yMax; ++L) {
+        const bool supplied = NextRow(reader, line);
+        if (L < region.yMin) continue;
+        const std::vector<float> values = supplied ? RowValues(line) : std::vector<float>{};
         const int64_t r = L - region.yMin + 1;
-        std::istringstream values(line);
-        float v;
-        for (int64_t j = 1; values >> v; ++j) {
-            if (j < region.xMin) continue;
-            if (j > region.xMax) break;
+        for (int64_t j = region.xMin; j <= region.xMax; ++j) {
             const int64_t c = j - region.xMin + 1;
+            const bool missing = j > static_cast<int64_t>(values.size());
+            const float v = missing ? 0.0f : values[j - 1];
+            if (missing && j <= h.ncols && L <= h.nrows) ++counts.missing;
             heights[index(r, c)] = v;
-            read[index(r, c)] = true;
             int k = 0;
             const float A = present(r - 1, c) ? heights[index(r - 1, c)] : (++k, 0.0f);
             const float AL = present(r - 1, c - 1) ? heights[index(r - 1, c - 1)] : (++k, 0.0f);
             const float Lh = present(r, c - 1) ? heights[index(r, c - 1)] : (++k, 0.0f);
-            const bool nodata = v == nodataValue;
-            if (nodata) ++counts.nodata;
+            const bool nodata = missing || IsInterpolatedNodata(v, h);
+            if (nodata && !missing) ++counts.nodata;
+            hole[index(r, c)] = nodata;
             if (nodata && k == 3) continue;
 
             const float xWest = West(j, h, scale), xEast = xWest + scale;
-            const float yNorth = North(L, h, scale), ySouth = -(scale - yNorth);
+            const float yNorth = North(L, h, scaleY), ySouth = -(scaleY - yNorth);
             float own = v;
             if (nodata) {
                 ++k;
@@ -225,18 +260,20 @@ ReferenceResult ReferenceConvert(std::istream& data, const GridHeader& header, M
                                  const std::string& outputName, ReferenceRounding rounding,
                                  std::ostream& out) {
     const float scale = header.cellsize / unitMeters;
+    const float scaleY = CellSizeY(header) / unitMeters;
     Counts counts;
     if (method == FloatingPlanes) {
-        FloatingPlanesMesh(data, header, region, scale, rounding, out, counts);
+        FloatingPlanesMesh(data, header, region, scale, scaleY, rounding, out, counts);
         WriteCountAndNames(out, counts.vertices, outputName);
         for (int64_t k = 1; k <= counts.quads; ++k) out << FaceLine(4 * k, 4 * k - 1, 4 * k - 2, 4 * k - 3);
     } else {
-        InterpolatedMesh(data, header, region, scale, rounding, out, outputName, counts);
+        InterpolatedMesh(data, header, region, scale, scaleY, rounding, out, outputName, counts);
     }
     out << "# " << counts.quads << " quads";
     ReferenceResult result;
     result.vertexCount = counts.vertices;
     result.quadCount = counts.quads;
     result.nodataCount = counts.nodata;
+    result.missingCount = counts.missing;
     return result;
 }

@@ -20,6 +20,7 @@ struct ReferenceResult {
     int64_t vertexCount = 0;
     int64_t quadCount = 0;
     int64_t nodataCount = 0;
+    int64_t missingCount = 0;
 };
 
 // Converts the data section read from `data` (standing just behind the
