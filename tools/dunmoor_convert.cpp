@@ -20,10 +20,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <cwctype>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -116,16 +116,13 @@ bool ParseInt(const std::string& text, int32_t& value) {
     return true;
 }
 
-// The units as the window takes them: a decimal comma reads as a point; the
-// whole text must be a finite number above zero.
+// The units exactly as the window reads its units field (a decimal comma is
+// a point; nothing may follow the number), and usable as the window demands.
 bool ParseUnits(const std::string& text, float& unitMeters) {
-    std::wstring wide(text.begin(), text.end());
-    std::replace(wide.begin(), wide.end(), L',', L'.');
-    wchar_t* end = nullptr;
-    const double value = std::wcstod(wide.c_str(), &end);
-    if (end == wide.c_str() || *end != L'\0') return false;
-    unitMeters = static_cast<float>(value);
-    return UnitsAreUsable(unitMeters);
+    const std::optional<float> units = UnitsFromText(std::wstring(text.begin(), text.end()));
+    if (!units || !UnitsAreUsable(*units)) return false;
+    unitMeters = *units;
+    return true;
 }
 
 bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& problem) {
