@@ -253,8 +253,6 @@ FloatScan ScanFloatWith(const char* p, const char* end, bool nonFinite) {
         negative = *p == '-';
         ++p;
     }
-    FloatScan word;
-    if (nonFinite && ScanNonFiniteWord(p, end, negative, word)) return word;
 
     // Leading zeros of the integer part count as a mantissa digit but carry
     // no value.
@@ -277,7 +275,11 @@ FloatScan ScanFloatWith(const char* p, const char* end, bool nonFinite) {
         fracEnd = q;
     }
     haveMantissa = haveMantissa || intEnd != intBegin || fracEnd != fracBegin;
-    if (!haveMantissa) return {q, false, 0.0f};  // "", "-", ".", "+."
+    if (!haveMantissa) {
+        FloatScan word;
+        if (nonFinite && ScanNonFiniteWord(p, end, negative, word)) return word;
+        return {q, false, 0.0f};  // "", "-", ".", "+."
+    }
 
     // The exponent letter is taken only behind a mantissa digit; once taken
     // it needs at least one digit, after an optional sign.

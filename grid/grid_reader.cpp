@@ -264,7 +264,9 @@ bool ReadGridRow(GridStream& s, std::string_view& row) {
 }
 
 FloatScan ScanGridCell(const char* p, const char* end) {
-    FloatScan scan = ScanFloat(p, end);
+    // nan, inf and numbers beyond the float range are values too (GIS
+    // software writes them for float rasters); both methods make them holes.
+    FloatScan scan = ScanFloatOrNonFinite(p, end);
     if (scan.ok && scan.next < end && !IsGridSpace(*scan.next)) scan.ok = false;
     return scan;
 }

@@ -58,5 +58,7 @@ bool ReadGridRow(GridStream& stream, std::string_view& row);
 // Scans the next value of a row in [p, end): the next token, only when the
 // whole of it is a number. A token that is not (text, a decimal comma as in
 // "56,772", a number cut short as "1e") fails the scan: the row ends there and
-// its cells from that one on are missing.
+// its cells from that one on are missing. "nan", "inf" and numbers beyond the
+// float range are numbers here (not finite ones, which no mesh can hold: both
+// methods take them as no-data).
 FloatScan ScanGridCell(const char* p, const char* end);

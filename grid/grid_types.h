@@ -28,16 +28,15 @@ inline float CellSizeY(const GridHeader& header) {
     return header.nonSquare ? header.cellsizeY : header.cellsize;
 }
 
-// A no-data value that is not whole matches a value equal to it as floats;
-// a nan no-data value matches every nan.
-inline bool MatchesFloatNodata(float value, float nodataValue) {
-    return std::isnan(nodataValue) ? std::isnan(value) : value == nodataValue;
-}
-
 // Interpolated compares exactly: a value is no-data when it equals the
 // no-data value as a float (-9999.0001 is -9999 after rounding to float).
+// A value that is not finite (nan, inf) has no place in a mesh: it is no-data
+// in both methods, whatever the no-data value (so a nan no-data value matches
+// every nan). A no-data value that is not whole matches a value equal to it
+// as floats in both methods.
 inline bool IsInterpolatedNodata(float value, const GridHeader& header) {
-    if (!header.nodataWhole) return MatchesFloatNodata(value, header.nodataValue);
+    if (!std::isfinite(value)) return true;
+    if (!header.nodataWhole) return value == header.nodataValue;
     return value == static_cast<float>(header.nodata);
 }
 
@@ -45,7 +44,8 @@ inline bool IsInterpolatedNodata(float value, const GridHeader& header) {
 // zero equals a whole no-data value (-9999.7 is -9999). Values beyond the
 // 32-bit range never are. The two methods differ here on purpose.
 inline bool IsFloatingNodata(float value, const GridHeader& header) {
-    if (!header.nodataWhole) return MatchesFloatNodata(value, header.nodataValue);
+    if (!std::isfinite(value)) return true;
+    if (!header.nodataWhole) return value == header.nodataValue;
     if (!(value > -2147483904.0f && value < 2147483648.0f)) return false;
     return static_cast<int32_t>(value) == header.nodata;
 }

@@ -224,6 +224,10 @@ TEST(JobCells, GridTextsGiveTheirCellsAndHoles) {
         {"float no-data, other digits", h32 + "\n1 -3.4028230607370965e+38 3\n4 5 6\n", "1 N 3/4 5 6", 0.0f,
          "-3.4028230607370965e+38"},
         {"-1e+30", h32 + "\n1 -1e+30 3\n-1e30 5 6\n", "1 N 3/N 5 6", 0.0f, "-1e+30"},
+        {"nan no-data", h32 + "\n1 nan 3\n-NaN 5 6\n", "1 N 3/N 5 6", 0.0f, "nan"},
+        {"double-range no-data", h32 + "\n1 -1.7976931348623157081e+308 3\n4 5 6\n", "1 N 3/4 5 6", 0.0f,
+         "-1.7976931348623157e+308"},
+        {"nan, inf and 1e39 are holes", h32 + "\n1 nan 3\n-inf 5 1e39\n", "1 N 3/N 5 N"},
     };
     JobHarness harness("cells");
     for (const CellCase& c : cases) {

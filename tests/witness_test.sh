@@ -107,6 +107,67 @@ witness holes-floating "$work/holes.asc" floating floating_planes 31
 witness region-interpolated "$work/holes.asc" interpolated interpolated 13 2 2 6 4
 witness region-floating "$work/holes.asc" floating floating_planes 13 2 2 6 4
 
+# Float rasters as GDAL writes them: non-square cells (dx 2, dy 0.5, so the
+# header has dx and dy lines) and no-data values that are not whole numbers.
+# GDAL reads each file back; every cell it calls valid must be one plane of
+# Floating planes at its column and row with its height, and no other, and
+# Interpolated must find as many quads.
+float_witness() {  # NAME NODATA DATATYPE
+    local name=$1 nodata=$2 type=$3 grid="$work/$1.asc" printed before=$failures
+    /usr/bin/python3 - "$work/$name" "$nodata" "$type" <<'PY' || { fail "$name: raster not written"; return; }
+import struct, sys
+path, nodata, kind = sys.argv[1], float(sys.argv[2]), sys.argv[3]
+holes = {(1, 1), (2, 3), (3, 4), (5, 7)}
+values = [nodata if (r, c) in holes else r * 10 + c + 0.25 for r in range(1, 6) for c in range(1, 8)]
+with open(path + ".raw", "wb") as f:
+    f.write(struct.pack("<35" + ("f" if kind == "Float32" else "d"), *values))
+with open(path + ".hdr", "w") as f:
+    f.write("ENVI\nsamples = 7\nlines = 5\nbands = 1\nheader offset = 0\nfile type = ENVI Standard\n"
+            "data type = %d\ninterleave = bsq\nbyte order = 0\n" % (4 if kind == "Float32" else 5))
+PY
+    gdal_translate -q -of AAIGrid -a_nodata "$nodata" -a_ullr 100 205 114 202.5 "$work/$name.raw" "$grid" 2>/dev/null ||
+        { fail "$name: gdal_translate"; return; }
+    grep -qi '^dy' "$grid" || fail "$name: GDAL wrote no dy line"
+    for method in floating interpolated; do
+        if ! printed=$("$convert" "$grid" --method "$method" --outdir "$work/out-$name" 2>&1); then
+            fail "$name $method: dunmoor-convert failed: $printed"
+            return
+        fi
+    done
+    [[ $(count "$printed" quads) == 31 ]] || fail "$name: Interpolated printed $(count "$printed" quads) quads, GDAL finds 31 valid cells"
+    /usr/bin/python3 - "$grid" "$work/out-$name/${name}__floating_planes.obj" <<'PY' || fail "$name: planes differ from GDAL's cells"
+import sys
+from osgeo import gdal
+ds = gdal.Open(sys.argv[1])
+band = ds.GetRasterBand(1)
+values, mask = band.ReadAsArray(), band.GetMaskBand().ReadAsArray()
+x0, dx, _, top, _, negdy = ds.GetGeoTransform()
+dy, rows = -negdy, ds.RasterYSize
+yll = top - rows * dy
+cells = {(r + 1, c + 1): float(values[r][c]) for r in range(rows) for c in range(ds.RasterXSize) if mask[r][c]}
+v = [list(map(float, l.split()[1:])) for l in open(sys.argv[2]) if l.startswith("v ")]
+planes = {}
+for i in range(0, len(v), 4):
+    (west, north, z), (east, _, _), (_, south, _) = v[i], v[i + 1], v[i + 2]
+    # A plane's west edge is (column + xllcorner - 1) * dx, its north edge (1 - row + nrows + yllcorner) * dy.
+    cell = (round(1 + rows + yll - north / dy), round(west / dx - x0 + 1))
+    if abs(east - west - dx) > 0.011 or abs(north - south - dy) > 0.011: sys.exit("cell size of %s" % (cell,))
+    planes[cell] = z / dx
+bad = [c for c in set(cells) | set(planes) if c not in cells or c not in planes or abs(cells[c] - planes[c]) > 0.006]
+if bad: sys.exit("GDAL %d cells, %d planes, differing at %s" % (len(cells), len(planes), sorted(bad)[:5]))
+PY
+    ((failures == before)) && echo "$name: $(count "$printed" quads) quads, each plane at GDAL's cell and height"
+}
+if /usr/bin/python3 -c 'from osgeo import gdal' 2>/dev/null; then
+    float_witness float-min32 -3.4028234663852886e+38 Float32
+    float_witness float-below-min32 -3.4028230607370965e+38 Float32
+    float_witness float-nan nan Float32
+    float_witness float-1e30 -1e+30 Float32
+    float_witness float-min64 -1.7976931348623157e+308 Float64
+else
+    echo "float rasters skipped: python3-gdal not found"
+fi
+
 if ((failures > 0)); then
     echo "$failures witness check(s) failed"
     exit 1
