@@ -58,6 +58,8 @@ for name in tile_1 tile_2 tile_3; do
 done
 [[ -f "$grids/Höhe_地形__floating_planes.obj" ]] || fail "no OBJ for Höhe_地形.asc"
 expect 1 "no file matches" "$grids/none_*.asc" "$grids/tile_1.asc"
+mkdir "$grids/other" && cp "$grids/tile_1.asc" "$grids/other/"
+expect 1 "is the one of" "$grids/tile_1.asc" "$grids/other/tile_1.asc" "$grids/other/../tile_1.asc" --outdir "$out/one"
 expect 1 "Not proper ESRI ARC/INFO ASCII GRID file" "$data/../../converter_golden_test.sh" "$grids/tile_1.asc"
 printf 'ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n1 2 3\n4\n' >"$grids/cut.asc"
 expect 3 "cut.asc: The grid file held 2 fewer values than its header promised; those cells are holes." \

@@ -267,12 +267,18 @@ FileResult ConvertFile(const fs::path& grid, const Options& options) {
     return result;
 }
 
+// One spelling per place: "a.asc", "./a.asc" and its full path are the same file.
+fs::path Place(const fs::path& path) {
+    std::error_code ignored;
+    return fs::absolute(path, ignored).lexically_normal();
+}
+
 // The output file of a grid, for finding two grids that would write one file.
 fs::path OutputOf(const fs::path& grid, const Options& options) {
     std::wstring stem, ext;
     SplitGridPath(PathToWide(grid), stem, ext);
     const fs::path folder = options.outdir.empty() ? grid.parent_path() : options.outdir;
-    return (folder / WidePath(OutputFileName(stem, options.method))).lexically_normal();
+    return Place(folder / WidePath(OutputFileName(stem, options.method)));
 }
 
 // Converts every file on `workers` threads, one file per worker at a time,
@@ -311,18 +317,17 @@ int Run(const std::vector<ArgText>& args) {
     std::vector<std::string> refused;
     for (const ArgText& arg : options.grids) {
         const std::vector<fs::path> files = ExpandPattern(arg);
-        if (files.empty()) refused.push_back(Ascii(arg) + ": no file matches this pattern\n");
+        if (files.empty()) refused.push_back(Shown(fs::path(arg)) + ": no file matches this pattern\n");
         for (const fs::path& file : files) {
             const fs::path output = OutputOf(file, options);
-            const auto same = std::find(outputs.begin(), outputs.end(), output);
-            if (same == outputs.end()) {
+            const std::size_t same = static_cast<std::size_t>(std::find(outputs.begin(), outputs.end(), output) -
+                                                              outputs.begin());
+            if (same == outputs.size()) {
                 grids.push_back(file);
                 outputs.push_back(output);
-            } else if (grids[static_cast<std::size_t>(same - outputs.begin())].lexically_normal() !=
-                       file.lexically_normal()) {
-                refused.push_back(Shown(file) + ": not converted, its OBJ file " + Shown(output) +
-                                  " is the one of " + Shown(grids[static_cast<std::size_t>(same - outputs.begin())]) +
-                                  "\n");
+            } else if (Place(grids[same]) != Place(file)) {
+                refused.push_back(Shown(file) + ": not converted, its OBJ file " + Shown(output) + " is the one of " +
+                                  Shown(grids[same]) + "\n");
             }
         }
     }
