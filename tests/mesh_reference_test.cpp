@@ -28,6 +28,7 @@ std::string Value(std::mt19937_64& rng, int nodata, double nodataChance) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     if (unit(rng) < nodataChance) return std::to_string(nodata);
     char text[64];
+    if (rng() % 50 == 0) return (const char* []){"nan", "-inf", "1e39", "INF"}[rng() % 4];  // holes
     switch (rng() % 5) {
         case 0:  // eighths give exact ties in the means
             std::snprintf(text, sizeof text, "%.3f", static_cast<double>(int64_t(rng() % 8001) - 4000) / 8.0);
@@ -79,8 +80,9 @@ RandomGrid MakeGrid(std::mt19937_64& rng) {
             t << (c == 0 ? (rng() % 3 == 0 ? "  " : "") : (rng() % 5 == 0 ? "\t" : " "));
             t << Value(rng, g.header.nodata, nodataChance);
         }
-        if (shape > 0.97) t << " junk 5";  // a token that ends the row
-        if (r + 1 < rows || rng() % 2) t << (crlf ? "\r\n" : "\n");
+        if (shape > 0.97) t << (rng() % 2 ? " junk 5" : " 2,5 5");  // a token that ends the row
+        if (shape < 0.03) t << (crlf ? "\r\n \t" : "\n ");  // a blank line
+        if (r + 1 < rows || rng() % 2) t << (crlf ? "\r\n" : rng() % 8 ? "\n" : "\r");
     }
     g.text = t.str();
     return g;

@@ -56,16 +56,31 @@ bool NextRow(RowReader& reader, std::string& row) {
     return true;
 }
 
+// A token that is wholly a number; nan, inf and numbers beyond the float
+// range read as the values a float gives them.
+bool ParseValue(const std::string& token, float& v) {
+    std::istringstream number(token);
+    if (number >> v && number.peek() == std::char_traits<char>::eof()) return true;
+    std::string word = token.substr(token[0] == '-' || token[0] == '+' ? 1 : 0);
+    for (char& ch : word) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const float sign = token[0] == '-' ? -1.0f : 1.0f;
+    if (word == "nan") v = std::copysign(NAN, sign);
+    else if (word == "inf" || word == "infinity") v = sign * INFINITY;
+    else {
+        std::istringstream wide(token);
+        double d;
+        if (!(wide >> d) || wide.peek() != std::char_traits<char>::eof()) return false;
+        v = static_cast<float>(d);
+    }
+    return true;
+}
+
 // The values of a row up to the first token that is not wholly a number.
 std::vector<float> RowValues(const std::string& row) {
     std::istringstream tokens(row);
     std::vector<float> values;
-    for (std::string token; tokens >> token;) {
-        std::istringstream number(token);
-        float v;
-        if (!(number >> v) || number.peek() != std::char_traits<char>::eof()) break;
-        values.push_back(v);
-    }
+    float v;
+    for (std::string token; tokens >> token && ParseValue(token, v);) values.push_back(v);
     return values;
 }
 
