@@ -55,9 +55,8 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
         return Finish(hooks, summary);
     }
 
-    const RegionWindow& region = request.region;
-    SendProgress(hooks, kPbmSetStep, 100, 0);
-    SendProgress(hooks, kPbmSetRange, 0, RangeParam(int64_t{region.yMax} - region.yMin - 1));
+    SendProgress(hooks, kPbmSetRange, 0, RangeParam(100));
+    SendProgress(hooks, kPbmSetPos, 0, 0);
     SetStatus(hooks, kStatusCalculatingVertices);
     if (hooks.enableInputs != nullptr) hooks.enableInputs(hooks.context, false);
 
@@ -69,19 +68,16 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     pass.scaleY = CellSizeY(request.header) / request.unitMeters;
     WriteObjHeader(out, request.timestamp);
 
+    StartProgressPass(pass, 0, int64_t{request.region.yMax} - request.region.yMin + 1);
     if (request.method == Interpolated) RunInterpolatedVertexPass(pass, memory);
     else RunFloatingPlanesVertexPass(pass);
 
-    SendProgress(hooks, kPbmSetPos, 0, 0);
-    SendProgress(hooks, kPbmSetRange, 0, RangeParam(100));
-    SendProgress(hooks, kPbmSetStep, 10, 0);
     SetStatus(hooks, kStatusCalculatingQuads);
     WriteVertexCountAndNames(out, pass.vertexCount, summary.outputName);
 
     // A grid that could not be read to the region's end gets no faces: the
     // job has failed and its file is not a result.
     const bool readFailed = pass.failedRow != 0;
-    pass.faceTickThreshold = FaceTickThreshold(pass.quadCount);
     if (!readFailed && !memory.outOfMemory) {
         if (request.method == Interpolated) RunInterpolatedFacePass(pass, memory);
         else RunFloatingPlanesFacePass(pass);

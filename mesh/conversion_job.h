@@ -15,8 +15,6 @@
 // Progress-bar message numbers, as the window layer sends them.
 constexpr unsigned kPbmSetRange = 1025;
 constexpr unsigned kPbmSetPos = 1026;
-constexpr unsigned kPbmSetStep = 1028;
-constexpr unsigned kPbmStepIt = 1029;
 
 constexpr wchar_t kStatusCalculatingVertices[] = L"Calculating vertices...";
 constexpr wchar_t kStatusCalculatingQuads[] = L"Calculating quads...";

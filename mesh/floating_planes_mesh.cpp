@@ -65,23 +65,25 @@ void RunFloatingPlanesVertexPass(MeshPass& pass) {
             const RowEnd end = ConvertRow(pass, row, line, columns);
             if (end == RowEnd::Cancelled) return;
             if (end == RowEnd::CutAtXMax) {
-                TickRow(pass);  // a row cut at X max is not polled after
+                ShowRowProgress(pass, row);  // a row cut at X max is not polled after
                 continue;
             }
             pass.missingCount += PromisedCells(pass.request, row, row, columns + 1);
         }
         if (CancelRequested(pass)) return;
-        TickRow(pass);
+        ShowRowProgress(pass, row);
     }
     if (!pass.out.failed) EndOfData(pass, row);
 }
 
 void RunFloatingPlanesFacePass(MeshPass& pass) {
+    StartProgressPass(pass, kProgressHalf, pass.quadCount);
     for (int64_t k = 1; k <= pass.quadCount; ++k) {
         if (CancelRequested(pass)) return;
         char* p = ReserveObjBytes(pass.out, kMaxFaceLineBytes);
         CommitObjBytes(pass.out, PutFaceLine(p, 4 * k, 4 * k - 1, 4 * k - 2, 4 * k - 3));
-        TickFace(pass);
+        AdvanceProgress(pass, k);
         if ((k & 0xFFFF) == 0 && pass.out.failed) return;
     }
+    AdvanceProgress(pass, pass.quadCount);
 }

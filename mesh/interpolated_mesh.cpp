@@ -301,7 +301,7 @@ void RunInterpolatedVertexPass(MeshPass& pass, InterpolatedMemory& m) {
             }
         }
         if (CancelRequested(pass)) return;
-        TickRow(pass);
+        ShowRowProgress(pass, fileRow);
     }
     if (pass.out.failed) return;
     EndOfData(pass, fileRow);
@@ -310,8 +310,12 @@ void RunInterpolatedVertexPass(MeshPass& pass, InterpolatedMemory& m) {
 }
 
 void RunInterpolatedFacePass(MeshPass& pass, InterpolatedMemory& m) {
+    StartProgressPass(pass, kProgressHalf, m.rows);
     const int64_t stored = static_cast<int64_t>(m.storedRows);
-    if (stored == 0) return;
+    if (stored == 0) {
+        AdvanceProgress(pass, m.rows);
+        return;
+    }
     int64_t widest = 0;
     for (int64_t r = 1; r <= stored; ++r) widest = std::max(widest, RowWidth(m, r));
     m.numbers = static_cast<int64_t*>(std::calloc(static_cast<std::size_t>(widest) * 3, sizeof(int64_t)));
@@ -336,9 +340,10 @@ void RunInterpolatedFacePass(MeshPass& pass, InterpolatedMemory& m) {
             if (CancelRequested(pass)) return;
             if (!(cells[c - 1] & kValid)) continue;
             WriteFace(pass, m, r, c, thisRow, nextRow);
-            TickFace(pass);
         }
         if (pass.out.failed) return;
+        AdvanceProgress(pass, r);
         std::swap(thisRow, nextRow);
     }
+    AdvanceProgress(pass, m.rows);  // the rows after the stored ones have no faces
 }

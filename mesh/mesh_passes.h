@@ -22,9 +22,13 @@ struct MeshPass {
     int64_t nodataCount = 0;
     int64_t missingCount = 0;  // region cells inside the grid the file did not supply
     int64_t failedRow = 0;     // the row at which reading failed, 0 when it did not
-    int rowTicks = 0;
-    int64_t faceTicks = 0;
-    int64_t faceTickThreshold = 0;
+    // The progress bar runs once from 0 to 100 over the job: the vertex pass
+    // fills the first half row by row from Y min to Y max, the face pass the
+    // second half. It only moves forward.
+    int progressBase = 0;          // position at the start of this pass (0 or 50)
+    int progressPosition = 0;      // last position sent
+    int64_t progressTotal = 0;     // units of work in this pass
+    int64_t progressNext = 0;      // units done at which the position next moves
 };
 
 inline bool CancelRequested(const MeshPass& pass) {
@@ -36,24 +40,38 @@ inline void SendProgress(const JobHooks& hooks, unsigned message, uint64_t wPara
     if (hooks.progress != nullptr) hooks.progress(hooks.context, message, wParam, lParam);
 }
 
-// One step of the bar after every 100th non-empty data line.
-inline void TickRow(MeshPass& pass) {
-    if (++pass.rowTicks == 100) {
-        SendProgress(pass.hooks, kPbmStepIt, 0, 0);
-        pass.rowTicks = 0;
+constexpr int kProgressHalf = 50;
+
+// Sends the position for `done` of the pass's units when it has moved on:
+// at most 50 messages a pass.
+inline void UpdateProgress(MeshPass& pass, int64_t done) {
+    const int64_t total = pass.progressTotal;
+    const int64_t clamped = std::min(std::max(done, int64_t{0}), total);
+    const int position = pass.progressBase +
+                         (total > 0 ? static_cast<int>(clamped * kProgressHalf / total) : kProgressHalf);
+    if (position > pass.progressPosition) {
+        pass.progressPosition = position;
+        SendProgress(pass.hooks, kPbmSetPos, static_cast<uint64_t>(position), 0);
     }
+    // The first count of units that gives the next position.
+    const int64_t step = position + 1 - pass.progressBase;
+    pass.progressNext = total > 0 ? (step * total + kProgressHalf - 1) / kProgressHalf : 0;
 }
 
-// About ten steps over the face pass: quadCount / 10, truncated.
-inline int64_t FaceTickThreshold(int64_t quadCount) {
-    return static_cast<int64_t>(static_cast<double>(static_cast<float>(quadCount)) / 10.0);
+inline void StartProgressPass(MeshPass& pass, int base, int64_t total) {
+    pass.progressBase = base;
+    pass.progressTotal = std::max(total, int64_t{0});
+    pass.progressNext = 0;
+    UpdateProgress(pass, 0);
 }
 
-inline void TickFace(MeshPass& pass) {
-    if (++pass.faceTicks >= pass.faceTickThreshold) {
-        SendProgress(pass.hooks, kPbmStepIt, 0, 0);
-        pass.faceTicks = 0;
-    }
+inline void AdvanceProgress(MeshPass& pass, int64_t done) {
+    if (done >= pass.progressNext) UpdateProgress(pass, done);
+}
+
+// The vertex pass has worked through grid row `row` of the region.
+inline void ShowRowProgress(MeshPass& pass, int64_t row) {
+    AdvanceProgress(pass, row - pass.request.region.yMin + 1);
 }
 
 // West edge of grid column j: (j + xllcorner) in single precision, the rest
@@ -104,6 +122,7 @@ inline void EndOfData(MeshPass& pass, int64_t rowsRead) {
         return;
     }
     pass.missingCount += PromisedCells(pass.request, rowsRead + 1, yMax, 1);
+    ShowRowProgress(pass, yMax);
 }
 
 // Floating planes: vertex and face passes (no memory beyond one line).

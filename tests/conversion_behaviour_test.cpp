@@ -28,43 +28,57 @@ std::string ColumnGrid(int rows, int cols, const char* value = "5") {
 
 int64_t RangeOf(int64_t maximum) { return (maximum & 0xFFFF) << 16; }
 
-std::vector<ProgressCall> ExpectedProgress(int64_t rangeMax, int rowSteps, int faceSteps) {
-    std::vector<ProgressCall> calls = {{kPbmSetStep, 100, 0}, {kPbmSetRange, 0, RangeOf(rangeMax)}};
-    for (int i = 0; i < rowSteps; ++i) calls.push_back({kPbmStepIt, 0, 0});
-    calls.push_back({kPbmSetPos, 0, 0});
-    calls.push_back({kPbmSetRange, 0, RangeOf(100)});
-    calls.push_back({kPbmSetStep, 10, 0});
-    for (int i = 0; i < faceSteps; ++i) calls.push_back({kPbmStepIt, 0, 0});
-    calls.push_back({kPbmSetPos, 0, 0});
-    return calls;
+// The bar's positions during a job, checked to run forward: the job sets the
+// range 0 to 100 and position 0 first and position 0 again at its end.
+std::vector<uint64_t> Positions(const JobRecord& r) {
+    const std::vector<ProgressCall> frame = {{kPbmSetRange, 0, RangeOf(100)}, {kPbmSetPos, 0, 0}};
+    EXPECT_GE(r.progress.size(), 3u);
+    if (r.progress.size() < 3) return {};
+    EXPECT_EQ(std::vector<ProgressCall>(r.progress.begin(), r.progress.begin() + 2), frame);
+    EXPECT_EQ(r.progress.back(), (ProgressCall{kPbmSetPos, 0, 0}));
+    std::vector<uint64_t> positions;
+    for (auto call = r.progress.begin() + 2; call + 1 != r.progress.end(); ++call) {
+        EXPECT_EQ(call->message, kPbmSetPos);
+        EXPECT_TRUE(positions.empty() || call->wParam > positions.back()) << "went back to " << call->wParam;
+        positions.push_back(call->wParam);
+    }
+    return positions;
 }
 
-TEST(JobProgress, TicksEveryHundredthLineAndTenthOfTheFaces) {
+std::vector<uint64_t> OneToHundred() {
+    std::vector<uint64_t> all(100);
+    for (uint64_t i = 0; i < 100; ++i) all[i] = i + 1;
+    return all;
+}
+
+TEST(JobProgress, RunsForwardOnceOverTheRowsOfBothPasses) {
     JobHarness harness("progress");
-    // 250 rows with empty lines between them: empty lines do not tick.
+    // 250 rows with empty lines between them: empty lines are not rows.
     std::string text = ColumnGrid(250, 2);
     for (std::size_t at = text.find("5 5\n"); at != std::string::npos; at = text.find("5 5\n", at + 6))
         text.insert(at, "\n");
     const auto grid = harness.WriteGrid("g.asc", text);
     for (MeshMethod method : {FloatingPlanes, Interpolated}) {
         const JobRecord& r = harness.Run(grid, method);
-        // 500 quads: threshold 50, ten face steps.
-        EXPECT_EQ(r.progress, ExpectedProgress(248, 2, 10)) << method;
+        EXPECT_EQ(Positions(r), OneToHundred()) << method;
         EXPECT_EQ(r.statuses, (std::vector<std::wstring>{L"Calculating vertices...", L"Calculating quads..."}));
         EXPECT_EQ(r.enableCalls, std::vector<bool>{false});
         EXPECT_EQ(r.summaryCalls, 1);
     }
 }
 
-TEST(JobProgress, LinesBeforeTheRegionTick) {
+TEST(JobProgress, CountsFromYMinToYMax) {
     JobHarness harness("progress-region");
     const auto grid = harness.WriteGrid("g.asc", ColumnGrid(400, 1));
-    // Rows 150 to 199 are converted; lines 1 to 199 are read: one step.
-    // 50 quads: threshold 5.
-    EXPECT_EQ(harness.Run(grid, FloatingPlanes, {1, 150, 1, 199}).progress, ExpectedProgress(48, 1, 10));
-    // One row: the range's maximum is -1 taken modulo 65536. Fewer than ten
-    // quads: every face steps.
-    EXPECT_EQ(harness.Run(grid, Interpolated, {1, 7, 1, 7}).progress, ExpectedProgress(65535, 0, 1));
+    // Rows 150 to 199 of 400: one step per row from row 150 on, never wrapping.
+    EXPECT_EQ(Positions(harness.Run(grid, FloatingPlanes, {1, 150, 1, 199})), OneToHundred());
+    // One row; and 2^32 rows over a short file, the missing ones done at once.
+    EXPECT_EQ(Positions(harness.Run(grid, Interpolated, {1, 7, 1, 7})), (std::vector<uint64_t>{50, 100}));
+    for (MeshMethod method : {FloatingPlanes, Interpolated}) {
+        const std::vector<uint64_t> p = Positions(harness.Run(grid, method, {1, INT_MIN, 1, INT_MAX}));
+        ASSERT_FALSE(p.empty());
+        EXPECT_EQ(p.back(), 100u);
+    }
 }
 
 TEST(JobCancel, DuringTheVertexPassLeavesVerticesAndNoFaces) {
@@ -72,7 +86,7 @@ TEST(JobCancel, DuringTheVertexPassLeavesVerticesAndNoFaces) {
         JobHarness harness("cancel-vertices");
         const auto grid = harness.WriteGrid("g.asc", ColumnGrid(1000, 1));
         harness.onProgress = [&](const JobRecord& r) {
-            if (r.progress.back().message == kPbmStepIt) harness.cancel = true;  // after line 100
+            if (r.progress.back().wParam == 5) harness.cancel = true;  // after row 100 of 1000
         };
         const JobRecord& r = harness.Run(grid, method);
         EXPECT_EQ(r.summary.quadCount, 100);
@@ -89,16 +103,13 @@ TEST(JobCancel, DuringTheVertexPassLeavesVerticesAndNoFaces) {
 TEST(JobCancel, DuringTheFacePassKeepsAllVerticesAndTheFullQuadCount) {
     JobHarness harness("cancel-faces");
     const auto grid = harness.WriteGrid("g.asc", ColumnGrid(100, 10));
-    bool facePass = false;
     harness.onProgress = [&](const JobRecord& r) {
-        const ProgressCall& call = r.progress.back();
-        if (call.message == kPbmSetStep && call.wParam == 10) facePass = true;
-        if (facePass && call.message == kPbmStepIt) harness.cancel = true;
+        if (r.progress.back().wParam == 51) harness.cancel = true;  // face pass, after face 20 of 1000
     };
     const JobRecord& r = harness.Run(grid, FloatingPlanes);
     const std::string body = BodyOf(r.file);
     EXPECT_EQ(CountLinesStartingWith(body, "v "), 4000u);
-    EXPECT_EQ(CountLinesStartingWith(body, "f "), 100u);  // threshold 100: cancelled at the first step
+    EXPECT_EQ(CountLinesStartingWith(body, "f "), 20u);
     EXPECT_EQ(body.substr(body.size() - 12), "# 1000 quads");
 }
 
