@@ -262,11 +262,3 @@ bool ReadGridRow(GridStream& s, std::string_view& row) {
         if (!IsBlankLine(row)) return true;
     return false;
 }
-
-FloatScan ScanGridCell(const char* p, const char* end) {
-    // nan, inf and numbers beyond the float range are values too (GIS
-    // software writes them for float rasters); both methods make them holes.
-    FloatScan scan = ScanFloatOrNonFinite(p, end);
-    if (scan.ok && scan.next < end && !IsGridSpace(*scan.next)) scan.ok = false;
-    return scan;
-}

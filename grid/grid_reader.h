@@ -60,5 +60,9 @@ bool ReadGridRow(GridStream& stream, std::string_view& row);
 // "56,772", a number cut short as "1e") fails the scan: the row ends there and
 // its cells from that one on are missing. "nan", "inf" and numbers beyond the
 // float range are numbers here (not finite ones, which no mesh can hold: both
-// methods take them as no-data).
-FloatScan ScanGridCell(const char* p, const char* end);
+// methods take them as no-data). Inline: it runs once per cell.
+inline FloatScan ScanGridCell(const char* p, const char* end) {
+    FloatScan scan = ScanFloatOrNonFinite(p, end);
+    if (scan.ok && scan.next < end && !IsGridSpace(*scan.next)) scan.ok = false;
+    return scan;
+}

@@ -52,16 +52,33 @@ int64_t RowWidth(const InterpolatedMemory& m, int64_t r) {
     return static_cast<int64_t>(end - m.rowStart[r - 1]);
 }
 
-// Byte of cell (r, c); a cell beyond what was stored wrote nothing.
-uint8_t CellByte(const InterpolatedMemory& m, int64_t r, int64_t c) {
-    if (c < 1 || c > RowWidth(m, r)) return 0;
-    return m.cells[m.rowStart[r - 1] + static_cast<std::size_t>(c - 1)];
-}
-
+// Starts the next stored row: its cells follow the previous row's, whose
+// heights become the row above.
 bool StartStoredRow(InterpolatedMemory& m) {
     if (!GrowArray(m.rowStart, m.rowCapacity, m.storedRows + 1)) return false;
-    m.rowStart[m.storedRows++] = m.cellsUsed;
+    const int64_t r = static_cast<int64_t>(++m.storedRows);
+    m.rowStart[r - 1] = m.currentOffset = m.cellsUsed;
+    m.aboveWidth = RowWidth(m, r - 1);
+    m.aboveOffset = r > 1 ? m.rowStart[r - 2] : 0;
+    std::swap(m.above, m.current);
     return true;
+}
+
+bool GrowForCell(InterpolatedMemory& m, int64_t c) {
+    if (!GrowArray(m.cells, m.cellsCapacity, m.cellsUsed + 1)) return false;
+    if (static_cast<std::size_t>(c) <= m.heightCapacity) return true;
+    std::size_t aboveCapacity = m.heightCapacity, currentCapacity = m.heightCapacity;
+    if (!GrowArray(m.above, aboveCapacity, static_cast<std::size_t>(c)) ||
+        !GrowArray(m.current, currentCapacity, static_cast<std::size_t>(c)))
+        return false;
+    m.heightCapacity = std::min(aboveCapacity, currentCapacity);
+    return true;
+}
+
+// Room for cell c of the current row and its height.
+inline bool MakeRoomForCell(InterpolatedMemory& m, int64_t c) {
+    if (m.cellsUsed < m.cellsCapacity && static_cast<std::size_t>(c) <= m.heightCapacity) return true;
+    return GrowForCell(m, c);
 }
 
 struct Neighbour {
@@ -69,9 +86,15 @@ struct Neighbour {
     float height;
 };
 
-Neighbour CellAt(const InterpolatedMemory& m, const float* rowHeights, int64_t r, int64_t c) {
-    const bool valid = (CellByte(m, r, c) & kValid) != 0;
-    return {valid, valid ? rowHeights[c - 1] : 0.0f};
+// Cell c of the row above, and of the current row (c < the cell converted).
+Neighbour AboveAt(const InterpolatedMemory& m, int64_t c) {
+    const bool valid = c >= 1 && c <= m.aboveWidth && (m.cells[m.aboveOffset + (c - 1)] & kValid) != 0;
+    return {valid, valid ? m.above[c - 1] : 0.0f};
+}
+
+Neighbour LeftAt(const InterpolatedMemory& m, int64_t c) {
+    const bool valid = c >= 1 && (m.cells[m.currentOffset + (c - 1)] & kValid) != 0;
+    return {valid, valid ? m.current[c - 1] : 0.0f};
 }
 
 // Height of an edge corner touched by the cell and one neighbour only.
@@ -97,21 +120,13 @@ enum class CellKind { Value, Missing };
 bool ConvertCell(MeshPass& pass, InterpolatedMemory& m, int64_t r, int64_t c, CellKind kind, float value) {
     const GridHeader& header = pass.request.header;
     const float scale = pass.scale;
-    if (!GrowArray(m.cells, m.cellsCapacity, m.cellsUsed + 1)) return false;
-    if (static_cast<std::size_t>(c) > m.heightCapacity) {
-        std::size_t capacity = m.heightCapacity;
-        if (!GrowArray(m.above, capacity, static_cast<std::size_t>(c))) return false;
-        capacity = m.heightCapacity;
-        if (!GrowArray(m.current, capacity, static_cast<std::size_t>(c))) return false;
-        m.heightCapacity = capacity;
-    }
+    if (!MakeRoomForCell(m, c)) return false;
+    const Neighbour a = AboveAt(m, c);
+    const Neighbour al = AboveAt(m, c - 1);
+    const Neighbour left = LeftAt(m, c - 1);
     uint8_t& cell = m.cells[m.cellsUsed++];
     cell = 0;
     m.current[c - 1] = value;
-
-    const Neighbour a = CellAt(m, m.above, r - 1, c);
-    const Neighbour al = CellAt(m, m.above, r - 1, c - 1);
-    const Neighbour left = CellAt(m, m.current, r, c - 1);
     int missing = !a.present + !al.present + !left.present;
 
     const bool hole = kind == CellKind::Missing || IsInterpolatedNodata(value, header);
@@ -176,7 +191,6 @@ enum class RowEnd { Normal, Cancelled, OutOfMemory };
 // edge, then the holes the line leaves.
 RowEnd ConvertRow(MeshPass& pass, InterpolatedMemory& m, int64_t r, std::string_view line) {
     if (!StartStoredRow(m)) return RowEnd::OutOfMemory;
-    std::swap(m.above, m.current);
     const char* p = line.data();
     const char* end = p + line.size();
     int64_t extent = 0;  // region columns supplied
@@ -204,7 +218,6 @@ void ConvertFirstMissingRow(MeshPass& pass, InterpolatedMemory& m, int64_t r) {
         m.outOfMemory = true;
         return;
     }
-    std::swap(m.above, m.current);
     if (!ConvertMissingCells(pass, m, r, 0)) m.outOfMemory = true;
     m.aboveExtent = 0;
 }

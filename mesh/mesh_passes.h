@@ -142,6 +142,9 @@ struct InterpolatedMemory {
     std::size_t cellsUsed = 0, cellsCapacity = 0;
     std::size_t* rowStart = nullptr;  // offset of stored row r + 1 in `cells`
     std::size_t storedRows = 0, rowCapacity = 0;
+    std::size_t currentOffset = 0;  // the row being read in `cells`
+    std::size_t aboveOffset = 0;  // the previous stored row in `cells`
+    int64_t aboveWidth = 0;       // ... and its cells (0: no row above)
     float* above = nullptr;       // heights of the previous stored row
     float* current = nullptr;     // heights of the row being read
     std::size_t heightCapacity = 0;
