@@ -1431,6 +1431,35 @@ void LongFileName(App& app, const Paths& paths) {
     SetCursorPos(5, 5);
 }
 
+// The progress bar only moves forward, also for a region far down the grid;
+// it may start over at 0 when a pass ends.
+void ProgressForward(App& app, const Paths& paths) {
+    if (!SelectGrid(app, paths.Grid(L"cancel.asc"), "progress")) return;
+    Edit(app, 402, L"2800");
+    Edit(app, 403, L"600");
+    Click(app.Control(309));
+    std::vector<int> seen;
+    HWND box = nullptr;
+    WaitFor([&] {
+        DWORD_PTR position = 0;
+        if (app.Text(235) != L"Status: Ready..." &&
+            SendMessageTimeoutW(app.Control(236), PBM_GETPOS, 0, 0, SMTO_NORMAL, 2000, &position) &&
+            (seen.empty() || seen.back() != static_cast<int>(position)))
+            seen.push_back(static_cast<int>(position));
+        return (box = OwnedDialog(app.main, kDone)) != nullptr;
+    }, 120000);
+    std::string positions;
+    bool forward = box != nullptr;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        positions += Format(" %d", seen[i]);
+        if (i > 0 && seen[i] < seen[i - 1] && seen[i] != 0) forward = false;
+    }
+    Note("progress: positions" + positions);
+    Check("progress: the position never decreases", forward, positions);
+    if (box) PressDialogButton(box, IDOK);
+    DeleteFileW(paths.Grid(L"cancel__interpolated.obj").c_str());
+}
+
 // A grid dropped on the window is selected as the dialog selects it; a
 // dropped file that is no grid brings the same warning.
 void DroppedFiles(App& app, const Paths& paths) {
@@ -1481,6 +1510,7 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     HugeHeader(app, paths);
     UnwritableOutput(app, paths);
     CancelledJobs(app, paths);
+    ProgressForward(app, paths);
 
     // The cancel request ends with its job: the next one runs through.
     if (SelectGrid(app, tiny.grid, "after the cancel")) {
