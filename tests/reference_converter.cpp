@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <vector>
@@ -57,22 +58,11 @@ bool NextRow(RowReader& reader, std::string& row) {
 }
 
 // A token that is wholly a number; nan, inf and numbers beyond the float
-// range read as the values a float gives them.
+// range (infinite as floats) included.
 bool ParseValue(const std::string& token, float& v) {
-    std::istringstream number(token);
-    if (number >> v && number.peek() == std::char_traits<char>::eof()) return true;
-    std::string word = token.substr(token[0] == '-' || token[0] == '+' ? 1 : 0);
-    for (char& ch : word) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    const float sign = token[0] == '-' ? -1.0f : 1.0f;
-    if (word == "nan") v = std::copysign(NAN, sign);
-    else if (word == "inf" || word == "infinity") v = sign * INFINITY;
-    else {
-        std::istringstream wide(token);
-        double d;
-        if (!(wide >> d) || wide.peek() != std::char_traits<char>::eof()) return false;
-        v = static_cast<float>(d);
-    }
-    return true;
+    char* end = nullptr;
+    v = std::strtof(token.c_str(), &end);
+    return end != token.c_str() && *end == '\0';
 }
 
 // The values of a row up to the first token that is not wholly a number.
