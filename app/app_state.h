@@ -16,26 +16,31 @@
 constexpr std::size_t kInputPathChars = 32767;
 
 struct AppState {
-    // Written by the file selection (window thread); read by the job thread
-    // while the inputs are disabled.
+    // Written by the file selection (window thread). A job never reads these
+    // fields: Convert copies them into the job's request, and reopens the
+    // grid file for it, before the job thread starts. The grid file is not
+    // held open between jobs.
     std::wstring inputPath;  // full path of the selected grid file
     std::wstring inputStem;  // file name without folder and extension
     std::wstring inputExt;   // extension with its dot
-    // Used by one thread at a time: the window thread while a file is
-    // selected, the job thread while it runs and re-reads the header.
-    GridStream inputStream;
-    GridHeader header;
+    GridHeader header;       // as shown in the file info
     int64_t records = 0;     // ncols x nrows, window thread
     RegionWindow region;     // window thread (UpdateEstimates)
     float unitMeters = 1.0f; // window thread, before the job starts
     MeshMethod method = MethodNone;  // window thread
 
-    std::atomic<bool> converting{false};       // set by the window thread, cleared by the job
-    std::atomic<bool> cancelRequested{false};  // set by the window thread, cleared by the job
+    std::atomic<bool> converting{false};       // window thread: set at Convert, cleared when the job has ended
+    std::atomic<bool> cancelRequested{false};  // set and cleared by the window thread, polled by the job
+    std::atomic<bool> closeRequested{false};   // set by the window thread (closed while a job runs), read by the job
     std::atomic<bool> regionEnabled{false};    // written by either thread, read when painting
     bool quitRequested = false;                // window thread only
 
 #ifdef _WIN32
+    // Window thread only: the running job's thread, kept until the window has
+    // handled the job's end, so at most one job exists and closing the window
+    // waits for it.
+    HANDLE jobThread = nullptr;
+
     // Created during process start-up, before the entry point; the icons
     // while the window thread creates the controls. Read-only afterwards,
     // never freed.

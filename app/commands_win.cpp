@@ -1,10 +1,15 @@
 #include "app/commands_win.h"
 
+#include <filesystem>
+#include <memory>
 #include <optional>
+#include <utility>
 
 #include "app/app_state.h"
 #include "grid/file_info_win.h"
 #include "grid/file_selection_win.h"
+#include "grid/grid_reader.h"
+#include "grid/path_parts.h"
 #include "grid/region_estimates.h"
 #include "mesh/conversion_job_win.h"
 #include "ui/control_states_win.h"
@@ -19,13 +24,58 @@ void ChooseMethod(HWND window, MeshMethod method) {
     SelectMethod(window, method);
 }
 
-LPTHREAD_START_ROUTINE JobEntryFor(MeshMethod method) {
-    switch (method) {
-    case Interpolated: return RunInterpolatedJob;
-    case FloatingPlanes: return RunFloatingPlanesJob;
-    case MethodNone: break;
+// The selected grid file as it is now, reopened into the job's own stream.
+// False, after a warning, when it can no longer be read or its header differs
+// from the one shown: nothing is converted from a file the user has not seen,
+// and the file info stays so the user can select it again.
+bool ReopenSelectedGrid(HWND window, GridStream& input) {
+    GridHeader now;
+    if (!ReadGridHeader(WidePath(g_app.inputPath), input, now)) {
+        ShowWarning(window, (L"The grid file can no longer be read: " + g_app.inputPath).c_str());
+        return false;
     }
-    return nullptr;
+    if (!SameGridHeader(now, g_app.header)) {
+        CloseGridStream(input);
+        ShowWarning(window, (L"The grid file has changed since it was selected; please select it again: " +
+                             g_app.inputPath).c_str());
+        return false;
+    }
+    return true;
+}
+
+// Everything the job reads, copied on the window thread, so nothing the user
+// does meanwhile reaches a running job.
+JobRequest RequestFromWindow(float unitMeters) {
+    JobRequest request;
+    request.method = g_app.method;
+    request.header = g_app.header;
+    request.region = g_app.region;
+    request.unitMeters = unitMeters;
+    request.inputStem = g_app.inputStem;
+    // The output lands in the current directory (the grid file's folder after
+    // the selection), taken in full so the summary can name the file.
+    std::error_code ignored;
+    request.outputDir = std::filesystem::current_path(ignored);
+    // Empty timestamp: the local time when the job writes the header.
+    return request;
+}
+
+// Disables the inputs, then starts the job thread; the window thread learns
+// of the job's end through kJobEndedMessage (EndConversion).
+void LaunchJob(HWND window, std::unique_ptr<JobStart> start) {
+    g_app.cancelRequested = false;
+    g_app.converting = true;
+    EnableInputSteps(window, false);
+    const HANDLE thread = CreateThread(nullptr, 0, RunConversionThread, start.get(), 0, nullptr);
+    if (thread == nullptr) {
+        CloseGridStream(start->input);
+        EnableInputSteps(window, true);
+        g_app.converting = false;
+        ShowWarning(window, L"The conversion could not be started...");
+        return;
+    }
+    start.release();  // the job thread owns it now
+    g_app.jobThread = thread;
 }
 
 constexpr int kRegionFields[] = {IDC_XMIN, IDC_YMIN, IDC_XMAX, IDC_YMAX};
@@ -57,27 +107,20 @@ std::optional<float> ReadyUnits(HWND window) {
     return std::nullopt;
 }
 
-// Starts the job thread for the chosen method and lets it run detached: the
-// job itself clears `converting` when it ends.
 void StartConversion(HWND window) {
-    const LPTHREAD_START_ROUTINE entry = JobEntryFor(g_app.method);
-    if (entry == nullptr) return;
+    if (g_app.method != Interpolated && g_app.method != FloatingPlanes) return;
 
     if (!RegionIsReady(window)) return;
     const std::optional<float> units = ReadyUnits(window);
     if (!units) return;
     const float unitMeters = *units;
 
-    // Both are written before the thread exists, so the job sees them.
-    g_app.converting = true;
+    auto start = std::make_unique<JobStart>();
+    if (!ReopenSelectedGrid(window, start->input)) return;
+    start->window = window;
+    start->request = RequestFromWindow(unitMeters);
     g_app.unitMeters = unitMeters;
-    const HANDLE thread = CreateThread(nullptr, 0, entry, window, 0, nullptr);
-    if (thread == nullptr) {
-        g_app.converting = false;
-        ShowWarning(window, L"The conversion could not be started...");
-        return;
-    }
-    CloseHandle(thread);
+    LaunchJob(window, std::move(start));
 }
 
 // The Convert button doubles as Cancel while a job runs.
@@ -133,6 +176,30 @@ void HandleFieldChange(HWND window, int id, HWND field) {
 }
 
 }  // namespace
+
+void EndConversion(HWND window) {
+    if (g_app.jobThread == nullptr) return;
+    // The thread posted its end as its last step: this wait is short.
+    WaitForSingleObject(g_app.jobThread, INFINITE);
+    CloseHandle(g_app.jobThread);
+    g_app.jobThread = nullptr;
+    // A cancel pressed after the job's end is dropped with the job it meant.
+    g_app.cancelRequested = false;
+    // The inputs come back before Convert means Convert again.
+    EnableInputSteps(window, true);
+    g_app.converting = false;
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
+    if (g_app.closeRequested) DestroyWindow(window);
+}
+
+void CloseMainWindow(HWND window) {
+    if (g_app.jobThread == nullptr) {
+        DestroyWindow(window);
+        return;
+    }
+    g_app.closeRequested = true;
+    g_app.cancelRequested = true;
+}
 
 void HandleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     const int id = LOWORD(wParam);

@@ -7,3 +7,13 @@
 // Handles one WM_COMMAND of the main window: first by control id whatever the
 // notification, then, independently, edit-field changes (EN_CHANGE).
 void HandleCommand(HWND window, WPARAM wParam, LPARAM lParam);
+
+// kJobEndedMessage: the job thread has ended. Waits for it, re-enables the
+// inputs, clears `converting`, and destroys the window when it was closed
+// while the job ran.
+void EndConversion(HWND window);
+
+// WM_CLOSE. Without a job the window is destroyed at once. While a job runs,
+// the job is cancelled and the window is destroyed when it has ended (see
+// EndConversion), so nothing partial stays on disk. No question is asked.
+void CloseMainWindow(HWND window);

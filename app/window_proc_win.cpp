@@ -7,6 +7,7 @@
 #include "app/commands_win.h"
 #include "grid/file_info_win.h"
 #include "grid/file_selection_win.h"
+#include "mesh/conversion_job_win.h"
 #include "ui/control_states_win.h"
 #include "ui/controls_win.h"
 #include "ui/focus_win.h"
@@ -61,7 +62,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CREATE: OnCreate(window); return 0;
     case WM_DESTROY: OnDestroy(); return 0;
     // No question asked, also while a conversion runs.
-    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_CLOSE: CloseMainWindow(window); return 0;
+    case kJobEndedMessage: EndConversion(window); return 0;
     case WM_PAINT: OnPaint(window); return 0;
     // Always 0 (CDRF_DODEFAULT): the buttons' own painting goes on.
     case WM_NOTIFY: OnNotify(window, lParam); return 0;

@@ -91,8 +91,12 @@ void SelectGridPath(HWND window, const std::wstring& chosenPath) {
         ShowWarning(window, L"No file to open...");
         return;
     }
-    // Replaces inputStream and header only when the header reads completely.
-    if (!ReadGridHeader(path, g_app.inputStream, g_app.header)) {
+    // Replaces the header only when it reads completely. The file is closed
+    // again at once: each Convert reopens it.
+    GridStream stream;
+    const bool isGrid = ReadGridHeader(path, stream, g_app.header);
+    CloseGridStream(stream);
+    if (!isGrid) {
         ShowWarning(window, L"Not proper ESRI ARC/INFO ASCII GRID file...");
         return;
     }

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+std::size_t g_blockBytes = std::size_t{1} << 20;
 // A header token longer than this is not part of a grid header.
 constexpr std::size_t kMaxHeaderTokenBytes = std::size_t{1} << 20;
 constexpr int32_t kDefaultNodata = -9999;
@@ -42,7 +42,7 @@ bool Refill(GridStream& s) {
             s.failed = true;
             return false;
         }
-        s.buffer.resize(std::max(kBlockBytes, s.buffer.size() * 2));
+        s.buffer.resize(std::max(g_blockBytes, s.buffer.size() * 2));
     }
     const std::size_t got = std::fread(s.buffer.data() + s.end, 1, s.buffer.size() - s.end, s.file);
     s.end += got;
@@ -179,6 +179,8 @@ bool ParseHeader(GridStream& s, GridHeader& h) {
 
 }  // namespace
 
+void SetGridReadBlockBytes(std::size_t bytes) { g_blockBytes = bytes; }
+
 bool IsGridStreamOpen(const GridStream& stream) { return stream.file != nullptr; }
 
 void CloseGridStream(GridStream& stream) {
@@ -194,7 +196,7 @@ bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridH
     fresh.file = OpenForReading(path);
     if (fresh.file == nullptr) return false;
     std::setvbuf(fresh.file, nullptr, _IONBF, 0);  // the block buffer is ours
-    fresh.buffer.resize(kBlockBytes);
+    fresh.buffer.resize(g_blockBytes);
 
     GridHeader parsed;
     if (!ParseHeader(fresh, parsed)) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 // The header values of an ESRI ARC/INFO ASCII GRID file, taken by position.
 struct GridHeader {
@@ -22,6 +23,16 @@ struct GridHeader {
     bool nodataWhole = true;
     float nodataValue = 0.0f;  // the no-data value read as float, when not whole
 };
+
+// True when two headers hold the same values: every field, floats compared by
+// their bits (a nan no-data value equals itself). Keep in step with GridHeader.
+inline bool SameGridHeader(const GridHeader& a, const GridHeader& b) {
+    auto same = [](float x, float y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+    return a.ncols == b.ncols && a.nrows == b.nrows && same(a.xllcorner, b.xllcorner) &&
+           same(a.yllcorner, b.yllcorner) && same(a.cellsize, b.cellsize) && a.nodata == b.nodata &&
+           a.nonSquare == b.nonSquare && same(a.cellsizeY, b.cellsizeY) && a.nodataWhole == b.nodataWhole &&
+           same(a.nodataValue, b.nodataValue);
+}
 
 // Cell height in meters: dy of a dx/dy header, else the square cell size.
 inline float CellSizeY(const GridHeader& header) {

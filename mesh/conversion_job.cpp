@@ -1,6 +1,7 @@
 #include "mesh/conversion_job.h"
 
 #include <chrono>
+#include <utility>
 
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
@@ -19,6 +20,18 @@ void SetStatus(const JobHooks& hooks, const wchar_t* text) {
 JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
     if (hooks.showSummary != nullptr) hooks.showSummary(hooks.context, summary);
     return summary;
+}
+
+// What the passes leave: a file to put in place, or the reason against it.
+// Failures come first (the user cannot know of them); the cancel flag is read
+// here once more, so a cancel that comes after the passes' last poll still
+// keeps the file from replacing an earlier one.
+JobOutcome OutcomeOfPasses(const MeshPass& pass, const InterpolatedMemory& memory) {
+    if (pass.out.failed) return JobOutcome::OutputNotWritten;
+    if (pass.failedRow != 0) return JobOutcome::ReadFailed;
+    if (memory.outOfMemory) return JobOutcome::RegionTooLarge;
+    if (CancelRequested(pass)) return JobOutcome::Cancelled;
+    return JobOutcome::Finished;
 }
 
 // PBM_SETRANGE's lParam: minimum 0 in the low word, maximum in the high word.
@@ -48,6 +61,15 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     summary.outputName = NarrowOutputName(request.inputStem, request.method);
     summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
 
+    // A closed stream (a grid that could not be reopened) would read as a
+    // file without rows, all holes: refused. A stream that fails is the
+    // passes' to report, at the row where reading fails.
+    if (!IsGridStreamOpen(input)) {
+        CloseGridStream(input);
+        summary.outcome = JobOutcome::ReadFailed;
+        return Finish(hooks, summary);
+    }
+
     ObjOutput out;
     if (!OpenObjOutput(out, summary.outputPath)) {
         CloseGridStream(input);
@@ -58,7 +80,6 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     SendProgress(hooks, kPbmSetRange, 0, RangeParam(100));
     SendProgress(hooks, kPbmSetPos, 0, 0);
     SetStatus(hooks, kStatusCalculatingVertices);
-    if (hooks.enableInputs != nullptr) hooks.enableInputs(hooks.context, false);
 
     const auto start = std::chrono::steady_clock::now();
     InterpolatedMemory memory;
@@ -86,14 +107,13 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     SendProgress(hooks, kPbmSetPos, 0, 0);
     WriteQuadCount(out, pass.quadCount);
     CloseGridStream(input);
-    const bool written = CloseObjOutput(out);
+    summary.outcome = OutcomeOfPasses(pass, memory);
     FreeInterpolatedMemory(memory);
+    if (summary.outcome == JobOutcome::Finished && !CommitObjOutput(out))
+        summary.outcome = JobOutcome::OutputNotWritten;
+    if (summary.outcome != JobOutcome::Finished) DiscardObjOutput(out);
     const std::chrono::duration<float> elapsed = std::chrono::steady_clock::now() - start;
 
-    summary.outcome = !written ? JobOutcome::OutputNotWritten
-                      : readFailed ? JobOutcome::ReadFailed
-                      : memory.outOfMemory ? JobOutcome::RegionTooLarge
-                                           : JobOutcome::Finished;
     summary.elapsedSeconds = elapsed.count();
     summary.vertexCount = pass.vertexCount;
     summary.quadCount = pass.quadCount;
@@ -108,36 +128,59 @@ std::wstring MissingCellsText(int64_t missingCount) {
            L" fewer values than its header promised; those cells are holes.";
 }
 
-SummaryMessage FormatJobSummary(const JobSummary& summary, bool cancelled) {
-    SummaryMessage message;
-    if (summary.outcome == JobOutcome::OutputNotWritten) {
-        message.failure = true;
-        message.caption = L"Converting failed...";
-        message.text = L"The file \"" + summary.outputFileName +
-                       L"\" could not be written.\n\nPlease check that its folder is writable "
-                       L"and that the disk has room for it.";
-        return message;
-    }
-    if (summary.outcome == JobOutcome::RegionTooLarge) {
-        message.failure = true;
-        message.caption = L"Converting failed...";
-        message.text = L"The region is too large for the Interpolated method: there is not "
-                       L"enough memory for it.\n\nPlease choose a smaller region or the "
-                       L"Floating planes method. No file was written.";
-        return message;
-    }
+namespace {
 
-    const std::wstring body = L"Conversion time: " + Fixed2Text(summary.elapsedSeconds) + L" seconds.\n\nVertices: " +
-                              FormatGrouped(summary.vertexCount) + L"\nTriangles: " +
-                              FormatGrouped(2 * summary.quadCount) + L"\nQuads " +
-                              FormatGrouped(summary.quadCount) + L"\n\nNo data value: " +
-                              FormatGrouped(summary.nodataCount);
-    if (cancelled) {
-        message.caption = L"Converting cancelled...";
-        message.text = L"---CANCELLED---\n" + body + L"\n---CANCELLED---";
-    } else {
-        message.caption = L"Converting done...";
-        message.text = body;
+constexpr wchar_t kEarlierFileKept[] = L"Any earlier file of that name is unchanged.";
+
+SummaryMessage FailureMessage(std::wstring text) {
+    SummaryMessage message;
+    message.warning = true;
+    message.caption = L"Converting failed...";
+    message.text = std::move(text);
+    return message;
+}
+
+std::wstring CountsText(const JobSummary& summary) {
+    return L"Conversion time: " + Fixed2Text(summary.elapsedSeconds) + L" seconds.\n\nVertices: " +
+           FormatGrouped(summary.vertexCount) + L"\nTriangles: " + FormatGrouped(2 * summary.quadCount) +
+           L"\nQuads " + FormatGrouped(summary.quadCount) + L"\n\nNo data value: " +
+           FormatGrouped(summary.nodataCount);
+}
+
+}  // namespace
+
+SummaryMessage FormatJobSummary(const JobSummary& summary) {
+    const std::wstring file = L"\"" + PathToWide(summary.outputPath) + L"\"";
+    SummaryMessage message;
+    switch (summary.outcome) {
+    case JobOutcome::OutputNotWritten:
+        return FailureMessage(L"The file " + file +
+                              L" could not be written.\n\nPlease check that its folder is writable, that no "
+                              L"other program has the file open and that the disk has room for it. " +
+                              kEarlierFileKept);
+    case JobOutcome::RegionTooLarge:
+        return FailureMessage(L"The region is too large for the Interpolated method: there is not "
+                              L"enough memory for it.\n\nPlease choose a smaller region or the "
+                              L"Floating planes method. No file was written.");
+    case JobOutcome::ReadFailed: {
+        const std::wstring where = summary.failedRow > 0 ? L" at row " + std::to_wstring(summary.failedRow) : L"";
+        return FailureMessage(L"The grid file could not be read" + where + L", so the file " + file +
+                              L" was not written.\n\nPlease check that the grid file is complete and "
+                              L"readable, then select it again. " + kEarlierFileKept);
     }
+    case JobOutcome::Cancelled:
+        message.caption = L"Converting cancelled...";
+        message.text = L"---CANCELLED---\n" + CountsText(summary) + L"\n---CANCELLED---\n\nNo file was written.";
+        return message;
+    case JobOutcome::Finished: break;
+    }
+    message.caption = L"Converting done...";
+    message.text = CountsText(summary);
+    if (summary.missingCount > 0) {
+        // Cells the file did not supply are holes in the mesh: worth a warning.
+        message.warning = true;
+        message.text += L"\n\n" + MissingCellsText(summary.missingCount);
+    }
+    message.text += L"\n\nFile: " + PathToWide(summary.outputPath);
     return message;
 }

@@ -20,11 +20,15 @@ constexpr wchar_t kStatusCalculatingVertices[] = L"Calculating vertices...";
 constexpr wchar_t kStatusCalculatingQuads[] = L"Calculating quads...";
 constexpr wchar_t kStatusReady[] = L"Ready...";
 
+// Only a finished job puts a file in place; every other outcome leaves an
+// earlier file of the output's name exactly as it was.
 enum class JobOutcome {
-    Finished,          // the file was written (completely, or up to a cancel)
-    OutputNotWritten,  // the output file could not be created or written
+    Finished,          // the file was written completely
+    Cancelled,         // the user cancelled; the counts are those reached
+    OutputNotWritten,  // the output file could not be created, written or moved into place
     RegionTooLarge,    // Interpolated ran out of memory for the rows read
-    ReadFailed,        // the grid could not be read to the region's end (failedRow)
+    ReadFailed,        // the grid could not be read to the region's end (failedRow;
+                       // 0 when the input was not open at the start)
 };
 
 struct JobSummary {
@@ -39,7 +43,7 @@ struct JobSummary {
     int64_t failedRow = 0;  // ReadFailed: the data row at which reading failed
     std::string outputName;              // narrow name, as in the object and group lines
     std::wstring outputFileName;         // full Unicode file name (no directory)
-    std::filesystem::path outputPath;    // where the file was written
+    std::filesystem::path outputPath;    // where the file is written (final name)
 };
 
 struct JobHooks {
@@ -47,9 +51,8 @@ struct JobHooks {
     // A progress-bar message with its wParam and lParam (kPbm* numbers).
     void (*progress)(void* context, unsigned message, uint64_t wParam, int64_t lParam) = nullptr;
     void (*setStatus)(void* context, const wchar_t* text) = nullptr;
-    // Disables (false) the inputs at the start, re-enabling is the summary's.
-    void (*enableInputs)(void* context, bool enable) = nullptr;
-    // Polled before every value of a region row, after lines and before faces.
+    // Polled before every value of a region row, after lines and before
+    // faces, and once more at the end, where it decides against the file.
     const std::atomic<bool>* cancelRequested = nullptr;
     // Receives the result as the job's last step.
     void (*showSummary)(void* context, const JobSummary& summary) = nullptr;
@@ -71,18 +74,18 @@ std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method);
 std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method);
 
 // Runs the whole job on the calling thread, reading the data section from
-// `input` (which it closes), and hands the result to hooks.showSummary.
+// `input` (which it closes; a closed or failed stream is refused), and hands
+// the result to hooks.showSummary.
 JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const JobHooks& hooks);
 
 struct SummaryMessage {
     std::wstring caption;
     std::wstring text;
-    bool failure = false;  // shown with the warning icon
+    bool warning = false;  // shown with the warning icon
 };
 // The warning shown when the grid file supplied fewer values than its header
 // promised: by the summary box and by the command-line converter alike.
 std::wstring MissingCellsText(int64_t missingCount);
 
-// The summary box's text and caption; `cancelled` is the one snapshot of the
-// cancel flag taken when the summary starts.
-SummaryMessage FormatJobSummary(const JobSummary& summary, bool cancelled);
+// The summary box's text and caption.
+SummaryMessage FormatJobSummary(const JobSummary& summary);

@@ -1,10 +1,74 @@
 #include "mesh/obj_writer.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
-constexpr std::size_t kGatherBytes = std::size_t{4} << 20;
+ObjWriterTestHooks g_testHooks;
+// Numbers the temporary files of this process, so jobs running side by side
+// never share one.
+std::atomic<int> g_lastTemporary{0};
+constexpr int kTemporaryAttempts = 100;
+
+int64_t ProcessNumber() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return getpid();
+#endif
+}
+
+// Creates `path` only when nothing stands there yet, so a leftover file or a
+// planted link of that name is never written through.
+std::FILE* CreateNewFile(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                          _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) _close(fd);
+#else
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) close(fd);
+#endif
+    return file;
+}
+
+// Replaces whatever file stands at `to` in one step.
+bool MoveIntoPlace(const std::filesystem::path& from, const std::filesystem::path& to) {
+#ifdef _WIN32
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+void CloseObjFile(ObjOutput& out) {
+    if (out.file == nullptr) return;
+    if (std::fclose(out.file) != 0) out.failed = true;
+    out.file = nullptr;
+}
+
+void RemoveTemporary(ObjOutput& out) {
+    if (out.temporaryPath.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove(out.temporaryPath, ignored);
+    out.temporaryPath.clear();
+}
 
 std::string LocalTimestampNow() {
     const std::time_t now = std::time(nullptr);
@@ -20,34 +84,65 @@ std::string LocalTimestampNow() {
 }
 }  // namespace
 
-bool OpenObjOutput(ObjOutput& out, const std::filesystem::path& path) {
-#ifdef _WIN32
-    out.file = _wfopen(path.c_str(), L"wb");
-#else
-    out.file = std::fopen(path.c_str(), "wb");
-#endif
+void SetObjWriterTestHooks(const ObjWriterTestHooks& hooks) {
+    g_testHooks = hooks;
+}
+
+std::filesystem::path TemporaryObjPath(const std::filesystem::path& finalPath, int64_t process, int n) {
+    std::filesystem::path path = finalPath;
+    path += ".part-" + std::to_string(process) + "-" + std::to_string(n);
+    return path;
+}
+
+bool OpenObjOutput(ObjOutput& out, const std::filesystem::path& finalPath) {
+    out.finalPath = finalPath;
+    out.file = nullptr;
+    for (int attempt = 0; attempt < kTemporaryAttempts && out.file == nullptr; ++attempt) {
+        out.temporaryPath = TemporaryObjPath(finalPath, ProcessNumber(), ++g_lastTemporary);
+        out.file = CreateNewFile(out.temporaryPath);
+        if (out.file == nullptr && errno != EEXIST) break;
+    }
+    if (out.file == nullptr) out.temporaryPath.clear();
     out.used = 0;
+    out.written = 0;
     out.failed = out.file == nullptr;
     if (out.file != nullptr) std::setvbuf(out.file, nullptr, _IONBF, 0);
-    out.buffer.resize(kGatherBytes);
+    out.buffer.resize(g_testHooks.gatherBytes);
     return !out.failed;
 }
 
 void FlushObjOutput(ObjOutput& out) {
     if (out.used == 0) return;
     if (out.file != nullptr && !out.failed) {
-        if (std::fwrite(out.buffer.data(), 1, out.used, out.file) != out.used) out.failed = true;
+        std::size_t bytes = out.used;
+        const int64_t room = g_testHooks.writableBytes - out.written;
+        if (g_testHooks.writableBytes >= 0 && static_cast<int64_t>(bytes) > room) {
+            bytes = static_cast<std::size_t>(room > 0 ? room : 0);
+            out.failed = true;  // the disk is full after these bytes
+        }
+        const std::size_t wrote = std::fwrite(out.buffer.data(), 1, bytes, out.file);
+        out.written += static_cast<int64_t>(wrote);
+        if (wrote != bytes) out.failed = true;
     }
     out.used = 0;
 }
 
-bool CloseObjOutput(ObjOutput& out) {
+bool CommitObjOutput(ObjOutput& out) {
     FlushObjOutput(out);
-    if (out.file != nullptr) {
-        if (std::fclose(out.file) != 0) out.failed = true;
-        out.file = nullptr;
+    CloseObjFile(out);
+    if (!out.failed && MoveIntoPlace(out.temporaryPath, out.finalPath)) {
+        out.temporaryPath.clear();
+        return true;
     }
-    return !out.failed;
+    out.failed = true;
+    RemoveTemporary(out);
+    return false;
+}
+
+void DiscardObjOutput(ObjOutput& out) {
+    out.used = 0;
+    CloseObjFile(out);
+    RemoveTemporary(out);
 }
 
 void WriteObjText(ObjOutput& out, std::string_view text) {

@@ -13,22 +13,47 @@
 
 #include "mesh/number_format.h"
 
+// The file is written under a temporary name beside its final name (see
+// TemporaryObjPath) and moved into place only by CommitObjOutput, so a job
+// that fails or is cancelled never touches an earlier file of that name.
 struct ObjOutput {
     std::FILE* file = nullptr;
     std::vector<char> buffer;
     std::size_t used = 0;
     bool failed = false;  // the file could not be created or a write failed
+    std::filesystem::path finalPath;
+    std::filesystem::path temporaryPath;
+    int64_t written = 0;  // bytes handed to the file so far
 };
+
+// Test hooks, process-wide, never changed by the program: the size of the
+// gathering buffer, and a disk that is full once `writableBytes` bytes have
+// been written (negative: no limit).
+struct ObjWriterTestHooks {
+    std::size_t gatherBytes = std::size_t{4} << 20;
+    int64_t writableBytes = -1;
+};
+void SetObjWriterTestHooks(const ObjWriterTestHooks& hooks);
 
 // Longest vertex line: "v " + three coordinates with separators + CR LF.
 constexpr std::size_t kMaxVertexLineBytes = 2 + 3 * (kMaxFixed2Chars + 1) + 2;
 // Longest face line: "f " + four 20-digit indices with separators + CR LF.
 constexpr std::size_t kMaxFaceLineBytes = 2 + 4 * 21 + 2;
 
-// Creates (or truncates) the file; false when it cannot be created.
-bool OpenObjOutput(ObjOutput& out, const std::filesystem::path& path);
-// Writes what is gathered and closes the file; false when any write failed.
-bool CloseObjOutput(ObjOutput& out);
+// The temporary name of an output file: "<name>.part-<process>-<n>", in the
+// same folder, so the move into place stays on one disk. A file left by a
+// crash is recognisable by it and never ends in ".obj".
+std::filesystem::path TemporaryObjPath(const std::filesystem::path& finalPath, int64_t process, int n);
+// Creates a new temporary file for `finalPath`; false when it cannot be
+// created. An earlier file at `finalPath` is not touched.
+bool OpenObjOutput(ObjOutput& out, const std::filesystem::path& finalPath);
+// Writes what is gathered, closes the temporary file and moves it into place,
+// replacing an earlier file of the final name. False when a write, the close
+// or the move failed; the temporary file is then removed and an earlier file
+// stays as it was.
+bool CommitObjOutput(ObjOutput& out);
+// Closes and removes the temporary file; an earlier file stays as it was.
+void DiscardObjOutput(ObjOutput& out);
 // Hands the gathered bytes to the file.
 void FlushObjOutput(ObjOutput& out);
 

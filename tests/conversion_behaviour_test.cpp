@@ -49,7 +49,6 @@ TEST(JobProgress, RunsForwardOnceOverTheRowsOfBothPasses) {
         const JobRecord& r = harness.Run(grid, method);
         EXPECT_EQ(r.progress, ExpectedProgress({{1, 100}})) << method;
         EXPECT_EQ(r.statuses, (std::vector<std::wstring>{L"Calculating vertices...", L"Calculating quads..."}));
-        EXPECT_EQ(r.enableCalls, std::vector<bool>{false});
         EXPECT_EQ(r.summaryCalls, 1);
     }
 }
@@ -67,36 +66,72 @@ TEST(JobProgress, CountsFromYMinToYMax) {
     EXPECT_EQ(harness.Run(grid, Interpolated, tall).progress, ExpectedProgress({{25, 25}, {50, 50}, {100, 100}}));
 }
 
-TEST(JobCancel, DuringTheVertexPassLeavesVerticesAndNoFaces) {
-    for (MeshMethod method : {FloatingPlanes, Interpolated}) {
-        JobHarness harness("cancel-vertices");
-        const auto grid = harness.WriteGrid("g.asc", ColumnGrid(1000, 1));
-        harness.onProgress = [&](const JobRecord& r) {
-            if (r.progress.back().wParam == 5) harness.cancel = true;  // after row 100 of 1000
-        };
-        const JobRecord& r = harness.Run(grid, method);
-        EXPECT_EQ(r.summary.quadCount, 100);
-        const std::string body = BodyOf(r.file);
-        EXPECT_EQ(CountLinesStartingWith(body, "v "), static_cast<std::size_t>(r.summary.vertexCount));
-        EXPECT_EQ(CountLinesStartingWith(body, "f "), 0u);
-        const std::string name = method == Interpolated ? "grid__interpolated.obj" : "grid__floating_planes.obj";
-        const std::string tail = "o " + name + "\r\ng " + name + "\r\n# 100 quads";
-        EXPECT_EQ(body.substr(body.size() - tail.size()), tail) << method;
-        EXPECT_EQ(FormatJobSummary(r.summary, true).caption, L"Converting cancelled...");
-    }
-}
+// A re-conversion that is cancelled, fails to write (a full disk) or cannot
+// read its input leaves the earlier file byte for byte and no temporary file.
+constexpr int64_t kOneByteShort = -2;  // the disk holds all of the file but its last byte
 
-TEST(JobCancel, DuringTheFacePassKeepsAllVerticesAndTheFullQuadCount) {
-    JobHarness harness("cancel-faces");
-    const auto grid = harness.WriteGrid("g.asc", ColumnGrid(100, 10));
-    harness.onProgress = [&](const JobRecord& r) {
-        if (r.progress.back().wParam == 51) harness.cancel = true;  // face pass, after face 20 of 1000
+struct KeptFileCase {
+    const char* situation;
+    MeshMethod method;
+    uint64_t cancelAt;       // cancel when the bar reaches this position (0: never)
+    int64_t writableBytes;   // the disk is full after this many bytes (-1: never)
+    bool closedInput;
+    JobOutcome outcome;
+    int64_t vertices, quads;  // the counts the summary shows
+};
+
+TEST(JobKeepsTheEarlierFile, CancelledFullDiskOrUnreadableInput) {
+    // 1000 rows of one value: position 5 comes after row 100. 100 rows of 10:
+    // position 51 comes in the face pass, after face 20 of 1000.
+    const KeptFileCase cases[] = {
+        {"cancel in the vertex pass", FloatingPlanes, 5, -1, false, JobOutcome::Cancelled, 400, 100},
+        {"cancel in the vertex pass", Interpolated, 5, -1, false, JobOutcome::Cancelled, 200, 100},
+        {"cancel in the face pass", FloatingPlanes, 51, -1, false, JobOutcome::Cancelled, 4000, 1000},
+        {"disk full at once", Interpolated, 0, 0, false, JobOutcome::OutputNotWritten, 0, 0},
+        {"disk full mid-file", FloatingPlanes, 0, 5000, false, JobOutcome::OutputNotWritten, 0, 0},
+        {"disk full at the last byte", Interpolated, 0, kOneByteShort, false, JobOutcome::OutputNotWritten, 0, 0},
+        {"input closed", Interpolated, 0, -1, true, JobOutcome::ReadFailed, 0, 0},
     };
-    const JobRecord& r = harness.Run(grid, FloatingPlanes);
-    const std::string body = BodyOf(r.file);
-    EXPECT_EQ(CountLinesStartingWith(body, "v "), 4000u);
-    EXPECT_EQ(CountLinesStartingWith(body, "f "), 20u);
-    EXPECT_EQ(body.substr(body.size() - 12), "# 1000 quads");
+    for (const KeptFileCase& c : cases) {
+        JobHarness harness("kept");
+        const auto grid = harness.WriteGrid("g.asc", c.cancelAt == 51 ? ColumnGrid(100, 10) : ColumnGrid(1000, 1));
+        const std::filesystem::path earlier = harness.folder / OutputFileName(L"grid", c.method);
+        harness.onProgress = [&](const JobRecord& record) {
+            if (c.cancelAt != 0 && record.progress.back().wParam == c.cancelAt) harness.cancel = true;
+        };
+        ObjWriterTestHooks writer;
+        writer.writableBytes = c.writableBytes;
+        if (c.writableBytes == kOneByteShort)
+            writer.writableBytes = static_cast<int64_t>(harness.Run(grid, c.method).file.size()) - 1;
+        std::ofstream(earlier, std::ios::binary) << "an earlier good file\r\n# 7 quads";
+        SetObjWriterTestHooks(writer);
+        JobRecord* r = nullptr;
+        if (c.closedInput) {
+            GridStream closed;
+            JobRequest request;
+            request.region = {1, 1, 1, 1000};
+            request.inputStem = L"grid";
+            request.outputDir = harness.folder;
+            r = &harness.Run(request, closed);
+        } else {
+            r = &harness.Run(grid, c.method);
+        }
+        SetObjWriterTestHooks(ObjWriterTestHooks{});
+        const std::string label = std::string(c.situation) + ", method " + std::to_string(c.method);
+        EXPECT_EQ(r->summary.outcome, c.outcome) << label;
+        EXPECT_EQ(r->file, "an earlier good file\r\n# 7 quads") << label;
+        EXPECT_EQ(r->temporaryFiles, 0) << label;
+        const SummaryMessage message = FormatJobSummary(r->summary);
+        if (c.outcome == JobOutcome::Cancelled) {
+            EXPECT_EQ(r->summary.vertexCount, c.vertices) << label;
+            EXPECT_EQ(r->summary.quadCount, c.quads) << label;
+            EXPECT_EQ(message.caption, L"Converting cancelled...");
+            EXPECT_NE(message.text.find(L"No file was written."), std::wstring::npos);
+        } else {
+            EXPECT_TRUE(message.warning) << label;
+            EXPECT_NE(message.text.find(PathToWide(earlier)), std::wstring::npos) << label;
+        }
+    }
 }
 
 TEST(JobFailures, AnOutputThatCannotBeCreatedIsReportedNotSummarisedAsDone) {
@@ -111,8 +146,8 @@ TEST(JobFailures, AnOutputThatCannotBeCreatedIsReportedNotSummarisedAsDone) {
     EXPECT_EQ(r.summary.outcome, JobOutcome::OutputNotWritten);
     EXPECT_EQ(r.summaryCalls, 1);
     EXPECT_FALSE(IsGridStreamOpen(input));
-    const SummaryMessage message = FormatJobSummary(r.summary, false);
-    EXPECT_TRUE(message.failure);
+    const SummaryMessage message = FormatJobSummary(r.summary);
+    EXPECT_TRUE(message.warning);
     EXPECT_NE(message.text.find(L"terrain__interpolated.obj"), std::wstring::npos);
     EXPECT_NE(message.caption, L"Converting done...");
 }
@@ -252,7 +287,7 @@ TEST(JobCells, GridTextsGiveTheirCellsAndHoles) {
     }
 }
 
-TEST(JobFailures, EmptyOrInvertedRegionsAndClosedInputWriteAnEmptyMesh) {
+TEST(JobFailures, EmptyOrInvertedRegionsWriteAnEmptyMesh) {
     JobHarness harness("empty");
     const auto grid = harness.WriteGrid("g.asc", ColumnGrid(12, 12));
     const RegionWindow inverted[] = {{10, 5, 5, 5}, {5, 10, 5, 5}, {10, 10, 5, 5}};
@@ -265,15 +300,6 @@ TEST(JobFailures, EmptyOrInvertedRegionsAndClosedInputWriteAnEmptyMesh) {
             EXPECT_EQ(CountLinesStartingWith(BodyOf(r.file), "v "), 0u);
         }
     }
-    // An input stream that is closed (a header re-read that failed).
-    GridStream closed;
-    JobRequest request;
-    request.region = {1, 1, 4, 4};
-    request.outputDir = harness.folder;
-    request.timestamp = "2026-12-07, 14:03";
-    const JobRecord& r = harness.Run(request, closed);
-    EXPECT_EQ(r.file, ExpectedHeaderBlock() +
-                          "# 0 vertices\r\n\r\no __interpolated.obj\r\ng __interpolated.obj\r\n# 0 quads");
 }
 
 // Reading fails at row 3 (a line over the limit, or an I/O error once the
@@ -301,11 +327,12 @@ TEST(JobFailures, AReadFailureBeforeTheRegionsLastRowFailsTheJob) {
             const JobRecord& before = harness.Run(grid, method, {1, 1, 4, 2});
             EXPECT_EQ(before.summary.outcome, JobOutcome::Finished) << method << ioError;
             EXPECT_EQ(before.summary.quadCount, 8);
+            const std::string earlier = before.file;
             const JobRecord& within = harness.Run(grid, method, {2, 2, 3, 3});
             EXPECT_EQ(within.summary.outcome, JobOutcome::ReadFailed) << method << ioError;
             EXPECT_EQ(within.summary.failedRow, 3);
             EXPECT_EQ(within.summary.quadCount, 2);
-            EXPECT_EQ(CountLinesStartingWith(BodyOf(within.file), "f "), 0u);
+            EXPECT_EQ(within.file, earlier);  // the failed job leaves the earlier file
         }
     }
 }
@@ -329,7 +356,7 @@ TEST(JobSequence, TwoJobsInARowAfterAHeaderReReadGiveTheSameFile) {
     JobHarness harness("twice");
     const auto grid = harness.WriteGrid("g.asc", ColumnGrid(30, 20, "12.345"));
     const std::string first = harness.Run(grid, Interpolated).file;
-    EXPECT_EQ(harness.Run(grid, Interpolated).file, first);
+    EXPECT_TRUE(SameText(harness.Run(grid, Interpolated).file, first));
 }
 
 TEST(JobSummaryText, DoneAndCancelledTextsWithGroupedCounts) {
@@ -337,19 +364,40 @@ TEST(JobSummaryText, DoneAndCancelledTextsWithGroupedCounts) {
     s.elapsedSeconds = 1.234f;
     s.vertexCount = 4000;
     s.quadCount = 1000;
-    const SummaryMessage done = FormatJobSummary(s, false);
+    s.outputPath = WidePath(L"terrain__floating_planes.obj");
+    const std::wstring counts =
+        L"Conversion time: 1.23 seconds.\n\nVertices: 4 000\nTriangles: 2 000\nQuads 1 000\n\nNo data value: 0";
+    const SummaryMessage done = FormatJobSummary(s);
     EXPECT_EQ(done.caption, L"Converting done...");
-    EXPECT_EQ(done.text,
-              L"Conversion time: 1.23 seconds.\n\nVertices: 4 000\nTriangles: 2 000\nQuads 1 000\n\nNo data value: 0");
-    EXPECT_FALSE(done.failure);
-    const SummaryMessage cancelled = FormatJobSummary(s, true);
+    EXPECT_EQ(done.text, counts + L"\n\nFile: terrain__floating_planes.obj");
+    EXPECT_FALSE(done.warning);
+    s.outcome = JobOutcome::Cancelled;
+    const SummaryMessage cancelled = FormatJobSummary(s);
     EXPECT_EQ(cancelled.caption, L"Converting cancelled...");
-    EXPECT_EQ(cancelled.text, L"---CANCELLED---\n" + done.text + L"\n---CANCELLED---");
+    EXPECT_EQ(cancelled.text, L"---CANCELLED---\n" + counts + L"\n---CANCELLED---\n\nNo file was written.");
+
+    // Cells the file did not supply: a warning line before the file's name.
+    s.outcome = JobOutcome::Finished;
+    s.missingCount = 1234;
+    const SummaryMessage holes = FormatJobSummary(s);
+    EXPECT_TRUE(holes.warning);
+    EXPECT_EQ(holes.caption, L"Converting done...");
+    EXPECT_EQ(holes.text, counts + L"\n\nThe grid file held 1 234 fewer values than its header promised; "
+                                   L"those cells are holes.\n\nFile: terrain__floating_planes.obj");
+
+    // A read that failed names the row and the file not written.
+    s.outcome = JobOutcome::ReadFailed;
+    s.failedRow = 17;
+    const SummaryMessage failed = FormatJobSummary(s);
+    EXPECT_EQ(failed.caption, L"Converting failed...");
+    EXPECT_EQ(failed.text.rfind(L"The grid file could not be read at row 17, so the file "
+                                L"\"terrain__floating_planes.obj\" was not written.", 0), 0u);
 
     // Counts beyond 32 bits never wrap.
+    s.outcome = JobOutcome::Finished;
     s.quadCount = 600000000;
     s.vertexCount = 4 * s.quadCount;
-    EXPECT_NE(FormatJobSummary(s, false).text.find(L"Vertices: 2 400 000 000\nTriangles: 1 200 000 000"),
+    EXPECT_NE(FormatJobSummary(s).text.find(L"Vertices: 2 400 000 000\nTriangles: 1 200 000 000"),
               std::wstring::npos);
 }
 

@@ -12,6 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "grid/grid_reader.h"
 #include "mesh/conversion_job.h"
 
@@ -28,10 +34,10 @@ struct JobRecord {
     JobSummary summary;
     std::vector<ProgressCall> progress;
     std::vector<std::wstring> statuses;
-    std::vector<bool> enableCalls;
     int summaryCalls = 0;
     std::string file;  // the output file's bytes ("" when none was written)
     bool fileExists = false;
+    int temporaryFiles = 0;  // ".part-" files left in the folder
 };
 
 struct JobHarness {
@@ -45,7 +51,9 @@ struct JobHarness {
     JobRecord record;
 
     explicit JobHarness(const std::string& name) {
-        folder = std::filesystem::temp_directory_path() / ("dunmoor-test-" + name);
+        // Per process: test programs running side by side never share one.
+        folder = std::filesystem::temp_directory_path() /
+                 ("dunmoor-test-" + name + "-" + std::to_string(ProcessNumber()));
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
     }
@@ -102,18 +110,42 @@ struct JobHarness {
         hooks.setStatus = [](void* c, const wchar_t* text) {
             static_cast<JobHarness*>(c)->record.statuses.push_back(text);
         };
-        hooks.enableInputs = [](void* c, bool enable) {
-            static_cast<JobHarness*>(c)->record.enableCalls.push_back(enable);
-        };
         hooks.showSummary = [](void* c, const JobSummary&) {
             static_cast<JobHarness*>(c)->record.summaryCalls += 1;
         };
         record.summary = RunConversionJob(request, input, hooks);
         record.fileExists = std::filesystem::exists(record.summary.outputPath);
         if (record.fileExists) record.file = ReadFile(record.summary.outputPath);
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().filename().string().find(".part-") != std::string::npos) record.temporaryFiles += 1;
         return record;
     }
+
+    static int ProcessNumber() {
+#ifdef _WIN32
+        return _getpid();
+#else
+        return getpid();
+#endif
+    }
 };
+
+// Compares two OBJ texts line by line and reports only the first line that
+// differs: a whole multi-megabyte text in a failure message is useless.
+inline ::testing::AssertionResult SameText(const std::string& actual, const std::string& expected) {
+    std::size_t at = 0;
+    for (int line = 1;; ++line) {
+        const std::size_t endA = actual.find('\n', at), endE = expected.find('\n', at);
+        const std::string a = actual.substr(at, endA == std::string::npos ? std::string::npos : endA - at + 1);
+        const std::string e = expected.substr(at, endE == std::string::npos ? std::string::npos : endE - at + 1);
+        if (a != e)
+            return ::testing::AssertionFailure() << "line " << line << " differs: got \"" << a.substr(0, 200)
+                                                 << "\", expected \"" << e.substr(0, 200) << "\" (" << actual.size()
+                                                 << " bytes, expected " << expected.size() << ")";
+        if (endA == std::string::npos) return ::testing::AssertionSuccess();
+        at = endA + 1;
+    }
+}
 
 // The fixed header block every file starts with (timestamp 2026-12-07, 14:03).
 inline std::string ExpectedHeaderBlock() {

@@ -120,7 +120,8 @@ void ExpectSameAsReference(JobHarness& harness, const RandomGrid& grid, MeshMeth
         ReferenceConvert(in, header, method, region, units, name, ReferenceRounding::TiesAway, body);
 
     ASSERT_EQ(record.summary.outcome, JobOutcome::Finished) << label;
-    EXPECT_EQ(record.file, ExpectedHeaderBlock() + body.str()) << label << "\ngrid:\n" << grid.text;
+    EXPECT_TRUE(SameText(record.file, ExpectedHeaderBlock() + body.str()))
+        << label << "\ngrid:\n" << grid.text.substr(0, 4000);
     EXPECT_EQ(record.summary.vertexCount, expected.vertexCount) << label;
     EXPECT_EQ(record.summary.quadCount, expected.quadCount) << label;
     EXPECT_EQ(record.summary.nodataCount, expected.nodataCount) << label;

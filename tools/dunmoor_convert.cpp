@@ -250,7 +250,7 @@ FileResult ConvertFile(const fs::path& grid, const Options& options) {
     if (options.progress) hooks.progress = PrintProgress;
     const JobSummary s = RunConversionJob(request, input, hooks);
     if (s.outcome != JobOutcome::Finished) {
-        result.line = Shown(grid) + ": " + OneLine(FormatJobSummary(s, false).text) + "\n";
+        result.line = Shown(grid) + ": " + OneLine(FormatJobSummary(s).text) + "\n";
         return result;
     }
     result.converted = true;

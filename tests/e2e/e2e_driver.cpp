@@ -505,20 +505,6 @@ ObjCounts CountObj(const std::string& bytes) {
     return counts;
 }
 
-// The "# N quads" that ends a file without a line end; -1 when it does not.
-int64_t ClosingQuads(const std::string& bytes) {
-    std::size_t lineStart = bytes.rfind('\n');
-    lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
-    std::string last = bytes.substr(lineStart);
-    long long n = 0;
-    char tail[16] = {};
-    int used = 0;
-    if (std::sscanf(last.c_str(), "# %lld %15s%n", &n, tail, &used) == 2 && std::strcmp(tail, "quads") == 0 &&
-        static_cast<std::size_t>(used) == last.size())
-        return n;
-    return -1;
-}
-
 // No-data cells in a region of a small grid: values that compare equal to the
 // header's no-data value as a float, as the conversion counts them.
 int64_t NodataCells(const std::string& grid, int xMin, int yMin, int xMax, int yMax) {
@@ -890,7 +876,8 @@ void ConvertAndCompare(App& app, const Conversion& job, const std::function<void
         ReadBytes(job.grid, grid);
         int64_t nodata = NodataCells(grid, job.xMin, job.yMin, job.xMax, job.yMax);
         std::wstring time = ShownTime(text);
-        std::wstring want = SummaryText(time.empty() ? L"?" : time, counts.vertexLines, counts.faceLines, nodata);
+        std::wstring want = SummaryText(time.empty() ? L"?" : time, counts.vertexLines, counts.faceLines, nodata) +
+                            L"\n\nFile: " + job.output;
         Check(job.label + ": summary text", !time.empty() && text == want,
               "reads " + Shown(text) + ", expected " + Shown(want));
     }
@@ -1282,62 +1269,71 @@ void UnwritableOutput(App& app, const Paths& paths) {
     CheckEnabledStates(app, "unwritable output: steps enabled again", {});
 }
 
-// Checks a cancelled job's box and the file it leaves; returns the number of
-// face lines in the file (-1 when there is no file).
-int64_t CheckCancelledFile(App& app, const std::string& label, const std::wstring& output,
-                           const std::wstring& objectName) {
+// ---------------------------------------------------------------------------
+// An earlier good file survives every job that does not finish
+
+const char kEarlierFile[] = "# an earlier conversion\r\n# 1 quads";
+
+bool PlaceEarlierFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD wrote = 0;
+    bool ok = WriteFile(file, kEarlierFile, sizeof kEarlierFile - 1, &wrote, nullptr) && wrote == sizeof kEarlierFile - 1;
+    CloseHandle(file);
+    return ok;
+}
+
+// ".part-" files (a job's temporary output) in the folder of `path`.
+int TemporaryFilesBeside(const std::wstring& path) {
+    std::wstring pattern = path.substr(0, path.find_last_of(L'\\') + 1) + L"*.part-*";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int count = 0;
+    do ++count;
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return count;
+}
+
+void CheckEarlierFileKept(const std::string& label, const std::wstring& output) {
+    std::string bytes;
+    bool read = ReadBytes(output, bytes);
+    Check(label + ": the earlier file is kept byte for byte", read && bytes == kEarlierFile,
+          read ? "reads \"" + Escaped(bytes.substr(0, 60)) + "\"" : "file gone");
+    int temporary = TemporaryFilesBeside(output);
+    Check(label + ": no temporary file left", temporary == 0, Format("%d .part- files", temporary));
+}
+
+// Checks a cancelled job's box: the counts reached, framed by
+// ---CANCELLED---, and that no file was written.
+void CheckCancelledJob(App& app, const std::string& label, const std::wstring& output) {
     HWND box = WaitOwnedDialog(app.main, nullptr, 120000, kDialogTitle);
     Check(label + ": box \"Converting cancelled...\" appears", box && TitleOf(box) == kCancelled,
           box ? "box " + Shown(TitleOf(box)) + " appeared: the job ended before the cancel" : "no box");
-    if (!box) return -1;
+    if (!box) return;
     std::wstring text = Lines(BoxText(box));
-    const std::wstring frame = L"---CANCELLED---";
-    bool framed = text.rfind(frame + L"\nConversion time: ", 0) == 0 && text.size() > frame.size() &&
-                  text.compare(text.size() - frame.size() - 1, frame.size() + 1, L"\n" + frame) == 0;
-    Check(label + ": text framed by ---CANCELLED---", framed, Shown(text));
-    int64_t vertices = SummaryCount(text, L"Vertices: ");
-    int64_t quads = SummaryCount(text, L"Quads ");
+    const std::wstring ending = L"\n---CANCELLED---\n\nNo file was written.";
+    bool framed = text.rfind(L"---CANCELLED---\nConversion time: ", 0) == 0 && text.size() > ending.size() &&
+                  text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+    Check(label + ": counts framed by ---CANCELLED---, no file written", framed, Shown(text));
+    Check(label + ": box shows the counts reached", SummaryCount(text, L"Vertices: ") >= 0, Shown(text));
     PressDialogButton(box, IDOK);
     CheckEnabledStates(app, label + ": steps enabled again", {}, 10000);
     CheckText(app, label + ": status ready", 235, L"Status: Ready...");
-
-    std::string bytes;
-    if (!Check(label + ": file written beside the grid", ReadBytes(output, bytes))) return -1;
-    ObjCounts counts = CountObj(bytes);
-    int64_t closing = ClosingQuads(bytes);
-    Note(Format("%s: %zu bytes, %lld vertices, %lld faces, %lld quads counted", label.c_str(), bytes.size(),
-                (long long)counts.vertexLines, (long long)counts.faceLines, (long long)closing));
-    Check(label + ": file ends with \"# N quads\" and no line end", closing >= 0,
-          "ends with \"" + Escaped(bytes.substr(bytes.size() > 40 ? bytes.size() - 40 : 0)) + "\"");
-    Check(label + ": vertex count line matches the v lines", counts.vertexCountLine == counts.vertexLines,
-          Format("count line %lld, %lld v lines", (long long)counts.vertexCountLine, (long long)counts.vertexLines));
-    std::string name = Utf8(objectName);
-    std::string objectLines = Format("# %lld vertices\r\n\r\no %s\r\ng %s\r\n", (long long)counts.vertexLines,
-                                     name.c_str(), name.c_str());
-    std::size_t object = bytes.find(objectLines);
-    std::size_t firstFace = bytes.find("\nf ");
-    Check(label + ": vertex count, object and group lines stand between vertices and faces",
-          object != std::string::npos && bytes.find("\nv ", object) == std::string::npos &&
-              (firstFace == std::string::npos || firstFace + 1 == object + objectLines.size()));
-    Check(label + ": no more faces than quads counted", closing >= 0 && counts.faceLines <= closing,
-          Format("%lld faces, %lld quads", (long long)counts.faceLines, (long long)closing));
-    Check(label + ": summary counts match the file", vertices == counts.vertexLines && quads == closing,
-          Format("summary %lld vertices, %lld quads; file %lld, %lld", (long long)vertices, (long long)quads,
-                 (long long)counts.vertexLines, (long long)closing));
-    Check(label + ": all line ends CR LF", counts.allLinesCrLf);
-    DeleteFileW(output.c_str());
-    return counts.faceLines;
+    CheckEarlierFileKept(label, output);
 }
 
 // A large grid: a running job greys the inputs and offers Cancel; Convert
-// pressed twice at once stops the job in its vertex pass, before any face.
+// pressed twice at once stops the job in its vertex pass. Either way the
+// earlier file of the output's name stays as it was.
 void CancelledJobs(App& app, const Paths& paths) {
     std::wstring grid = paths.Grid(L"cancel.asc");
     std::wstring output = paths.Grid(L"cancel__interpolated.obj");
     if (!SelectGrid(app, grid, "3000x3000 grid")) return;
     CheckText(app, "3000x3000 grid: file info", 208, FileInfoColumn1(L"cancel.asc", 3000, 3000));
 
-    DeleteFileW(output.c_str());
+    Check("cancel: earlier file placed", PlaceEarlierFile(output));
     Click(app.Control(309));
     std::wstring status;
     bool running = WaitFor([&] {
@@ -1349,13 +1345,83 @@ void CancelledJobs(App& app, const Paths& paths) {
     Note("running job: cancelled while the status read " + Shown(app.Text(235)));
     Check("running job: focus on Cancel", FocusId(app) == 309, "focus on " + FocusName(app));
     Key(app, VK_ESCAPE);  // Esc presses Cancel
-    CheckCancelledFile(app, "cancel while running", output, L"cancel__interpolated.obj");
+    CheckCancelledJob(app, "cancel while running", output);
 
     Click(app.Control(309));
     Click(app.Control(309));
-    int64_t faces = CheckCancelledFile(app, "Convert pressed twice", output, L"cancel__interpolated.obj");
-    Check("Convert pressed twice: no faces after a cancel in the vertex pass", faces == 0,
-          Format("%lld face lines", (long long)faces));
+    CheckCancelledJob(app, "Convert pressed twice", output);
+}
+
+// The grid file deleted, emptied or rewritten after it was selected: Convert
+// warns and writes nothing; the file info stays.
+void GridChangedAfterSelection(App& app, const Paths& paths) {
+    std::wstring grid = paths.Grid(L"gone.asc");
+    std::wstring output = paths.Grid(L"gone__interpolated.obj");
+    CopyFileW(paths.Grid(L"tiny.asc").c_str(), grid.c_str(), FALSE);
+    if (!SelectGrid(app, grid, "grid changed after selection")) return;
+    Check("changed grid: earlier file placed", PlaceEarlierFile(output));
+    struct Change {
+        const char* label;
+        const char* bytes;  // nullptr: the file is deleted
+        const wchar_t* warning;
+    };
+    const Change changes[] = {
+        {"grid deleted", nullptr, L"The grid file can no longer be read: "},
+        {"grid emptied", "", L"The grid file can no longer be read: "},
+        {"grid rewritten with another header", "ncols 5\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3 4 5\n",
+         L"The grid file has changed since it was selected; please select it again: "},
+    };
+    for (const Change& change : changes) {
+        std::string label = change.label;
+        bool changed = change.bytes ? [&] {
+            HANDLE file = CreateFileW(grid.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            DWORD wrote = 0;
+            bool ok = file != INVALID_HANDLE_VALUE &&
+                      WriteFile(file, change.bytes, static_cast<DWORD>(std::strlen(change.bytes)), &wrote, nullptr);
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+            return ok;
+        }() : DeleteFileW(grid.c_str()) != 0;
+        if (!Check(label + ": done while the grid is selected", changed, Format("error %lu", GetLastError())))
+            continue;
+        Click(app.Control(309));
+        std::wstring text = change.warning + grid;
+        ExpectBox(app, label, kOoups, &text, "warning", 10000);
+        CheckEarlierFileKept(label, output);
+        CheckText(app, label + ": file info kept", 208, FileInfoColumn1(L"gone.asc", 4, 3));
+        CheckEnabledStates(app, label + ": steps enabled", {223, 224});
+    }
+    DeleteFileW(grid.c_str());
+    DeleteFileW(output.c_str());
+}
+
+// Closing the window while a job runs: the job is cancelled, no box, the
+// process ends with 0 and the earlier file stays.
+void CloseDuringJob(const std::wstring& exe, const Paths& paths) {
+    App app;
+    if (!StartApp(app, exe, paths.work)) {
+        StopApp(app, false);
+        return;
+    }
+    std::wstring output = paths.Grid(L"cancel__interpolated.obj");
+    if (SelectGrid(app, paths.Grid(L"cancel.asc"), "close during a job") &&
+        Check("close during a job: earlier file placed", PlaceEarlierFile(output))) {
+        Click(app.Control(309));
+        bool running = WaitFor([&] { return app.Text(235) == L"Status: Calculating vertices..."; }, 20000);
+        Check("close during a job: job running", running);
+        PostMessageW(app.main, WM_CLOSE, 0, 0);
+        bool boxShown = false;
+        bool ended = WaitFor([&] {
+            boxShown = boxShown || OwnedDialog(app.main, nullptr) != nullptr;
+            return !app.Alive();
+        }, 30000);
+        DWORD code = 1;
+        GetExitCodeProcess(app.process.hProcess, &code);
+        Check("close during a job: the process ends with exit code 0", ended && code == 0,
+              ended ? Format("exit code %lu", code) : "still running 30 s after WM_CLOSE");
+        Check("close during a job: no box shown", !boxShown);
+        CheckEarlierFileKept("close during a job", output);
+    }
+    StopApp(app, false);
 }
 
 // Tab walks the inputs in layout order from Select file; Enter in the units
@@ -1511,6 +1577,7 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     UnwritableOutput(app, paths);
     CancelledJobs(app, paths);
     ProgressForward(app, paths);
+    GridChangedAfterSelection(app, paths);
 
     // The cancel request ends with its job: the next one runs through.
     if (SelectGrid(app, tiny.grid, "after the cancel")) {
@@ -1521,6 +1588,7 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     Check("window answers at the end", app.Alive() && Responsive(app.main));
     StopApp(app, true);
     CommandLineGrid(exe, paths, tiny);
+    CloseDuringJob(exe, paths);
     std::printf("e2e: %d checks, %d failed\n", g_checks, g_failed);
     std::fflush(stdout);
     return g_failed == 0 ? 0 : 1;

@@ -1,10 +1,17 @@
-// libFuzzer target: any bytes as a grid file. The header is read, and when it
-// is accepted both mesh methods convert a bounded region of it, under the
-// address and undefined-behaviour sanitizers. Built with
+// libFuzzer target: any bytes as a grid file, converted with fuzzed settings,
+// under the address and undefined-behaviour sanitizers. The last bytes of an
+// input choose the method, region, units, the read block and write buffer
+// sizes (small, so every boundary is crossed), a cancel and a disk that fills
+// up; the rest is the grid file. Every job must end sound: a finished file
+// whose counts agree with its lines and whose faces name existing vertices,
+// or else the earlier file untouched; never a temporary file left behind.
+// Files live in memory (/dev/shm) where it exists. Built with
 //   cmake -DDUNMOOR_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ (see scripts/fuzz).
+#include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,16 +22,36 @@
 #include "grid/float_scan.h"
 #include "grid/grid_reader.h"
 #include "mesh/conversion_job.h"
+#include "mesh/obj_writer.h"
 
 namespace {
 
+// DUNMOOR_FUZZ_DIR (made and removed by scripts/fuzz), else a folder of this
+// process in /dev/shm or the temporary folder.
 const std::filesystem::path& Folder() {
     static const std::filesystem::path folder = [] {
-        auto f = std::filesystem::temp_directory_path() / ("dunmoor-fuzz-" + std::to_string(getpid()));
+        if (const char* given = std::getenv("DUNMOOR_FUZZ_DIR")) return std::filesystem::path(given);
+        std::error_code ignored;
+        const std::filesystem::path memory = "/dev/shm";
+        const auto base = std::filesystem::is_directory(memory, ignored) ? memory
+                                                                         : std::filesystem::temp_directory_path();
+        auto f = base / ("dunmoor-fuzz-" + std::to_string(getpid()));
         std::filesystem::create_directories(f);
         return f;
     }();
     return folder;
+}
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "grid-fuzz: %s\n", what);
+    std::abort();
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 // The scanner agrees with formatted extraction on where a number ends and
@@ -32,38 +59,98 @@ const std::filesystem::path& Folder() {
 // C libraries, which the unit tests cover).
 void CheckScanner(const char* data, std::size_t size) {
     const FloatScan scan = ScanFloat(data, data + size);
-    if (scan.next < data || scan.next > data + size) std::abort();
+    if (scan.next < data || scan.next > data + size) Fail("scanner ran outside its text");
     std::istringstream stream(std::string(data, size));
     float value = 0;
     const bool ok = static_cast<bool>(stream >> value);
-    if (ok != scan.ok) std::abort();
+    if (ok != scan.ok) Fail("scanner and extraction disagree");
+}
+
+// A finished file: the vertex comment, the v lines and the summary agree; the
+// face lines and the closing count equal the quads; every face index names a
+// vertex of the file.
+void CheckFinishedFile(const std::string& file, const JobSummary& summary) {
+    int64_t vertexLines = 0, faceLines = 0, vertexComment = -1, quadComment = -1;
+    std::size_t at = 0;
+    while (at < file.size()) {
+        std::size_t end = file.find('\n', at);
+        const std::string line = file.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        long long a, b, c, d;
+        char tail[16];
+        if (line.compare(0, 2, "v ") == 0) {
+            ++vertexLines;
+        } else if (std::sscanf(line.c_str(), "f %lld %lld %lld %lld", &a, &b, &c, &d) == 4) {
+            ++faceLines;
+            for (long long index : {a, b, c, d})
+                if (index < 1 || index > vertexLines) Fail("a face names a vertex that is not in the file");
+        } else if (std::sscanf(line.c_str(), "# %lld %15s", &a, tail) == 2) {
+            if (std::string(tail) == "vertices") vertexComment = a;
+            if (std::string(tail) == "quads" && end == std::string::npos) quadComment = a;
+        }
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    if (vertexComment != vertexLines || vertexLines != summary.vertexCount) Fail("vertex counts disagree");
+    if (faceLines != summary.quadCount || quadComment != summary.quadCount) Fail("face counts disagree");
+}
+
+bool TemporaryFileLeft() {
+    for (const auto& entry : std::filesystem::directory_iterator(Folder()))
+        if (entry.path().filename().string().find(".part-") != std::string::npos) return true;
+    return false;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
-    const char* data = reinterpret_cast<const char*>(bytes);
-    CheckScanner(data, size < 64 ? size : 64);
+    CheckScanner(reinterpret_cast<const char*>(bytes), size < 64 ? size : 64);
+
+    // Settings from the end of the input, the grid file from the rest.
+    FuzzedDataProvider provider(bytes, size);
+    JobRequest request;
+    request.method = provider.ConsumeBool() ? Interpolated : FloatingPlanes;
+    const bool wholeGrid = provider.ConsumeBool();
+    const int32_t region[4] = {provider.ConsumeIntegralInRange<int32_t>(-2, 42),
+                               provider.ConsumeIntegralInRange<int32_t>(-2, 42),
+                               provider.ConsumeIntegralInRange<int32_t>(-2, 42),
+                               provider.ConsumeIntegralInRange<int32_t>(-2, 42)};
+    const float unitChoices[] = {1.0f, 0.5f, 3.0f, 0.3048f, 1e-3f, 1e30f, 0.0f};
+    request.unitMeters = unitChoices[provider.ConsumeIntegralInRange<int>(0, 6)];
+    SetGridReadBlockBytes(provider.ConsumeIntegralInRange<std::size_t>(1, 64));
+    ObjWriterTestHooks writer;
+    writer.gatherBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 256);
+    if (provider.ConsumeIntegralInRange<int>(0, 7) == 0)
+        writer.writableBytes = provider.ConsumeIntegralInRange<int64_t>(0, 4096);
+    SetObjWriterTestHooks(writer);
+    std::atomic<bool> cancel{provider.ConsumeIntegralInRange<int>(0, 15) == 0};
+    const std::string text = provider.ConsumeRemainingBytesAsString();
 
     const std::filesystem::path grid = Folder() / "fuzz.asc";
-    {
-        std::ofstream out(grid, std::ios::binary);
-        out.write(data, static_cast<std::streamsize>(size));
-    }
+    std::ofstream(grid, std::ios::binary) << text;
     GridStream input;
-    JobRequest request;
     if (!ReadGridHeader(grid, input, request.header)) return 0;
-    CloseGridStream(input);
 
-    request.region = {1, 1, std::min(request.header.ncols, 40), std::min(request.header.nrows, 40)};
+    const GridHeader& h = request.header;
+    request.region = wholeGrid ? RegionWindow{1, 1, std::min(h.ncols, 40), std::min(h.nrows, 40)}
+                               : RegionWindow{region[0], region[1], region[2], region[3]};
     request.inputStem = L"fuzz";
     request.outputDir = Folder();
     request.timestamp = "2026-12-07, 14:03";
-    for (MeshMethod method : {Interpolated, FloatingPlanes}) {
-        request.method = method;
-        if (!ReadGridHeader(grid, input, request.header)) std::abort();
-        const JobSummary summary = RunConversionJob(request, input, JobHooks{});
-        if (summary.outcome != JobOutcome::Finished) std::abort();
+    const std::filesystem::path output = Folder() / OutputFileName(request.inputStem, request.method);
+    const std::string earlier = "# an earlier file";
+    std::ofstream(output, std::ios::binary) << earlier;
+
+    JobHooks hooks;
+    hooks.cancelRequested = &cancel;
+    const JobSummary summary = RunConversionJob(request, input, hooks);
+    if (IsGridStreamOpen(input)) Fail("the job left its input open");
+    const std::string file = ReadAll(output);
+    if (summary.outcome == JobOutcome::Finished) {
+        if (cancel) Fail("a cancelled job finished");
+        CheckFinishedFile(file, summary);
+    } else if (file != earlier) {
+        Fail("a job that did not finish changed the earlier file");
     }
+    if (TemporaryFileLeft()) Fail("a temporary file was left behind");
     return 0;
 }
