@@ -2,11 +2,12 @@
 // corner's height the mean of the valid cells that meet there, one quad per
 // valid cell.
 //
-// The vertex pass keeps only two rows of heights. For every region cell it
-// records one byte: whether the cell is valid and which of its up to four
-// vertices it wrote. Vertex numbers follow from those bytes alone (vertices
-// are numbered in writing order), so the face pass recomputes them row by row
-// instead of storing four numbers per cell: a region costs one byte per cell.
+// The vertex pass keeps only two rows of heights. For every region cell of
+// the rows read it records one byte: whether the cell is valid and which of
+// its up to four vertices it wrote. Vertex numbers follow from those bytes
+// alone (vertices are numbered in writing order), so the face pass recomputes
+// them row by row instead of storing four numbers per cell: a region costs one
+// byte per cell the file holds, whatever its header promises.
 //
 // A cell the file does not supply (a short row, a token that is not a number,
 // rows missing at the end) is a hole exactly like a no-data cell: it writes
@@ -14,7 +15,6 @@
 // only its own four corners.
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <string_view>
 #include <utility>
