@@ -264,3 +264,51 @@ bool ReadGridRow(GridStream& s, std::string_view& row) {
         if (!IsBlankLine(row)) return true;
     return false;
 }
+
+namespace {
+
+// Bytes of text[0, size) up to and including its last line end: the last LF,
+// or the last CR when there is no LF. 0 when there is none.
+std::size_t WholeLinesLength(const char* text, std::size_t size) {
+    for (const char end : {'\n', '\r'}) {
+        for (std::size_t i = size; i > 0; --i)
+            if (text[i - 1] == end) return i;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool ReadGridLines(GridStream& s, std::vector<char>& out, std::size_t targetBytes) {
+    for (;;) {
+        const char* start = s.buffer.data() + s.begin;
+        const std::size_t available = s.end - s.begin;
+        std::size_t take = WholeLinesLength(start, std::min(available, targetBytes));
+        if (take == 0) {
+            const std::size_t first = FindLineEnd(start, 0, available);
+            if (first < available) take = first + 1;
+        }
+        if (take == 0 && available > 0 && s.atEof) take = available;  // a last line without a line end
+        if (take > 0) {
+            out.insert(out.end(), start, start + take);
+            s.begin += take;
+            return true;
+        }
+        if (available >= s.maxLineBytes) {
+            s.failed = true;
+            return false;
+        }
+        if (!Refill(s) && (s.failed || s.begin == s.end)) return false;
+    }
+}
+
+std::string_view NextGridLine(const char*& p, const char* end) {
+    const std::size_t at = FindLineEnd(p, 0, static_cast<std::size_t>(end - p));
+    const std::string_view line(p, at);
+    p += at;
+    if (p < end) {
+        if (*p == '\r' && p + 1 < end && p[1] == '\n') ++p;
+        ++p;
+    }
+    return line;
+}

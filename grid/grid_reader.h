@@ -70,3 +70,13 @@ inline FloatScan ScanGridCell(const char* p, const char* end) {
     if (scan.ok && scan.next < end && !IsGridSpace(*scan.next)) scan.ok = false;
     return scan;
 }
+
+// Appends the next whole lines of the data section to `out`: about
+// `targetBytes`, at least one line unless the data has ended, each with its
+// line end. False when nothing was appended: the end of the data, a read
+// error or a line over the reader's limit (`failed` tells which).
+bool ReadGridLines(GridStream& stream, std::vector<char>& out, std::size_t targetBytes);
+
+// The next line of text that holds whole lines: the line without its end
+// (LF, CR LF or a lone CR); `p` moves behind it. `p` must be below `end`.
+std::string_view NextGridLine(const char*& p, const char* end);

@@ -66,6 +66,7 @@ struct JobRequest {
     std::wstring inputStem;
     std::filesystem::path outputDir;  // empty: the current directory
     std::string timestamp;            // "YYYY-MM-DD, HH:MM"; empty: local time now
+    int workers = 0;                  // threads that format; 0: one per core
 };
 
 // The output file names for a stem: the full Unicode name, and the narrow name

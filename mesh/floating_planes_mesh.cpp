@@ -1,5 +1,8 @@
 // Floating planes: every valid cell of the region becomes its own flat quad
-// with four private vertices. Streams one line at a time.
+// with four private vertices. The workers take blocks of whole lines; a
+// plane's texts are copied together from the column's x texts (formatted once
+// per job), the row's y texts (once per row) and the value's height text.
+#include <algorithm>
 #include <string_view>
 
 #include "grid/float_scan.h"
@@ -7,46 +10,167 @@
 
 namespace {
 
-void WritePlane(MeshPass& pass, int64_t row, int64_t column, float value) {
-    const GridHeader& header = pass.request.header;
-    const float scale = pass.scale;
-    const float x0 = WestEdge(column, header, scale);
-    const float x1 = x0 + scale;
-    const float y0 = NorthEdge(row, header, pass.scaleY);
-    const float y1 = SouthEdge(y0, pass.scaleY);
-    const float z = value * scale;
+// A plane's four vertex lines, with room for CopyText's fixed copies.
+constexpr std::size_t kPlaneBytes = 4 * kMaxVertexLineBytes + kCopySlack;
+constexpr int64_t kFacesPerItem = 32768;
 
-    char* p = ReserveObjBytes(pass.out, 4 * kMaxVertexLineBytes);
-    p = PutVertexLine(p, x0, y0, z);  // north-west
-    p = PutVertexLine(p, x1, y0, z);  // north-east
-    p = PutVertexLine(p, x1, y1, z);  // south-east
-    p = PutVertexLine(p, x0, y1, z);  // south-west
-    CommitObjBytes(pass.out, p);
-    pass.quadCount += 1;
-    pass.vertexCount += 4;
+struct FloatingPlanesWork {
+    MeshPass* pass = nullptr;
+    RowBlockReader reader;
+    // x texts of the cached columns from region.xMin: "v x0 " and "v x1 ".
+    NumberTexts westTexts;
+    NumberTexts eastTexts;
+    int64_t cachedColumns = 0;
+    int64_t nextPlane = 1;  // face pass: the next plane to hand out
+};
+
+void SetWestEastTexts(const MeshPass& pass, int64_t column, LocalText& west, LocalText& east) {
+    const float x0 = WestEdge(column, pass.request.header, pass.scale);
+    SetLocalText(west, "v ", x0, " ");
+    SetLocalText(east, "v ", x0 + pass.scale, " ");
 }
 
-enum class RowEnd { Normal, CutAtXMax, Cancelled };
-
-// Converts the region part of one row; `columns` is the number of values read.
-RowEnd ConvertRow(MeshPass& pass, int64_t row, std::string_view line, int64_t& columns) {
+// One region row: a plane for every valid value from region.xMin to
+// region.xMax; the cells the row does not supply are counted missing. False
+// when the job stops.
+bool ConvertRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::string_view line) {
+    const MeshPass& pass = *w.pass;
     const RegionWindow& region = pass.request.region;
+    const float scale = pass.scale;
+    LocalText north, south;  // "y0 " and "y1 "
+    const float y0 = NorthEdge(row, pass.request.header, pass.scaleY);
+    SetLocalText(north, "", y0, " ");
+    SetLocalText(south, "", SouthEdge(y0, pass.scaleY), " ");
+    LocalText west, east, height;
+
     const char* p = line.data();
     const char* end = p + line.size();
-    columns = 0;
-    for (;;) {
+    for (int64_t column = 1;; ++column) {
         const FloatScan scan = ScanGridCell(p, end);
-        if (!scan.ok) return RowEnd::Normal;
-        p = scan.next;
-        if (CancelRequested(pass)) return RowEnd::Cancelled;
-        ++columns;
-        if (columns > region.xMax) return RowEnd::CutAtXMax;
-        if (columns < region.xMin) continue;
-        if (IsFloatingNodata(scan.value, pass.request.header)) {
-            pass.nodataCount += 1;
-        } else {
-            WritePlane(pass, row, columns, scan.value);
+        if (!scan.ok) {
+            sink.counts.missing += PromisedCells(pass.request, row, row, column);
+            return true;
         }
+        if (column > region.xMax) return true;
+        p = scan.next;
+        if (column < region.xMin) continue;
+        if (IsFloatingNodata(scan.value, pass.request.header)) {
+            sink.counts.nodata += 1;
+            continue;
+        }
+        const int64_t cached = column - region.xMin;
+        const char* westText;
+        const char* eastText;
+        std::size_t westSize, eastSize;
+        if (cached < w.cachedColumns) {
+            const std::size_t i = static_cast<std::size_t>(cached);
+            const uint32_t westBegin = i == 0 ? 0 : w.westTexts.ends[i - 1];
+            const uint32_t eastBegin = i == 0 ? 0 : w.eastTexts.ends[i - 1];
+            westText = w.westTexts.bytes.data() + westBegin;
+            westSize = w.westTexts.ends[i] - westBegin;
+            eastText = w.eastTexts.bytes.data() + eastBegin;
+            eastSize = w.eastTexts.ends[i] - eastBegin;
+        } else {
+            SetWestEastTexts(pass, column, west, east);
+            westText = west.bytes;
+            westSize = west.size;
+            eastText = east.bytes;
+            eastSize = east.size;
+        }
+        SetLocalText(height, "", scan.value * scale, "\r\n");
+
+        char* q = ReserveSinkBytes(sink, kPlaneBytes);
+        if (q == nullptr) return false;
+        q = CopyText(q, westText, westSize);  // north-west
+        q = CopyText(q, north.bytes, north.size);
+        q = CopyText(q, height.bytes, height.size);
+        q = CopyText(q, eastText, eastSize);  // north-east
+        q = CopyText(q, north.bytes, north.size);
+        q = CopyText(q, height.bytes, height.size);
+        q = CopyText(q, eastText, eastSize);  // south-east
+        q = CopyText(q, south.bytes, south.size);
+        q = CopyText(q, height.bytes, height.size);
+        q = CopyText(q, westText, westSize);  // south-west
+        q = CopyText(q, south.bytes, south.size);
+        q = CopyText(q, height.bytes, height.size);
+        CommitSinkBytes(sink, q);
+        sink.counts.quads += 1;
+        sink.counts.vertices += 4;
+        if (SegmentIsFull(sink)) {
+            EndSinkSegment(sink);
+            if (SinkStopped(sink)) return false;
+        }
+    }
+}
+
+bool ReadVertexItem(void* context, WorkItem& item) {
+    return ReadRowBlock(static_cast<FloatingPlanesWork*>(context)->reader, item);
+}
+
+// The rows of a block: region rows are converted, the rows before the
+// region only counted.
+void ConvertRows(void* context, const WorkItem& item, PipelineSink& sink) {
+    FloatingPlanesWork& w = *static_cast<FloatingPlanesWork*>(context);
+    const RegionWindow& region = w.pass->request.region;
+    const int64_t regionRows = int64_t{region.yMax} - region.yMin + 1;
+    const char* p = item.text.data();
+    const char* end = p + item.text.size();
+    int64_t row = item.firstRow - 1;
+    while (p < end) {
+        const std::string_view line = NextGridLine(p, end);
+        if (IsBlankLine(line)) continue;
+        ++row;
+        if (row < region.yMin) continue;
+        if (!ConvertRow(w, sink, row, line)) return;
+        sink.progress = row;
+        if (ProgressStepsAt(row - region.yMin + 1, regionRows) || SegmentIsFull(sink)) EndSinkSegment(sink);
+        if (SinkStopped(sink)) return;
+    }
+}
+
+bool ReadFaceItem(void* context, WorkItem& item) {
+    FloatingPlanesWork& w = *static_cast<FloatingPlanesWork*>(context);
+    if (w.nextPlane > w.pass->quadCount) return false;
+    item.firstNumber = w.nextPlane;
+    item.count = std::min(kFacesPerItem, w.pass->quadCount - w.nextPlane + 1);
+    w.nextPlane += item.count;
+    return true;
+}
+
+// "f 4k 4k-1 4k-2 4k-3": the last three differ from the first in the last
+// digit only, unless a borrow reaches further.
+char* PutPlaneFace(char* p, int64_t k) {
+    char* const start = p;
+    *p++ = 'f';
+    *p++ = ' ';
+    char* const first = p;
+    p = FormatInt(p, 4 * k);
+    const char last = p[-1];
+    if (last < '3') {
+        return PutFaceLine(start, 4 * k, 4 * k - 1, 4 * k - 2, 4 * k - 3);
+    }
+    const std::size_t n = static_cast<std::size_t>(p - first);
+    for (char digit = static_cast<char>(last - 1); digit >= last - 3; --digit) {
+        *p++ = ' ';
+        std::memmove(p, first, n);
+        p[n - 1] = digit;
+        p += n;
+    }
+    *p++ = '\r';
+    *p++ = '\n';
+    return p;
+}
+
+void WriteFaces(void* context, const WorkItem& item, PipelineSink& sink) {
+    const MeshPass& pass = *static_cast<FloatingPlanesWork*>(context)->pass;
+    const int64_t last = item.firstNumber + item.count - 1;
+    for (int64_t k = item.firstNumber; k <= last; ++k) {
+        char* p = ReserveSinkBytes(sink, kMaxFaceLineBytes);
+        if (p == nullptr) return;
+        CommitSinkBytes(sink, PutPlaneFace(p, k));
+        sink.progress = k;
+        if (ProgressStepsAt(k, pass.quadCount) || SegmentIsFull(sink)) EndSinkSegment(sink);
+        if ((k & 1023) == 0 && SinkStopped(sink)) return;
     }
 }
 
@@ -55,35 +179,44 @@ RowEnd ConvertRow(MeshPass& pass, int64_t row, std::string_view line, int64_t& c
 void RunFloatingPlanesVertexPass(MeshPass& pass) {
     const RegionWindow& region = pass.request.region;
     if (RegionIsEmpty(region)) return;
-    int64_t row = 0;
-    std::string_view line;
-    // Reading stops with the region's last row: what follows is never read.
-    while (row < region.yMax && !pass.out.failed && ReadGridRow(pass.input, line)) {
-        ++row;
-        if (row >= region.yMin) {
-            int64_t columns = 0;
-            const RowEnd end = ConvertRow(pass, row, line, columns);
-            if (end == RowEnd::Cancelled) return;
-            if (end == RowEnd::CutAtXMax) {
-                ShowRowProgress(pass, row);  // a row cut at X max is not polled after
-                continue;
-            }
-            pass.missingCount += PromisedCells(pass.request, row, row, columns + 1);
+    FloatingPlanesWork w;
+    w.pass = &pass;
+    w.reader.input = &pass.input;
+    w.reader.lastRow = region.yMax;  // reading stops with the region's last row
+    {
+        const int64_t lastCached = std::min<int64_t>(
+            {region.xMax, std::max<int64_t>(pass.request.header.ncols, region.xMin),
+             int64_t{region.xMin} + kMaxCachedColumns - 1});
+        for (int64_t column = region.xMin; column <= lastCached; ++column) {
+            const float x0 = WestEdge(column, pass.request.header, pass.scale);
+            AddNumberText(w.westTexts, "v ", x0, " ");
+            AddNumberText(w.eastTexts, "v ", x0 + pass.scale, " ");
         }
-        if (CancelRequested(pass)) return;
-        ShowRowProgress(pass, row);
+        w.cachedColumns = std::max<int64_t>(0, lastCached - region.xMin + 1);
     }
-    if (!pass.out.failed) EndOfData(pass, row);
+    const int64_t textBytes = static_cast<int64_t>(w.westTexts.bytes.capacity() + w.eastTexts.bytes.capacity() +
+                                                   4 * (w.westTexts.ends.capacity() + w.eastTexts.ends.capacity()));
+    NoteJobBytes(textBytes);
+
+    PipelineWork work;
+    work.context = &w;
+    work.readItem = ReadVertexItem;
+    work.processItem = ConvertRows;
+    work.showProgress = ShowRowProgress;
+    const PipelineEnd end = RunPipeline(pass, work, JobWorkerCount(pass.request.workers));
+    NoteJobBytes(-textBytes);
+    if (end == PipelineEnd::Completed) EndOfData(pass, w.reader.rowsRead);
 }
 
 void RunFloatingPlanesFacePass(MeshPass& pass) {
+    FloatingPlanesWork w;
+    w.pass = &pass;
+    PipelineWork work;
+    work.context = &w;
+    work.readItem = ReadFaceItem;
+    work.processItem = WriteFaces;
+    work.showProgress = AdvanceProgress;
     StartProgressPass(pass, kProgressHalf, pass.quadCount);
-    for (int64_t k = 1; k <= pass.quadCount; ++k) {
-        if (CancelRequested(pass)) return;
-        char* p = ReserveObjBytes(pass.out, kMaxFaceLineBytes);
-        CommitObjBytes(pass.out, PutFaceLine(p, 4 * k, 4 * k - 1, 4 * k - 2, 4 * k - 3));
-        AdvanceProgress(pass, k);
-        if ((k & 0xFFFF) == 0 && pass.out.failed) return;
-    }
-    AdvanceProgress(pass, pass.quadCount);
+    if (RunPipeline(pass, work, JobWorkerCount(pass.request.workers)) == PipelineEnd::Completed)
+        AdvanceProgress(pass, pass.quadCount);
 }

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "grid/grid_reader.h"
 #include "mesh/conversion_job.h"
+#include "mesh/job_pipeline.h"
 #include "mesh/obj_writer.h"
 
 struct MeshPass {
@@ -74,6 +77,12 @@ inline void ShowRowProgress(MeshPass& pass, int64_t row) {
     AdvanceProgress(pass, row - pass.request.region.yMin + 1);
 }
 
+// True when `done` of a pass's `total` units moves the bar. Workers end their
+// segments there, so a cancel seen at that step stops the pass right there.
+inline bool ProgressStepsAt(int64_t done, int64_t total) {
+    return done >= 1 && done <= total && done * kProgressHalf / total != (done - 1) * kProgressHalf / total;
+}
+
 // West edge of grid column j: (j + xllcorner) in single precision, the rest
 // in double precision, rounded to float.
 inline float WestEdge(int64_t column, const GridHeader& header, float scale) {
@@ -124,6 +133,50 @@ inline void EndOfData(MeshPass& pass, int64_t rowsRead) {
     pass.missingCount += PromisedCells(pass.request, rowsRead + 1, yMax, 1);
     ShowRowProgress(pass, yMax);
 }
+
+// The data section in blocks of whole lines for the vertex pass's workers.
+struct RowBlockReader {
+    GridStream* input = nullptr;
+    int64_t rowsRead = 0;      // rows (non-blank lines) handed out so far
+    int64_t lastRow = 0;       // the pass reads rows up to this one
+    bool keepContext = false;  // each block starts with the row before it
+    std::vector<char> lastLine;
+    bool done = false;
+};
+// Under the reader lock: the next block, its first row number and row count.
+bool ReadRowBlock(RowBlockReader& reader, WorkItem& item);
+
+// Numbers formatted once per job ("%.2f" with the text around them), copied
+// into lines. Every text is followed by padding, so CopyText may copy a fixed
+// 32 bytes.
+struct NumberTexts {
+    std::vector<char> bytes;
+    std::vector<uint32_t> ends;
+};
+constexpr std::size_t kCopySlack = 32;
+// Appends `before`, the value, `after`.
+void AddNumberText(NumberTexts& texts, const char* before, float value, const char* after);
+// Columns whose x texts a job keeps; wider rows format the rest as they come.
+constexpr int64_t kMaxCachedColumns = 65536;
+
+// Copies n bytes; the source has kCopySlack readable bytes and the target
+// room for them.
+inline char* CopyText(char* p, const char* text, std::size_t n) {
+    if (n <= kCopySlack) std::memcpy(p, text, kCopySlack);
+    else std::memcpy(p, text, n);
+    return p + n;
+}
+inline char* CopyNumberText(char* p, const NumberTexts& texts, std::size_t i) {
+    const uint32_t begin = i == 0 ? 0 : texts.ends[i - 1];
+    return CopyText(p, texts.bytes.data() + begin, texts.ends[i] - begin);
+}
+
+// A text formatted on the spot, padded like NumberTexts.
+struct LocalText {
+    char bytes[kMaxFixed2Chars + 8 + kCopySlack];
+    std::size_t size;
+};
+void SetLocalText(LocalText& text, const char* before, float value, const char* after);
 
 // Floating planes: vertex and face passes (no memory beyond one line).
 void RunFloatingPlanesVertexPass(MeshPass& pass);

@@ -111,20 +111,32 @@ bool OpenObjOutput(ObjOutput& out, const std::filesystem::path& finalPath) {
     return !out.failed;
 }
 
-void FlushObjOutput(ObjOutput& out) {
-    if (out.used == 0) return;
-    if (out.file != nullptr && !out.failed) {
-        std::size_t bytes = out.used;
-        const int64_t room = g_testHooks.writableBytes - out.written;
-        if (g_testHooks.writableBytes >= 0 && static_cast<int64_t>(bytes) > room) {
-            bytes = static_cast<std::size_t>(room > 0 ? room : 0);
-            out.failed = true;  // the disk is full after these bytes
-        }
-        const std::size_t wrote = std::fwrite(out.buffer.data(), 1, bytes, out.file);
-        out.written += static_cast<int64_t>(wrote);
-        if (wrote != bytes) out.failed = true;
+namespace {
+// Hands bytes to the file; a disk made full by the test hooks takes only
+// what fits.
+void WriteToFile(ObjOutput& out, const char* data, std::size_t size) {
+    if (size == 0 || out.file == nullptr || out.failed) return;
+    std::size_t bytes = size;
+    const int64_t room = g_testHooks.writableBytes - out.written;
+    if (g_testHooks.writableBytes >= 0 && static_cast<int64_t>(bytes) > room) {
+        bytes = static_cast<std::size_t>(room > 0 ? room : 0);
+        out.failed = true;  // the disk is full after these bytes
     }
+    const std::size_t wrote = std::fwrite(data, 1, bytes, out.file);
+    out.written += static_cast<int64_t>(wrote);
+    if (wrote != bytes) out.failed = true;
+}
+}  // namespace
+
+void FlushObjOutput(ObjOutput& out) {
+    WriteToFile(out, out.buffer.data(), out.used);
     out.used = 0;
+}
+
+void WriteObjBlock(ObjOutput& out, const char* data, std::size_t size) {
+    if (size == 0) return;
+    FlushObjOutput(out);
+    WriteToFile(out, data, size);
 }
 
 bool CommitObjOutput(ObjOutput& out) {

@@ -69,6 +69,9 @@ inline void CommitObjBytes(ObjOutput& out, char* newEnd) {
 }
 
 void WriteObjText(ObjOutput& out, std::string_view text);
+// Writes a block formatted elsewhere straight to the file, behind what is
+// gathered.
+void WriteObjBlock(ObjOutput& out, const char* data, std::size_t size);
 
 // "v X Y Z" with each coordinate formatted like "%.2f".
 inline char* PutVertexLine(char* p, float x, float y, float z) {

@@ -5,13 +5,19 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
 
 #include "grid/path_parts.h"
 #include "job_harness.h"
+#include "mesh/job_pipeline.h"
 #include "mesh/obj_writer.h"
 
 namespace {
@@ -132,6 +138,43 @@ TEST(JobKeepsTheEarlierFile, CancelledFullDiskOrUnreadableInput) {
             EXPECT_NE(message.text.find(PathToWide(earlier)), std::wstring::npos) << label;
         }
     }
+}
+
+// A cancel from the window's thread at any moment, while workers are busy
+// with later rows: the job ends cancelled with nothing left on disk, or (a
+// cancel after its last poll) finished with the whole file.
+TEST(JobCancel, AtRandomMomentsEveryWorkerStopsAndNothingIsLeft) {
+    JobHarness harness("cancel-random");
+    const auto grid = harness.WriteGrid("g.asc", ColumnGrid(500, 80, "12.5"));
+    std::map<MeshMethod, JobRecord> whole;
+    for (MeshMethod method : {Interpolated, FloatingPlanes}) whole[method] = harness.Run(grid, method);
+    std::mt19937 rng(11);
+    for (int i = 0; i < 24; ++i) {
+        const MeshMethod method = i % 2 ? FloatingPlanes : Interpolated;
+        harness.workers = 1 + (i / 2) % 3 * 3;  // 1, 4 and 7 workers
+        SetPipelineTestHooks(i % 4 < 2 ? PipelineTestHooks{} : PipelineTestHooks{512, 4096});
+        for (const auto& run : whole) std::filesystem::remove(run.second.summary.outputPath);
+        harness.cancel = false;
+        const auto delay = std::chrono::microseconds(rng() % 8000);
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(delay);
+            harness.cancel = true;
+        });
+        const JobRecord& r = harness.Run(grid, method);
+        canceller.join();
+        const std::string label = "run " + std::to_string(i);
+        EXPECT_EQ(r.temporaryFiles, 0) << label;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(harness.folder),
+                                std::filesystem::directory_iterator()), r.fileExists ? 2 : 1) << label;
+        if (r.summary.outcome == JobOutcome::Cancelled) {
+            EXPECT_FALSE(r.fileExists) << label;
+            EXPECT_LE(r.summary.vertexCount, whole[method].summary.vertexCount) << label;
+        } else {
+            EXPECT_EQ(r.summary.outcome, JobOutcome::Finished) << label;
+            EXPECT_TRUE(r.file == whole[method].file) << label;
+        }
+    }
+    SetPipelineTestHooks({});
 }
 
 TEST(JobFailures, AnOutputThatCannotBeCreatedIsReportedNotSummarisedAsDone) {

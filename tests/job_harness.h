@@ -48,6 +48,7 @@ struct JobHarness {
     // Called once the grid's header is read, before the job: may change the
     // header (dx/dy, no-data values) or the open stream (line limit, errors).
     std::function<void(JobRequest&, GridStream&)> beforeRun;
+    int workers = 0;  // the job's formatting threads; 0: one per core
     JobRecord record;
 
     explicit JobHarness(const std::string& name) {
@@ -94,6 +95,7 @@ struct JobHarness {
         request.outputDir = folder;
         request.timestamp = "2026-12-07, 14:03";
         if (beforeRun) beforeRun(request, input);
+        request.workers = workers;
         return Run(request, input);
     }
 

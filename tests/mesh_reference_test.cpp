@@ -1,14 +1,17 @@
 // Differential tests: the fast core (block reader, hand-written scanner and
-// formatter, one byte per Interpolated cell with recomputed vertex numbers)
-// against the plain reference (getline, istringstream, snprintf, corner
-// records), on random grids with no-data, short, empty, blank and broken rows,
-// random regions and units. Fixed seeds; failures name the seed and case.
+// formatter, workers formatting blocks of rows, one byte per Interpolated cell
+// with recomputed vertex numbers) against the plain reference (getline,
+// istringstream, snprintf, corner records), on random grids with no-data,
+// short, empty, blank and broken rows, random regions and units, with 1, 2 and
+// 7 workers and with work items and chunks so small that every row crosses
+// their edges. Fixed seeds; failures name the seed and case.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <sstream>
 
 #include "job_harness.h"
+#include "mesh/job_pipeline.h"
 #include "reference_converter.h"
 
 namespace {
@@ -106,6 +109,19 @@ RegionWindow MakeRegion(std::mt19937_64& rng, const GridHeader& h) {
     }
 }
 
+// Workers and work sizes of a case: the program's own, or tiny blocks (one
+// line per work item) and chunks (a few planes each).
+struct PipelineShape {
+    int workers;
+    bool tiny;
+};
+const PipelineShape kShapes[] = {{1, false}, {2, true}, {7, false}, {1, true}, {2, false}, {7, true}};
+
+void UseShape(JobHarness& harness, const PipelineShape& shape) {
+    harness.workers = shape.workers;
+    SetPipelineTestHooks(shape.tiny ? PipelineTestHooks{1, 2048} : PipelineTestHooks{});
+}
+
 void ExpectSameAsReference(JobHarness& harness, const RandomGrid& grid, MeshMethod method,
                            const RegionWindow& region, float units, const std::string& label) {
     const auto path = harness.WriteGrid("grid.asc", grid.text);
@@ -136,14 +152,19 @@ TEST(MeshReference, RandomGridsMatchThePlainImplementation) {
         const RandomGrid grid = MakeGrid(rng);
         const RegionWindow region = MakeRegion(rng, grid.header);
         const float units = unitChoices[rng() % 4];
+        const PipelineShape& shape = kShapes[i % 6];
+        UseShape(harness, shape);
         for (MeshMethod method : {Interpolated, FloatingPlanes}) {
             std::ostringstream label;
             label << "case " << i << " method " << method << " region " << region.xMin << "," << region.yMin
-                  << ".." << region.xMax << "," << region.yMax << " units " << std::hexfloat << units;
+                  << ".." << region.xMax << "," << region.yMax << " units " << std::hexfloat << units
+                  << " workers " << shape.workers << (shape.tiny ? " tiny blocks" : "");
             ExpectSameAsReference(harness, grid, method, region, units, label.str());
-            if (HasFailure()) return;
+            if (HasFailure()) break;
         }
+        if (HasFailure()) break;
     }
+    SetPipelineTestHooks({});
 }
 
 TEST(MeshReference, LargerGridAcrossReadBlocks) {
@@ -159,8 +180,26 @@ TEST(MeshReference, LargerGridAcrossReadBlocks) {
         t << "\r\n";
     }
     grid.text = t.str();
-    ExpectSameAsReference(harness, grid, Interpolated, {1, 1, 700, 400}, 1.0f, "large interpolated");
-    ExpectSameAsReference(harness, grid, FloatingPlanes, {35, 20, 600, 390}, 2.0f, "large floating");
+    // The same bytes for every number of workers, with the program's own work
+    // sizes and with tiny ones.
+    struct Conversion {
+        MeshMethod method;
+        RegionWindow region;
+        float units;
+    };
+    for (const Conversion& c : {Conversion{Interpolated, {1, 1, 700, 400}, 1.0f},
+                                Conversion{FloatingPlanes, {35, 20, 600, 390}, 2.0f}}) {
+        UseShape(harness, kShapes[0]);
+        ExpectSameAsReference(harness, grid, c.method, c.region, c.units, "large, method " + std::to_string(c.method));
+        const std::string first = harness.record.file;
+        for (const PipelineShape& shape : kShapes) {
+            UseShape(harness, shape);
+            const JobRecord& r = harness.Run(harness.folder / "grid.asc", c.method, c.region, c.units);
+            EXPECT_TRUE(r.file == first) << "method " << c.method << " workers " << shape.workers
+                                         << (shape.tiny ? " tiny blocks" : "");
+        }
+    }
+    SetPipelineTestHooks({});
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 //   dunmoor-convert GRID.asc|PATTERN... [--method interpolated|floating]
 //                   [--region XMIN YMIN XMAX YMAX] [--units U]
 //                   [--timestamp "YYYY-MM-DD, HH:MM"] [--outdir DIR]
-//                   [--jobs N] [--progress]
+//                   [--jobs N] [--workers N] [--progress]
 //
 // Each OBJ is named as the window names it and written beside its grid file
 // (or into DIR, made when missing), byte for byte the file the window writes with the same
@@ -66,6 +66,7 @@ struct Options {
     fs::path outdir;
     unsigned jobs = 0;  // 0: one worker per core
     bool progress = false;
+    int32_t workers = 0;  // threads formatting each file's job; 0: the cores shared among the jobs
 };
 
 // Text as UTF-8 for printing; a Linux path is printed as its own bytes.
@@ -97,7 +98,8 @@ int Usage(const std::string& problem) {
     Print(stderr, "dunmoor-convert: " + problem +
                       "\nusage: dunmoor-convert GRID.asc|PATTERN... [--method interpolated|floating]\n"
                       "       [--region XMIN YMIN XMAX YMAX] [--units U]\n"
-                      "       [--timestamp \"YYYY-MM-DD, HH:MM\"] [--outdir DIR] [--jobs N] [--progress]\n");
+                      "       [--timestamp \"YYYY-MM-DD, HH:MM\"] [--outdir DIR] [--jobs N] [--workers N]\n"
+                      "       [--progress]\n");
     return kExitUsage;
 }
 
@@ -152,6 +154,9 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
             int32_t jobs = 0;
             if (!ParseInt(Ascii(args[++i]), jobs) || jobs < 1) return problem = "--jobs needs a count of 1 or more", false;
             o.jobs = static_cast<unsigned>(jobs);
+        } else if (arg == "--workers" && left >= 1) {
+            if (!ParseInt(Ascii(args[++i]), o.workers) || o.workers < 1)
+                return problem = "--workers needs a count of 1 or more", false;
         } else if (arg == "--progress") {
             o.progress = true;
         } else if (!arg.empty() && arg[0] != '-') {
@@ -242,6 +247,7 @@ FileResult ConvertFile(const fs::path& grid, const Options& options) {
     request.region = options.wholeGrid ? RegionWindow{1, 1, header.ncols, header.nrows} : options.region;
     request.unitMeters = options.unitMeters;
     request.timestamp = options.timestamp;
+    request.workers = options.workers;
     std::wstring ext;
     SplitGridPath(PathToWide(grid), request.inputStem, ext);
     request.outputDir = options.outdir.empty() ? grid.parent_path() : options.outdir;
@@ -339,6 +345,7 @@ int Run(const std::vector<ArgText>& args) {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = static_cast<unsigned>(
         std::max<std::size_t>(1, std::min<std::size_t>(options.jobs > 0 ? options.jobs : cores, grids.size())));
+    if (options.workers == 0) options.workers = static_cast<int32_t>(std::max(1u, cores / workers));
     const auto start = std::chrono::steady_clock::now();
     const std::vector<FileResult> results = ConvertAll(grids, options, workers);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;

@@ -1,0 +1,337 @@
+#include "mesh/job_pipeline.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "mesh/mesh_passes.h"
+
+namespace {
+
+// Chunks each worker owns: one being filled, the others waiting to be
+// written. A worker whose chunks all wait stalls until the writer has
+// written them, so memory stays bounded whatever the grid.
+constexpr int kChunksPerWorker = 3;
+// All chunks together take about this much, whatever the number of cores.
+constexpr std::size_t kChunkBudgetBytes = std::size_t{24} << 20;
+constexpr std::size_t kMinChunkBytes = std::size_t{256} << 10;
+constexpr std::size_t kMaxChunkBytes = std::size_t{2} << 20;
+
+PipelineTestHooks g_testHooks;
+// A chunk holds at least a plane's lines, whatever a test asks for.
+constexpr std::size_t kLeastChunkBytes = std::size_t{2} << 10;
+
+std::atomic<int64_t> g_jobBytes{0};
+std::atomic<int64_t> g_jobPeakBytes{0};
+
+}  // namespace
+
+struct Pipeline {
+    MeshPass* pass = nullptr;
+    const PipelineWork* work = nullptr;
+    bool onJobThread = false;  // one worker: everything runs on the job's thread
+    std::size_t chunkBytes = 0;
+    std::vector<std::unique_ptr<OutputChunk>> storage;
+
+    std::mutex readerLock;        // guards the reader's state and nextSequence
+    int64_t nextSequence = 0;
+    bool readerDone = false;
+
+    std::mutex lock;  // guards the fields below
+    std::condition_variable changed;
+    std::map<int64_t, std::deque<OutputChunk*>> ready;  // handed over, by item
+    std::vector<std::vector<OutputChunk*>> freeChunks;  // per worker
+    int64_t itemCount = -1;                             // known once the reader ran out
+    int runningWorkers = 0;
+
+    std::atomic<bool> stop{false};  // written by the job's thread; read by all
+    int64_t writeSequence = 0;      // job's thread only
+};
+
+namespace {
+
+bool Stopping(const Pipeline& p) {
+    return p.stop.load(std::memory_order_relaxed) || CancelRequested(*p.pass);
+}
+
+// The job's thread: writes a chunk's segments in order, adding counts,
+// showing progress and polling after each. False when the job stops.
+bool WriteChunk(Pipeline& p, const OutputChunk& chunk) {
+    MeshPass& pass = *p.pass;
+    std::size_t objFrom = 0;  // start of the OBJ bytes not yet written
+    std::size_t begin = 0;
+    bool go = true;
+    for (const OutputSegment& s : chunk.segments) {
+        if (s.target == SegmentTarget::Scratch) {
+            WriteObjBlock(pass.out, chunk.bytes.data() + objFrom, begin - objFrom);
+            p.work->writeScratch(p.work->context, chunk.bytes.data() + begin, s.end - begin);
+            objFrom = s.end;
+        }
+        begin = s.end;
+        pass.vertexCount += s.counts.vertices;
+        pass.quadCount += s.counts.quads;
+        pass.nodataCount += s.counts.nodata;
+        pass.missingCount += s.counts.missing;
+        if (s.progress >= 0) p.work->showProgress(pass, s.progress);
+        if (CancelRequested(pass)) {
+            go = false;
+            break;
+        }
+    }
+    WriteObjBlock(pass.out, chunk.bytes.data() + objFrom, begin - objFrom);
+    return go && !pass.out.failed;
+}
+
+void ReturnChunk(Pipeline& p, OutputChunk* chunk) {
+    chunk->used = 0;
+    chunk->segments.clear();
+    chunk->lastOfItem = false;
+    std::lock_guard<std::mutex> guard(p.lock);
+    p.freeChunks[chunk->owner].push_back(chunk);
+    p.changed.notify_all();
+}
+
+void StopAll(Pipeline& p) {
+    std::lock_guard<std::mutex> guard(p.lock);
+    p.stop = true;
+    p.changed.notify_all();
+}
+
+OutputChunk* AcquireChunk(Pipeline& p, int worker) {
+    std::unique_lock<std::mutex> guard(p.lock);
+    p.changed.wait(guard, [&] { return !p.freeChunks[worker].empty() || p.stop.load(); });
+    if (p.freeChunks[worker].empty()) return nullptr;
+    OutputChunk* chunk = p.freeChunks[worker].back();
+    p.freeChunks[worker].pop_back();
+    return chunk;
+}
+
+// Hands a filled chunk to the writer. On the job's thread it is written at
+// once; false when the job stops.
+bool HandOver(Pipeline& p, OutputChunk* chunk) {
+    if (p.onJobThread) {
+        const bool go = WriteChunk(p, *chunk);
+        chunk->used = 0;
+        chunk->segments.clear();
+        if (!go) p.stop = true;
+        return go;
+    }
+    std::lock_guard<std::mutex> guard(p.lock);
+    p.ready[chunk->item].push_back(chunk);
+    p.changed.notify_all();
+    return !p.stop.load();
+}
+
+bool TakeItem(Pipeline& p, WorkItem& item) {
+    std::lock_guard<std::mutex> guard(p.readerLock);
+    if (p.readerDone || Stopping(p)) return false;
+    item.sequence = p.nextSequence;
+    if (!p.work->readItem(p.work->context, item)) {
+        p.readerDone = true;
+        std::lock_guard<std::mutex> inner(p.lock);
+        p.itemCount = p.nextSequence;
+        p.changed.notify_all();
+        return false;
+    }
+    ++p.nextSequence;
+    return true;
+}
+
+void RunWorker(Pipeline& p, int worker) {
+    WorkItem item;
+    for (;;) {
+        if (!TakeItem(p, item)) {
+            // The reader ran out, or the job stops: the other workers and
+            // the writer must not wait for this worker's items any more.
+            if (Stopping(p)) StopAll(p);
+            break;
+        }
+        PipelineSink sink;
+        sink.pipeline = &p;
+        sink.worker = worker;
+        sink.item = item.sequence;
+        sink.chunk = p.onJobThread ? p.storage[0].get() : AcquireChunk(p, worker);
+        if (sink.chunk == nullptr) break;
+        sink.chunk->item = item.sequence;
+        p.work->processItem(p.work->context, item, sink);
+        if (sink.stopped) {
+            StopAll(p);
+            break;
+        }
+        EndSinkSegment(sink);
+        sink.chunk->lastOfItem = true;
+        if (!HandOver(p, sink.chunk)) break;
+    }
+    NoteJobBytes(-static_cast<int64_t>(item.text.capacity()));
+    if (!p.onJobThread) {
+        std::lock_guard<std::mutex> guard(p.lock);
+        p.runningWorkers -= 1;
+        p.changed.notify_all();
+    }
+}
+
+// The job's thread with several workers: the chunks in item order.
+PipelineEnd WriteInOrder(Pipeline& p) {
+    for (;;) {
+        OutputChunk* chunk = nullptr;
+        {
+            std::unique_lock<std::mutex> guard(p.lock);
+            p.changed.wait(guard, [&] {
+                const auto queue = p.ready.find(p.writeSequence);
+                return (queue != p.ready.end() && !queue->second.empty()) ||
+                       (p.itemCount >= 0 && p.writeSequence >= p.itemCount) || p.runningWorkers == 0 ||
+                       p.stop.load();
+            });
+            const auto queue = p.ready.find(p.writeSequence);
+            if (p.stop.load()) return PipelineEnd::Stopped;
+            if (queue != p.ready.end() && !queue->second.empty()) {
+                chunk = queue->second.front();
+                queue->second.pop_front();
+            } else {
+                const bool completed = p.itemCount >= 0 && p.writeSequence >= p.itemCount;
+                return completed && !p.stop.load() ? PipelineEnd::Completed : PipelineEnd::Stopped;
+            }
+        }
+        const bool go = WriteChunk(p, *chunk);
+        if (chunk->lastOfItem) {
+            std::lock_guard<std::mutex> guard(p.lock);
+            p.ready.erase(p.writeSequence);
+            p.writeSequence += 1;
+        }
+        ReturnChunk(p, chunk);
+        if (!go) {
+            StopAll(p);
+            return PipelineEnd::Stopped;
+        }
+    }
+}
+
+}  // namespace
+
+char* ReserveSinkBytes(PipelineSink& sink, std::size_t bytes) {
+    OutputChunk* chunk = sink.chunk;
+    if (chunk->bytes.size() - chunk->used >= bytes) return chunk->bytes.data() + chunk->used;
+    Pipeline& p = *sink.pipeline;
+    EndSinkSegment(sink);
+    if (!HandOver(p, chunk)) {
+        sink.stopped = true;
+        return nullptr;
+    }
+    sink.chunk = p.onJobThread ? chunk : AcquireChunk(p, sink.worker);
+    if (sink.chunk == nullptr) {
+        sink.stopped = true;
+        return nullptr;
+    }
+    sink.chunk->item = sink.item;
+    sink.segmentStart = 0;
+    return sink.chunk->bytes.data();
+}
+
+void EndSinkSegment(PipelineSink& sink) {
+    OutputChunk* chunk = sink.chunk;
+    const PassCounts& c = sink.counts;
+    if (chunk->used == sink.segmentStart && sink.progress < 0 && c.vertices == 0 && c.quads == 0 &&
+        c.nodata == 0 && c.missing == 0)
+        return;
+    OutputSegment segment;
+    segment.end = chunk->used;
+    segment.counts = sink.counts;
+    segment.progress = sink.progress;
+    chunk->segments.push_back(segment);
+    sink.segmentStart = chunk->used;
+    sink.counts = PassCounts{};
+    sink.progress = -1;
+}
+
+bool AppendScratchBytes(PipelineSink& sink, const char* data, std::size_t size) {
+    EndSinkSegment(sink);
+    while (size > 0) {
+        OutputChunk* chunk = sink.chunk;
+        std::size_t room = chunk->bytes.size() - chunk->used;
+        if (room == 0) {
+            if (ReserveSinkBytes(sink, chunk->bytes.size()) == nullptr) return false;
+            chunk = sink.chunk;
+            room = chunk->bytes.size() - chunk->used;
+        }
+        const std::size_t part = std::min(room, size);
+        std::memcpy(chunk->bytes.data() + chunk->used, data, part);
+        chunk->used += part;
+        OutputSegment segment;
+        segment.end = chunk->used;
+        segment.target = SegmentTarget::Scratch;
+        chunk->segments.push_back(segment);
+        sink.segmentStart = chunk->used;
+        data += part;
+        size -= part;
+    }
+    return true;
+}
+
+bool SinkStopped(PipelineSink& sink) {
+    if (Stopping(*sink.pipeline)) sink.stopped = true;
+    return sink.stopped;
+}
+
+PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers) {
+    Pipeline p;
+    p.pass = &pass;
+    p.work = &work;
+    workers = std::max(1, workers);
+    p.onJobThread = workers == 1;
+    p.chunkBytes = std::clamp(kChunkBudgetBytes / (kChunksPerWorker * static_cast<std::size_t>(workers)),
+                              kMinChunkBytes, kMaxChunkBytes);
+    if (g_testHooks.chunkBytes != 0) p.chunkBytes = std::max(g_testHooks.chunkBytes, kLeastChunkBytes);
+    p.freeChunks.resize(static_cast<std::size_t>(workers));
+    const int chunksPerWorker = p.onJobThread ? 1 : kChunksPerWorker;
+    for (int w = 0; w < workers; ++w) {
+        for (int i = 0; i < chunksPerWorker; ++i) {
+            auto chunk = std::make_unique<OutputChunk>();
+            chunk->bytes.resize(p.chunkBytes);
+            chunk->owner = w;
+            p.freeChunks[w].push_back(chunk.get());
+            p.storage.push_back(std::move(chunk));
+            NoteJobBytes(static_cast<int64_t>(p.chunkBytes));
+        }
+    }
+
+    PipelineEnd end;
+    if (p.onJobThread) {
+        RunWorker(p, 0);
+        end = p.stop.load() || !p.readerDone ? PipelineEnd::Stopped : PipelineEnd::Completed;
+    } else {
+        p.runningWorkers = workers;
+        std::vector<std::thread> threads;
+        for (int w = 0; w < workers; ++w) threads.emplace_back(RunWorker, std::ref(p), w);
+        end = WriteInOrder(p);
+        if (end == PipelineEnd::Stopped) StopAll(p);
+        for (std::thread& t : threads) t.join();
+    }
+    if (CancelRequested(pass) || pass.out.failed) end = PipelineEnd::Stopped;
+    NoteJobBytes(-static_cast<int64_t>(p.storage.size() * p.chunkBytes));
+    return end;
+}
+
+int JobWorkerCount(int requested) {
+    if (requested > 0) return requested;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
+}
+
+void SetPipelineTestHooks(const PipelineTestHooks& hooks) { g_testHooks = hooks; }
+const PipelineTestHooks& CurrentPipelineTestHooks() { return g_testHooks; }
+
+void NoteJobBytes(int64_t delta) {
+    const int64_t now = g_jobBytes.fetch_add(delta) + delta;
+    int64_t peak = g_jobPeakBytes.load();
+    while (now > peak && !g_jobPeakBytes.compare_exchange_weak(peak, now)) {
+    }
+}
+
+void ResetJobPeakBytes() { g_jobPeakBytes = g_jobBytes.load(); }
+int64_t JobPeakBytes() { return g_jobPeakBytes.load(); }

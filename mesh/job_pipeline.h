@@ -1,0 +1,132 @@
+// Runs one pass of a job on all cores. Work items (blocks of whole grid lines,
+// ranges of faces, rows of cell states) are taken in order by the workers,
+// which format their output into chunks of their own; the job's thread writes
+// the chunks out in item order, adds their counts, moves the progress bar and
+// polls the cancel flag between segments. The bytes written are the same for
+// every number of workers; with one worker everything runs on the job's
+// thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct MeshPass;
+
+// What a stretch of output stands for.
+struct PassCounts {
+    int64_t vertices = 0;
+    int64_t quads = 0;
+    int64_t nodata = 0;
+    int64_t missing = 0;
+};
+
+enum class SegmentTarget : uint8_t {
+    Obj,      // bytes of the OBJ file
+    Scratch,  // bytes of the job's scratch file (Interpolated cell states)
+};
+
+// A stretch of a chunk: whole cells, rows or faces. The job's thread takes
+// it as a unit: its bytes, its counts, the progress it reaches, then a
+// cancel poll.
+struct OutputSegment {
+    std::size_t end = 0;  // the segment's bytes end here in the chunk
+    PassCounts counts;
+    int64_t progress = -1;  // units of the pass done at its end (rows, faces); -1: none
+    SegmentTarget target = SegmentTarget::Obj;
+};
+
+struct OutputChunk {
+    std::vector<char> bytes;  // fixed capacity: bytes.size()
+    std::size_t used = 0;
+    std::vector<OutputSegment> segments;
+    int64_t item = 0;
+    bool lastOfItem = false;
+    int owner = 0;
+};
+
+// One unit of work, filled by the pass's reader under the reader lock.
+struct WorkItem {
+    int64_t sequence = 0;
+    std::vector<char> text;  // whole lines of the grid, or cell-state records
+    int64_t firstRow = 0;    // grid row (vertex pass) or region row (faces) of its first row
+    int64_t rows = 0;        // rows it holds
+    int64_t firstNumber = 0; // first vertex number (faces) or first plane number
+    int64_t firstFace = 0;   // faces before this item
+    int64_t count = 0;       // planes of a Floating planes face item
+    bool contextRow = false; // the text starts with the previous item's last row
+    bool lastItem = false;   // no grid text follows
+};
+
+struct Pipeline;
+
+// Where a worker formats its output: the current chunk and the segment being
+// gathered in it.
+struct PipelineSink {
+    Pipeline* pipeline = nullptr;
+    int worker = 0;
+    OutputChunk* chunk = nullptr;
+    int64_t item = 0;
+    std::size_t segmentStart = 0;
+    PassCounts counts;
+    int64_t progress = -1;
+    bool stopped = false;  // the job stops (cancel, failure): drop the item
+};
+
+// Bytes a segment gathers before it ends at the next cell, row or face
+// boundary, so the job's thread polls the cancel flag often.
+constexpr std::size_t kSegmentBytes = std::size_t{64} << 10;
+
+// Room for `bytes` more bytes (at most a chunk's capacity / 4); a full chunk
+// is handed to the writer first, which may wait for a free one. Returns
+// nullptr when the job stops.
+char* ReserveSinkBytes(PipelineSink& sink, std::size_t bytes);
+inline void CommitSinkBytes(PipelineSink& sink, char* newEnd) {
+    sink.chunk->used = static_cast<std::size_t>(newEnd - sink.chunk->bytes.data());
+}
+// Ends the segment gathered so far (an empty one only when it shows progress).
+void EndSinkSegment(PipelineSink& sink);
+inline bool SegmentIsFull(const PipelineSink& sink) {
+    return sink.chunk->used - sink.segmentStart >= kSegmentBytes;
+}
+// Appends bytes for the scratch file as segments of their own.
+bool AppendScratchBytes(PipelineSink& sink, const char* data, std::size_t size);
+// True once the job stops: workers drop their items at the next poll.
+bool SinkStopped(PipelineSink& sink);
+
+struct PipelineWork {
+    void* context = nullptr;
+    // Under the reader lock: fills the next item; false when there is none.
+    bool (*readItem)(void* context, WorkItem& item) = nullptr;
+    // On a worker: formats the item through the sink.
+    void (*processItem)(void* context, const WorkItem& item, PipelineSink& sink) = nullptr;
+    // On the job's thread: `done` units of the pass are done (rows, faces).
+    void (*showProgress)(MeshPass& pass, int64_t done) = nullptr;
+    // On the job's thread: bytes of a Scratch segment, in order.
+    void (*writeScratch)(void* context, const char* data, std::size_t size) = nullptr;
+};
+
+enum class PipelineEnd { Completed, Stopped };
+
+// Runs the pass with `workers` workers (at least 1). Counts go into `pass`;
+// Stopped when the cancel flag was seen or the output failed.
+PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers);
+
+// The number of workers a job uses: `requested`, or the machine's cores when 0.
+int JobWorkerCount(int requested);
+
+// Test hooks, process-wide, never changed by the program: the grid text per
+// work item and the chunk size (0: the program's own), so that tests can make
+// every row cross the edge of a work item and of a chunk.
+struct PipelineTestHooks {
+    std::size_t rowBlockBytes = 0;
+    std::size_t chunkBytes = 0;
+};
+void SetPipelineTestHooks(const PipelineTestHooks& hooks);
+const PipelineTestHooks& CurrentPipelineTestHooks();
+
+// Accounting of the job's own buffers, so tests can check that memory does not
+// grow with the grid.
+void NoteJobBytes(int64_t delta);
+void ResetJobPeakBytes();
+int64_t JobPeakBytes();
