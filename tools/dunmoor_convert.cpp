@@ -343,11 +343,11 @@ int Run(const std::vector<ArgText>& args) {
     if (!options.outdir.empty()) fs::create_directories(options.outdir, ignored);
 
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const unsigned workers = static_cast<unsigned>(
+    const unsigned filesAtOnce = static_cast<unsigned>(
         std::max<std::size_t>(1, std::min<std::size_t>(options.jobs > 0 ? options.jobs : cores, grids.size())));
-    if (options.workers == 0) options.workers = static_cast<int32_t>(std::max(1u, cores / workers));
+    if (options.workers == 0) options.workers = static_cast<int32_t>(std::max(1u, cores / filesAtOnce));
     const auto start = std::chrono::steady_clock::now();
-    const std::vector<FileResult> results = ConvertAll(grids, options, workers);
+    const std::vector<FileResult> results = ConvertAll(grids, options, filesAtOnce);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
     std::size_t converted = 0, missing = 0;
@@ -358,8 +358,8 @@ int Run(const std::vector<ArgText>& args) {
     const std::size_t failed = results.size() - converted + refused.size();
     char total[200];
     std::snprintf(total, sizeof total, "total: %zu converted, %zu failed, %zu with holes for missing values, "
-                  "%.2f s on %u worker%s\n", converted, failed, missing, elapsed.count(), workers,
-                  workers == 1 ? "" : "s");
+                  "%.2f s, %u file%s at a time\n", converted, failed, missing, elapsed.count(), filesAtOnce,
+                  filesAtOnce == 1 ? "" : "s");
     Print(stdout, total);
     if (failed > 0) return kExitFailed;
     return missing > 0 ? kExitMissingCells : kExitConverted;
