@@ -64,8 +64,8 @@ bool ConvertRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::str
         std::size_t westSize, eastSize;
         if (cached < w.cachedColumns) {
             const std::size_t i = static_cast<std::size_t>(cached);
-            const uint32_t westBegin = i == 0 ? 0 : w.westTexts.ends[i - 1];
-            const uint32_t eastBegin = i == 0 ? 0 : w.eastTexts.ends[i - 1];
+            const std::size_t westBegin = i == 0 ? 0 : w.westTexts.ends[i - 1];
+            const std::size_t eastBegin = i == 0 ? 0 : w.eastTexts.ends[i - 1];
             westText = w.westTexts.bytes.data() + westBegin;
             westSize = w.westTexts.ends[i] - westBegin;
             eastText = w.eastTexts.bytes.data() + eastBegin;

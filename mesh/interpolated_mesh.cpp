@@ -2,25 +2,31 @@
 // corner's height the mean of the valid cells that meet there, one quad per
 // valid cell.
 //
-// The vertex pass keeps only two rows of heights. For every region cell of
-// the rows read it records one byte: whether the cell is valid and which of
-// its up to four vertices it wrote. Vertex numbers follow from those bytes
-// alone (vertices are numbered in writing order), so the face pass recomputes
-// them row by row instead of storing four numbers per cell: a region costs one
-// byte per cell the file holds, whatever its header promises.
+// The vertex pass runs on the workers: each takes a block of whole lines that
+// starts with the row before it, so every row has the heights of the row
+// above. For every region cell of the rows read it records one byte: whether
+// the cell is valid and which of its up to four vertices it wrote. The rows'
+// bytes go to a scratch file beside the output, in row order. Vertex numbers
+// follow from those bytes alone (vertices are numbered in writing order), so
+// the face pass reads them back and numbers each block of rows from the count
+// of vertices before it.
 //
 // A cell the file does not supply (a short row, a token that is not a number,
 // rows missing at the end) is a hole exactly like a no-data cell: it writes
 // the vertices of its corners that valid neighbours share, so every face uses
 // only its own four corners.
 #include <algorithm>
-#include <cstdlib>
-#include <limits>
+#include <cstdio>
+#include <string>
 #include <string_view>
 #include <utility>
 
 #include "grid/float_scan.h"
 #include "mesh/mesh_passes.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -30,71 +36,43 @@ constexpr uint8_t kMainVertex = 4;    // north-west corner
 constexpr uint8_t kEastVertex = 8;    // north-east corner, last region column
 constexpr uint8_t kSouthVertex = 16;  // south-west corner, last region row
 constexpr uint8_t kCornerVertex = 32; // south-east corner of the region
+constexpr uint8_t kVertices = kMainVertex | kEastVertex | kSouthVertex | kCornerVertex;
 
-// Grows `data` to hold at least `needed` items, doubling; false when memory
-// runs out (the old block stays valid).
-template <typename T>
-bool GrowArray(T*& data, std::size_t& capacity, std::size_t needed) {
-    if (needed <= capacity) return true;
-    const std::size_t next = std::max({needed, capacity * 2, std::size_t{64}});
-    if (next > std::numeric_limits<std::size_t>::max() / sizeof(T)) return false;
-    T* grown = static_cast<T*>(std::realloc(data, next * sizeof(T)));
-    if (grown == nullptr) return false;
-    data = grown;
-    capacity = next;
-    return true;
-}
+// A cell's vertex lines, with room for CopyText's fixed copies.
+constexpr std::size_t kCellBytes = 4 * kMaxVertexLineBytes + kCopySlack;
+// Cells per face-pass work item (whole rows).
+constexpr int64_t kFaceItemCells = 65536;
+// A stored row in the scratch file: its width, then one byte per cell.
+using RowWidth = int64_t;
 
-// Cells stored for region row r (0 for a row not stored).
-int64_t RowWidth(const InterpolatedMemory& m, int64_t r) {
-    if (r < 1 || static_cast<std::size_t>(r) > m.storedRows) return 0;
-    const std::size_t end = static_cast<std::size_t>(r) < m.storedRows ? m.rowStart[r] : m.cellsUsed;
-    return static_cast<int64_t>(end - m.rowStart[r - 1]);
-}
+struct InterpolatedWork {
+    MeshPass* pass = nullptr;
+    InterpolatedMemory* m = nullptr;
+    RowBlockReader reader;
+    NumberTexts westTexts;  // "v xWest " of the cached columns from m.west
+    int64_t cachedColumns = 0;
+    // Face pass reader, under the reader lock.
+    std::vector<char> pending;  // the next stored row, not yet handed out
+    bool havePending = false;
+    int64_t nextRow = 1;        // its region row number
+    int64_t nextNumber = 0;     // vertices before it
+};
 
-// Starts the next stored row: its cells follow the previous row's, whose
-// heights become the row above.
-bool StartStoredRow(InterpolatedMemory& m) {
-    if (!GrowArray(m.rowStart, m.rowCapacity, m.storedRows + 1)) return false;
-    const int64_t r = static_cast<int64_t>(++m.storedRows);
-    m.rowStart[r - 1] = m.currentOffset = m.cellsUsed;
-    m.aboveWidth = RowWidth(m, r - 1);
-    m.aboveOffset = r > 1 ? m.rowStart[r - 2] : 0;
-    std::swap(m.above, m.current);
-    return true;
-}
-
-bool GrowForCell(InterpolatedMemory& m, int64_t c) {
-    if (!GrowArray(m.cells, m.cellsCapacity, m.cellsUsed + 1)) return false;
-    if (static_cast<std::size_t>(c) <= m.heightCapacity) return true;
-    std::size_t aboveCapacity = m.heightCapacity, currentCapacity = m.heightCapacity;
-    if (!GrowArray(m.above, aboveCapacity, static_cast<std::size_t>(c)) ||
-        !GrowArray(m.current, currentCapacity, static_cast<std::size_t>(c)))
-        return false;
-    m.heightCapacity = std::min(aboveCapacity, currentCapacity);
-    return true;
-}
-
-// Room for cell c of the current row and its height.
-inline bool MakeRoomForCell(InterpolatedMemory& m, int64_t c) {
-    if (m.cellsUsed < m.cellsCapacity && static_cast<std::size_t>(c) <= m.heightCapacity) return true;
-    return GrowForCell(m, c);
-}
+// One region row while it is converted: heights and cell bytes per column.
+struct RowCells {
+    std::vector<float> heights;
+    std::vector<uint8_t> cells;
+    int64_t extent = 0;  // region columns the row supplied
+};
 
 struct Neighbour {
     bool present;
     float height;
 };
 
-// Cell c of the row above, and of the current row (c < the cell converted).
-Neighbour AboveAt(const InterpolatedMemory& m, int64_t c) {
-    const bool valid = c >= 1 && c <= m.aboveWidth && (m.cells[m.aboveOffset + (c - 1)] & kValid) != 0;
-    return {valid, valid ? m.above[c - 1] : 0.0f};
-}
-
-Neighbour LeftAt(const InterpolatedMemory& m, int64_t c) {
-    const bool valid = c >= 1 && (m.cells[m.currentOffset + (c - 1)] & kValid) != 0;
-    return {valid, valid ? m.current[c - 1] : 0.0f};
+Neighbour CellOf(const RowCells& row, int64_t c) {
+    const bool valid = c >= 1 && c <= static_cast<int64_t>(row.cells.size()) && (row.cells[c - 1] & kValid) != 0;
+    return {valid, valid ? row.heights[c - 1] : 0.0f};
 }
 
 // Height of an edge corner touched by the cell and one neighbour only.
@@ -112,33 +90,64 @@ bool EdgeHeight(bool cellPresent, float value, Neighbour other, float scale, flo
     return true;
 }
 
+// The texts of the current row's y positions: "yNorth " and "ySouth ".
+struct RowTexts {
+    LocalText north, south;
+    float yNorth = 0.0f, ySouth = 0.0f;
+};
+
+void SetRowTexts(const MeshPass& pass, int64_t fileRow, RowTexts& t) {
+    t.yNorth = NorthEdge(fileRow, pass.request.header, pass.scaleY);
+    t.ySouth = SouthEdge(t.yNorth, pass.scaleY);
+    SetLocalText(t.north, "", t.yNorth, " ");
+    SetLocalText(t.south, "", t.ySouth, " ");
+}
+
+// "v x y z" from the x text ("v x "), the y text ("y ") and the height.
+char* PutCellLine(char* p, const char* xText, std::size_t xSize, const LocalText& y, float z) {
+    p = CopyText(p, xText, xSize);
+    p = CopyText(p, y.bytes, y.size);
+    p = FormatFixed2(p, z);
+    *p++ = '\r';
+    *p++ = '\n';
+    return p;
+}
+
 enum class CellKind { Value, Missing };
 
-// Converts cell (r, c) of the current row, the next one to be stored: a value
-// read from the file, or a cell the file did not supply (a hole, like no-data
-// but counted apart). False when memory ran out.
-bool ConvertCell(MeshPass& pass, InterpolatedMemory& m, int64_t r, int64_t c, CellKind kind, float value) {
+// Converts cell (r, c) of `current`, the next one of its row: a value read
+// from the file, or a cell the file did not supply (a hole, like no-data but
+// counted apart). False when the job stops.
+bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
+                 const RowTexts& y, int64_t r, int64_t c, CellKind kind, float value) {
+    const MeshPass& pass = *w.pass;
+    const InterpolatedMemory& m = *w.m;
     const GridHeader& header = pass.request.header;
     const float scale = pass.scale;
-    if (!MakeRoomForCell(m, c)) return false;
-    const Neighbour a = AboveAt(m, c);
-    const Neighbour al = AboveAt(m, c - 1);
-    const Neighbour left = LeftAt(m, c - 1);
-    uint8_t& cell = m.cells[m.cellsUsed++];
-    cell = 0;
-    m.current[c - 1] = value;
+    const Neighbour a = CellOf(above, c);
+    const Neighbour al = CellOf(above, c - 1);
+    const Neighbour left = CellOf(current, c - 1);
+    current.heights.push_back(value);
+    current.cells.push_back(0);
     int missing = !a.present + !al.present + !left.present;
 
     const bool hole = kind == CellKind::Missing || IsInterpolatedNodata(value, header);
-    if (kind == CellKind::Value && hole) pass.nodataCount += 1;
+    if (kind == CellKind::Value && hole) sink.counts.nodata += 1;
     if (hole && missing == 3) return true;
 
-    const int64_t fileRow = r + m.top - 1;
-    const int64_t fileColumn = c + m.west - 1;
-    const float xWest = WestEdge(fileColumn, header, scale);
-    const float xEast = xWest + scale;
-    const float yNorth = NorthEdge(fileRow, header, pass.scaleY);
-    const float ySouth = SouthEdge(yNorth, pass.scaleY);
+    LocalText west;
+    const char* westText;
+    std::size_t westSize;
+    if (c <= w.cachedColumns) {
+        const std::size_t i = static_cast<std::size_t>(c - 1);
+        const std::size_t begin = i == 0 ? 0 : w.westTexts.ends[i - 1];
+        westText = w.westTexts.bytes.data() + begin;
+        westSize = w.westTexts.ends[i] - begin;
+    } else {
+        SetLocalText(west, "v ", WestEdge(c + m.west - 1, header, scale), " ");
+        westText = west.bytes;
+        westSize = west.size;
+    }
 
     float own = value;
     if (hole) {
@@ -148,130 +157,342 @@ bool ConvertCell(MeshPass& pass, InterpolatedMemory& m, int64_t r, int64_t c, Ce
     const float mainZ = (((al.height + a.height) + left.height) + own) /
                         static_cast<float>(4 - missing) * scale;
 
-    char* p = ReserveObjBytes(pass.out, 4 * kMaxVertexLineBytes);
-    p = PutVertexLine(p, xWest, yNorth, mainZ);
+    char* p = ReserveSinkBytes(sink, kCellBytes);
+    if (p == nullptr) return false;
+    p = PutCellLine(p, westText, westSize, y.north, mainZ);
     uint8_t wrote = kMainVertex;
     if (!hole) {
-        cell |= kValid;
-        pass.quadCount += 1;
+        current.cells.back() |= kValid;
+        sink.counts.quads += 1;
     }
     float z;
+    LocalText east;
+    if (c == m.cols) SetLocalText(east, "v ", WestEdge(c + m.west - 1, header, scale) + scale, " ");
     if (c == m.cols && EdgeHeight(!hole, value, a, scale, z)) {
-        p = PutVertexLine(p, xEast, yNorth, z);
+        p = PutCellLine(p, east.bytes, east.size, y.north, z);
         wrote |= kEastVertex;
     }
     if (r == m.rows && EdgeHeight(!hole, value, left, scale, z)) {
-        p = PutVertexLine(p, xWest, ySouth, z);
+        p = PutCellLine(p, westText, westSize, y.south, z);
         wrote |= kSouthVertex;
     }
     if (c == m.cols && r == m.rows && !hole) {
-        p = PutVertexLine(p, xEast, ySouth, value * scale);
+        p = PutCellLine(p, east.bytes, east.size, y.south, value * scale);
         wrote |= kCornerVertex;
     }
-    CommitObjBytes(pass.out, p);
-    cell |= wrote;
-    pass.vertexCount += __builtin_popcount(wrote);
+    CommitSinkBytes(sink, p);
+    current.cells.back() |= wrote;
+    sink.counts.vertices += __builtin_popcount(wrote);
+    if (SegmentIsFull(sink)) EndSinkSegment(sink);
     return true;
 }
 
 // The missing cells of row r after the `extent` columns it supplied, as far
 // as a valid cell of this row or the row above can touch them; further east
 // every corner is a hole's and nothing is written.
-bool ConvertMissingCells(MeshPass& pass, InterpolatedMemory& m, int64_t r, int64_t extent) {
-    const int64_t reach = std::min(m.cols, std::max(extent, m.aboveExtent) + 1);
-    for (int64_t c = extent + 1; c <= reach; ++c) {
-        if (!ConvertCell(pass, m, r, c, CellKind::Missing, 0.0f)) return false;
+bool ConvertMissingCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
+                         const RowTexts& y, int64_t r) {
+    const int64_t reach = std::min(w.m->cols, std::max(current.extent, above.extent) + 1);
+    for (int64_t c = current.extent + 1; c <= reach; ++c) {
+        if (!ConvertCell(w, sink, above, current, y, r, c, CellKind::Missing, 0.0f)) return false;
     }
     return true;
 }
 
-enum class RowEnd { Normal, Cancelled, OutOfMemory };
+void StartRow(RowCells& row) {
+    row.heights.clear();
+    row.cells.clear();
+    row.extent = 0;
+}
 
 // Region row r from the text of its line: the values up to the region's east
-// edge, then the holes the line leaves.
-RowEnd ConvertRow(MeshPass& pass, InterpolatedMemory& m, int64_t r, std::string_view line) {
-    if (!StartStoredRow(m)) return RowEnd::OutOfMemory;
+// edge, then the holes the line leaves. False when the job stops.
+bool ConvertRow(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current, int64_t r,
+                std::string_view line) {
+    const InterpolatedMemory& m = *w.m;
+    const int64_t fileRow = r + m.top - 1;
+    RowTexts y;
+    SetRowTexts(*w.pass, fileRow, y);
+    StartRow(current);
     const char* p = line.data();
     const char* end = p + line.size();
-    int64_t extent = 0;  // region columns supplied
     for (int64_t j = 1; j - m.west < m.cols; ++j) {
         const FloatScan scan = ScanGridCell(p, end);
         if (!scan.ok) break;
         p = scan.next;
-        if (CancelRequested(pass)) return RowEnd::Cancelled;
         if (j < m.west) continue;
-        extent = j - m.west + 1;
-        if (!ConvertCell(pass, m, r, extent, CellKind::Value, scan.value)) return RowEnd::OutOfMemory;
+        current.extent = j - m.west + 1;
+        if (!ConvertCell(w, sink, above, current, y, r, current.extent, CellKind::Value, scan.value)) return false;
     }
-    pass.missingCount += PromisedCells(pass.request, r + m.top - 1, r + m.top - 1, extent + m.west);
-    if (!ConvertMissingCells(pass, m, r, extent)) return RowEnd::OutOfMemory;
-    m.aboveExtent = extent;
-    return RowEnd::Normal;
+    sink.counts.missing += PromisedCells(w.pass->request, fileRow, fileRow, current.extent + m.west);
+    return ConvertMissingCells(w, sink, above, current, y, r);
 }
 
-// The first region row after the data ended: only its cells below or beside
-// the last row's values can share a corner with a valid cell. The rows after
-// it write nothing; EndOfData counts them.
-void ConvertFirstMissingRow(MeshPass& pass, InterpolatedMemory& m, int64_t r) {
-    if (r < 2 || r > m.rows || m.aboveExtent == 0) return;
-    if (!StartStoredRow(m)) {
-        m.outOfMemory = true;
+// The heights and validity of the row above a block, read again from its
+// text; nothing is written for it.
+void ReadRowAbove(const InterpolatedWork& w, std::string_view line, RowCells& row) {
+    const InterpolatedMemory& m = *w.m;
+    StartRow(row);
+    const char* p = line.data();
+    const char* end = p + line.size();
+    for (int64_t j = 1; j - m.west < m.cols; ++j) {
+        const FloatScan scan = ScanGridCell(p, end);
+        if (!scan.ok) break;
+        p = scan.next;
+        if (j < m.west) continue;
+        row.extent = j - m.west + 1;
+        row.heights.push_back(scan.value);
+        row.cells.push_back(IsInterpolatedNodata(scan.value, w.pass->request.header) ? 0 : kValid);
+    }
+}
+
+void AppendStoredRow(std::vector<char>& rows, const RowCells& row) {
+    const RowWidth width = static_cast<RowWidth>(row.cells.size());
+    const char* header = reinterpret_cast<const char*>(&width);
+    rows.insert(rows.end(), header, header + sizeof width);
+    rows.insert(rows.end(), row.cells.begin(), row.cells.end());
+}
+
+bool ReadVertexItem(void* context, WorkItem& item) {
+    InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
+    if (ReadRowBlock(w.reader, item)) {
+        item.lastItem = false;
+        return true;
+    }
+    // The data ended before the region's last row: one more item, with the
+    // last row as the row above, for the first missing row's vertices.
+    const InterpolatedMemory& m = *w.m;
+    const int64_t lastRow = m.top + m.rows - 1;
+    const int64_t rowsRead = w.reader.rowsRead;
+    if (w.reader.lastLine.empty() || w.reader.input->failed || rowsRead >= lastRow || rowsRead < m.top) return false;
+    item.text.assign(w.reader.lastLine.begin(), w.reader.lastLine.end());
+    item.text.push_back('\n');
+    item.contextRow = true;
+    item.firstRow = rowsRead + 1;
+    item.rows = 0;
+    item.lastItem = true;
+    w.reader.lastLine.clear();
+    return true;
+}
+
+// The rows of a block: region rows are converted, rows before the region
+// only counted.
+void ConvertRows(void* context, const WorkItem& item, PipelineSink& sink) {
+    InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
+    const InterpolatedMemory& m = *w.m;
+    const RegionWindow& region = w.pass->request.region;
+    const int64_t regionRows = int64_t{region.yMax} - region.yMin + 1;
+    RowCells rowA, rowB;
+    RowCells* above = &rowA;
+    RowCells* current = &rowB;
+    std::vector<char> stored;
+    const char* p = item.text.data();
+    const char* end = p + item.text.size();
+    int64_t fileRow = item.firstRow - 1;
+    if (item.contextRow) {
+        const std::string_view line = NextGridLine(p, end);
+        if (fileRow >= m.top) ReadRowAbove(w, line, *above);
+    }
+    if (item.lastItem) {
+        // The first region row after the data ended: only its cells below or
+        // beside the last row's values can share a corner with a valid cell.
+        const int64_t r = fileRow - m.top + 2;
+        if (r < 2 || r > m.rows || above->extent == 0) return;
+        RowTexts y;
+        SetRowTexts(*w.pass, r + m.top - 1, y);
+        StartRow(*current);
+        if (!ConvertMissingCells(w, sink, *above, *current, y, r)) return;
+        AppendStoredRow(stored, *current);
+        AppendScratchBytes(sink, stored.data(), stored.size());
         return;
     }
-    if (!ConvertMissingCells(pass, m, r, 0)) m.outOfMemory = true;
-    m.aboveExtent = 0;
+    while (p < end) {
+        const std::string_view line = NextGridLine(p, end);
+        if (IsBlankLine(line)) continue;
+        ++fileRow;
+        if (fileRow < m.top) continue;
+        const int64_t r = fileRow - m.top + 1;
+        if (r == 1) StartRow(*above);
+        if (!ConvertRow(w, sink, *above, *current, r, line)) return;
+        AppendStoredRow(stored, *current);
+        std::swap(above, current);
+        sink.progress = fileRow;
+        if (ProgressStepsAt(fileRow - region.yMin + 1, regionRows) || SegmentIsFull(sink)) EndSinkSegment(sink);
+        if (SinkStopped(sink)) return;
+    }
+    NoteJobBytes(static_cast<int64_t>(stored.capacity()));
+    AppendScratchBytes(sink, stored.data(), stored.size());
+    NoteJobBytes(-static_cast<int64_t>(stored.capacity()));
 }
 
-// Vertex numbers of one stored row, in writing order: main vertices per
-// column, the east-edge vertex, and on the last row the south-edge vertices
-// and the region's south-east corner. 0 where the vertex was not written.
+void WriteScratch(void* context, const char* data, std::size_t size) {
+    InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
+    if (std::fwrite(data, 1, size, w.m->scratch) != size) w.pass->out.failed = true;
+}
+
+// ---- Face pass ----
+
+bool ReadStoredRow(std::FILE* scratch, std::vector<char>& row) {
+    RowWidth width = 0;
+    if (std::fread(&width, sizeof width, 1, scratch) != 1 || width < 0) return false;
+    row.resize(sizeof width + static_cast<std::size_t>(width));
+    std::memcpy(row.data(), &width, sizeof width);
+    return std::fread(row.data() + sizeof width, 1, static_cast<std::size_t>(width), scratch) ==
+           static_cast<std::size_t>(width);
+}
+
+int64_t VerticesOf(const std::vector<char>& row) {
+    int64_t count = 0;
+    for (std::size_t i = sizeof(RowWidth); i < row.size(); ++i)
+        count += __builtin_popcount(static_cast<uint8_t>(row[i]) & kVertices);
+    return count;
+}
+
+// Whole stored rows of about kFaceItemCells cells, then the row after them
+// (for their south corners), with the vertices before the first.
+bool ReadFaceItem(void* context, WorkItem& item) {
+    InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
+    if (!w.havePending) w.havePending = ReadStoredRow(w.m->scratch, w.pending);
+    if (!w.havePending) return false;
+    const std::size_t capacityBefore = item.text.capacity();
+    item.text.clear();
+    item.firstRow = w.nextRow;
+    item.firstNumber = w.nextNumber;
+    item.rows = 0;
+    int64_t cells = 0;
+    do {
+        item.text.insert(item.text.end(), w.pending.begin(), w.pending.end());
+        item.rows += 1;
+        cells += static_cast<int64_t>(w.pending.size());
+        w.nextNumber += VerticesOf(w.pending);
+        w.nextRow += 1;
+        w.havePending = ReadStoredRow(w.m->scratch, w.pending);
+    } while (w.havePending && cells < kFaceItemCells);
+    item.contextRow = w.havePending;
+    if (w.havePending) item.text.insert(item.text.end(), w.pending.begin(), w.pending.end());
+    NoteJobBytes(static_cast<int64_t>(item.text.capacity()) - static_cast<int64_t>(capacityBefore));
+    return true;
+}
+
+// The vertex numbers of one stored row as texts ("N "), in writing order:
+// main vertices per column, the east-edge vertex, and on the region's last
+// row the south-edge vertices and the south-east corner. "0 " where a vertex
+// was not written; a row that was not stored (no record) has none.
 struct RowNumbers {
-    int64_t* main;   // per column
-    int64_t* south;  // per column, last row only
-    int64_t width;   // columns numbered; the others wrote nothing
-    int64_t east;
-    int64_t corner;
+    const uint8_t* cells = nullptr;
+    int64_t width = 0;
+    NumberTexts main;
+    NumberTexts south;  // the region's last row only
+    NumberTexts edges;  // [0] east edge, [1] south-east corner
 };
 
-int64_t NumberRow(const InterpolatedMemory& m, int64_t r, int64_t next, RowNumbers& numbers) {
-    numbers.width = RowWidth(m, r);
-    numbers.east = 0;
-    numbers.corner = 0;
-    const uint8_t* cells = m.cells + m.rowStart[r - 1];
-    for (int64_t c = 1; c <= numbers.width; ++c) {
-        const uint8_t cell = cells[c - 1];
-        numbers.main[c - 1] = (cell & kMainVertex) ? ++next : 0;
-        if (cell & kEastVertex) numbers.east = ++next;
-        if (numbers.south != nullptr) numbers.south[c - 1] = (cell & kSouthVertex) ? ++next : 0;
-        if (cell & kCornerVertex) numbers.corner = ++next;
+int64_t NumberRow(const char* record, bool lastRow, int64_t next, RowNumbers& n) {
+    n.width = 0;
+    if (record != nullptr) std::memcpy(&n.width, record, sizeof n.width);
+    n.cells = record != nullptr ? reinterpret_cast<const uint8_t*>(record + sizeof n.width) : nullptr;
+    n.main.ends.clear();
+    n.south.ends.clear();
+    n.edges.ends.clear();
+    int64_t east = 0, corner = 0;
+    for (int64_t c = 1; c <= n.width; ++c) {
+        const uint8_t cell = n.cells[c - 1];
+        AddIndexText(n.main, (cell & kMainVertex) ? ++next : 0);
+        if (cell & kEastVertex) east = ++next;
+        if (lastRow) AddIndexText(n.south, (cell & kSouthVertex) ? ++next : 0);
+        if (cell & kCornerVertex) corner = ++next;
     }
+    AddIndexText(n.edges, east);
+    AddIndexText(n.edges, corner);
     return next;
 }
 
-int64_t MainAt(const RowNumbers& numbers, int64_t c) {
-    return c <= numbers.width ? numbers.main[c - 1] : 0;
-}
-
-int64_t SouthAt(const RowNumbers& numbers, int64_t c) {
-    return c <= numbers.width ? numbers.south[c - 1] : 0;
-}
-
-// Face of the valid cell (r, c), counter-clockwise seen from above.
-void WriteFace(MeshPass& pass, const InterpolatedMemory& m, int64_t r, int64_t c,
-               const RowNumbers& thisRow, const RowNumbers& nextRow) {
-    const bool lastCol = c == m.cols;
-    const int64_t topLeft = MainAt(thisRow, c);
-    const int64_t topRight = lastCol ? thisRow.east : MainAt(thisRow, c + 1);
-    int64_t bottomLeft, bottomRight;
-    if (r < m.rows) {
-        bottomLeft = MainAt(nextRow, c);
-        bottomRight = lastCol ? nextRow.east : MainAt(nextRow, c + 1);
-    } else {
-        bottomLeft = SouthAt(thisRow, c);
-        bottomRight = lastCol ? thisRow.corner : SouthAt(thisRow, c + 1);
+// Number c of a row's texts, or "0 " beyond the columns it stored.
+char* PutIndex(char* p, const NumberTexts& texts, int64_t c, int64_t width) {
+    if (c > width) {
+        *p++ = '0';
+        *p++ = ' ';
+        return p;
     }
-    char* p = ReserveObjBytes(pass.out, kMaxFaceLineBytes);
-    CommitObjBytes(pass.out, PutFaceLine(p, bottomLeft, bottomRight, topRight, topLeft));
+    return CopyNumberText(p, texts, static_cast<std::size_t>(c - 1));
+}
+
+// Faces of the valid cells of stored row r, counter-clockwise seen from above.
+bool WriteRowFaces(const InterpolatedMemory& m, PipelineSink& sink, int64_t r, const RowNumbers& thisRow,
+                   const RowNumbers& nextRow) {
+    for (int64_t c = 1; c <= thisRow.width; ++c) {
+        if (!(thisRow.cells[c - 1] & kValid)) continue;
+        const bool lastCol = c == m.cols;
+        char* p = ReserveSinkBytes(sink, 2 + 4 * (21 + kCopySlack));
+        if (p == nullptr) return false;
+        *p++ = 'f';
+        *p++ = ' ';
+        if (r < m.rows) {
+            p = PutIndex(p, nextRow.main, c, nextRow.width);
+            p = lastCol ? CopyNumberText(p, nextRow.edges, 0) : PutIndex(p, nextRow.main, c + 1, nextRow.width);
+        } else {
+            p = PutIndex(p, thisRow.south, c, thisRow.width);
+            p = lastCol ? CopyNumberText(p, thisRow.edges, 1) : PutIndex(p, thisRow.south, c + 1, thisRow.width);
+        }
+        p = lastCol ? CopyNumberText(p, thisRow.edges, 0) : PutIndex(p, thisRow.main, c + 1, thisRow.width);
+        p = PutIndex(p, thisRow.main, c, thisRow.width);
+        p[-1] = '\r';
+        *p++ = '\n';
+        CommitSinkBytes(sink, p);
+        if (SegmentIsFull(sink)) EndSinkSegment(sink);
+    }
+    return true;
+}
+
+void WriteFaces(void* context, const WorkItem& item, PipelineSink& sink) {
+    const InterpolatedMemory& m = *static_cast<InterpolatedWork*>(context)->m;
+    RowNumbers rowA, rowB;
+    RowNumbers* thisRow = &rowA;
+    RowNumbers* nextRow = &rowB;
+    const char* record = item.text.data();
+    const auto recordSize = [](const char* at) {
+        RowWidth width;
+        std::memcpy(&width, at, sizeof width);
+        return sizeof width + static_cast<std::size_t>(width);
+    };
+    int64_t next = NumberRow(record, item.firstRow == m.rows, item.firstNumber, *thisRow);
+    for (int64_t i = 0; i < item.rows; ++i) {
+        const int64_t r = item.firstRow + i;
+        record += recordSize(record);
+        if (i + 1 < item.rows || item.contextRow) {
+            next = NumberRow(record, r + 1 == m.rows, next, *nextRow);
+        } else {
+            NumberRow(nullptr, false, next, *nextRow);  // not stored: no valid cell above it
+        }
+        if (!WriteRowFaces(m, sink, r, *thisRow, *nextRow)) return;
+        sink.progress = r;
+        if (ProgressStepsAt(r, m.rows) || SegmentIsFull(sink)) EndSinkSegment(sink);
+        if (SinkStopped(sink)) return;
+        std::swap(thisRow, nextRow);
+    }
+}
+
+// A file of the job's own beside the output, gone when closed (or when the
+// process ends): on Windows deleted on close, elsewhere unlinked at once.
+std::FILE* OpenScratchFile(const std::filesystem::path& beside) {
+    std::filesystem::path path = beside;
+    path += ".cells";
+#ifdef _WIN32
+    return _wfopen(path.c_str(), L"w+bD");
+#else
+    std::FILE* file = std::fopen(path.c_str(), "w+b");
+    if (file != nullptr) unlink(path.c_str());
+    return file;
+#endif
+}
+
+void SetWestTexts(InterpolatedWork& w) {
+    const InterpolatedMemory& m = *w.m;
+    const MeshPass& pass = *w.pass;
+    const int64_t lastCached =
+        std::min({m.cols, std::max<int64_t>(pass.request.header.ncols - m.west + 1, 1), kMaxCachedColumns});
+    for (int64_t c = 1; c <= lastCached; ++c)
+        AddNumberText(w.westTexts, "v ", WestEdge(c + m.west - 1, pass.request.header, pass.scale), " ");
+    w.cachedColumns = lastCached;
 }
 
 }  // namespace
@@ -286,77 +507,58 @@ void PrepareInterpolatedMemory(const RegionWindow& region, InterpolatedMemory& m
 }
 
 void FreeInterpolatedMemory(InterpolatedMemory& m) {
-    std::free(m.cells);
-    std::free(m.rowStart);
-    std::free(m.above);
-    std::free(m.current);
-    std::free(m.numbers);
-    m.cells = nullptr;
-    m.rowStart = nullptr;
-    m.above = m.current = nullptr;
-    m.numbers = nullptr;
+    if (m.scratch != nullptr) std::fclose(m.scratch);
+    m.scratch = nullptr;
 }
 
 void RunInterpolatedVertexPass(MeshPass& pass, InterpolatedMemory& m) {
     if (m.cols == 0) return;
-    const int64_t lastRow = m.top + m.rows - 1;
-    int64_t fileRow = 0;
-    std::string_view line;
-    // Reading stops with the region's last row: what follows is never read.
-    while (fileRow < lastRow && !pass.out.failed && ReadGridRow(pass.input, line)) {
-        ++fileRow;
-        if (fileRow >= m.top) {
-            const RowEnd end = ConvertRow(pass, m, fileRow - m.top + 1, line);
-            if (end == RowEnd::Cancelled) return;
-            if (end == RowEnd::OutOfMemory) {
-                m.outOfMemory = true;
-                return;
-            }
-        }
-        if (CancelRequested(pass)) return;
-        ShowRowProgress(pass, fileRow);
+    m.scratch = OpenScratchFile(pass.out.temporaryPath);
+    if (m.scratch == nullptr) {
+        pass.out.failed = true;
+        return;
     }
-    if (pass.out.failed) return;
-    EndOfData(pass, fileRow);
-    if (pass.failedRow == 0 && fileRow < lastRow && fileRow >= m.top)
-        ConvertFirstMissingRow(pass, m, fileRow - m.top + 2);
+    InterpolatedWork w;
+    w.pass = &pass;
+    w.m = &m;
+    w.reader.input = &pass.input;
+    w.reader.lastRow = m.top + m.rows - 1;  // reading stops with the region's last row
+    w.reader.keepContext = true;
+    SetWestTexts(w);
+    const int64_t textBytes = static_cast<int64_t>(w.westTexts.bytes.capacity() + 8 * w.westTexts.ends.capacity());
+    NoteJobBytes(textBytes);
+
+    PipelineWork work;
+    work.context = &w;
+    work.readItem = ReadVertexItem;
+    work.processItem = ConvertRows;
+    work.showProgress = ShowRowProgress;
+    work.writeScratch = WriteScratch;
+    const PipelineEnd end = RunPipeline(pass, work, JobWorkerCount(pass.request.workers));
+    NoteJobBytes(-textBytes);
+    if (end == PipelineEnd::OutOfMemory) m.outOfMemory = true;
+    if (end == PipelineEnd::Completed) EndOfData(pass, w.reader.rowsRead);
 }
 
 void RunInterpolatedFacePass(MeshPass& pass, InterpolatedMemory& m) {
     StartProgressPass(pass, kProgressHalf, m.rows);
-    const int64_t stored = static_cast<int64_t>(m.storedRows);
-    if (stored == 0) {
+    if (m.scratch == nullptr) {
         AdvanceProgress(pass, m.rows);
         return;
     }
-    int64_t widest = 0;
-    for (int64_t r = 1; r <= stored; ++r) widest = std::max(widest, RowWidth(m, r));
-    m.numbers = static_cast<int64_t*>(std::calloc(static_cast<std::size_t>(widest) * 3, sizeof(int64_t)));
-    if (m.numbers == nullptr) {
-        m.outOfMemory = true;
+    if (std::fflush(m.scratch) != 0 || std::fseek(m.scratch, 0, SEEK_SET) != 0) {
+        pass.out.failed = true;
         return;
     }
-    int64_t* southNumbers = m.numbers + 2 * widest;
-    RowNumbers thisRow{m.numbers, m.rows == 1 ? southNumbers : nullptr, 0, 0, 0};
-    RowNumbers nextRow{m.numbers + widest, nullptr, 0, 0, 0};
-    int64_t next = NumberRow(m, 1, 0, thisRow);
-
-    for (int64_t r = 1; r <= stored; ++r) {
-        if (r < stored) {
-            nextRow.south = (r + 1 == m.rows) ? southNumbers : nullptr;
-            next = NumberRow(m, r + 1, next, nextRow);
-        } else {
-            nextRow.width = 0;  // not stored: no valid cell above it
-        }
-        const uint8_t* cells = m.cells + m.rowStart[r - 1];
-        for (int64_t c = 1; c <= thisRow.width; ++c) {
-            if (CancelRequested(pass)) return;
-            if (!(cells[c - 1] & kValid)) continue;
-            WriteFace(pass, m, r, c, thisRow, nextRow);
-        }
-        if (pass.out.failed) return;
-        AdvanceProgress(pass, r);
-        std::swap(thisRow, nextRow);
-    }
-    AdvanceProgress(pass, m.rows);  // the rows after the stored ones have no faces
+    InterpolatedWork w;
+    w.pass = &pass;
+    w.m = &m;
+    PipelineWork work;
+    work.context = &w;
+    work.readItem = ReadFaceItem;
+    work.processItem = WriteFaces;
+    work.showProgress = AdvanceProgress;
+    const PipelineEnd end = RunPipeline(pass, work, JobWorkerCount(pass.request.workers));
+    if (end == PipelineEnd::OutOfMemory) m.outOfMemory = true;
+    if (end == PipelineEnd::Completed) AdvanceProgress(pass, m.rows);  // rows after the stored ones have no faces
 }

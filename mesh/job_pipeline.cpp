@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "mesh/mesh_passes.h"
@@ -50,7 +51,8 @@ struct Pipeline {
     int64_t itemCount = -1;                             // known once the reader ran out
     int runningWorkers = 0;
 
-    std::atomic<bool> stop{false};  // written by the job's thread; read by all
+    std::atomic<bool> stop{false};  // set by any thread when the job stops; read by all
+    std::atomic<bool> outOfMemory{false};  // set by a worker whose item did not fit
     int64_t writeSequence = 0;      // job's thread only
 };
 
@@ -143,8 +145,7 @@ bool TakeItem(Pipeline& p, WorkItem& item) {
     return true;
 }
 
-void RunWorker(Pipeline& p, int worker) {
-    WorkItem item;
+void RunItems(Pipeline& p, int worker, WorkItem& item) {
     for (;;) {
         if (!TakeItem(p, item)) {
             // The reader ran out, or the job stops: the other workers and
@@ -167,6 +168,16 @@ void RunWorker(Pipeline& p, int worker) {
         EndSinkSegment(sink);
         sink.chunk->lastOfItem = true;
         if (!HandOver(p, sink.chunk)) break;
+    }
+}
+
+void RunWorker(Pipeline& p, int worker) {
+    WorkItem item;
+    try {
+        RunItems(p, worker, item);
+    } catch (const std::bad_alloc&) {
+        p.outOfMemory = true;
+        StopAll(p);
     }
     NoteJobBytes(-static_cast<int64_t>(item.text.capacity()));
     if (!p.onJobThread) {
@@ -313,6 +324,7 @@ PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers) {
         for (std::thread& t : threads) t.join();
     }
     if (CancelRequested(pass) || pass.out.failed) end = PipelineEnd::Stopped;
+    if (p.outOfMemory) end = PipelineEnd::OutOfMemory;
     NoteJobBytes(-static_cast<int64_t>(p.storage.size() * p.chunkBytes));
     return end;
 }

@@ -106,10 +106,11 @@ struct PipelineWork {
     void (*writeScratch)(void* context, const char* data, std::size_t size) = nullptr;
 };
 
-enum class PipelineEnd { Completed, Stopped };
+enum class PipelineEnd { Completed, Stopped, OutOfMemory };
 
 // Runs the pass with `workers` workers (at least 1). Counts go into `pass`;
-// Stopped when the cancel flag was seen or the output failed.
+// Stopped when the cancel flag was seen or the output failed; OutOfMemory
+// when a work item (a row of some hundred million values) did not fit.
 PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers);
 
 // The number of workers a job uses: `requested`, or the machine's cores when 0.

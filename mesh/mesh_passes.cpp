@@ -72,7 +72,15 @@ void AddNumberText(NumberTexts& texts, const char* before, float value, const ch
     char* p = PutPlainText(texts.bytes.data() + begin, before);
     p = FormatFixed2(p, value);
     p = PutPlainText(p, after);
-    texts.ends.push_back(static_cast<uint32_t>(p - texts.bytes.data()));
+    texts.ends.push_back(static_cast<std::size_t>(p - texts.bytes.data()));
+}
+
+void AddIndexText(NumberTexts& texts, int64_t index) {
+    const std::size_t begin = texts.ends.empty() ? 0 : texts.ends.back();
+    if (texts.bytes.size() < begin + 21 + kCopySlack) texts.bytes.resize(2 * (begin + 21 + kCopySlack));
+    char* p = FormatInt(texts.bytes.data() + begin, index);
+    *p++ = ' ';
+    texts.ends.push_back(static_cast<std::size_t>(p - texts.bytes.data()));
 }
 
 void SetLocalText(LocalText& text, const char* before, float value, const char* after) {

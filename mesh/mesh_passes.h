@@ -151,11 +151,13 @@ bool ReadRowBlock(RowBlockReader& reader, WorkItem& item);
 // 32 bytes.
 struct NumberTexts {
     std::vector<char> bytes;
-    std::vector<uint32_t> ends;
+    std::vector<std::size_t> ends;
 };
 constexpr std::size_t kCopySlack = 32;
 // Appends `before`, the value, `after`.
 void AddNumberText(NumberTexts& texts, const char* before, float value, const char* after);
+// Appends a vertex number and a space.
+void AddIndexText(NumberTexts& texts, int64_t index);
 // Columns whose x texts a job keeps; wider rows format the rest as they come.
 constexpr int64_t kMaxCachedColumns = 65536;
 
@@ -167,7 +169,7 @@ inline char* CopyText(char* p, const char* text, std::size_t n) {
     return p + n;
 }
 inline char* CopyNumberText(char* p, const NumberTexts& texts, std::size_t i) {
-    const uint32_t begin = i == 0 ? 0 : texts.ends[i - 1];
+    const std::size_t begin = i == 0 ? 0 : texts.ends[i - 1];
     return CopyText(p, texts.bytes.data() + begin, texts.ends[i] - begin);
 }
 
@@ -182,28 +184,17 @@ void SetLocalText(LocalText& text, const char* before, float value, const char* 
 void RunFloatingPlanesVertexPass(MeshPass& pass);
 void RunFloatingPlanesFacePass(MeshPass& pass);
 
-// Interpolated. Storage follows the data read, never the header's claim:
-// one byte per cell of each region row read, up to the row's reach (the last
-// column any value of this row or the row above touches), two rows of heights
-// and, in the face pass, three rows of vertex numbers as wide as the widest
-// stored row. Region rows and columns before the grid's first ones can never
-// hold data and are not stored (their cells are holes).
+// Interpolated. Memory follows neither the grid nor the region: the workers
+// keep two rows of heights each, and the cell bytes of the rows read (which
+// vertices each cell wrote, whether it is valid) go to a scratch file beside
+// the output, which the face pass reads back and which never outlives the job.
+// Region rows and columns before the grid's first ones can never hold data
+// and are not stored (their cells are holes).
 struct InterpolatedMemory {
     int64_t top = 0, west = 0;    // grid row and column of stored row 1, column 1
     int64_t cols = 0, rows = 0;   // region size from (top, west) on
-    uint8_t* cells = nullptr;     // stored rows' cell bytes, one row after another
-    std::size_t cellsUsed = 0, cellsCapacity = 0;
-    std::size_t* rowStart = nullptr;  // offset of stored row r + 1 in `cells`
-    std::size_t storedRows = 0, rowCapacity = 0;
-    std::size_t currentOffset = 0;  // the row being read in `cells`
-    std::size_t aboveOffset = 0;  // the previous stored row in `cells`
-    int64_t aboveWidth = 0;       // ... and its cells (0: no row above)
-    float* above = nullptr;       // heights of the previous stored row
-    float* current = nullptr;     // heights of the row being read
-    std::size_t heightCapacity = 0;
-    int64_t aboveExtent = 0;      // columns the previous stored row supplied
-    int64_t* numbers = nullptr;   // face pass: vertex numbers of three rows
-    bool outOfMemory = false;     // a row could not be stored: the job fails
+    std::FILE* scratch = nullptr; // the stored rows' cell bytes
+    bool outOfMemory = false;     // a row did not fit in memory: the job fails
 };
 void PrepareInterpolatedMemory(const RegionWindow& region, InterpolatedMemory& memory);
 void FreeInterpolatedMemory(InterpolatedMemory& memory);

@@ -218,6 +218,27 @@ TEST(JobBounds, HugeHeaderOrRegionOverATinyBody) {
     }
 }
 
+// A tall narrow grid: the job's own buffers (work items, chunks, texts, rows)
+// peak at the same size for 20 000 rows and for 200 000, and the scratch file
+// of the cell bytes is gone afterwards.
+TEST(JobBounds, MemoryDoesNotGrowWithTheRows) {
+    JobHarness harness("memory");
+    for (MeshMethod method : {Interpolated, FloatingPlanes}) {
+        int64_t peak[2] = {0, 0};
+        for (int tall = 0; tall < 2; ++tall) {
+            const auto grid = harness.WriteGrid("g.asc", ColumnGrid(tall ? 200000 : 20000, 3, "7.25"));
+            ResetJobPeakBytes();
+            EXPECT_EQ(harness.Run(grid, method).summary.quadCount, tall ? 600000 : 60000);
+            peak[tall] = JobPeakBytes();
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(harness.folder),
+                                    std::filesystem::directory_iterator()), 2);
+            std::filesystem::remove(harness.record.summary.outputPath);
+        }
+        EXPECT_LE(peak[1], peak[0] + (int64_t{512} << 10)) << method;  // 600 000 cells more
+        EXPECT_LE(peak[1], int64_t{64} << 20) << method;
+    }
+}
+
 // The cells of small grid texts (3 columns, 2 rows), row by row: a number,
 // N for no-data, - for a missing cell. Floating planes puts each value at its
 // place (a plane's first vertex is its cell's north-west corner); Interpolated
