@@ -1,8 +1,8 @@
 // libFuzzer target: any bytes as a grid file, converted with fuzzed settings,
 // under the address and undefined-behaviour sanitizers. The last bytes of an
-// input choose the method, region, units, the read block and write buffer
-// sizes (small, so every boundary is crossed), a cancel and a disk that fills
-// up; the rest is the grid file. Every job must end sound: a finished file
+// input choose the method, region, units, the read block, work item, chunk
+// and write buffer sizes (small, so every boundary is crossed), one or two
+// workers, a cancel and a disk that fills up; the rest is the grid file. Every job must end sound: a finished file
 // whose counts agree with its lines and whose faces name existing vertices,
 // or else the earlier file untouched; never a temporary file left behind.
 // Files live in memory (/dev/shm) where it exists. Built with
@@ -22,6 +22,7 @@
 #include "grid/float_scan.h"
 #include "grid/grid_reader.h"
 #include "mesh/conversion_job.h"
+#include "mesh/job_pipeline.h"
 #include "mesh/obj_writer.h"
 
 namespace {
@@ -122,6 +123,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     if (provider.ConsumeIntegralInRange<int>(0, 7) == 0)
         writer.writableBytes = provider.ConsumeIntegralInRange<int64_t>(0, 4096);
     SetObjWriterTestHooks(writer);
+    PipelineTestHooks pipeline;
+    pipeline.rowBlockBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 64);
+    pipeline.chunkBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 4096);
+    SetPipelineTestHooks(pipeline);
+    // Mostly one worker (the job's own thread): starting threads costs more
+    // than a small job.
+    request.workers = provider.ConsumeIntegralInRange<int>(0, 31) == 0 ? 2 : 1;
     std::atomic<bool> cancel{provider.ConsumeIntegralInRange<int>(0, 15) == 0};
     const std::string text = provider.ConsumeRemainingBytesAsString();
 
