@@ -24,12 +24,6 @@ struct FloatingPlanesWork {
     int64_t nextPlane = 1;  // face pass: the next plane to hand out
 };
 
-void SetWestEastTexts(const MeshPass& pass, int64_t column, LocalText& west, LocalText& east) {
-    const float x0 = WestEdge(column, pass.request.header, pass.scale);
-    SetLocalText(west, "v ", x0, " ");
-    SetLocalText(east, "v ", x0 + pass.scale, " ");
-}
-
 // One region row: a plane for every valid value from region.xMin to
 // region.xMax; the cells the row does not supply are counted missing. False
 // when the job stops.
@@ -58,41 +52,28 @@ bool ConvertRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::str
             sink.counts.nodata += 1;
             continue;
         }
-        const int64_t cached = column - region.xMin;
-        const char* westText;
-        const char* eastText;
-        std::size_t westSize, eastSize;
-        if (cached < w.cachedColumns) {
-            const std::size_t i = static_cast<std::size_t>(cached);
-            const std::size_t westBegin = i == 0 ? 0 : w.westTexts.ends[i - 1];
-            const std::size_t eastBegin = i == 0 ? 0 : w.eastTexts.ends[i - 1];
-            westText = w.westTexts.bytes.data() + westBegin;
-            westSize = w.westTexts.ends[i] - westBegin;
-            eastText = w.eastTexts.bytes.data() + eastBegin;
-            eastSize = w.eastTexts.ends[i] - eastBegin;
-        } else {
-            SetWestEastTexts(pass, column, west, east);
-            westText = west.bytes;
-            westSize = west.size;
-            eastText = east.bytes;
-            eastSize = east.size;
-        }
+        const int64_t i = column - region.xMin;
+        const bool cached = i < w.cachedColumns;
+        const std::string_view westText = cached ? NumberTextAt(w.westTexts, static_cast<std::size_t>(i))
+                                                 : VertexXText(west, WestEdge(column, pass.request.header, scale));
+        const std::string_view eastText =
+            cached ? NumberTextAt(w.eastTexts, static_cast<std::size_t>(i))
+                   : VertexXText(east, WestEdge(column, pass.request.header, scale) + scale);
         SetLocalText(height, "", scan.value * scale, "\r\n");
 
         char* q = ReserveSinkBytes(sink, kPlaneBytes);
         if (q == nullptr) return false;
-        q = CopyText(q, westText, westSize);  // north-west
-        q = CopyText(q, north.bytes, north.size);
-        q = CopyText(q, height.bytes, height.size);
-        q = CopyText(q, eastText, eastSize);  // north-east
-        q = CopyText(q, north.bytes, north.size);
-        q = CopyText(q, height.bytes, height.size);
-        q = CopyText(q, eastText, eastSize);  // south-east
-        q = CopyText(q, south.bytes, south.size);
-        q = CopyText(q, height.bytes, height.size);
-        q = CopyText(q, westText, westSize);  // south-west
-        q = CopyText(q, south.bytes, south.size);
-        q = CopyText(q, height.bytes, height.size);
+        const std::string_view corners[4][2] = {
+            {westText, {north.bytes, north.size}},  // north-west
+            {eastText, {north.bytes, north.size}},  // north-east
+            {eastText, {south.bytes, south.size}},  // south-east
+            {westText, {south.bytes, south.size}},  // south-west
+        };
+        for (const auto& corner : corners) {
+            q = CopyText(q, corner[0]);
+            q = CopyText(q, corner[1]);
+            q = CopyText(q, height.bytes, height.size);
+        }
         CommitSinkBytes(sink, q);
         sink.counts.quads += 1;
         sink.counts.vertices += 4;
@@ -194,18 +175,11 @@ void RunFloatingPlanesVertexPass(MeshPass& pass) {
         }
         w.cachedColumns = std::max<int64_t>(0, lastCached - region.xMin + 1);
     }
-    const int64_t textBytes = static_cast<int64_t>(w.westTexts.bytes.capacity() + w.eastTexts.bytes.capacity() +
-                                                   4 * (w.westTexts.ends.capacity() + w.eastTexts.ends.capacity()));
-    NoteJobBytes(textBytes);
-
     PipelineWork work;
     work.context = &w;
     work.readItem = ReadVertexItem;
     work.processItem = ConvertRows;
-    work.showProgress = ShowRowProgress;
-    const PipelineEnd end = RunPipeline(pass, work, JobWorkerCount(pass.request.workers));
-    NoteJobBytes(-textBytes);
-    if (end == PipelineEnd::Completed) EndOfData(pass, w.reader.rowsRead);
+    RunRowPass(pass, work, w.reader, NumberTextsBytes(w.westTexts) + NumberTextsBytes(w.eastTexts));
 }
 
 void RunFloatingPlanesFacePass(MeshPass& pass) {
@@ -215,8 +189,6 @@ void RunFloatingPlanesFacePass(MeshPass& pass) {
     work.context = &w;
     work.readItem = ReadFaceItem;
     work.processItem = WriteFaces;
-    work.showProgress = AdvanceProgress;
     StartProgressPass(pass, kProgressHalf, pass.quadCount);
-    if (RunPipeline(pass, work, JobWorkerCount(pass.request.workers)) == PipelineEnd::Completed)
-        AdvanceProgress(pass, pass.quadCount);
+    RunFacePass(pass, work, pass.quadCount);
 }

@@ -36,7 +36,12 @@ constexpr uint8_t kMainVertex = 4;    // north-west corner
 constexpr uint8_t kEastVertex = 8;    // north-east corner, last region column
 constexpr uint8_t kSouthVertex = 16;  // south-west corner, last region row
 constexpr uint8_t kCornerVertex = 32; // south-east corner of the region
-constexpr uint8_t kVertices = kMainVertex | kEastVertex | kSouthVertex | kCornerVertex;
+
+// Vertices a cell byte records.
+inline int VertexCount(uint8_t cell) {
+    return ((cell & kMainVertex) != 0) + ((cell & kEastVertex) != 0) + ((cell & kSouthVertex) != 0) +
+           ((cell & kCornerVertex) != 0);
+}
 
 // A cell's vertex lines, with room for CopyText's fixed copies.
 constexpr std::size_t kCellBytes = 4 * kMaxVertexLineBytes + kCopySlack;
@@ -104,8 +109,8 @@ void SetRowTexts(const MeshPass& pass, int64_t fileRow, RowTexts& t) {
 }
 
 // "v x y z" from the x text ("v x "), the y text ("y ") and the height.
-char* PutCellLine(char* p, const char* xText, std::size_t xSize, const LocalText& y, float z) {
-    p = CopyText(p, xText, xSize);
+char* PutCellLine(char* p, std::string_view xText, const LocalText& y, float z) {
+    p = CopyText(p, xText);
     p = CopyText(p, y.bytes, y.size);
     p = FormatFixed2(p, z);
     *p++ = '\r';
@@ -136,18 +141,9 @@ bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above,
     if (hole && missing == 3) return true;
 
     LocalText west;
-    const char* westText;
-    std::size_t westSize;
-    if (c <= w.cachedColumns) {
-        const std::size_t i = static_cast<std::size_t>(c - 1);
-        const std::size_t begin = i == 0 ? 0 : w.westTexts.ends[i - 1];
-        westText = w.westTexts.bytes.data() + begin;
-        westSize = w.westTexts.ends[i] - begin;
-    } else {
-        SetLocalText(west, "v ", WestEdge(c + m.west - 1, header, scale), " ");
-        westText = west.bytes;
-        westSize = west.size;
-    }
+    const std::string_view westText = c <= w.cachedColumns
+                                          ? NumberTextAt(w.westTexts, static_cast<std::size_t>(c - 1))
+                                          : VertexXText(west, WestEdge(c + m.west - 1, header, scale));
 
     float own = value;
     if (hole) {
@@ -159,30 +155,31 @@ bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above,
 
     char* p = ReserveSinkBytes(sink, kCellBytes);
     if (p == nullptr) return false;
-    p = PutCellLine(p, westText, westSize, y.north, mainZ);
+    p = PutCellLine(p, westText, y.north, mainZ);
     uint8_t wrote = kMainVertex;
     if (!hole) {
         current.cells.back() |= kValid;
         sink.counts.quads += 1;
     }
     float z;
-    LocalText east;
-    if (c == m.cols) SetLocalText(east, "v ", WestEdge(c + m.west - 1, header, scale) + scale, " ");
+    LocalText eastSpace;
+    const std::string_view east =
+        c == m.cols ? VertexXText(eastSpace, WestEdge(c + m.west - 1, header, scale) + scale) : std::string_view();
     if (c == m.cols && EdgeHeight(!hole, value, a, scale, z)) {
-        p = PutCellLine(p, east.bytes, east.size, y.north, z);
+        p = PutCellLine(p, east, y.north, z);
         wrote |= kEastVertex;
     }
     if (r == m.rows && EdgeHeight(!hole, value, left, scale, z)) {
-        p = PutCellLine(p, westText, westSize, y.south, z);
+        p = PutCellLine(p, westText, y.south, z);
         wrote |= kSouthVertex;
     }
     if (c == m.cols && r == m.rows && !hole) {
-        p = PutCellLine(p, east.bytes, east.size, y.south, value * scale);
+        p = PutCellLine(p, east, y.south, value * scale);
         wrote |= kCornerVertex;
     }
     CommitSinkBytes(sink, p);
     current.cells.back() |= wrote;
-    sink.counts.vertices += __builtin_popcount(wrote);
+    sink.counts.vertices += VertexCount(wrote);
     if (SegmentIsFull(sink)) EndSinkSegment(sink);
     return true;
 }
@@ -197,6 +194,25 @@ bool ConvertMissingCells(InterpolatedWork& w, PipelineSink& sink, const RowCells
         if (!ConvertCell(w, sink, above, current, y, r, c, CellKind::Missing, 0.0f)) return false;
     }
     return true;
+}
+
+// Hands take(c, value) the values of the region's columns in `line`, c from
+// 1, up to a token that is not a number or the region's east edge. Returns
+// the columns supplied, or -1 as soon as take returns false.
+template <typename Take>
+int64_t ForEachRegionValue(const InterpolatedMemory& m, std::string_view line, Take take) {
+    const char* p = line.data();
+    const char* end = p + line.size();
+    int64_t extent = 0;
+    for (int64_t j = 1; j - m.west < m.cols; ++j) {
+        const FloatScan scan = ScanGridCell(p, end);
+        if (!scan.ok) break;
+        p = scan.next;
+        if (j < m.west) continue;
+        extent = j - m.west + 1;
+        if (!take(extent, scan.value)) return -1;
+    }
+    return extent;
 }
 
 void StartRow(RowCells& row) {
@@ -214,16 +230,10 @@ bool ConvertRow(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, 
     RowTexts y;
     SetRowTexts(*w.pass, fileRow, y);
     StartRow(current);
-    const char* p = line.data();
-    const char* end = p + line.size();
-    for (int64_t j = 1; j - m.west < m.cols; ++j) {
-        const FloatScan scan = ScanGridCell(p, end);
-        if (!scan.ok) break;
-        p = scan.next;
-        if (j < m.west) continue;
-        current.extent = j - m.west + 1;
-        if (!ConvertCell(w, sink, above, current, y, r, current.extent, CellKind::Value, scan.value)) return false;
-    }
+    current.extent = ForEachRegionValue(m, line, [&](int64_t c, float value) {
+        return ConvertCell(w, sink, above, current, y, r, c, CellKind::Value, value);
+    });
+    if (current.extent < 0) return false;
     sink.counts.missing += PromisedCells(w.pass->request, fileRow, fileRow, current.extent + m.west);
     return ConvertMissingCells(w, sink, above, current, y, r);
 }
@@ -233,17 +243,11 @@ bool ConvertRow(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, 
 void ReadRowAbove(const InterpolatedWork& w, std::string_view line, RowCells& row) {
     const InterpolatedMemory& m = *w.m;
     StartRow(row);
-    const char* p = line.data();
-    const char* end = p + line.size();
-    for (int64_t j = 1; j - m.west < m.cols; ++j) {
-        const FloatScan scan = ScanGridCell(p, end);
-        if (!scan.ok) break;
-        p = scan.next;
-        if (j < m.west) continue;
-        row.extent = j - m.west + 1;
-        row.heights.push_back(scan.value);
-        row.cells.push_back(IsInterpolatedNodata(scan.value, w.pass->request.header) ? 0 : kValid);
-    }
+    row.extent = ForEachRegionValue(m, line, [&](int64_t, float value) {
+        row.heights.push_back(value);
+        row.cells.push_back(IsInterpolatedNodata(value, w.pass->request.header) ? 0 : kValid);
+        return true;
+    });
 }
 
 void AppendStoredRow(std::vector<char>& rows, const RowCells& row) {
@@ -344,7 +348,7 @@ bool ReadStoredRow(std::FILE* scratch, std::vector<char>& row) {
 int64_t VerticesOf(const std::vector<char>& row) {
     int64_t count = 0;
     for (std::size_t i = sizeof(RowWidth); i < row.size(); ++i)
-        count += __builtin_popcount(static_cast<uint8_t>(row[i]) & kVertices);
+        count += VertexCount(static_cast<uint8_t>(row[i]));
     return count;
 }
 
@@ -525,19 +529,13 @@ void RunInterpolatedVertexPass(MeshPass& pass, InterpolatedMemory& m) {
     w.reader.lastRow = m.top + m.rows - 1;  // reading stops with the region's last row
     w.reader.keepContext = true;
     SetWestTexts(w);
-    const int64_t textBytes = static_cast<int64_t>(w.westTexts.bytes.capacity() + 8 * w.westTexts.ends.capacity());
-    NoteJobBytes(textBytes);
-
     PipelineWork work;
     work.context = &w;
     work.readItem = ReadVertexItem;
     work.processItem = ConvertRows;
-    work.showProgress = ShowRowProgress;
     work.writeScratch = WriteScratch;
-    const PipelineEnd end = RunPipeline(pass, work, JobWorkerCount(pass.request.workers));
-    NoteJobBytes(-textBytes);
-    if (end == PipelineEnd::OutOfMemory) m.outOfMemory = true;
-    if (end == PipelineEnd::Completed) EndOfData(pass, w.reader.rowsRead);
+    if (RunRowPass(pass, work, w.reader, NumberTextsBytes(w.westTexts)) == PipelineEnd::OutOfMemory)
+        m.outOfMemory = true;
 }
 
 void RunInterpolatedFacePass(MeshPass& pass, InterpolatedMemory& m) {
@@ -557,8 +555,6 @@ void RunInterpolatedFacePass(MeshPass& pass, InterpolatedMemory& m) {
     work.context = &w;
     work.readItem = ReadFaceItem;
     work.processItem = WriteFaces;
-    work.showProgress = AdvanceProgress;
-    const PipelineEnd end = RunPipeline(pass, work, JobWorkerCount(pass.request.workers));
-    if (end == PipelineEnd::OutOfMemory) m.outOfMemory = true;
-    if (end == PipelineEnd::Completed) AdvanceProgress(pass, m.rows);  // rows after the stored ones have no faces
+    // The rows after the stored ones have no faces.
+    if (RunFacePass(pass, work, m.rows) == PipelineEnd::OutOfMemory) m.outOfMemory = true;
 }

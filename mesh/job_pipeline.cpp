@@ -225,7 +225,7 @@ PipelineEnd WriteInOrder(Pipeline& p) {
 
 }  // namespace
 
-char* ReserveSinkBytes(PipelineSink& sink, std::size_t bytes) {
+char* ReserveSinkBytesInNewChunk(PipelineSink& sink, std::size_t bytes) {
     OutputChunk* chunk = sink.chunk;
     if (chunk->bytes.size() - chunk->used >= bytes) return chunk->bytes.data() + chunk->used;
     Pipeline& p = *sink.pipeline;

@@ -80,7 +80,12 @@ constexpr std::size_t kSegmentBytes = std::size_t{64} << 10;
 // Room for `bytes` more bytes (at most a chunk's capacity / 4); a full chunk
 // is handed to the writer first, which may wait for a free one. Returns
 // nullptr when the job stops.
-char* ReserveSinkBytes(PipelineSink& sink, std::size_t bytes);
+char* ReserveSinkBytesInNewChunk(PipelineSink& sink, std::size_t bytes);
+inline char* ReserveSinkBytes(PipelineSink& sink, std::size_t bytes) {
+    OutputChunk* chunk = sink.chunk;
+    if (chunk->bytes.size() - chunk->used >= bytes) return chunk->bytes.data() + chunk->used;
+    return ReserveSinkBytesInNewChunk(sink, bytes);
+}
 inline void CommitSinkBytes(PipelineSink& sink, char* newEnd) {
     sink.chunk->used = static_cast<std::size_t>(newEnd - sink.chunk->bytes.data());
 }

@@ -89,3 +89,19 @@ void SetLocalText(LocalText& text, const char* before, float value, const char* 
     p = PutPlainText(p, after);
     text.size = static_cast<std::size_t>(p - text.bytes);
 }
+
+PipelineEnd RunRowPass(MeshPass& pass, PipelineWork work, const RowBlockReader& reader, int64_t textBytes) {
+    NoteJobBytes(textBytes);
+    work.showProgress = ShowRowProgress;
+    const PipelineEnd end = RunPipeline(pass, work, JobWorkerCount(pass.request.workers));
+    NoteJobBytes(-textBytes);
+    if (end == PipelineEnd::Completed) EndOfData(pass, reader.rowsRead);
+    return end;
+}
+
+PipelineEnd RunFacePass(MeshPass& pass, PipelineWork work, int64_t total) {
+    work.showProgress = AdvanceProgress;
+    const PipelineEnd end = RunPipeline(pass, work, JobWorkerCount(pass.request.workers));
+    if (end == PipelineEnd::Completed) AdvanceProgress(pass, total);
+    return end;
+}

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "grid/grid_reader.h"
@@ -168,9 +169,18 @@ inline char* CopyText(char* p, const char* text, std::size_t n) {
     else std::memcpy(p, text, n);
     return p + n;
 }
-inline char* CopyNumberText(char* p, const NumberTexts& texts, std::size_t i) {
+inline char* CopyText(char* p, std::string_view text) { return CopyText(p, text.data(), text.size()); }
+// Text i of a table.
+inline std::string_view NumberTextAt(const NumberTexts& texts, std::size_t i) {
     const std::size_t begin = i == 0 ? 0 : texts.ends[i - 1];
-    return CopyText(p, texts.bytes.data() + begin, texts.ends[i] - begin);
+    return {texts.bytes.data() + begin, texts.ends[i] - begin};
+}
+inline char* CopyNumberText(char* p, const NumberTexts& texts, std::size_t i) {
+    return CopyText(p, NumberTextAt(texts, i));
+}
+// The bytes of a job's table of texts, for the accounting of its buffers.
+inline int64_t NumberTextsBytes(const NumberTexts& texts) {
+    return static_cast<int64_t>(texts.bytes.capacity() + sizeof(std::size_t) * texts.ends.capacity());
 }
 
 // A text formatted on the spot, padded like NumberTexts.
@@ -179,6 +189,18 @@ struct LocalText {
     std::size_t size;
 };
 void SetLocalText(LocalText& text, const char* before, float value, const char* after);
+// "v x " of a column whose text is not in a table.
+inline std::string_view VertexXText(LocalText& text, float x) {
+    SetLocalText(text, "v ", x, " ");
+    return {text.bytes, text.size};
+}
+
+// Runs a vertex pass's work on the workers with the rows the reader hands
+// out and their progress; the end of the data is counted when it completes.
+PipelineEnd RunRowPass(MeshPass& pass, PipelineWork work, const RowBlockReader& reader, int64_t textBytes);
+// Runs a face pass's work on the workers; the bar reaches the end of the
+// pass's `total` units when it completes.
+PipelineEnd RunFacePass(MeshPass& pass, PipelineWork work, int64_t total);
 
 // Floating planes: vertex and face passes (no memory beyond one line).
 void RunFloatingPlanesVertexPass(MeshPass& pass);
