@@ -398,16 +398,30 @@ int64_t NumberRow(const char* record, bool lastRow, int64_t next, RowNumbers& n)
     n.south.ends.clear();
     n.edges.ends.clear();
     int64_t east = 0, corner = 0;
+    VertexCounter counter;
+    StartVertexCounter(counter, next);
+    // The next vertex's number, appended to `texts`; "0 " when not written.
+    const auto number = [&counter](NumberTexts& texts, bool written) {
+        if (!written) return AddIndexText(texts, 0);
+        CountVertex(counter);
+        AddCounterText(texts, counter);
+    };
     for (int64_t c = 1; c <= n.width; ++c) {
         const uint8_t cell = n.cells[c - 1];
-        AddIndexText(n.main, (cell & kMainVertex) ? ++next : 0);
-        if (cell & kEastVertex) east = ++next;
-        if (lastRow) AddIndexText(n.south, (cell & kSouthVertex) ? ++next : 0);
-        if (cell & kCornerVertex) corner = ++next;
+        number(n.main, (cell & kMainVertex) != 0);
+        if (cell & kEastVertex) {
+            CountVertex(counter);
+            east = counter.value;
+        }
+        if (lastRow) number(n.south, (cell & kSouthVertex) != 0);
+        if (cell & kCornerVertex) {
+            CountVertex(counter);
+            corner = counter.value;
+        }
     }
     AddIndexText(n.edges, east);
     AddIndexText(n.edges, corner);
-    return next;
+    return counter.value;
 }
 
 // Number c of a row's texts, or "0 " beyond the columns it stored.

@@ -75,10 +75,45 @@ void AddNumberText(NumberTexts& texts, const char* before, float value, const ch
     texts.ends.push_back(static_cast<std::size_t>(p - texts.bytes.data()));
 }
 
-void AddIndexText(NumberTexts& texts, int64_t index) {
+namespace {
+// Room for one more vertex number and its space behind the table's texts.
+char* IndexTextPlace(NumberTexts& texts) {
     const std::size_t begin = texts.ends.empty() ? 0 : texts.ends.back();
     if (texts.bytes.size() < begin + 21 + kCopySlack) texts.bytes.resize(2 * (begin + 21 + kCopySlack));
-    char* p = FormatInt(texts.bytes.data() + begin, index);
+    return texts.bytes.data() + begin;
+}
+}  // namespace
+
+void AddIndexText(NumberTexts& texts, int64_t index) {
+    char* p = FormatInt(IndexTextPlace(texts), index);
+    *p++ = ' ';
+    texts.ends.push_back(static_cast<std::size_t>(p - texts.bytes.data()));
+}
+
+void StartVertexCounter(VertexCounter& counter, int64_t value) {
+    char text[24];
+    counter.value = value;
+    counter.size = static_cast<int>(FormatInt(text, value) - text);
+    std::memcpy(counter.digits + sizeof counter.digits - counter.size, text, static_cast<std::size_t>(counter.size));
+}
+
+void CountVertex(VertexCounter& counter) {
+    counter.value += 1;
+    int i = static_cast<int>(sizeof counter.digits) - 1;
+    const int first = static_cast<int>(sizeof counter.digits) - counter.size;
+    while (i >= first && counter.digits[i] == '9') counter.digits[i--] = '0';
+    if (i >= first) {
+        counter.digits[i] += 1;
+    } else {
+        counter.digits[i] = '1';  // one digit more: 99 + 1
+        counter.size += 1;
+    }
+}
+
+void AddCounterText(NumberTexts& texts, const VertexCounter& counter) {
+    char* p = IndexTextPlace(texts);
+    std::memcpy(p, counter.digits + sizeof counter.digits - counter.size, static_cast<std::size_t>(counter.size));
+    p += counter.size;
     *p++ = ' ';
     texts.ends.push_back(static_cast<std::size_t>(p - texts.bytes.data()));
 }

@@ -159,6 +159,18 @@ constexpr std::size_t kCopySlack = 32;
 void AddNumberText(NumberTexts& texts, const char* before, float value, const char* after);
 // Appends a vertex number and a space.
 void AddIndexText(NumberTexts& texts, int64_t index);
+
+// Vertex numbers counted up one at a time as decimal text: a row's numbers
+// cost a digit or two each instead of a conversion.
+struct VertexCounter {
+    int64_t value = 0;
+    char digits[24];  // the value's digits, at the end
+    int size = 0;
+};
+void StartVertexCounter(VertexCounter& counter, int64_t value);
+void CountVertex(VertexCounter& counter);
+// Appends the counter's number and a space.
+void AddCounterText(NumberTexts& texts, const VertexCounter& counter);
 // Columns whose x texts a job keeps; wider rows format the rest as they come.
 constexpr int64_t kMaxCachedColumns = 65536;
 

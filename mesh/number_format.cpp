@@ -63,6 +63,22 @@ inline char* WriteUnsigned32(char* out, uint32_t value) {
     return end;
 }
 
+// Writes a value below 10^8 with four digit pairs formed at once and copies
+// the significant ones: no loop, no branch on the length. `out` needs room
+// for 8 characters whatever the value.
+inline char* WriteUnsignedBelow1e8(char* out, uint32_t value) {
+    char digits[16];
+    const uint32_t high = value / 10000;
+    const uint32_t low = value % 10000;
+    std::memcpy(digits, kDigitPairs + 2 * (high / 100), 2);
+    std::memcpy(digits + 2, kDigitPairs + 2 * (high % 100), 2);
+    std::memcpy(digits + 4, kDigitPairs + 2 * (low / 100), 2);
+    std::memcpy(digits + 6, kDigitPairs + 2 * (low % 100), 2);
+    const int count = DigitCount(value);
+    std::memcpy(out, digits + 8 - count, 8);
+    return out + count;
+}
+
 char* WriteUnsigned(char* out, uint64_t value) {
     if (value <= 0xFFFFFFFFu) return WriteUnsigned32(out, static_cast<uint32_t>(value));
     // Above 32 bits: the leading part, then exactly nine more digits.
@@ -115,7 +131,7 @@ char* FormatFixed2(char* out, float value) {
         const double hundredths = static_cast<double>(magnitude) * 100.0;
         uint32_t rounded = static_cast<uint32_t>(hundredths);
         if (hundredths - static_cast<double>(rounded) >= 0.5) ++rounded;  // ties away from zero
-        out = WriteUnsigned32(out, rounded / 100);
+        out = WriteUnsignedBelow1e8(out, rounded / 100);  // below 2^23
         *out++ = '.';
         return WritePair(out, static_cast<unsigned>(rounded % 100));
     }

@@ -11,7 +11,8 @@ constexpr std::size_t kMaxFixed2Chars = 43;
 // binary value (0.125 -> 0.13, -0.125 -> -0.13, 2.675f -> 2.67), a minus sign
 // for every negative value including negative zero (-0.00), and "inf", "-inf"
 // or "nan" for non-finite values. Writes no terminator; returns the end.
-// `out` must have room for kMaxFixed2Chars characters.
+// `out` must have room for kMaxFixed2Chars characters, all of which it may
+// use as scratch space.
 char* FormatFixed2(char* out, float value);
 
 // Writes a signed decimal integer without padding or grouping; returns the
