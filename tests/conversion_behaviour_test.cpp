@@ -51,12 +51,18 @@ TEST(JobProgress, RunsForwardOnceOverTheRowsOfBothPasses) {
     for (std::size_t at = text.find("5 5\n"); at != std::string::npos; at = text.find("5 5\n", at + 6))
         text.insert(at, "\n");
     const auto grid = harness.WriteGrid("g.asc", text);
-    for (MeshMethod method : {FloatingPlanes, Interpolated}) {
-        const JobRecord& r = harness.Run(grid, method);
-        EXPECT_EQ(r.progress, ExpectedProgress({{1, 100}})) << method;
-        EXPECT_EQ(r.statuses, (std::vector<std::wstring>{L"Calculating vertices...", L"Calculating quads..."}));
-        EXPECT_EQ(r.summaryCalls, 1);
+    // The same steps whatever the workers and however small their work items.
+    for (int workers : {1, 7}) {
+        harness.workers = workers;
+        SetPipelineTestHooks(workers == 1 ? PipelineTestHooks{} : PipelineTestHooks{16, 2048});
+        for (MeshMethod method : {FloatingPlanes, Interpolated}) {
+            const JobRecord& r = harness.Run(grid, method);
+            EXPECT_EQ(r.progress, ExpectedProgress({{1, 100}})) << method << " workers " << workers;
+            EXPECT_EQ(r.statuses, (std::vector<std::wstring>{L"Calculating vertices...", L"Calculating quads..."}));
+            EXPECT_EQ(r.summaryCalls, 1);
+        }
     }
+    SetPipelineTestHooks({});
 }
 
 TEST(JobProgress, CountsFromYMinToYMax) {

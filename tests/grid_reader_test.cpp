@@ -591,6 +591,19 @@ TEST(GridLineTest, MatchesAPlainSplitterAcrossBlockBoundaries) {
         // The standard header ends with the line feed of its sixth line, which
         // is the first line read.
         ExpectSameLines(AllLines(g.stream), ReferenceLines("\n" + data));
+
+        // The same rows in blocks of whole lines of about 1 KiB, as the job's
+        // workers take them (a CR LF cut between two blocks adds a blank line).
+        OpenGrid b;
+        ASSERT_TRUE(ReadGridHeader(WriteFile("big.asc", header + data), b.stream, b.header));
+        std::vector<std::string> blockLines;
+        std::vector<char> block;
+        while (ReadGridLines(b.stream, block, 1024)) {
+            for (const char* p = block.data(); p < block.data() + block.size();)
+                blockLines.emplace_back(NextGridLine(p, block.data() + block.size()));
+            block.clear();
+        }
+        ExpectSameLines(Rows(blockLines), Rows(ReferenceLines("\n" + data)));
     }
 }
 

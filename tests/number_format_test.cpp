@@ -1,5 +1,6 @@
 // FormatFixed2 against an exact decimal expansion of the float, and the
 // integer formatters against std::to_string.
+#include "mesh/mesh_passes.h"
 #include "mesh/number_format.h"
 
 #include <gtest/gtest.h>
@@ -179,6 +180,19 @@ std::string Int(int64_t value) {
 std::string UInt(uint64_t value) {
     char text[20];
     return std::string(text, FormatUInt(text, value));
+}
+
+TEST(FormatInt, VertexNumbersCountedUpAsTextMatch) {
+    for (int64_t start : {int64_t{0}, int64_t{8}, int64_t{98}, int64_t{995}, int64_t{99999990},
+                          int64_t{4294967290}, int64_t{999999999999}}) {
+        VertexCounter counter;
+        StartVertexCounter(counter, start);
+        for (int64_t v = start + 1; v <= start + 12; ++v) {
+            CountVertex(counter);
+            ASSERT_EQ(std::string(counter.digits + sizeof counter.digits - counter.size,
+                                  static_cast<std::size_t>(counter.size)), Int(v));
+        }
+    }
 }
 
 TEST(FormatInt, MatchesToString) {
