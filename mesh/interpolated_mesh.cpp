@@ -64,11 +64,25 @@ struct InterpolatedWork {
 };
 
 // One region row while it is converted: heights and cell bytes per column.
+// The arrays only grow, so a block's rows reuse them.
 struct RowCells {
     std::vector<float> heights;
     std::vector<uint8_t> cells;
+    int64_t width = 0;   // cells converted
     int64_t extent = 0;  // region columns the row supplied
 };
+
+// Appends a cell to the row: its value, and no state yet.
+inline void AddCell(RowCells& row, float value) {
+    if (static_cast<std::size_t>(row.width) == row.cells.size()) {
+        const std::size_t grown = std::max<std::size_t>(64, 2 * row.cells.size());
+        row.cells.resize(grown);
+        row.heights.resize(grown);
+    }
+    row.heights[static_cast<std::size_t>(row.width)] = value;
+    row.cells[static_cast<std::size_t>(row.width)] = 0;
+    row.width += 1;
+}
 
 struct Neighbour {
     bool present;
@@ -76,7 +90,7 @@ struct Neighbour {
 };
 
 Neighbour CellOf(const RowCells& row, int64_t c) {
-    const bool valid = c >= 1 && c <= static_cast<int64_t>(row.cells.size()) && (row.cells[c - 1] & kValid) != 0;
+    const bool valid = c >= 1 && c <= row.width && (row.cells[c - 1] & kValid) != 0;
     return {valid, valid ? row.heights[c - 1] : 0.0f};
 }
 
@@ -132,8 +146,8 @@ bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above,
     const Neighbour a = CellOf(above, c);
     const Neighbour al = CellOf(above, c - 1);
     const Neighbour left = CellOf(current, c - 1);
-    current.heights.push_back(value);
-    current.cells.push_back(0);
+    AddCell(current, value);
+    uint8_t& cell = current.cells[static_cast<std::size_t>(c - 1)];
     int missing = !a.present + !al.present + !left.present;
 
     const bool hole = kind == CellKind::Missing || IsInterpolatedNodata(value, header);
@@ -158,7 +172,7 @@ bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above,
     p = PutCellLine(p, westText, y.north, mainZ);
     uint8_t wrote = kMainVertex;
     if (!hole) {
-        current.cells.back() |= kValid;
+        cell |= kValid;
         sink.counts.quads += 1;
     }
     float z;
@@ -178,7 +192,7 @@ bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above,
         wrote |= kCornerVertex;
     }
     CommitSinkBytes(sink, p);
-    current.cells.back() |= wrote;
+    cell |= wrote;
     sink.counts.vertices += VertexCount(wrote);
     if (SegmentIsFull(sink)) EndSinkSegment(sink);
     return true;
@@ -216,8 +230,7 @@ int64_t ForEachRegionValue(const InterpolatedMemory& m, std::string_view line, T
 }
 
 void StartRow(RowCells& row) {
-    row.heights.clear();
-    row.cells.clear();
+    row.width = 0;
     row.extent = 0;
 }
 
@@ -244,17 +257,17 @@ void ReadRowAbove(const InterpolatedWork& w, std::string_view line, RowCells& ro
     const InterpolatedMemory& m = *w.m;
     StartRow(row);
     row.extent = ForEachRegionValue(m, line, [&](int64_t, float value) {
-        row.heights.push_back(value);
-        row.cells.push_back(IsInterpolatedNodata(value, w.pass->request.header) ? 0 : kValid);
+        AddCell(row, value);
+        if (!IsInterpolatedNodata(value, w.pass->request.header)) row.cells[row.width - 1] = kValid;
         return true;
     });
 }
 
 void AppendStoredRow(std::vector<char>& rows, const RowCells& row) {
-    const RowWidth width = static_cast<RowWidth>(row.cells.size());
+    const RowWidth width = row.width;
     const char* header = reinterpret_cast<const char*>(&width);
     rows.insert(rows.end(), header, header + sizeof width);
-    rows.insert(rows.end(), row.cells.begin(), row.cells.end());
+    rows.insert(rows.end(), row.cells.begin(), row.cells.begin() + width);
 }
 
 bool ReadVertexItem(void* context, WorkItem& item) {

@@ -94,13 +94,13 @@ void StartVertexCounter(VertexCounter& counter, int64_t value) {
     char text[24];
     counter.value = value;
     counter.size = static_cast<int>(FormatInt(text, value) - text);
-    std::memcpy(counter.digits + sizeof counter.digits - counter.size, text, static_cast<std::size_t>(counter.size));
+    std::memcpy(counter.digits + kCounterDigitsEnd - counter.size, text, static_cast<std::size_t>(counter.size));
 }
 
 void CountVertex(VertexCounter& counter) {
     counter.value += 1;
-    int i = static_cast<int>(sizeof counter.digits) - 1;
-    const int first = static_cast<int>(sizeof counter.digits) - counter.size;
+    int i = kCounterDigitsEnd - 1;
+    const int first = kCounterDigitsEnd - counter.size;
     while (i >= first && counter.digits[i] == '9') counter.digits[i--] = '0';
     if (i >= first) {
         counter.digits[i] += 1;
@@ -112,7 +112,7 @@ void CountVertex(VertexCounter& counter) {
 
 void AddCounterText(NumberTexts& texts, const VertexCounter& counter) {
     char* p = IndexTextPlace(texts);
-    std::memcpy(p, counter.digits + sizeof counter.digits - counter.size, static_cast<std::size_t>(counter.size));
+    std::memcpy(p, counter.digits + kCounterDigitsEnd - counter.size, kCounterDigitsEnd);
     p += counter.size;
     *p++ = ' ';
     texts.ends.push_back(static_cast<std::size_t>(p - texts.bytes.data()));

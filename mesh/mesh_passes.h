@@ -164,9 +164,12 @@ void AddIndexText(NumberTexts& texts, int64_t index);
 // cost a digit or two each instead of a conversion.
 struct VertexCounter {
     int64_t value = 0;
-    char digits[24];  // the value's digits, at the end
+    // The value's digits end at kCounterDigitsEnd; the bytes after them let
+    // the text be copied with one fixed-size copy.
+    char digits[48];
     int size = 0;
 };
+constexpr int kCounterDigitsEnd = 24;
 void StartVertexCounter(VertexCounter& counter, int64_t value);
 void CountVertex(VertexCounter& counter);
 // Appends the counter's number and a space.

@@ -189,7 +189,7 @@ TEST(FormatInt, VertexNumbersCountedUpAsTextMatch) {
         StartVertexCounter(counter, start);
         for (int64_t v = start + 1; v <= start + 12; ++v) {
             CountVertex(counter);
-            ASSERT_EQ(std::string(counter.digits + sizeof counter.digits - counter.size,
+            ASSERT_EQ(std::string(counter.digits + kCounterDigitsEnd - counter.size,
                                   static_cast<std::size_t>(counter.size)), Int(v));
         }
     }
