@@ -381,30 +381,37 @@ TEST(JobFailures, AReadFailureBeforeTheRegionsLastRowFailsTheJob) {
     const auto shortFile = harness.WriteGrid("short.asc", ColumnGrid(2, 4));
     const auto unreadable = harness.folder / "unreadable";
     std::ofstream(unreadable).put('x');
-    for (MeshMethod method : {Interpolated, FloatingPlanes}) {
-        for (bool ioError : {false, true}) {
-            harness.beforeRun = [&](JobRequest&, GridStream& input) {
-                input.maxLineBytes = 100;
-                if (!ioError) return;
+    // Also with 7 workers taking a line at a time: the rows before the failure
+    // are still converted, those after it never.
+    for (int workers : {1, 7}) {
+        harness.workers = workers;
+        SetPipelineTestHooks(workers == 1 ? PipelineTestHooks{} : PipelineTestHooks{1, 2048});
+        for (MeshMethod method : {Interpolated, FloatingPlanes}) {
+            for (bool ioError : {false, true}) {
+                harness.beforeRun = [&](JobRequest&, GridStream& input) {
+                    input.maxLineBytes = 100;
+                    if (!ioError) return;
 #ifdef _WIN32
-                input.failed = true;  // the C runtime reports no error for the trick below
+                    input.failed = true;  // the C runtime reports no error for the trick below
 #else
-                std::fclose(input.file);  // reads from a write-only file fail
-                input.file = std::fopen(unreadable.string().c_str(), "ab");
+                    std::fclose(input.file);  // reads from a write-only file fail
+                    input.file = std::fopen(unreadable.string().c_str(), "ab");
 #endif
-            };
-            const auto grid = ioError ? shortFile : overLong;
-            const JobRecord& before = harness.Run(grid, method, {1, 1, 4, 2});
-            EXPECT_EQ(before.summary.outcome, JobOutcome::Finished) << method << ioError;
-            EXPECT_EQ(before.summary.quadCount, 8);
-            const std::string earlier = before.file;
-            const JobRecord& within = harness.Run(grid, method, {2, 2, 3, 3});
-            EXPECT_EQ(within.summary.outcome, JobOutcome::ReadFailed) << method << ioError;
-            EXPECT_EQ(within.summary.failedRow, 3);
-            EXPECT_EQ(within.summary.quadCount, 2);
-            EXPECT_EQ(within.file, earlier);  // the failed job leaves the earlier file
+                };
+                const auto grid = ioError ? shortFile : overLong;
+                const JobRecord& before = harness.Run(grid, method, {1, 1, 4, 2});
+                EXPECT_EQ(before.summary.outcome, JobOutcome::Finished) << method << ioError;
+                EXPECT_EQ(before.summary.quadCount, 8);
+                const std::string earlier = before.file;
+                const JobRecord& within = harness.Run(grid, method, {2, 2, 3, 3});
+                EXPECT_EQ(within.summary.outcome, JobOutcome::ReadFailed) << method << ioError;
+                EXPECT_EQ(within.summary.failedRow, 3);
+                EXPECT_EQ(within.summary.quadCount, 2);
+                EXPECT_EQ(within.file, earlier);  // the failed job leaves the earlier file
+            }
         }
     }
+    SetPipelineTestHooks({});
 }
 
 TEST(JobNames, NarrowNameStopsAboveLatin1ButTheFileKeepsItsUnicodeName) {
