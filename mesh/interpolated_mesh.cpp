@@ -24,10 +24,6 @@
 #include "grid/float_scan.h"
 #include "mesh/mesh_passes.h"
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 namespace {
 
 // Cell byte: validity, and the vertices the cell wrote. 0: wrote nothing.
@@ -502,18 +498,11 @@ void WriteFaces(void* context, const WorkItem& item, PipelineSink& sink) {
     }
 }
 
-// A file of the job's own beside the output, gone when closed (or when the
-// process ends): on Windows deleted on close, elsewhere unlinked at once.
+// The cell bytes' file beside the output, named after its temporary file.
 std::FILE* OpenScratchFile(const std::filesystem::path& beside) {
     std::filesystem::path path = beside;
     path += ".cells";
-#ifdef _WIN32
-    return _wfopen(path.c_str(), L"w+bD");
-#else
-    std::FILE* file = std::fopen(path.c_str(), "w+b");
-    if (file != nullptr) unlink(path.c_str());
-    return file;
-#endif
+    return CreateScratchFile(path);
 }
 
 void SetWestTexts(InterpolatedWork& w) {

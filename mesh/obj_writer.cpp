@@ -31,18 +31,23 @@ int64_t ProcessNumber() {
 }
 
 // Creates `path` only when nothing stands there yet, so a leftover file or a
-// planted link of that name is never written through.
-std::FILE* CreateNewFile(const std::filesystem::path& path) {
+// planted link of that name is never written through. A scratch file is
+// opened for reading too and is gone once closed (or when the process ends):
+// on Windows deleted on close, elsewhere unlinked at once.
+std::FILE* CreateNewFile(const std::filesystem::path& path, bool scratch) {
 #ifdef _WIN32
-    const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                          _S_IREAD | _S_IWRITE);
+    const int flags = _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT |
+                      (scratch ? _O_RDWR | _O_TEMPORARY : _O_WRONLY);
+    const int fd = _wopen(path.c_str(), flags, _S_IREAD | _S_IWRITE);
     if (fd < 0) return nullptr;
-    std::FILE* file = _fdopen(fd, "wb");
+    std::FILE* file = _fdopen(fd, scratch ? "w+b" : "wb");
     if (file == nullptr) _close(fd);
 #else
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(path.c_str(), (scratch ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_CLOEXEC,
+                        scratch ? 0600 : 0666);
     if (fd < 0) return nullptr;
-    std::FILE* file = fdopen(fd, "wb");
+    if (scratch) unlink(path.c_str());
+    std::FILE* file = fdopen(fd, scratch ? "w+b" : "wb");
     if (file == nullptr) close(fd);
 #endif
     return file;
@@ -84,6 +89,8 @@ std::string LocalTimestampNow() {
 }
 }  // namespace
 
+std::FILE* CreateScratchFile(const std::filesystem::path& path) { return CreateNewFile(path, true); }
+
 void SetObjWriterTestHooks(const ObjWriterTestHooks& hooks) {
     g_testHooks = hooks;
 }
@@ -99,7 +106,7 @@ bool OpenObjOutput(ObjOutput& out, const std::filesystem::path& finalPath) {
     out.file = nullptr;
     for (int attempt = 0; attempt < kTemporaryAttempts && out.file == nullptr; ++attempt) {
         out.temporaryPath = TemporaryObjPath(finalPath, ProcessNumber(), ++g_lastTemporary);
-        out.file = CreateNewFile(out.temporaryPath);
+        out.file = CreateNewFile(out.temporaryPath, false);
         if (out.file == nullptr && errno != EEXIST) break;
     }
     if (out.file == nullptr) out.temporaryPath.clear();

@@ -54,6 +54,9 @@ bool OpenObjOutput(ObjOutput& out, const std::filesystem::path& finalPath);
 bool CommitObjOutput(ObjOutput& out);
 // Closes and removes the temporary file; an earlier file stays as it was.
 void DiscardObjOutput(ObjOutput& out);
+// A new read-write file of the job's own at `path` (created only where nothing
+// stands yet), gone once closed; nullptr when it cannot be created.
+std::FILE* CreateScratchFile(const std::filesystem::path& path);
 // Hands the gathered bytes to the file.
 void FlushObjOutput(ObjOutput& out);
 
