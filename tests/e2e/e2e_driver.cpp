@@ -1249,6 +1249,16 @@ void HugeHeader(App& app, const Paths& paths) {
     Note(Format("100000x100000 header: region fields %lld..%lld x %lld..%lld", (long long)xMin, (long long)xMax,
                 (long long)yMin, (long long)yMax));
     CheckEstimates(app, "100000x100000 header: 64-bit estimates", xMax - xMin + 1, yMax - yMin + 1);
+    // Converting costs what its six values cost; the summary warns of the
+    // cells the file did not hold.
+    Click(app.Control(309));
+    std::wstring text;
+    const std::wstring holes = L"The grid file held " + Grouped((xMax - xMin + 1) * (yMax - yMin + 1) - 6) +
+                               L" fewer values than its header promised; those cells are holes.";
+    if (ExpectBox(app, "100000x100000 header, converted", kDone, nullptr, "warning", 30000, &text))
+        Check("100000x100000 header: summary tells of the holes", text.find(holes) != std::wstring::npos,
+              Shown(text));
+    DeleteFileW(paths.Grid(L"huge__interpolated.obj").c_str());
 }
 
 // An output that cannot be written: a folder stands where the file would go.
