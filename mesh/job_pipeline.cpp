@@ -38,7 +38,7 @@ struct Pipeline {
     const PipelineWork* work = nullptr;
     bool onJobThread = false;  // one worker: everything runs on the job's thread
     std::size_t chunkBytes = 0;
-    std::vector<std::unique_ptr<OutputChunk>> storage;
+    std::vector<OutputChunk*> chunks;  // from the job's pool
 
     std::mutex readerLock;        // guards the reader's state and nextSequence
     int64_t nextSequence = 0;
@@ -157,7 +157,7 @@ void RunItems(Pipeline& p, int worker, WorkItem& item) {
         sink.pipeline = &p;
         sink.worker = worker;
         sink.item = item.sequence;
-        sink.chunk = p.onJobThread ? p.storage[0].get() : AcquireChunk(p, worker);
+        sink.chunk = p.onJobThread ? p.chunks[0] : AcquireChunk(p, worker);
         if (sink.chunk == nullptr) break;
         sink.chunk->item = item.sequence;
         p.work->processItem(p.work->context, item, sink);
@@ -184,6 +184,26 @@ void RunWorker(Pipeline& p, int worker) {
         std::lock_guard<std::mutex> guard(p.lock);
         p.runningWorkers -= 1;
         p.changed.notify_all();
+    }
+}
+
+// `count` chunks of `size` bytes from the pool, made where it has fewer; the
+// pool drops chunks of another size (a test's).
+void TakeChunks(ChunkPool& pool, std::size_t size, std::size_t count, std::vector<OutputChunk*>& taken) {
+    if (!pool.chunks.empty() && pool.chunks.front()->bytes.size() != size) {
+        for (const auto& chunk : pool.chunks) NoteJobBytes(-static_cast<int64_t>(chunk->bytes.size()));
+        pool.chunks.clear();
+    }
+    while (pool.chunks.size() < count) {
+        pool.chunks.push_back(std::make_unique<OutputChunk>(size));
+        NoteJobBytes(static_cast<int64_t>(size));
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        OutputChunk* chunk = pool.chunks[i].get();
+        chunk->used = 0;
+        chunk->segments.clear();
+        chunk->lastOfItem = false;
+        taken.push_back(chunk);
     }
 }
 
@@ -289,6 +309,10 @@ bool SinkStopped(PipelineSink& sink) {
     return sink.stopped;
 }
 
+ChunkPool::~ChunkPool() {
+    for (const auto& chunk : chunks) NoteJobBytes(-static_cast<int64_t>(chunk->bytes.size()));
+}
+
 PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers) {
     Pipeline p;
     p.pass = &pass;
@@ -300,15 +324,11 @@ PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers) {
     if (g_testHooks.chunkBytes != 0) p.chunkBytes = std::max(g_testHooks.chunkBytes, kLeastChunkBytes);
     p.freeChunks.resize(static_cast<std::size_t>(workers));
     const int chunksPerWorker = p.onJobThread ? 1 : kChunksPerWorker;
-    for (int w = 0; w < workers; ++w) {
-        for (int i = 0; i < chunksPerWorker; ++i) {
-            auto chunk = std::make_unique<OutputChunk>();
-            chunk->bytes.resize(p.chunkBytes);
-            chunk->owner = w;
-            p.freeChunks[w].push_back(chunk.get());
-            p.storage.push_back(std::move(chunk));
-            NoteJobBytes(static_cast<int64_t>(p.chunkBytes));
-        }
+    TakeChunks(pass.chunks, p.chunkBytes, static_cast<std::size_t>(workers * chunksPerWorker), p.chunks);
+    for (std::size_t i = 0; i < p.chunks.size(); ++i) {
+        OutputChunk* chunk = p.chunks[i];
+        chunk->owner = static_cast<int>(i) / chunksPerWorker;
+        p.freeChunks[chunk->owner].push_back(chunk);
     }
 
     PipelineEnd end;
@@ -325,7 +345,6 @@ PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers) {
     }
     if (CancelRequested(pass) || pass.out.failed) end = PipelineEnd::Stopped;
     if (p.outOfMemory) end = PipelineEnd::OutOfMemory;
-    NoteJobBytes(-static_cast<int64_t>(p.storage.size() * p.chunkBytes));
     return end;
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 struct MeshPass;
@@ -36,8 +37,23 @@ struct OutputSegment {
     SegmentTarget target = SegmentTarget::Obj;
 };
 
+// A chunk's fixed room, left uninitialised: every byte is written before it
+// is read, and untouched pages cost nothing until a worker fills them.
+class ChunkBytes {
+public:
+    explicit ChunkBytes(std::size_t size) : data_(new char[size]), size_(size) {}
+    char* data() { return data_.get(); }
+    const char* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_;
+};
+
 struct OutputChunk {
-    std::vector<char> bytes;  // fixed capacity: bytes.size()
+    explicit OutputChunk(std::size_t size) : bytes(size) {}
+    ChunkBytes bytes;
     std::size_t used = 0;
     std::vector<OutputSegment> segments;
     int64_t item = 0;
@@ -59,6 +75,16 @@ struct WorkItem {
 };
 
 struct Pipeline;
+
+// The chunks of a job, made by its first pass and kept for the next, so that
+// a pass does not allocate and touch megabytes anew.
+struct ChunkPool {
+    std::vector<std::unique_ptr<OutputChunk>> chunks;
+    ChunkPool() = default;
+    ChunkPool(const ChunkPool&) = delete;
+    ChunkPool& operator=(const ChunkPool&) = delete;
+    ~ChunkPool();
+};
 
 // Where a worker formats its output: the current chunk and the segment being
 // gathered in it.

@@ -33,6 +33,7 @@ struct MeshPass {
     int progressPosition = 0;      // last position sent
     int64_t progressTotal = 0;     // units of work in this pass
     int64_t progressNext = 0;      // units done at which the position next moves
+    ChunkPool chunks{};            // the pipeline's output chunks, for all passes
 };
 
 inline bool CancelRequested(const MeshPass& pass) {

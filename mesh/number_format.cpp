@@ -19,11 +19,6 @@ constexpr char kDigitPairs[] =
     "80818283848586878889"
     "90919293949596979899";
 
-inline char* WritePair(char* out, unsigned pair) {
-    std::memcpy(out, kDigitPairs + 2 * pair, 2);
-    return out + 2;
-}
-
 // Writes exactly `width` digits of `value` (which must fit), left-padded with
 // zeros, from the right end backwards.
 void WriteDigitsBackwards(char* end, uint64_t value, int width) {
@@ -63,22 +58,6 @@ inline char* WriteUnsigned32(char* out, uint32_t value) {
     return end;
 }
 
-// Writes a value below 10^8 with four digit pairs formed at once and copies
-// the significant ones: no loop, no branch on the length. `out` needs room
-// for 8 characters whatever the value.
-inline char* WriteUnsignedBelow1e8(char* out, uint32_t value) {
-    char digits[16];
-    const uint32_t high = value / 10000;
-    const uint32_t low = value % 10000;
-    std::memcpy(digits, kDigitPairs + 2 * (high / 100), 2);
-    std::memcpy(digits + 2, kDigitPairs + 2 * (high % 100), 2);
-    std::memcpy(digits + 4, kDigitPairs + 2 * (low / 100), 2);
-    std::memcpy(digits + 6, kDigitPairs + 2 * (low % 100), 2);
-    const int count = DigitCount(value);
-    std::memcpy(out, digits + 8 - count, 8);
-    return out + count;
-}
-
 char* WriteUnsigned(char* out, uint64_t value) {
     if (value <= 0xFFFFFFFFu) return WriteUnsigned32(out, static_cast<uint32_t>(value));
     // Above 32 bits: the leading part, then exactly nine more digits.
@@ -107,37 +86,17 @@ char* WriteText(char* out, const char* text) {
 
 }  // namespace
 
-char* FormatFixed2(char* out, float value) {
+char* FormatLargeFixed2(char* out, float value) {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    const bool negative = (bits >> 31) != 0;
     const uint32_t biasedExponent = (bits >> 23) & 0xFFu;
     const uint32_t fraction = bits & 0x7FFFFFu;
-
     if (biasedExponent == 0xFFu) {
         if (fraction != 0) return WriteText(out, "nan");
-        return WriteText(out, negative ? "-inf" : "inf");
+        return WriteText(out, (bits >> 31) != 0 ? "-inf" : "inf");
     }
-    if (negative) *out++ = '-';
-
-    if (biasedExponent < 127 + 23) {
-        // |value| < 2^23. The float has a 24-bit significand and 100 a 7-bit
-        // one, so the product in hundredths (below 2^30) is exact in double,
-        // as are its integer part and the remaining fraction: the tie test
-        // below sees the exact binary value.
-        uint32_t magnitudeBits = bits & 0x7FFFFFFFu;
-        float magnitude;
-        std::memcpy(&magnitude, &magnitudeBits, sizeof magnitude);
-        const double hundredths = static_cast<double>(magnitude) * 100.0;
-        uint32_t rounded = static_cast<uint32_t>(hundredths);
-        if (hundredths - static_cast<double>(rounded) >= 0.5) ++rounded;  // ties away from zero
-        out = WriteUnsignedBelow1e8(out, rounded / 100);  // below 2^23
-        *out++ = '.';
-        return WritePair(out, static_cast<unsigned>(rounded % 100));
-    }
-
-    // |value| >= 2^23: the float is an integer, significand * 2^(exponent),
-    // below 2^128.
+    if ((bits >> 31) != 0) *out++ = '-';
+    // The float is an integer, significand * 2^(exponent), below 2^128.
     const unsigned __int128 integer =
         static_cast<unsigned __int128>(fraction | 0x800000u) << (biasedExponent - 150);
     out = WriteUnsigned128(out, integer);

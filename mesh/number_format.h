@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // Longest text FormatFixed2 writes: sign, 39 integer digits, point, 2 decimals.
 constexpr std::size_t kMaxFixed2Chars = 43;
@@ -13,9 +14,76 @@ constexpr std::size_t kMaxFixed2Chars = 43;
 // or "nan" for non-finite values. Writes no terminator; returns the end.
 // `out` must have room for kMaxFixed2Chars characters, all of which it may
 // use as scratch space.
-char* FormatFixed2(char* out, float value);
+inline char* FormatFixed2(char* out, float value);
 
 // Writes a signed decimal integer without padding or grouping; returns the
 // end. `out` needs room for 20 characters. No terminator is written.
 char* FormatInt(char* out, int64_t value);
 char* FormatUInt(char* out, uint64_t value);
+
+// ---- FormatFixed2, inline: it runs once per height ----
+
+// FormatFixed2 of a value of at least 2^23 in magnitude, or not finite.
+char* FormatLargeFixed2(char* out, float value);
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "digits are assembled in little-endian words");
+
+// The eight decimal digits of `value` (below 10^8, leading zeros included) as
+// byte values 0-9 in one word, the first digit in the lowest byte, so that
+// storing the word writes them in reading order. Each step splits every lane
+// of the word in two by exact multiply-and-shift division: 2 lanes of 4
+// digits, 4 of 2, 8 of 1.
+inline uint64_t EightDigitValues(uint32_t value) {
+    uint64_t v = (value / 10000) | (uint64_t{value % 10000} << 32);
+    uint64_t quotient = ((v * 10486) >> 20) & 0x0000007F0000007Full;  // lane / 100, lanes below 10^4
+    v = quotient | ((v - quotient * 100) << 16);
+    quotient = ((v * 103) >> 10) & 0x000F000F000F000Full;  // lane / 10, lanes below 100
+    return quotient | ((v - quotient * 10) << 8);
+}
+
+// Writes `value` (below 10^8) without leading zeros; `out` needs room for 8
+// characters whatever the value.
+inline char* WriteBelow1e8(char* out, uint32_t value) {
+    const uint64_t digits = EightDigitValues(value);
+    // Leading zero digits are the low zero bytes; "0" keeps its last digit.
+    const int leadingZeros = __builtin_ctzll(digits | (uint64_t{1} << 56)) / 8;
+    const uint64_t text = (digits | 0x3030303030303030ull) >> (8 * leadingZeros);
+    std::memcpy(out, &text, 8);
+    return out + 8 - leadingZeros;
+}
+
+inline char* FormatFixed2(char* out, float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    if (((bits >> 23) & 0xFFu) >= 127 + 23) return FormatLargeFixed2(out, value);
+    if ((bits >> 31) != 0) *out++ = '-';
+    // |value| < 2^23. The float has a 24-bit significand and 100 a 7-bit one,
+    // so the product in hundredths (below 2^30) is exact in double, as are its
+    // integer part and the remaining fraction: the tie test below sees the
+    // exact binary value.
+    const uint32_t magnitudeBits = bits & 0x7FFFFFFFu;
+    float magnitude;
+    std::memcpy(&magnitude, &magnitudeBits, sizeof magnitude);
+    const double hundredths = static_cast<double>(magnitude) * 100.0;
+    uint32_t rounded = static_cast<uint32_t>(hundredths);
+    if (hundredths - static_cast<double>(rounded) >= 0.5) ++rounded;  // ties away from zero
+    if (rounded >= 100000000) {
+        out = WriteBelow1e8(out, rounded / 100);  // below 2^23
+        const uint32_t cents = rounded % 100;
+        out[0] = '.';
+        out[1] = static_cast<char>('0' + cents / 10);
+        out[2] = static_cast<char>('0' + cents % 10);
+        return out + 3;
+    }
+    // Below 10^6, every height: six integer digits and the two decimals in
+    // one word. At most five leading zeros go, so "0.05" keeps its "0".
+    const uint64_t digits = EightDigitValues(rounded);
+    const int leadingZeros = __builtin_ctzll(digits | (uint64_t{1} << 40)) / 8;
+    const uint64_t text = digits | 0x3030303030303030ull;
+    const uint64_t integerText = text >> (8 * leadingZeros);
+    std::memcpy(out, &integerText, 8);
+    out += 6 - leadingZeros;
+    const uint32_t pointAndDecimals = '.' | static_cast<uint32_t>((text >> 48) << 8);
+    std::memcpy(out, &pointAndDecimals, 4);
+    return out + 3;
+}
