@@ -133,7 +133,9 @@ char* PutPlaneFace(char* p, int64_t k) {
     const std::size_t n = static_cast<std::size_t>(p - first);
     for (char digit = static_cast<char>(last - 1); digit >= last - 3; --digit) {
         *p++ = ' ';
-        std::memmove(p, first, n);
+        // A fixed-size copy is inlined; the line has room for its spill.
+        if (n <= 16) std::memmove(p, first, 16);
+        else std::memmove(p, first, n);
         p[n - 1] = digit;
         p += n;
     }

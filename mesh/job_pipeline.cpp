@@ -13,6 +13,10 @@
 
 #include "mesh/mesh_passes.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 // Chunks each worker owns: one being filled, the others waiting to be
@@ -31,6 +35,36 @@ constexpr std::size_t kLeastChunkBytes = std::size_t{2} << 10;
 std::atomic<int64_t> g_jobBytes{0};
 std::atomic<int64_t> g_jobPeakBytes{0};
 
+#ifdef _WIN32
+// The system's slim lock and condition variable: the toolchain's pthread
+// layer makes every wait and wake-up a kernel event, which costs the
+// pipeline dearly with a chunk handed over every few hundred microseconds.
+class PipelineLock {
+public:
+    void lock() { AcquireSRWLockExclusive(&lock_); }
+    void unlock() { ReleaseSRWLockExclusive(&lock_); }
+    SRWLOCK* native() { return &lock_; }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+};
+
+class PipelineCondition {
+public:
+    template <typename Ready>
+    void wait(std::unique_lock<PipelineLock>& guard, Ready ready) {
+        while (!ready()) SleepConditionVariableSRW(&condition_, guard.mutex()->native(), INFINITE, 0);
+    }
+    void notify_all() { WakeAllConditionVariable(&condition_); }
+
+private:
+    CONDITION_VARIABLE condition_ = CONDITION_VARIABLE_INIT;
+};
+#else
+using PipelineLock = std::mutex;
+using PipelineCondition = std::condition_variable;
+#endif
+
 }  // namespace
 
 struct Pipeline {
@@ -40,12 +74,12 @@ struct Pipeline {
     std::size_t chunkBytes = 0;
     std::vector<OutputChunk*> chunks;  // from the job's pool
 
-    std::mutex readerLock;        // guards the reader's state and nextSequence
+    PipelineLock readerLock;        // guards the reader's state and nextSequence
     int64_t nextSequence = 0;
     bool readerDone = false;
 
-    std::mutex lock;  // guards the fields below
-    std::condition_variable changed;
+    PipelineLock lock;  // guards the fields below
+    PipelineCondition changed;
     std::map<int64_t, std::deque<OutputChunk*>> ready;  // handed over, by item
     std::vector<std::vector<OutputChunk*>> freeChunks;  // per worker
     int64_t itemCount = -1;                             // known once the reader ran out
@@ -94,19 +128,19 @@ void ReturnChunk(Pipeline& p, OutputChunk* chunk) {
     chunk->used = 0;
     chunk->segments.clear();
     chunk->lastOfItem = false;
-    std::lock_guard<std::mutex> guard(p.lock);
+    std::lock_guard<PipelineLock> guard(p.lock);
     p.freeChunks[chunk->owner].push_back(chunk);
     p.changed.notify_all();
 }
 
 void StopAll(Pipeline& p) {
-    std::lock_guard<std::mutex> guard(p.lock);
+    std::lock_guard<PipelineLock> guard(p.lock);
     p.stop = true;
     p.changed.notify_all();
 }
 
 OutputChunk* AcquireChunk(Pipeline& p, int worker) {
-    std::unique_lock<std::mutex> guard(p.lock);
+    std::unique_lock<PipelineLock> guard(p.lock);
     p.changed.wait(guard, [&] { return !p.freeChunks[worker].empty() || p.stop.load(); });
     if (p.freeChunks[worker].empty()) return nullptr;
     OutputChunk* chunk = p.freeChunks[worker].back();
@@ -124,19 +158,19 @@ bool HandOver(Pipeline& p, OutputChunk* chunk) {
         if (!go) p.stop = true;
         return go;
     }
-    std::lock_guard<std::mutex> guard(p.lock);
+    std::lock_guard<PipelineLock> guard(p.lock);
     p.ready[chunk->item].push_back(chunk);
     p.changed.notify_all();
     return !p.stop.load();
 }
 
 bool TakeItem(Pipeline& p, WorkItem& item) {
-    std::lock_guard<std::mutex> guard(p.readerLock);
+    std::lock_guard<PipelineLock> guard(p.readerLock);
     if (p.readerDone || Stopping(p)) return false;
     item.sequence = p.nextSequence;
     if (!p.work->readItem(p.work->context, item)) {
         p.readerDone = true;
-        std::lock_guard<std::mutex> inner(p.lock);
+        std::lock_guard<PipelineLock> inner(p.lock);
         p.itemCount = p.nextSequence;
         p.changed.notify_all();
         return false;
@@ -181,7 +215,7 @@ void RunWorker(Pipeline& p, int worker) {
     }
     NoteJobBytes(-static_cast<int64_t>(item.text.capacity()));
     if (!p.onJobThread) {
-        std::lock_guard<std::mutex> guard(p.lock);
+        std::lock_guard<PipelineLock> guard(p.lock);
         p.runningWorkers -= 1;
         p.changed.notify_all();
     }
@@ -212,7 +246,7 @@ PipelineEnd WriteInOrder(Pipeline& p) {
     for (;;) {
         OutputChunk* chunk = nullptr;
         {
-            std::unique_lock<std::mutex> guard(p.lock);
+            std::unique_lock<PipelineLock> guard(p.lock);
             p.changed.wait(guard, [&] {
                 const auto queue = p.ready.find(p.writeSequence);
                 return (queue != p.ready.end() && !queue->second.empty()) ||
@@ -231,7 +265,7 @@ PipelineEnd WriteInOrder(Pipeline& p) {
         }
         const bool go = WriteChunk(p, *chunk);
         if (chunk->lastOfItem) {
-            std::lock_guard<std::mutex> guard(p.lock);
+            std::lock_guard<PipelineLock> guard(p.lock);
             p.ready.erase(p.writeSequence);
             p.writeSequence += 1;
         }

@@ -118,13 +118,6 @@ void AddCounterText(NumberTexts& texts, const VertexCounter& counter) {
     texts.ends.push_back(static_cast<std::size_t>(p - texts.bytes.data()));
 }
 
-void SetLocalText(LocalText& text, const char* before, float value, const char* after) {
-    char* p = PutPlainText(text.bytes, before);
-    p = FormatFixed2(p, value);
-    p = PutPlainText(p, after);
-    text.size = static_cast<std::size_t>(p - text.bytes);
-}
-
 PipelineEnd RunRowPass(MeshPass& pass, PipelineWork work, const RowBlockReader& reader, int64_t textBytes) {
     NoteJobBytes(textBytes);
     work.showProgress = ShowRowProgress;

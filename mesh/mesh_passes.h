@@ -204,7 +204,16 @@ struct LocalText {
     char bytes[kMaxFixed2Chars + 8 + kCopySlack];
     std::size_t size;
 };
-void SetLocalText(LocalText& text, const char* before, float value, const char* after);
+// Sets the text to `before`, the value, `after`. Inline, so that the fixed
+// texts around the value become fixed copies: it runs once per height.
+inline void SetLocalText(LocalText& text, const char* before, float value, const char* after) {
+    const std::size_t beforeSize = std::strlen(before);
+    const std::size_t afterSize = std::strlen(after);
+    std::memcpy(text.bytes, before, beforeSize);
+    char* p = FormatFixed2(text.bytes + beforeSize, value);
+    std::memcpy(p, after, afterSize);
+    text.size = static_cast<std::size_t>(p + afterSize - text.bytes);
+}
 // "v x " of a column whose text is not in a table.
 inline std::string_view VertexXText(LocalText& text, float x) {
     SetLocalText(text, "v ", x, " ");
