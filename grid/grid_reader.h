@@ -66,7 +66,9 @@ bool ReadGridRow(GridStream& stream, std::string_view& row);
 // float range are numbers here (not finite ones, which no mesh can hold: both
 // methods take them as no-data). Inline: it runs once per cell.
 inline FloatScan ScanGridCell(const char* p, const char* end) {
-    FloatScan scan = ScanFloatOrNonFinite(p, end);
+    FloatScan scan;
+    if (ScanPlainDecimal(p, end, scan)) return scan;
+    scan = ScanFloatOrNonFinite(p, end);
     if (scan.ok && scan.next < end && !IsGridSpace(*scan.next)) scan.ok = false;
     return scan;
 }

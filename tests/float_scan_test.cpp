@@ -241,6 +241,25 @@ TEST_F(FloatScanTest, RandomTokensMatchStream) {
     }
 }
 
+// The grid cells' fast path: what it takes it reads exactly as the full scan
+// does, and it takes the terrain-like tokens.
+TEST_F(FloatScanTest, PlainDecimalsMatchFullScan) {
+    std::mt19937_64 random(0x5eed0103);
+    int taken = 0;
+    for (int i = 0; i < kRandomTokens; ++i) {
+        const std::string token = RandomToken(random);
+        const char* end = token.data() + token.size();
+        FloatScan fast;
+        if (!ScanPlainDecimal(token.data(), end, fast)) continue;
+        ++taken;
+        const FloatScan full = ScanFloatOrNonFinite(token.data(), end);
+        ASSERT_TRUE(full.ok) << Shown(token);
+        ASSERT_EQ(Bits(fast.value), Bits(full.value)) << Shown(token);
+        ASSERT_EQ(fast.next, full.next) << Shown(token);
+    }
+    EXPECT_GT(taken, kRandomTokens / 3);
+}
+
 TEST_F(FloatScanTest, StopsAtEndOfRange) {
     const std::string text = "12.5e3 7";
     const FloatScan cut = ScanFloat(text.data(), text.data() + 4);  // sees only "12.5"
