@@ -20,13 +20,15 @@
 namespace {
 
 // Chunks each worker owns: one being filled, the others waiting to be
-// written. A worker whose chunks all wait stalls until the writer has
-// written them, so memory stays bounded whatever the grid.
-constexpr int kChunksPerWorker = 3;
+// written. A worker whose chunks all wait stalls until they are written, so
+// memory stays bounded whatever the grid. Every work item ends a chunk, so
+// several smaller chunks let a worker run ahead of a slower one by several
+// items.
+constexpr int kChunksPerWorker = 8;
 // All chunks together take about this much, whatever the number of cores.
 constexpr std::size_t kChunkBudgetBytes = std::size_t{24} << 20;
 constexpr std::size_t kMinChunkBytes = std::size_t{256} << 10;
-constexpr std::size_t kMaxChunkBytes = std::size_t{2} << 20;
+constexpr std::size_t kMaxChunkBytes = std::size_t{1} << 20;
 
 PipelineTestHooks g_testHooks;
 // A chunk holds at least a plane's lines, whatever a test asks for.
@@ -83,11 +85,11 @@ struct Pipeline {
     std::map<int64_t, std::deque<OutputChunk*>> ready;  // handed over, by item
     std::vector<std::vector<OutputChunk*>> freeChunks;  // per worker
     int64_t itemCount = -1;                             // known once the reader ran out
-    int runningWorkers = 0;
+    int64_t writeSequence = 0;                          // the item whose chunks are written next
+    bool writing = false;                               // a worker holds the writer's role
 
     std::atomic<bool> stop{false};  // set by any thread when the job stops; read by all
     std::atomic<bool> outOfMemory{false};  // set by a worker whose item did not fit
-    int64_t writeSequence = 0;      // job's thread only
 };
 
 namespace {
@@ -96,8 +98,9 @@ bool Stopping(const Pipeline& p) {
     return p.stop.load(std::memory_order_relaxed) || CancelRequested(*p.pass);
 }
 
-// The job's thread: writes a chunk's segments in order, adding counts,
-// showing progress and polling after each. False when the job stops.
+// The writer (the job's thread with one worker, else the worker holding the
+// writer's role): writes a chunk's segments in order, adding counts, showing
+// progress and polling after each. False when the job stops.
 bool WriteChunk(Pipeline& p, const OutputChunk& chunk) {
     MeshPass& pass = *p.pass;
     std::size_t objFrom = 0;  // start of the OBJ bytes not yet written
@@ -124,15 +127,6 @@ bool WriteChunk(Pipeline& p, const OutputChunk& chunk) {
     return go && !pass.out.failed;
 }
 
-void ReturnChunk(Pipeline& p, OutputChunk* chunk) {
-    chunk->used = 0;
-    chunk->segments.clear();
-    chunk->lastOfItem = false;
-    std::lock_guard<PipelineLock> guard(p.lock);
-    p.freeChunks[chunk->owner].push_back(chunk);
-    p.changed.notify_all();
-}
-
 void StopAll(Pipeline& p) {
     std::lock_guard<PipelineLock> guard(p.lock);
     p.stop = true;
@@ -148,19 +142,56 @@ OutputChunk* AcquireChunk(Pipeline& p, int worker) {
     return chunk;
 }
 
-// Hands a filled chunk to the writer. On the job's thread it is written at
-// once; false when the job stops.
+void ClearChunk(OutputChunk& chunk) {
+    chunk.used = 0;
+    chunk.segments.clear();
+    chunk.lastOfItem = false;
+}
+
+// Holding the writer's role, with the lock held: writes the handed-over
+// chunks in item order for as long as the next one is there, unlocked while
+// writing, and gives each back to its worker. The chunk missing next is
+// written by its worker when it hands it over (or by the role's holder, who
+// looks again after every chunk), so nothing handed over waits unwritten.
+void WriteReadyChunks(Pipeline& p, std::unique_lock<PipelineLock>& guard) {
+    while (!p.stop.load()) {
+        const auto queue = p.ready.find(p.writeSequence);
+        if (queue == p.ready.end() || queue->second.empty()) return;
+        OutputChunk* chunk = queue->second.front();
+        queue->second.pop_front();
+        guard.unlock();
+        const bool go = WriteChunk(p, *chunk);
+        guard.lock();
+        if (chunk->lastOfItem) {
+            p.ready.erase(p.writeSequence);
+            p.writeSequence += 1;
+        }
+        ClearChunk(*chunk);
+        p.freeChunks[chunk->owner].push_back(chunk);
+        if (!go) p.stop = true;
+        p.changed.notify_all();
+    }
+}
+
+// Hands a filled chunk over for writing in item order. The worker that hands
+// over the chunk due next takes the writer's role and writes what is ready:
+// the workers share the writing, so no thread of its own waits for them and
+// every core formats or writes. With one worker the chunk is written at once.
+// False when the job stops.
 bool HandOver(Pipeline& p, OutputChunk* chunk) {
     if (p.onJobThread) {
         const bool go = WriteChunk(p, *chunk);
-        chunk->used = 0;
-        chunk->segments.clear();
+        ClearChunk(*chunk);
         if (!go) p.stop = true;
         return go;
     }
-    std::lock_guard<PipelineLock> guard(p.lock);
+    std::unique_lock<PipelineLock> guard(p.lock);
     p.ready[chunk->item].push_back(chunk);
-    p.changed.notify_all();
+    if (!p.writing) {
+        p.writing = true;
+        WriteReadyChunks(p, guard);
+        p.writing = false;
+    }
     return !p.stop.load();
 }
 
@@ -214,11 +245,6 @@ void RunWorker(Pipeline& p, int worker) {
         StopAll(p);
     }
     NoteJobBytes(-static_cast<int64_t>(item.text.capacity()));
-    if (!p.onJobThread) {
-        std::lock_guard<PipelineLock> guard(p.lock);
-        p.runningWorkers -= 1;
-        p.changed.notify_all();
-    }
 }
 
 // `count` chunks of `size` bytes from the pool, made where it has fewer; the
@@ -234,46 +260,8 @@ void TakeChunks(ChunkPool& pool, std::size_t size, std::size_t count, std::vecto
     }
     for (std::size_t i = 0; i < count; ++i) {
         OutputChunk* chunk = pool.chunks[i].get();
-        chunk->used = 0;
-        chunk->segments.clear();
-        chunk->lastOfItem = false;
+        ClearChunk(*chunk);
         taken.push_back(chunk);
-    }
-}
-
-// The job's thread with several workers: the chunks in item order.
-PipelineEnd WriteInOrder(Pipeline& p) {
-    for (;;) {
-        OutputChunk* chunk = nullptr;
-        {
-            std::unique_lock<PipelineLock> guard(p.lock);
-            p.changed.wait(guard, [&] {
-                const auto queue = p.ready.find(p.writeSequence);
-                return (queue != p.ready.end() && !queue->second.empty()) ||
-                       (p.itemCount >= 0 && p.writeSequence >= p.itemCount) || p.runningWorkers == 0 ||
-                       p.stop.load();
-            });
-            const auto queue = p.ready.find(p.writeSequence);
-            if (p.stop.load()) return PipelineEnd::Stopped;
-            if (queue != p.ready.end() && !queue->second.empty()) {
-                chunk = queue->second.front();
-                queue->second.pop_front();
-            } else {
-                const bool completed = p.itemCount >= 0 && p.writeSequence >= p.itemCount;
-                return completed && !p.stop.load() ? PipelineEnd::Completed : PipelineEnd::Stopped;
-            }
-        }
-        const bool go = WriteChunk(p, *chunk);
-        if (chunk->lastOfItem) {
-            std::lock_guard<PipelineLock> guard(p.lock);
-            p.ready.erase(p.writeSequence);
-            p.writeSequence += 1;
-        }
-        ReturnChunk(p, chunk);
-        if (!go) {
-            StopAll(p);
-            return PipelineEnd::Stopped;
-        }
     }
 }
 
@@ -370,12 +358,13 @@ PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers) {
         RunWorker(p, 0);
         end = p.stop.load() || !p.readerDone ? PipelineEnd::Stopped : PipelineEnd::Completed;
     } else {
-        p.runningWorkers = workers;
+        // The job's thread is worker 0.
         std::vector<std::thread> threads;
-        for (int w = 0; w < workers; ++w) threads.emplace_back(RunWorker, std::ref(p), w);
-        end = WriteInOrder(p);
-        if (end == PipelineEnd::Stopped) StopAll(p);
+        for (int w = 1; w < workers; ++w) threads.emplace_back(RunWorker, std::ref(p), w);
+        RunWorker(p, 0);
         for (std::thread& t : threads) t.join();
+        const bool completed = !p.stop.load() && p.readerDone && p.writeSequence == p.itemCount;
+        end = completed ? PipelineEnd::Completed : PipelineEnd::Stopped;
     }
     if (CancelRequested(pass) || pass.out.failed) end = PipelineEnd::Stopped;
     if (p.outOfMemory) end = PipelineEnd::OutOfMemory;
