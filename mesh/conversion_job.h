@@ -48,7 +48,8 @@ struct JobSummary {
 
 struct JobHooks {
     void* context = nullptr;
-    // A progress-bar message with its wParam and lParam (kPbm* numbers).
+    // A progress-bar message with its wParam and lParam (kPbm* numbers), from
+    // the job's thread or from the worker writing in its turn, one at a time.
     void (*progress)(void* context, unsigned message, uint64_t wParam, int64_t lParam) = nullptr;
     void (*setStatus)(void* context, const wchar_t* text) = nullptr;
     // Polled before every value of a region row, after lines and before

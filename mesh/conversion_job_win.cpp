@@ -6,10 +6,12 @@
 #include "ui/control_states_win.h"
 #include "ui/controls_win.h"
 
-// Everything here runs on the job thread. The job reads only its JobStart,
-// made before the thread started, and the flags cancelRequested and
-// closeRequested. Each call on a window is a synchronous message that the
-// window thread carries out while the job waits.
+// Everything here runs on the job thread, except the progress messages: those
+// come from whichever of the job's workers is writing the output in its turn
+// (one at a time). The job reads only its JobStart, made before the thread
+// started, and the flags cancelRequested and closeRequested. Each call on a
+// window is a synchronous message that the window thread carries out while
+// the calling thread waits.
 
 namespace {
 

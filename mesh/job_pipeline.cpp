@@ -25,9 +25,10 @@ namespace {
 // several smaller chunks let a worker run ahead of a slower one by several
 // items.
 constexpr int kChunksPerWorker = 8;
-// All chunks together take about this much, whatever the number of cores.
+// All chunks together take about this much, whatever the number of cores:
+// at most 64 workers of 8 chunks of the least size stay within it too.
 constexpr std::size_t kChunkBudgetBytes = std::size_t{24} << 20;
-constexpr std::size_t kMinChunkBytes = std::size_t{256} << 10;
+constexpr std::size_t kMinChunkBytes = std::size_t{48} << 10;
 constexpr std::size_t kMaxChunkBytes = std::size_t{1} << 20;
 
 PipelineTestHooks g_testHooks;

@@ -1,10 +1,11 @@
 // Runs one pass of a job on all cores. Work items (blocks of whole grid lines,
 // ranges of faces, rows of cell states) are taken in order by the workers,
-// which format their output into chunks of their own; the job's thread writes
-// the chunks out in item order, adds their counts, moves the progress bar and
-// polls the cancel flag between segments. The bytes written are the same for
-// every number of workers; with one worker everything runs on the job's
-// thread.
+// which format their output into chunks of their own. The chunks are written
+// out in item order by one writer at a time: the worker that hands over the
+// chunk due next takes the writer's role, writes what is ready, adds the
+// counts, moves the progress bar and polls the cancel flag between segments.
+// The job's thread is worker 0. The bytes written are the same for every
+// number of workers; with one worker everything runs on the job's thread.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +28,7 @@ enum class SegmentTarget : uint8_t {
     Scratch,  // bytes of the job's scratch file (Interpolated cell states)
 };
 
-// A stretch of a chunk: whole cells, rows or faces. The job's thread takes
+// A stretch of a chunk: whole cells, rows or faces. The writer takes
 // it as a unit: its bytes, its counts, the progress it reaches, then a
 // cancel poll.
 struct OutputSegment {
@@ -100,7 +101,7 @@ struct PipelineSink {
 };
 
 // Bytes a segment gathers before it ends at the next cell, row or face
-// boundary, so the job's thread polls the cancel flag often.
+// boundary, so the writer polls the cancel flag often.
 constexpr std::size_t kSegmentBytes = std::size_t{64} << 10;
 
 // Room for `bytes` more bytes (at most a chunk's capacity / 4); a full chunk
@@ -131,9 +132,9 @@ struct PipelineWork {
     bool (*readItem)(void* context, WorkItem& item) = nullptr;
     // On a worker: formats the item through the sink.
     void (*processItem)(void* context, const WorkItem& item, PipelineSink& sink) = nullptr;
-    // On the job's thread: `done` units of the pass are done (rows, faces).
+    // By the writer: `done` units of the pass are done (rows, faces).
     void (*showProgress)(MeshPass& pass, int64_t done) = nullptr;
-    // On the job's thread: bytes of a Scratch segment, in order.
+    // By the writer: bytes of a Scratch segment, in order.
     void (*writeScratch)(void* context, const char* data, std::size_t size) = nullptr;
 };
 
