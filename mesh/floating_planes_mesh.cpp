@@ -22,6 +22,9 @@ struct FloatingPlanesWork {
     NumberTexts eastTexts;
     int64_t cachedColumns = 0;
     int64_t nextPlane = 1;  // face pass: the next plane to hand out
+    // Face pass: the planes of the vertex pass. The workers read this copy,
+    // not the pass's count, which the writer keeps adding to.
+    int64_t planes = 0;
 };
 
 // One region row: a plane for every valid value from region.xMin to
@@ -111,9 +114,9 @@ void ConvertRows(void* context, const WorkItem& item, PipelineSink& sink) {
 
 bool ReadFaceItem(void* context, WorkItem& item) {
     FloatingPlanesWork& w = *static_cast<FloatingPlanesWork*>(context);
-    if (w.nextPlane > w.pass->quadCount) return false;
+    if (w.nextPlane > w.planes) return false;
     item.firstNumber = w.nextPlane;
-    item.count = std::min(kFacesPerItem, w.pass->quadCount - w.nextPlane + 1);
+    item.count = std::min(kFacesPerItem, w.planes - w.nextPlane + 1);
     w.nextPlane += item.count;
     return true;
 }
@@ -145,14 +148,14 @@ char* PutPlaneFace(char* p, int64_t k) {
 }
 
 void WriteFaces(void* context, const WorkItem& item, PipelineSink& sink) {
-    const MeshPass& pass = *static_cast<FloatingPlanesWork*>(context)->pass;
+    const int64_t planes = static_cast<FloatingPlanesWork*>(context)->planes;
     const int64_t last = item.firstNumber + item.count - 1;
     for (int64_t k = item.firstNumber; k <= last; ++k) {
         char* p = ReserveSinkBytes(sink, kMaxFaceLineBytes);
         if (p == nullptr) return;
         CommitSinkBytes(sink, PutPlaneFace(p, k));
         sink.progress = k;
-        if (ProgressStepsAt(k, pass.quadCount) || SegmentIsFull(sink)) EndSinkSegment(sink);
+        if (ProgressStepsAt(k, planes) || SegmentIsFull(sink)) EndSinkSegment(sink);
         if ((k & 1023) == 0 && SinkStopped(sink)) return;
     }
 }
@@ -187,6 +190,7 @@ void RunFloatingPlanesVertexPass(MeshPass& pass) {
 void RunFloatingPlanesFacePass(MeshPass& pass) {
     FloatingPlanesWork w;
     w.pass = &pass;
+    w.planes = pass.quadCount;
     PipelineWork work;
     work.context = &w;
     work.readItem = ReadFaceItem;
