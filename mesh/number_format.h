@@ -57,16 +57,15 @@ inline char* FormatFixed2(char* out, float value) {
     std::memcpy(&bits, &value, sizeof bits);
     if (((bits >> 23) & 0xFFu) >= 127 + 23) return FormatLargeFixed2(out, value);
     if ((bits >> 31) != 0) *out++ = '-';
-    // |value| < 2^23. The float has a 24-bit significand and 100 a 7-bit one,
-    // so the product in hundredths (below 2^30) is exact in double, as are its
-    // integer part and the remaining fraction: the tie test below sees the
-    // exact binary value.
-    const uint32_t magnitudeBits = bits & 0x7FFFFFFFu;
-    float magnitude;
-    std::memcpy(&magnitude, &magnitudeBits, sizeof magnitude);
-    const double hundredths = static_cast<double>(magnitude) * 100.0;
-    uint32_t rounded = static_cast<uint32_t>(hundredths);
-    if (hundredths - static_cast<double>(rounded) >= 0.5) ++rounded;  // ties away from zero
+    // |value| < 2^23: significand * 2^-shift with shift >= 1. In hundredths,
+    // rounded half away from zero on the exact binary value, that is
+    // (significand * 100 + 2^(shift - 1)) >> shift, exact in 64 bits (the
+    // product is below 2^31); from shift 40 on the value is below 0.005.
+    const uint32_t exponent = (bits >> 23) & 0xFFu;
+    const uint64_t significand = (bits & 0x7FFFFFu) | (exponent != 0 ? 0x800000u : 0u);
+    const uint32_t shift = 150 - (exponent != 0 ? exponent : 1);
+    const uint32_t rounded =
+        shift < 40 ? static_cast<uint32_t>((significand * 100 + (uint64_t{1} << (shift - 1))) >> shift) : 0;
     if (rounded >= 100000000) {
         out = WriteBelow1e8(out, rounded / 100);  // below 2^23
         const uint32_t cents = rounded % 100;
