@@ -390,25 +390,41 @@ bool ReadFaceItem(void* context, WorkItem& item) {
 // The vertex numbers of one stored row as texts ("N "), in writing order:
 // main vertices per column, the east-edge vertex, and on the region's last
 // row the south-edge vertices and the south-east corner. "0 " where a vertex
-// was not written; a row that was not stored (no record) has none.
+// was not written; a row that was not stored (no record) has none. A regular
+// row gets its texts only when a face needs them (see IsRegularRow).
 struct RowNumbers {
     const uint8_t* cells = nullptr;
     int64_t width = 0;
+    int64_t before = 0;     // vertices written before the row's first
+    bool lastRow = false;   // the region's last row
+    bool regular = false;
+    bool hasTexts = false;
     NumberTexts main;
     NumberTexts south;  // the region's last row only
     NumberTexts edges;  // [0] east edge, [1] south-east corner
 };
 
-int64_t NumberRow(const char* record, bool lastRow, int64_t next, RowNumbers& n) {
-    n.width = 0;
-    if (record != nullptr) std::memcpy(&n.width, record, sizeof n.width);
-    n.cells = record != nullptr ? reinterpret_cast<const uint8_t*>(record + sizeof n.width) : nullptr;
+// A row of the full region width, not its last, whose every cell is valid and
+// wrote its main vertex, the last cell also the east-edge vertex: its vertex
+// numbers run on one by one, before + 1 to before + width + 1. Most rows of
+// a LIDAR tile are like this.
+bool IsRegularRow(const RowNumbers& n, int64_t cols) {
+    if (n.cells == nullptr || n.lastRow || n.width != cols || n.width == 0) return false;
+    constexpr uint8_t kInner = kValid | kMainVertex;
+    for (int64_t c = 0; c + 1 < n.width; ++c)
+        if (n.cells[c] != kInner) return false;
+    return n.cells[n.width - 1] == (kInner | kEastVertex);
+}
+
+// Fills the row's texts; returns the vertices up to the row's last.
+int64_t MakeRowTexts(RowNumbers& n) {
     n.main.ends.clear();
     n.south.ends.clear();
     n.edges.ends.clear();
+    n.hasTexts = true;
     int64_t east = 0, corner = 0;
     VertexCounter counter;
-    StartVertexCounter(counter, next);
+    StartVertexCounter(counter, n.before);
     // The next vertex's number, appended to `texts`; "0 " when not written.
     const auto number = [&counter](NumberTexts& texts, bool written) {
         if (!written) return AddIndexText(texts, 0);
@@ -422,7 +438,7 @@ int64_t NumberRow(const char* record, bool lastRow, int64_t next, RowNumbers& n)
             CountVertex(counter);
             east = counter.value;
         }
-        if (lastRow) number(n.south, (cell & kSouthVertex) != 0);
+        if (n.lastRow) number(n.south, (cell & kSouthVertex) != 0);
         if (cell & kCornerVertex) {
             CountVertex(counter);
             corner = counter.value;
@@ -431,6 +447,20 @@ int64_t NumberRow(const char* record, bool lastRow, int64_t next, RowNumbers& n)
     AddIndexText(n.edges, east);
     AddIndexText(n.edges, corner);
     return counter.value;
+}
+
+// Numbers the stored row `record` (nullptr: not stored) after `before`
+// vertices; returns the vertices up to its last.
+int64_t NumberRow(const char* record, bool lastRow, int64_t before, int64_t cols, RowNumbers& n) {
+    n.width = 0;
+    if (record != nullptr) std::memcpy(&n.width, record, sizeof n.width);
+    n.cells = record != nullptr ? reinterpret_cast<const uint8_t*>(record + sizeof n.width) : nullptr;
+    n.before = before;
+    n.lastRow = lastRow;
+    n.regular = IsRegularRow(n, cols);
+    n.hasTexts = false;
+    if (n.regular) return before + n.width + 1;
+    return MakeRowTexts(n);
 }
 
 // Number c of a row's texts, or "0 " beyond the columns it stored.
@@ -443,9 +473,51 @@ char* PutIndex(char* p, const NumberTexts& texts, int64_t c, int64_t width) {
     return CopyNumberText(p, texts, static_cast<std::size_t>(c - 1));
 }
 
+// Copies the counter's number and a space.
+inline char* PutCounter(char* p, const VertexCounter& counter) {
+    std::memcpy(p, counter.digits + kCounterDigitsEnd - counter.size, kCounterDigitsEnd);
+    p += counter.size;
+    *p++ = ' ';
+    return p;
+}
+
+// The faces between two regular rows: cell c's corners are next + c,
+// next + c + 1, this + c + 1 and this + c (the last cell's "+ 1" being the
+// rows' east-edge vertices), counted up as text, no table needed. The same
+// bytes as the general path below.
+bool WriteRegularRowFaces(PipelineSink& sink, const RowNumbers& thisRow, const RowNumbers& nextRow) {
+    VertexCounter a, b, c, d;  // next + c, next + c + 1, this + c + 1, this + c
+    StartVertexCounter(a, nextRow.before + 1);
+    StartVertexCounter(b, nextRow.before + 2);
+    StartVertexCounter(c, thisRow.before + 2);
+    StartVertexCounter(d, thisRow.before + 1);
+    for (int64_t column = 1; column <= thisRow.width; ++column) {
+        char* p = ReserveSinkBytes(sink, 2 + 4 * (kCounterDigitsEnd + 1) + 2);
+        if (p == nullptr) return false;
+        *p++ = 'f';
+        *p++ = ' ';
+        p = PutCounter(p, a);
+        p = PutCounter(p, b);
+        p = PutCounter(p, c);
+        p = PutCounter(p, d);
+        p[-1] = '\r';
+        *p++ = '\n';
+        CommitSinkBytes(sink, p);
+        if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        CountVertex(a);
+        CountVertex(b);
+        CountVertex(c);
+        CountVertex(d);
+    }
+    return true;
+}
+
 // Faces of the valid cells of stored row r, counter-clockwise seen from above.
-bool WriteRowFaces(const InterpolatedMemory& m, PipelineSink& sink, int64_t r, const RowNumbers& thisRow,
-                   const RowNumbers& nextRow) {
+bool WriteRowFaces(const InterpolatedMemory& m, PipelineSink& sink, int64_t r, RowNumbers& thisRow,
+                   RowNumbers& nextRow) {
+    if (thisRow.regular && nextRow.regular) return WriteRegularRowFaces(sink, thisRow, nextRow);
+    if (!thisRow.hasTexts) MakeRowTexts(thisRow);
+    if (!nextRow.hasTexts) MakeRowTexts(nextRow);
     for (int64_t c = 1; c <= thisRow.width; ++c) {
         if (!(thisRow.cells[c - 1] & kValid)) continue;
         const bool lastCol = c == m.cols;
@@ -481,14 +553,14 @@ void WriteFaces(void* context, const WorkItem& item, PipelineSink& sink) {
         std::memcpy(&width, at, sizeof width);
         return sizeof width + static_cast<std::size_t>(width);
     };
-    int64_t next = NumberRow(record, item.firstRow == m.rows, item.firstNumber, *thisRow);
+    int64_t next = NumberRow(record, item.firstRow == m.rows, item.firstNumber, m.cols, *thisRow);
     for (int64_t i = 0; i < item.rows; ++i) {
         const int64_t r = item.firstRow + i;
         record += recordSize(record);
         if (i + 1 < item.rows || item.contextRow) {
-            next = NumberRow(record, r + 1 == m.rows, next, *nextRow);
+            next = NumberRow(record, r + 1 == m.rows, next, m.cols, *nextRow);
         } else {
-            NumberRow(nullptr, false, next, *nextRow);  // not stored: no valid cell above it
+            NumberRow(nullptr, false, next, m.cols, *nextRow);  // not stored: no valid cell above it
         }
         if (!WriteRowFaces(m, sink, r, *thisRow, *nextRow)) return;
         sink.progress = r;
