@@ -128,13 +128,11 @@ char* PutCellLine(char* p, std::string_view xText, const LocalText& y, float z) 
     return p;
 }
 
-enum class CellKind { Value, Missing };
-
-// Converts cell (r, c) of `current`, the next one of its row: a value read
-// from the file, or a cell the file did not supply (a hole, like no-data but
-// counted apart). False when the job stops.
-bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
-                 const RowTexts& y, int64_t r, int64_t c, CellKind kind, float value) {
+// Converts cell (r, c) of `current`, whose height and validity the row holds
+// already: a value read from the file, or a hole (no-data, or a cell the file
+// did not supply). False when the job stops.
+bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
+                       const RowTexts& y, int64_t r, int64_t c) {
     const MeshPass& pass = *w.pass;
     const InterpolatedMemory& m = *w.m;
     const GridHeader& header = pass.request.header;
@@ -142,12 +140,11 @@ bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above,
     const Neighbour a = CellOf(above, c);
     const Neighbour al = CellOf(above, c - 1);
     const Neighbour left = CellOf(current, c - 1);
-    AddCell(current, value);
     uint8_t& cell = current.cells[static_cast<std::size_t>(c - 1)];
+    const float value = current.heights[static_cast<std::size_t>(c - 1)];
     int missing = !a.present + !al.present + !left.present;
 
-    const bool hole = kind == CellKind::Missing || IsInterpolatedNodata(value, header);
-    if (kind == CellKind::Value && hole) sink.counts.nodata += 1;
+    const bool hole = (cell & kValid) == 0;
     if (hole && missing == 3) return true;
 
     LocalText west;
@@ -167,10 +164,7 @@ bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above,
     if (p == nullptr) return false;
     p = PutCellLine(p, westText, y.north, mainZ);
     uint8_t wrote = kMainVertex;
-    if (!hole) {
-        cell |= kValid;
-        sink.counts.quads += 1;
-    }
+    if (!hole) sink.counts.quads += 1;
     float z;
     LocalText eastSpace;
     const std::string_view east =
@@ -194,6 +188,47 @@ bool ConvertCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above,
     return true;
 }
 
+// Cells 1 to `last` of the current row, all away from the region's east and
+// south edges and below cells the row above holds, with cached x texts: only
+// their main vertices, by ConvertPlacedCell's arithmetic in a tighter loop.
+// Every cell of a full row but its last goes through here.
+bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
+                       const RowTexts& y, int64_t last) {
+    const float scale = w.pass->scale;
+    const uint8_t* aboveCells = above.cells.data();
+    const float* aboveHeights = above.heights.data();
+    uint8_t* cells = current.cells.data();
+    const float* heights = current.heights.data();
+    // The cells west of column 1 are holes.
+    bool leftValid = false, aboveLeftValid = false;
+    float leftHeight = 0.0f, aboveLeftHeight = 0.0f;
+    for (int64_t c = 1; c <= last; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c - 1);
+        const bool aboveValid = (aboveCells[i] & kValid) != 0;
+        const float aboveHeight = aboveValid ? aboveHeights[i] : 0.0f;
+        const bool valid = (cells[i] & kValid) != 0;
+        const float own = valid ? heights[i] : 0.0f;
+        const int missing = !aboveValid + !aboveLeftValid + !leftValid + !valid;
+        if (missing < 4) {
+            const float mainZ = (((aboveLeftHeight + aboveHeight) + leftHeight) + own) /
+                                static_cast<float>(4 - missing) * scale;
+            char* p = ReserveSinkBytes(sink, kCellBytes);
+            if (p == nullptr) return false;
+            p = PutCellLine(p, NumberTextAt(w.westTexts, i), y.north, mainZ);
+            CommitSinkBytes(sink, p);
+            cells[i] |= kMainVertex;
+            sink.counts.vertices += 1;
+            sink.counts.quads += valid;
+            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        }
+        leftValid = valid;
+        leftHeight = own;
+        aboveLeftValid = aboveValid;
+        aboveLeftHeight = aboveHeight;
+    }
+    return true;
+}
+
 // The missing cells of row r after the `extent` columns it supplied, as far
 // as a valid cell of this row or the row above can touch them; further east
 // every corner is a hole's and nothing is written.
@@ -201,14 +236,15 @@ bool ConvertMissingCells(InterpolatedWork& w, PipelineSink& sink, const RowCells
                          const RowTexts& y, int64_t r) {
     const int64_t reach = std::min(w.m->cols, std::max(current.extent, above.extent) + 1);
     for (int64_t c = current.extent + 1; c <= reach; ++c) {
-        if (!ConvertCell(w, sink, above, current, y, r, c, CellKind::Missing, 0.0f)) return false;
+        AddCell(current, 0.0f);
+        if (!ConvertPlacedCell(w, sink, above, current, y, r, c)) return false;
     }
     return true;
 }
 
-// Hands take(c, value) the values of the region's columns in `line`, c from
-// 1, up to a token that is not a number or the region's east edge. Returns
-// the columns supplied, or -1 as soon as take returns false.
+// Hands take(value) the values of the region's columns in `line`, up to a
+// token that is not a number or the region's east edge. Returns the columns
+// supplied.
 template <typename Take>
 int64_t ForEachRegionValue(const InterpolatedMemory& m, std::string_view line, Take take) {
     const char* p = line.data();
@@ -220,7 +256,7 @@ int64_t ForEachRegionValue(const InterpolatedMemory& m, std::string_view line, T
         p = scan.next;
         if (j < m.west) continue;
         extent = j - m.west + 1;
-        if (!take(extent, scan.value)) return -1;
+        take(scan.value);
     }
     return extent;
 }
@@ -230,33 +266,38 @@ void StartRow(RowCells& row) {
     row.extent = 0;
 }
 
-// Region row r from the text of its line: the values up to the region's east
-// edge, then the holes the line leaves. False when the job stops.
+// The heights and validity of a row's region cells from the text of its
+// line; returns the no-data values among them.
+int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells& row) {
+    const GridHeader& header = w.pass->request.header;
+    int64_t nodata = 0;
+    StartRow(row);
+    row.extent = ForEachRegionValue(*w.m, line, [&](float value) {
+        AddCell(row, value);
+        // Interpolated compares no-data exactly (Floating planes truncates).
+        if (!IsInterpolatedNodata(value, header)) row.cells[static_cast<std::size_t>(row.width - 1)] = kValid;
+        else nodata += 1;
+    });
+    return nodata;
+}
+
+// Region row r from the text of its line: its values are read first, then
+// converted up to the region's east edge, then the holes the line leaves.
+// False when the job stops.
 bool ConvertRow(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current, int64_t r,
                 std::string_view line) {
     const InterpolatedMemory& m = *w.m;
     const int64_t fileRow = r + m.top - 1;
     RowTexts y;
     SetRowTexts(*w.pass, fileRow, y);
-    StartRow(current);
-    current.extent = ForEachRegionValue(m, line, [&](int64_t c, float value) {
-        return ConvertCell(w, sink, above, current, y, r, c, CellKind::Value, value);
-    });
-    if (current.extent < 0) return false;
+    sink.counts.nodata += ReadRowValues(w, line, current);
+    const int64_t inner = r < m.rows ? std::min({current.extent, above.width, m.cols - 1, w.cachedColumns}) : 0;
+    if (!ConvertInnerCells(w, sink, above, current, y, inner)) return false;
+    for (int64_t c = inner + 1; c <= current.extent; ++c) {
+        if (!ConvertPlacedCell(w, sink, above, current, y, r, c)) return false;
+    }
     sink.counts.missing += PromisedCells(w.pass->request, fileRow, fileRow, current.extent + m.west);
     return ConvertMissingCells(w, sink, above, current, y, r);
-}
-
-// The heights and validity of the row above a block, read again from its
-// text; nothing is written for it.
-void ReadRowAbove(const InterpolatedWork& w, std::string_view line, RowCells& row) {
-    const InterpolatedMemory& m = *w.m;
-    StartRow(row);
-    row.extent = ForEachRegionValue(m, line, [&](int64_t, float value) {
-        AddCell(row, value);
-        if (!IsInterpolatedNodata(value, w.pass->request.header)) row.cells[row.width - 1] = kValid;
-        return true;
-    });
 }
 
 void AppendStoredRow(std::vector<char>& rows, const RowCells& row) {
@@ -304,7 +345,7 @@ void ConvertRows(void* context, const WorkItem& item, PipelineSink& sink) {
     int64_t fileRow = item.firstRow - 1;
     if (item.contextRow) {
         const std::string_view line = NextGridLine(p, end);
-        if (fileRow >= m.top) ReadRowAbove(w, line, *above);
+        if (fileRow >= m.top) ReadRowValues(w, line, *above);
     }
     if (item.lastItem) {
         // The first region row after the data ended: only its cells below or
