@@ -237,7 +237,19 @@ void RunItems(Pipeline& p, int worker, WorkItem& item) {
     }
 }
 
+// Writes the worker's chunks once, in parallel with the other workers, so
+// that the job takes all its memory at the start: its footprint is the same
+// for a short grid as for a long one, and no page faults interrupt the work.
+void TouchOwnChunks(Pipeline& p, int worker) {
+    for (OutputChunk* chunk : p.chunks) {
+        if (chunk->owner != worker || chunk->touched) continue;
+        std::memset(chunk->bytes.data(), 0, chunk->bytes.size());
+        chunk->touched = true;
+    }
+}
+
 void RunWorker(Pipeline& p, int worker) {
+    TouchOwnChunks(p, worker);
     WorkItem item;
     try {
         RunItems(p, worker, item);

@@ -60,6 +60,7 @@ struct OutputChunk {
     int64_t item = 0;
     bool lastOfItem = false;
     int owner = 0;
+    bool touched = false;  // its pages have been written once
 };
 
 // One unit of work, filled by the pass's reader under the reader lock.
