@@ -128,6 +128,13 @@ char* PutCellLine(char* p, std::string_view xText, const LocalText& y, float z) 
     return p;
 }
 
+// The height of a cell's main (north-west) vertex: the mean of the valid ones
+// of the four cells that meet there, `missing` of which are holes (given as
+// 0). The one formula for both paths below.
+inline float CornerMean(float aboveLeft, float above, float left, float own, int missing, float scale) {
+    return (((aboveLeft + above) + left) + own) / static_cast<float>(4 - missing) * scale;
+}
+
 // Converts cell (r, c) of `current`, whose height and validity the row holds
 // already: a value read from the file, or a hole (no-data, or a cell the file
 // did not supply). False when the job stops.
@@ -157,8 +164,7 @@ bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
         missing += 1;
         own = 0.0f;
     }
-    const float mainZ = (((al.height + a.height) + left.height) + own) /
-                        static_cast<float>(4 - missing) * scale;
+    const float mainZ = CornerMean(al.height, a.height, left.height, own, missing, scale);
 
     char* p = ReserveSinkBytes(sink, kCellBytes);
     if (p == nullptr) return false;
@@ -190,7 +196,7 @@ bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
 
 // Cells 1 to `last` of the current row, all away from the region's east and
 // south edges and below cells the row above holds, with cached x texts: only
-// their main vertices, by ConvertPlacedCell's arithmetic in a tighter loop.
+// their main vertices, as ConvertPlacedCell writes them, in a tighter loop.
 // Every cell of a full row but its last goes through here.
 bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
                        const RowTexts& y, int64_t last) {
@@ -210,8 +216,7 @@ bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
         const float own = valid ? heights[i] : 0.0f;
         const int missing = !aboveValid + !aboveLeftValid + !leftValid + !valid;
         if (missing < 4) {
-            const float mainZ = (((aboveLeftHeight + aboveHeight) + leftHeight) + own) /
-                                static_cast<float>(4 - missing) * scale;
+            const float mainZ = CornerMean(aboveLeftHeight, aboveHeight, leftHeight, own, missing, scale);
             char* p = ReserveSinkBytes(sink, kCellBytes);
             if (p == nullptr) return false;
             p = PutCellLine(p, NumberTextAt(w.westTexts, i), y.north, mainZ);
