@@ -38,6 +38,7 @@ FloatScan ScanFloatOrNonFinite(const char* p, const char* end);
 // ---- The exact fast conversion, shared by the full scan and the grid's
 // plain decimals ----
 
+// The one digit test of the grid reader and the scanner.
 inline bool IsDigit(char c) {
     return static_cast<unsigned char>(c - '0') < 10;
 }

@@ -77,8 +77,6 @@ bool PeekToken(GridStream& s, std::string_view& token) {
     return true;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 // A row or column count: digits, optionally followed by a fraction of zeros
 // ("4" or "4.0"); anything else is not a whole count of at least 1.
 bool ParseCount(std::string_view token, int32_t& count, std::size_t& consumed) {
