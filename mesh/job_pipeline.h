@@ -38,8 +38,9 @@ struct OutputSegment {
     SegmentTarget target = SegmentTarget::Obj;
 };
 
-// A chunk's fixed room, left uninitialised: every byte is written before it
-// is read, and untouched pages cost nothing until a worker fills them.
+// A chunk's fixed room, allocated without filling: its worker writes it once
+// before its first item (see the pipeline), so its pages are taken then, in
+// parallel, and not by whoever allocates the pool.
 class ChunkBytes {
 public:
     explicit ChunkBytes(std::size_t size) : data_(new char[size]), size_(size) {}
