@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "grid/float_scan.h"
+#include "job/test_hooks.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,7 +17,12 @@
 
 namespace {
 
-std::size_t g_blockBytes = std::size_t{1} << 20;
+constexpr std::size_t kReadBlockBytes = std::size_t{1} << 20;
+
+std::size_t ReadBlockBytes() {
+    const std::size_t bytes = CurrentTestHooks().readBlockBytes;
+    return bytes != 0 ? bytes : kReadBlockBytes;
+}
 // A header token longer than this is not part of a grid header.
 constexpr std::size_t kMaxHeaderTokenBytes = std::size_t{1} << 20;
 constexpr int32_t kDefaultNodata = -9999;
@@ -46,7 +52,7 @@ bool Refill(GridStream& s) {
             s.failed = true;
             return false;
         }
-        s.buffer.resize(std::max(g_blockBytes, s.buffer.size() * 2));
+        s.buffer.resize(std::max(ReadBlockBytes(), s.buffer.size() * 2));
     }
     const std::size_t got = std::fread(s.buffer.data() + s.end, 1, s.buffer.size() - s.end, s.file);
     s.end += got;
@@ -181,7 +187,6 @@ bool ParseHeader(GridStream& s, GridHeader& h) {
 
 }  // namespace
 
-void SetGridReadBlockBytes(std::size_t bytes) { g_blockBytes = bytes; }
 
 bool IsGridStreamOpen(const GridStream& stream) { return stream.file != nullptr; }
 
@@ -198,7 +203,7 @@ bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridH
     fresh.file = OpenForReading(path);
     if (fresh.file == nullptr) return false;
     std::setvbuf(fresh.file, nullptr, _IONBF, 0);  // the block buffer is ours
-    fresh.buffer.resize(g_blockBytes);
+    fresh.buffer.resize(ReadBlockBytes());
 
     GridHeader parsed;
     if (!ParseHeader(fresh, parsed)) {

@@ -27,10 +27,6 @@ struct GridStream {
     std::size_t maxLineBytes = std::size_t{1} << 30;
 };
 
-// Test hook, process-wide, never changed by the program: the size of the
-// blocks read from a grid file (1 MiB).
-void SetGridReadBlockBytes(std::size_t bytes);
-
 bool IsGridStreamOpen(const GridStream& stream);
 void CloseGridStream(GridStream& stream);
 

@@ -71,6 +71,11 @@ struct RegionWindow {
     int32_t yMax = 0;
 };
 
+// True when the region holds no cell: a limit above its opposite.
+inline bool RegionIsEmpty(const RegionWindow& region) {
+    return region.xMin > region.xMax || region.yMin > region.yMax;
+}
+
 enum MeshMethod : int32_t {
     MethodNone = 0,      // no file selected yet
     Interpolated = 1,    // one connected mesh on cell corners

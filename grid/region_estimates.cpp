@@ -117,10 +117,6 @@ static int64_t SaturatingProduct(int64_t a, int64_t b) {
     return ((a < 0) != (b < 0)) ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
 }
 
-bool RegionIsEmpty(const RegionWindow& region) {
-    return region.xMin > region.xMax || region.yMin > region.yMax;
-}
-
 RegionEstimates EstimateRegion(const RegionWindow& region) {
     const int64_t cols = int64_t{region.xMax} - region.xMin + 1;
     const int64_t rows = int64_t{region.yMax} - region.yMin + 1;

@@ -51,8 +51,6 @@ struct RegionEstimates {
     int64_t triangles = 0;
     int64_t quads = 0;
 };
-// X min above X max or Y min above Y max: no cell to convert.
-bool RegionIsEmpty(const RegionWindow& region);
 // The counts of a region; an empty region counts 0 everywhere.
 RegionEstimates EstimateRegion(const RegionWindow& region);
 // The three lines of each method's estimate column: "~Verts\n~Tris\n~Quads".

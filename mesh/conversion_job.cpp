@@ -6,32 +6,25 @@
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
 #include "mesh/mesh_passes.h"
+#include "mesh/obj_writer.h"
 
 namespace {
 
-const wchar_t* MethodSuffix(MeshMethod method) {
-    return method == FloatingPlanes ? L"__floating_planes.obj" : L"__interpolated.obj";
+// The one place a method is chosen.
+const MeshMethodPasses& PassesOf(MeshMethod method) {
+    return method == FloatingPlanes ? kFloatingPlanesPasses : kInterpolatedPasses;
 }
 
 void SetStatus(const JobHooks& hooks, const wchar_t* text) {
     if (hooks.setStatus != nullptr) hooks.setStatus(hooks.context, text);
 }
 
-JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
-    if (hooks.showSummary != nullptr) hooks.showSummary(hooks.context, summary);
-    return summary;
+void SendProgress(const JobHooks& hooks, unsigned message, uint64_t wParam, int64_t lParam) {
+    if (hooks.progress != nullptr) hooks.progress(hooks.context, message, wParam, lParam);
 }
 
-// What the passes leave: a file to put in place, or the reason against it.
-// Failures come first (the user cannot know of them); the cancel flag is read
-// here once more, so a cancel that comes after the passes' last poll still
-// keeps the file from replacing an earlier one.
-JobOutcome OutcomeOfPasses(const MeshPass& pass, const InterpolatedMemory& memory) {
-    if (pass.out.failed) return JobOutcome::OutputNotWritten;
-    if (pass.failedRow != 0) return JobOutcome::ReadFailed;
-    if (memory.outOfMemory) return JobOutcome::RegionTooLarge;
-    if (CancelRequested(pass)) return JobOutcome::Cancelled;
-    return JobOutcome::Finished;
+void SendPosition(void* context, int position) {
+    SendProgress(*static_cast<const JobHooks*>(context), kPbmSetPos, static_cast<uint64_t>(position), 0);
 }
 
 // PBM_SETRANGE's lParam: minimum 0 in the low word, maximum in the high word.
@@ -39,10 +32,63 @@ int64_t RangeParam(int64_t maximum) {
     return static_cast<int64_t>((static_cast<uint64_t>(maximum) & 0xFFFF) << 16);
 }
 
+JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
+    if (hooks.showSummary != nullptr) hooks.showSummary(hooks.context, summary);
+    return summary;
+}
+
+// The summary's names: the file's Unicode name, its narrow name and its path.
+JobSummary NamedSummary(const JobRequest& request) {
+    JobSummary summary;
+    summary.method = request.method;
+    summary.outputFileName = OutputFileName(request.inputStem, request.method);
+    summary.outputName = NarrowOutputName(request.inputStem, request.method);
+    summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
+    return summary;
+}
+
+// The header, the vertex pass, the vertex count and names, the face pass and
+// the quad count. A grid that could not be read to the region's end, or a
+// vertex pass that failed, gets no faces: the file is not a result.
+void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, const JobHooks& hooks,
+                   const std::string& outputName) {
+    SetStatus(hooks, kStatusCalculatingVertices);
+    WriteObjHeader(pass.out, pass.request.timestamp);
+    const RegionWindow& region = pass.request.region;
+    StartProgressPass(pass.progress, 0, int64_t{region.yMax} - region.yMin + 1);
+    method.vertexPass(pass);
+
+    SetStatus(hooks, kStatusCalculatingQuads);
+    WriteVertexCountAndNames(pass.out, pass.counts.vertices, outputName);
+    if (pass.failedRow == 0 && !pass.outOfMemory && !pass.scratchFailed) method.facePass(pass);
+    SendProgress(hooks, kPbmSetPos, 0, 0);
+    WriteQuadCount(pass.out, pass.counts.quads);
+}
+
+// What the passes leave: a file to put in place, or the reason against it.
+// Failures come first (the user cannot know of them); the cancel flag is read
+// here once more, so a cancel that comes after the passes' last poll still
+// keeps the file from replacing an earlier one.
+JobOutcome OutcomeOfPasses(const MeshPass& pass) {
+    if (pass.out.failed) return JobOutcome::OutputNotWritten;
+    if (pass.scratchFailed) return JobOutcome::ScratchNotWritten;
+    if (pass.failedRow != 0) return JobOutcome::ReadFailed;
+    if (pass.outOfMemory) return JobOutcome::RegionTooLarge;
+    if (CancelRequested(pass)) return JobOutcome::Cancelled;
+    return JobOutcome::Finished;
+}
+
+// Puts a finished file in place; any other outcome leaves no file.
+JobOutcome CommitOrDiscard(OutputFile& out, JobOutcome outcome) {
+    if (outcome == JobOutcome::Finished && !CommitOutputFile(out)) outcome = JobOutcome::OutputNotWritten;
+    if (outcome != JobOutcome::Finished) DiscardOutputFile(out);
+    return outcome;
+}
+
 }  // namespace
 
 std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method) {
-    return inputStem + MethodSuffix(method);
+    return inputStem + PassesOf(method).fileSuffix;
 }
 
 std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method) {
@@ -51,75 +97,42 @@ std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method) {
         if (static_cast<uint32_t>(c) > 0xFF) break;
         name.push_back(static_cast<char>(static_cast<unsigned char>(c)));
     }
-    for (const wchar_t* s = MethodSuffix(method); *s != L'\0'; ++s) name.push_back(static_cast<char>(*s));
+    for (const wchar_t* s = PassesOf(method).fileSuffix; *s != L'\0'; ++s) name.push_back(static_cast<char>(*s));
     return name;
 }
 
 JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const JobHooks& hooks) {
-    JobSummary summary;
-    summary.outputFileName = OutputFileName(request.inputStem, request.method);
-    summary.outputName = NarrowOutputName(request.inputStem, request.method);
-    summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
-
+    JobSummary summary = NamedSummary(request);
     // A closed stream (a grid that could not be reopened) would read as a
     // file without rows, all holes: refused. A stream that fails is the
     // passes' to report, at the row where reading fails.
-    if (!IsGridStreamOpen(input)) {
+    OutputFile out;
+    if (!IsGridStreamOpen(input)) summary.outcome = JobOutcome::ReadFailed;
+    else if (!OpenOutputFile(out, summary.outputPath)) summary.outcome = JobOutcome::OutputNotWritten;
+    if (summary.outcome != JobOutcome::Finished) {
         CloseGridStream(input);
-        summary.outcome = JobOutcome::ReadFailed;
-        return Finish(hooks, summary);
-    }
-
-    ObjOutput out;
-    if (!OpenObjOutput(out, summary.outputPath)) {
-        CloseGridStream(input);
-        summary.outcome = JobOutcome::OutputNotWritten;
         return Finish(hooks, summary);
     }
 
     SendProgress(hooks, kPbmSetRange, 0, RangeParam(100));
     SendProgress(hooks, kPbmSetPos, 0, 0);
-    SetStatus(hooks, kStatusCalculatingVertices);
-
     const auto start = std::chrono::steady_clock::now();
-    InterpolatedMemory memory;
-    PrepareInterpolatedMemory(request.region, memory);
-    MeshPass pass{input, out, request, hooks};
+    MeshPass pass(input, out, request);
+    pass.cancelRequested = hooks.cancelRequested;
     pass.scale = request.header.cellsize / request.unitMeters;
     pass.scaleY = CellSizeY(request.header) / request.unitMeters;
-    WriteObjHeader(out, request.timestamp);
-
-    StartProgressPass(pass, 0, int64_t{request.region.yMax} - request.region.yMin + 1);
-    if (request.method == Interpolated) RunInterpolatedVertexPass(pass, memory);
-    else RunFloatingPlanesVertexPass(pass);
-
-    SetStatus(hooks, kStatusCalculatingQuads);
-    WriteVertexCountAndNames(out, pass.vertexCount, summary.outputName);
-
-    // A grid that could not be read to the region's end gets no faces: the
-    // job has failed and its file is not a result.
-    const bool readFailed = pass.failedRow != 0;
-    if (!readFailed && !memory.outOfMemory) {
-        if (request.method == Interpolated) RunInterpolatedFacePass(pass, memory);
-        else RunFloatingPlanesFacePass(pass);
-    }
-
-    SendProgress(hooks, kPbmSetPos, 0, 0);
-    WriteQuadCount(out, pass.quadCount);
+    pass.progress.context = const_cast<JobHooks*>(&hooks);
+    pass.progress.setPosition = SendPosition;
+    RunMeshPasses(pass, PassesOf(request.method), hooks, summary.outputName);
     CloseGridStream(input);
-    summary.outcome = OutcomeOfPasses(pass, memory);
-    FreeInterpolatedMemory(memory);
-    if (summary.outcome == JobOutcome::Finished && !CommitObjOutput(out))
-        summary.outcome = JobOutcome::OutputNotWritten;
-    if (summary.outcome != JobOutcome::Finished) DiscardObjOutput(out);
+    if (pass.scratch != nullptr) std::fclose(pass.scratch);
+    summary.outcome = CommitOrDiscard(out, OutcomeOfPasses(pass));
     const std::chrono::duration<float> elapsed = std::chrono::steady_clock::now() - start;
 
     summary.elapsedSeconds = elapsed.count();
-    summary.vertexCount = pass.vertexCount;
-    summary.quadCount = pass.quadCount;
-    summary.nodataCount = pass.nodataCount;
-    summary.missingCount = pass.missingCount;
+    summary.counts = pass.counts;
     summary.failedRow = pass.failedRow;
+    summary.peakBufferBytes = pass.memory.peak.load();
     return Finish(hooks, summary);
 }
 
@@ -141,10 +154,10 @@ SummaryMessage FailureMessage(std::wstring text) {
 }
 
 std::wstring CountsText(const JobSummary& summary) {
+    const JobCounts& counts = summary.counts;
     return L"Conversion time: " + Fixed2Text(summary.elapsedSeconds) + L" seconds.\n\nVertices: " +
-           FormatGrouped(summary.vertexCount) + L"\nTriangles: " + FormatGrouped(2 * summary.quadCount) +
-           L"\nQuads " + FormatGrouped(summary.quadCount) + L"\n\nNo data value: " +
-           FormatGrouped(summary.nodataCount);
+           FormatGrouped(counts.vertices) + L"\nTriangles: " + FormatGrouped(2 * counts.quads) + L"\nQuads " +
+           FormatGrouped(counts.quads) + L"\n\nNo data value: " + FormatGrouped(counts.nodata);
 }
 
 }  // namespace
@@ -158,7 +171,14 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
                               L" could not be written.\n\nPlease check that its folder is writable, that no "
                               L"other program has the file open and that the disk has room for it. " +
                               kEarlierFileKept);
+    case JobOutcome::ScratchNotWritten:
+        return FailureMessage(L"The file " + file +
+                              L" was not written: the working file the conversion keeps beside it could not "
+                              L"be written.\n\nPlease check that the disk has room for it. " + kEarlierFileKept);
     case JobOutcome::RegionTooLarge:
+        if (summary.method == FloatingPlanes)
+            return FailureMessage(L"There is not enough memory for a row of this grid file.\n\nPlease "
+                                  L"choose a smaller region. No file was written.");
         return FailureMessage(L"The region is too large for the Interpolated method: there is not "
                               L"enough memory for it.\n\nPlease choose a smaller region or the "
                               L"Floating planes method. No file was written.");
@@ -176,10 +196,10 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
     }
     message.caption = L"Converting done...";
     message.text = CountsText(summary);
-    if (summary.missingCount > 0) {
+    if (summary.counts.missing > 0) {
         // Cells the file did not supply are holes in the mesh: worth a warning.
         message.warning = true;
-        message.text += L"\n\n" + MissingCellsText(summary.missingCount);
+        message.text += L"\n\n" + MissingCellsText(summary.counts.missing);
     }
     message.text += L"\n\nFile: " + PathToWide(summary.outputPath);
     return message;

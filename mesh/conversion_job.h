@@ -11,6 +11,7 @@
 
 #include "grid/grid_reader.h"
 #include "grid/grid_types.h"
+#include "job/job_counts.h"
 
 // Progress-bar message numbers, as the window layer sends them.
 constexpr unsigned kPbmSetRange = 1025;
@@ -26,21 +27,21 @@ enum class JobOutcome {
     Finished,          // the file was written completely
     Cancelled,         // the user cancelled; the counts are those reached
     OutputNotWritten,  // the output file could not be created, written or moved into place
-    RegionTooLarge,    // Interpolated ran out of memory for the rows read
+    ScratchNotWritten, // the job's scratch file beside it could not be created or written
+    RegionTooLarge,    // a work item (a row of some hundred million values) did not fit in memory
     ReadFailed,        // the grid could not be read to the region's end (failedRow;
                        // 0 when the input was not open at the start)
 };
 
 struct JobSummary {
     JobOutcome outcome = JobOutcome::Finished;
+    MeshMethod method = Interpolated;
     float elapsedSeconds = 0.0f;
-    int64_t vertexCount = 0;
-    int64_t quadCount = 0;
-    int64_t nodataCount = 0;
-    // Region cells the file did not supply (short rows, rows missing at the
-    // end, tokens that are not numbers): holes, like no-data cells.
-    int64_t missingCount = 0;
+    // Missing: region cells the file did not supply (short rows, rows missing
+    // at the end, tokens that are not numbers): holes, like no-data cells.
+    JobCounts counts;
     int64_t failedRow = 0;  // ReadFailed: the data row at which reading failed
+    int64_t peakBufferBytes = 0;  // the most the job's own buffers held at once
     std::string outputName;              // narrow name, as in the object and group lines
     std::wstring outputFileName;         // full Unicode file name (no directory)
     std::filesystem::path outputPath;    // where the file is written (final name)
@@ -52,8 +53,9 @@ struct JobHooks {
     // the job's thread or from the worker writing in its turn, one at a time.
     void (*progress)(void* context, unsigned message, uint64_t wParam, int64_t lParam) = nullptr;
     void (*setStatus)(void* context, const wchar_t* text) = nullptr;
-    // Polled before every value of a region row, after lines and before
-    // faces, and once more at the end, where it decides against the file.
+    // Set by another thread (the window's); polled by the workers between
+    // segments (whole cells, at most 64 KiB of output) and once more at the
+    // end, where it decides against the file.
     const std::atomic<bool>* cancelRequested = nullptr;
     // Receives the result as the job's last step.
     void (*showSummary)(void* context, const JobSummary& summary) = nullptr;

@@ -1,12 +1,15 @@
 // Floating planes: every valid cell of the region becomes its own flat quad
 // with four private vertices. The workers take blocks of whole lines; a
 // plane's texts are copied together from the column's x texts (formatted once
-// per job), the row's y texts (once per row) and the value's height text.
+// per job, up to kMaxCachedColumns), the row's y texts (once per row) and the
+// value's height text. Memory follows neither the grid nor the region: the
+// job's chunks, the work items' lines and the column texts.
 #include <algorithm>
 #include <string_view>
 
 #include "grid/float_scan.h"
 #include "mesh/mesh_passes.h"
+#include "mesh/number_texts.h"
 
 namespace {
 
@@ -15,7 +18,7 @@ constexpr std::size_t kPlaneBytes = 4 * kMaxVertexLineBytes + kCopySlack;
 constexpr int64_t kFacesPerItem = 32768;
 
 struct FloatingPlanesWork {
-    MeshPass* pass = nullptr;
+    const MeshPass* pass = nullptr;
     RowBlockReader reader;
     // x texts of the cached columns from region.xMin: "v x0 " and "v x1 ".
     NumberTexts westTexts;
@@ -30,7 +33,7 @@ struct FloatingPlanesWork {
 // One region row: a plane for every valid value from region.xMin to
 // region.xMax; the cells the row does not supply are counted missing. False
 // when the job stops.
-bool ConvertRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::string_view line) {
+bool ConvertPlaneRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::string_view line) {
     const MeshPass& pass = *w.pass;
     const RegionWindow& region = pass.request.region;
     const float scale = pass.scale;
@@ -87,32 +90,18 @@ bool ConvertRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::str
     }
 }
 
-bool ReadVertexItem(void* context, WorkItem& item) {
+bool ReadPlaneRowBlock(void* context, WorkItem& item) {
     return ReadRowBlock(static_cast<FloatingPlanesWork*>(context)->reader, item);
 }
 
-// The rows of a block: region rows are converted, the rows before the
-// region only counted.
-void ConvertRows(void* context, const WorkItem& item, PipelineSink& sink) {
+void ConvertPlaneRows(void* context, const WorkItem& item, PipelineSink& sink) {
     FloatingPlanesWork& w = *static_cast<FloatingPlanesWork*>(context);
-    const RegionWindow& region = w.pass->request.region;
-    const int64_t regionRows = int64_t{region.yMax} - region.yMin + 1;
-    const char* p = item.text.data();
-    const char* end = p + item.text.size();
-    int64_t row = item.firstRow - 1;
-    while (p < end) {
-        const std::string_view line = NextGridLine(p, end);
-        if (IsBlankLine(line)) continue;
-        ++row;
-        if (row < region.yMin) continue;
-        if (!ConvertRow(w, sink, row, line)) return;
-        sink.progress = row;
-        if (ProgressStepsAt(row - region.yMin + 1, regionRows) || SegmentIsFull(sink)) EndSinkSegment(sink);
-        if (SinkStopped(sink)) return;
-    }
+    ConvertBlockRows(*w.pass, item, item.text.data(), sink,
+                     [&](int64_t row, std::string_view line) { return ConvertPlaneRow(w, sink, row, line); });
 }
 
-bool ReadFaceItem(void* context, WorkItem& item) {
+// The next run of planes whose faces a worker writes.
+bool TakePlaneFaces(void* context, WorkItem& item) {
     FloatingPlanesWork& w = *static_cast<FloatingPlanesWork*>(context);
     if (w.nextPlane > w.planes) return false;
     item.firstNumber = w.nextPlane;
@@ -147,7 +136,7 @@ char* PutPlaneFace(char* p, int64_t k) {
     return p;
 }
 
-void WriteFaces(void* context, const WorkItem& item, PipelineSink& sink) {
+void WritePlaneFaces(void* context, const WorkItem& item, PipelineSink& sink) {
     const int64_t planes = static_cast<FloatingPlanesWork*>(context)->planes;
     const int64_t last = item.firstNumber + item.count - 1;
     for (int64_t k = item.firstNumber; k <= last; ++k) {
@@ -160,41 +149,39 @@ void WriteFaces(void* context, const WorkItem& item, PipelineSink& sink) {
     }
 }
 
-}  // namespace
+void SetPlaneColumnTexts(FloatingPlanesWork& w) {
+    const MeshPass& pass = *w.pass;
+    const RegionWindow& region = pass.request.region;
+    const int64_t lastCached =
+        std::min<int64_t>({region.xMax, std::max<int64_t>(pass.request.header.ncols, region.xMin),
+                           int64_t{region.xMin} + kMaxCachedColumns - 1});
+    for (int64_t column = region.xMin; column <= lastCached; ++column) {
+        const float x0 = WestEdge(column, pass.request.header, pass.scale);
+        AddNumberText(w.westTexts, "v ", x0, " ");
+        AddNumberText(w.eastTexts, "v ", x0 + pass.scale, " ");
+    }
+    w.cachedColumns = std::max<int64_t>(0, lastCached - region.xMin + 1);
+}
 
-void RunFloatingPlanesVertexPass(MeshPass& pass) {
+void RunPlaneVertexPass(MeshPass& pass) {
     const RegionWindow& region = pass.request.region;
     if (RegionIsEmpty(region)) return;
     FloatingPlanesWork w;
     w.pass = &pass;
-    w.reader.input = &pass.input;
-    w.reader.lastRow = region.yMax;  // reading stops with the region's last row
-    {
-        const int64_t lastCached = std::min<int64_t>(
-            {region.xMax, std::max<int64_t>(pass.request.header.ncols, region.xMin),
-             int64_t{region.xMin} + kMaxCachedColumns - 1});
-        for (int64_t column = region.xMin; column <= lastCached; ++column) {
-            const float x0 = WestEdge(column, pass.request.header, pass.scale);
-            AddNumberText(w.westTexts, "v ", x0, " ");
-            AddNumberText(w.eastTexts, "v ", x0 + pass.scale, " ");
-        }
-        w.cachedColumns = std::max<int64_t>(0, lastCached - region.xMin + 1);
-    }
-    PipelineWork work;
-    work.context = &w;
-    work.readItem = ReadVertexItem;
-    work.processItem = ConvertRows;
+    w.reader = RegionRowReader(pass, region.yMax, false);
+    SetPlaneColumnTexts(w);
+    const PipelineWork work{&w, ReadPlaneRowBlock, ConvertPlaneRows};
     RunRowPass(pass, work, w.reader, NumberTextsBytes(w.westTexts) + NumberTextsBytes(w.eastTexts));
 }
 
-void RunFloatingPlanesFacePass(MeshPass& pass) {
+void RunPlaneFacePass(MeshPass& pass) {
     FloatingPlanesWork w;
     w.pass = &pass;
-    w.planes = pass.quadCount;
-    PipelineWork work;
-    work.context = &w;
-    work.readItem = ReadFaceItem;
-    work.processItem = WriteFaces;
-    StartProgressPass(pass, kProgressHalf, pass.quadCount);
-    RunFacePass(pass, work, pass.quadCount);
+    w.planes = pass.counts.quads;
+    const PipelineWork work{&w, TakePlaneFaces, WritePlaneFaces};
+    RunFacePass(pass, work, w.planes);
 }
+
+}  // namespace
+
+const MeshMethodPasses kFloatingPlanesPasses = {L"__floating_planes.obj", RunPlaneVertexPass, RunPlaneFacePass};

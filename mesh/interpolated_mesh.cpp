@@ -23,6 +23,7 @@
 
 #include "grid/float_scan.h"
 #include "mesh/mesh_passes.h"
+#include "mesh/number_texts.h"
 
 namespace {
 
@@ -46,9 +47,28 @@ constexpr int64_t kFaceItemCells = 65536;
 // A stored row in the scratch file: its width, then one byte per cell.
 using RowWidth = int64_t;
 
+// The region's part that can hold data. Region rows and columns before the
+// grid's first ones never do and are not stored (their cells are holes).
+struct CornerRegion {
+    int64_t top = 0, west = 0;   // grid row and column of stored row 1, column 1
+    int64_t cols = 0, rows = 0;  // region size from (top, west) on
+};
+
+CornerRegion CornerRegionOf(const RegionWindow& region) {
+    CornerRegion m;
+    m.top = std::max<int64_t>(region.yMin, 1);
+    m.west = std::max<int64_t>(region.xMin, 1);
+    m.rows = std::max<int64_t>(int64_t{region.yMax} - m.top + 1, 0);
+    m.cols = std::max<int64_t>(int64_t{region.xMax} - m.west + 1, 0);
+    if (m.rows == 0 || m.cols == 0) m.rows = m.cols = 0;  // no value lies inside the region
+    return m;
+}
+
 struct InterpolatedWork {
-    MeshPass* pass = nullptr;
-    InterpolatedMemory* m = nullptr;
+    const MeshPass* pass = nullptr;
+    JobMemory* memory = nullptr;  // the job's, for the stored rows and items
+    CornerRegion m;
+    std::FILE* scratch = nullptr;  // face pass: the stored rows, read under the reader lock
     RowBlockReader reader;
     NumberTexts westTexts;  // "v xWest " of the cached columns from m.west
     int64_t cachedColumns = 0;
@@ -141,7 +161,7 @@ inline float CornerMean(float aboveLeft, float above, float left, float own, int
 bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
                        const RowTexts& y, int64_t r, int64_t c) {
     const MeshPass& pass = *w.pass;
-    const InterpolatedMemory& m = *w.m;
+    const CornerRegion& m = w.m;
     const GridHeader& header = pass.request.header;
     const float scale = pass.scale;
     const Neighbour a = CellOf(above, c);
@@ -239,7 +259,7 @@ bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
 // every corner is a hole's and nothing is written.
 bool ConvertMissingCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
                          const RowTexts& y, int64_t r) {
-    const int64_t reach = std::min(w.m->cols, std::max(current.extent, above.extent) + 1);
+    const int64_t reach = std::min(w.m.cols, std::max(current.extent, above.extent) + 1);
     for (int64_t c = current.extent + 1; c <= reach; ++c) {
         AddCell(current, 0.0f);
         if (!ConvertPlacedCell(w, sink, above, current, y, r, c)) return false;
@@ -251,7 +271,7 @@ bool ConvertMissingCells(InterpolatedWork& w, PipelineSink& sink, const RowCells
 // token that is not a number or the region's east edge. Returns the columns
 // supplied.
 template <typename Take>
-int64_t ForEachRegionValue(const InterpolatedMemory& m, std::string_view line, Take take) {
+int64_t ForEachRegionValue(const CornerRegion& m, std::string_view line, Take take) {
     const char* p = line.data();
     const char* end = p + line.size();
     int64_t extent = 0;
@@ -277,7 +297,7 @@ int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells
     const GridHeader& header = w.pass->request.header;
     int64_t nodata = 0;
     StartRow(row);
-    row.extent = ForEachRegionValue(*w.m, line, [&](float value) {
+    row.extent = ForEachRegionValue(w.m, line, [&](float value) {
         AddCell(row, value);
         // Interpolated compares no-data exactly (Floating planes truncates).
         if (!IsInterpolatedNodata(value, header)) row.cells[static_cast<std::size_t>(row.width - 1)] = kValid;
@@ -289,9 +309,9 @@ int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells
 // Region row r from the text of its line: its values are read first, then
 // converted up to the region's east edge, then the holes the line leaves.
 // False when the job stops.
-bool ConvertRow(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current, int64_t r,
-                std::string_view line) {
-    const InterpolatedMemory& m = *w.m;
+bool ConvertCornerRow(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current, int64_t r,
+                      std::string_view line) {
+    const CornerRegion& m = w.m;
     const int64_t fileRow = r + m.top - 1;
     RowTexts y;
     SetRowTexts(*w.pass, fileRow, y);
@@ -312,7 +332,7 @@ void AppendStoredRow(std::vector<char>& rows, const RowCells& row) {
     rows.insert(rows.end(), row.cells.begin(), row.cells.begin() + width);
 }
 
-bool ReadVertexItem(void* context, WorkItem& item) {
+bool ReadCornerRowBlock(void* context, WorkItem& item) {
     InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
     if (ReadRowBlock(w.reader, item)) {
         item.lastItem = false;
@@ -320,7 +340,7 @@ bool ReadVertexItem(void* context, WorkItem& item) {
     }
     // The data ended before the region's last row: one more item, with the
     // last row as the row above, for the first missing row's vertices.
-    const InterpolatedMemory& m = *w.m;
+    const CornerRegion& m = w.m;
     const int64_t lastRow = m.top + m.rows - 1;
     const int64_t rowsRead = w.reader.rowsRead;
     if (w.reader.lastLine.empty() || w.reader.input->failed || rowsRead >= lastRow || rowsRead < m.top) return false;
@@ -334,28 +354,25 @@ bool ReadVertexItem(void* context, WorkItem& item) {
     return true;
 }
 
-// The rows of a block: region rows are converted, rows before the region
-// only counted.
-void ConvertRows(void* context, const WorkItem& item, PipelineSink& sink) {
+// The rows of a block: region rows are converted and their cell bytes
+// stored, rows before the region only counted.
+void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) {
     InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
-    const InterpolatedMemory& m = *w.m;
-    const RegionWindow& region = w.pass->request.region;
-    const int64_t regionRows = int64_t{region.yMax} - region.yMin + 1;
+    const CornerRegion& m = w.m;
     RowCells rowA, rowB;
     RowCells* above = &rowA;
     RowCells* current = &rowB;
     std::vector<char> stored;
     const char* p = item.text.data();
     const char* end = p + item.text.size();
-    int64_t fileRow = item.firstRow - 1;
     if (item.contextRow) {
         const std::string_view line = NextGridLine(p, end);
-        if (fileRow >= m.top) ReadRowValues(w, line, *above);
+        if (item.firstRow - 1 >= m.top) ReadRowValues(w, line, *above);
     }
     if (item.lastItem) {
         // The first region row after the data ended: only its cells below or
         // beside the last row's values can share a corner with a valid cell.
-        const int64_t r = fileRow - m.top + 2;
+        const int64_t r = item.firstRow - m.top + 1;
         if (r < 2 || r > m.rows || above->extent == 0) return;
         RowTexts y;
         SetRowTexts(*w.pass, r + m.top - 1, y);
@@ -365,28 +382,18 @@ void ConvertRows(void* context, const WorkItem& item, PipelineSink& sink) {
         AppendScratchBytes(sink, stored.data(), stored.size());
         return;
     }
-    while (p < end) {
-        const std::string_view line = NextGridLine(p, end);
-        if (IsBlankLine(line)) continue;
-        ++fileRow;
-        if (fileRow < m.top) continue;
+    const bool go = ConvertBlockRows(*w.pass, item, p, sink, [&](int64_t fileRow, std::string_view line) {
         const int64_t r = fileRow - m.top + 1;
         if (r == 1) StartRow(*above);
-        if (!ConvertRow(w, sink, *above, *current, r, line)) return;
+        if (!ConvertCornerRow(w, sink, *above, *current, r, line)) return false;
         AppendStoredRow(stored, *current);
         std::swap(above, current);
-        sink.progress = fileRow;
-        if (ProgressStepsAt(fileRow - region.yMin + 1, regionRows) || SegmentIsFull(sink)) EndSinkSegment(sink);
-        if (SinkStopped(sink)) return;
-    }
-    NoteJobBytes(static_cast<int64_t>(stored.capacity()));
+        return true;
+    });
+    if (!go) return;
+    w.memory->Note(static_cast<int64_t>(stored.capacity()));
     AppendScratchBytes(sink, stored.data(), stored.size());
-    NoteJobBytes(-static_cast<int64_t>(stored.capacity()));
-}
-
-void WriteScratch(void* context, const char* data, std::size_t size) {
-    InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
-    if (std::fwrite(data, 1, size, w.m->scratch) != size) w.pass->out.failed = true;
+    w.memory->Note(-static_cast<int64_t>(stored.capacity()));
 }
 
 // ---- Face pass ----
@@ -409,9 +416,10 @@ int64_t VerticesOf(const std::vector<char>& row) {
 
 // Whole stored rows of about kFaceItemCells cells, then the row after them
 // (for their south corners), with the vertices before the first.
-bool ReadFaceItem(void* context, WorkItem& item) {
+bool ReadStoredRowsItem(void* context, WorkItem& item) {
     InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
-    if (!w.havePending) w.havePending = ReadStoredRow(w.m->scratch, w.pending);
+    if (w.scratch == nullptr) return false;
+    if (!w.havePending) w.havePending = ReadStoredRow(w.scratch, w.pending);
     if (!w.havePending) return false;
     const std::size_t capacityBefore = item.text.capacity();
     item.text.clear();
@@ -425,11 +433,11 @@ bool ReadFaceItem(void* context, WorkItem& item) {
         cells += static_cast<int64_t>(w.pending.size());
         w.nextNumber += VerticesOf(w.pending);
         w.nextRow += 1;
-        w.havePending = ReadStoredRow(w.m->scratch, w.pending);
+        w.havePending = ReadStoredRow(w.scratch, w.pending);
     } while (w.havePending && cells < kFaceItemCells);
     item.contextRow = w.havePending;
     if (w.havePending) item.text.insert(item.text.end(), w.pending.begin(), w.pending.end());
-    NoteJobBytes(static_cast<int64_t>(item.text.capacity()) - static_cast<int64_t>(capacityBefore));
+    NoteCapacity(*w.memory, item.text, capacityBefore);
     return true;
 }
 
@@ -519,14 +527,6 @@ char* PutIndex(char* p, const NumberTexts& texts, int64_t c, int64_t width) {
     return CopyNumberText(p, texts, static_cast<std::size_t>(c - 1));
 }
 
-// Copies the counter's number and a space.
-inline char* PutCounter(char* p, const VertexCounter& counter) {
-    std::memcpy(p, counter.digits + kCounterDigitsEnd - counter.size, kCounterDigitsEnd);
-    p += counter.size;
-    *p++ = ' ';
-    return p;
-}
-
 // The faces between two regular rows: cell c's corners are next + c,
 // next + c + 1, this + c + 1 and this + c (the last cell's "+ 1" being the
 // rows' east-edge vertices), counted up as text, no table needed. The same
@@ -538,7 +538,7 @@ bool WriteRegularRowFaces(PipelineSink& sink, const RowNumbers& thisRow, const R
     StartVertexCounter(c, thisRow.before + 2);
     StartVertexCounter(d, thisRow.before + 1);
     for (int64_t column = 1; column <= thisRow.width; ++column) {
-        char* p = ReserveSinkBytes(sink, 2 + 4 * (kCounterDigitsEnd + 1) + 2);
+        char* p = ReserveSinkBytes(sink, 2 + 4 * kCounterTextBytes + 2);
         if (p == nullptr) return false;
         *p++ = 'f';
         *p++ = ' ';
@@ -559,7 +559,7 @@ bool WriteRegularRowFaces(PipelineSink& sink, const RowNumbers& thisRow, const R
 }
 
 // Faces of the valid cells of stored row r, counter-clockwise seen from above.
-bool WriteRowFaces(const InterpolatedMemory& m, PipelineSink& sink, int64_t r, RowNumbers& thisRow,
+bool WriteRowFaces(const CornerRegion& m, PipelineSink& sink, int64_t r, RowNumbers& thisRow,
                    RowNumbers& nextRow) {
     if (thisRow.regular && nextRow.regular) return WriteRegularRowFaces(sink, thisRow, nextRow);
     if (!thisRow.hasTexts) MakeRowTexts(thisRow);
@@ -567,7 +567,7 @@ bool WriteRowFaces(const InterpolatedMemory& m, PipelineSink& sink, int64_t r, R
     for (int64_t c = 1; c <= thisRow.width; ++c) {
         if (!(thisRow.cells[c - 1] & kValid)) continue;
         const bool lastCol = c == m.cols;
-        char* p = ReserveSinkBytes(sink, 2 + 4 * (21 + kCopySlack));
+        char* p = ReserveSinkBytes(sink, 2 + 4 * (kMaxIndexTextBytes + kCopySlack));
         if (p == nullptr) return false;
         *p++ = 'f';
         *p++ = ' ';
@@ -588,8 +588,8 @@ bool WriteRowFaces(const InterpolatedMemory& m, PipelineSink& sink, int64_t r, R
     return true;
 }
 
-void WriteFaces(void* context, const WorkItem& item, PipelineSink& sink) {
-    const InterpolatedMemory& m = *static_cast<InterpolatedWork*>(context)->m;
+void WriteCornerFaces(void* context, const WorkItem& item, PipelineSink& sink) {
+    const CornerRegion& m = static_cast<InterpolatedWork*>(context)->m;
     RowNumbers rowA, rowB;
     RowNumbers* thisRow = &rowA;
     RowNumbers* nextRow = &rowB;
@@ -616,15 +616,8 @@ void WriteFaces(void* context, const WorkItem& item, PipelineSink& sink) {
     }
 }
 
-// The cell bytes' file beside the output, named after its temporary file.
-std::FILE* OpenScratchFile(const std::filesystem::path& beside) {
-    std::filesystem::path path = beside;
-    path += ".cells";
-    return CreateScratchFile(path);
-}
-
 void SetWestTexts(InterpolatedWork& w) {
-    const InterpolatedMemory& m = *w.m;
+    const CornerRegion& m = w.m;
     const MeshPass& pass = *w.pass;
     const int64_t lastCached =
         std::min({m.cols, std::max<int64_t>(pass.request.header.ncols - m.west + 1, 1), kMaxCachedColumns});
@@ -633,62 +626,35 @@ void SetWestTexts(InterpolatedWork& w) {
     w.cachedColumns = lastCached;
 }
 
+// The cell bytes of the rows read go to the job's scratch file, in row order.
+void RunCornerVertexPass(MeshPass& pass) {
+    InterpolatedWork w;
+    w.pass = &pass;
+    w.memory = &pass.memory;
+    w.m = CornerRegionOf(pass.request.region);
+    if (w.m.cols == 0 || !OpenPassScratch(pass)) return;
+    w.reader = RegionRowReader(pass, w.m.top + w.m.rows - 1, true);
+    SetWestTexts(w);
+    const PipelineWork work{&w, ReadCornerRowBlock, ConvertCornerRows};
+    RunRowPass(pass, work, w.reader, NumberTextsBytes(w.westTexts));
+}
+
+// Reads the cell bytes back, numbering each block of rows from the vertices
+// before it. The rows after the stored ones have no faces.
+void RunCornerFacePass(MeshPass& pass) {
+    InterpolatedWork w;
+    w.pass = &pass;
+    w.memory = &pass.memory;
+    w.m = CornerRegionOf(pass.request.region);
+    w.scratch = pass.scratch;
+    if (w.scratch != nullptr && (std::fflush(w.scratch) != 0 || std::fseek(w.scratch, 0, SEEK_SET) != 0)) {
+        pass.scratchFailed = true;
+        return;
+    }
+    const PipelineWork work{&w, ReadStoredRowsItem, WriteCornerFaces};
+    RunFacePass(pass, work, w.m.rows);
+}
+
 }  // namespace
 
-void PrepareInterpolatedMemory(const RegionWindow& region, InterpolatedMemory& m) {
-    m = InterpolatedMemory{};
-    m.top = std::max<int64_t>(region.yMin, 1);
-    m.west = std::max<int64_t>(region.xMin, 1);
-    m.rows = std::max<int64_t>(int64_t{region.yMax} - m.top + 1, 0);
-    m.cols = std::max<int64_t>(int64_t{region.xMax} - m.west + 1, 0);
-    if (m.rows == 0 || m.cols == 0) m.rows = m.cols = 0;  // no value lies inside the region
-}
-
-void FreeInterpolatedMemory(InterpolatedMemory& m) {
-    if (m.scratch != nullptr) std::fclose(m.scratch);
-    m.scratch = nullptr;
-}
-
-void RunInterpolatedVertexPass(MeshPass& pass, InterpolatedMemory& m) {
-    if (m.cols == 0) return;
-    m.scratch = OpenScratchFile(pass.out.temporaryPath);
-    if (m.scratch == nullptr) {
-        pass.out.failed = true;
-        return;
-    }
-    InterpolatedWork w;
-    w.pass = &pass;
-    w.m = &m;
-    w.reader.input = &pass.input;
-    w.reader.lastRow = m.top + m.rows - 1;  // reading stops with the region's last row
-    w.reader.keepContext = true;
-    SetWestTexts(w);
-    PipelineWork work;
-    work.context = &w;
-    work.readItem = ReadVertexItem;
-    work.processItem = ConvertRows;
-    work.writeScratch = WriteScratch;
-    if (RunRowPass(pass, work, w.reader, NumberTextsBytes(w.westTexts)) == PipelineEnd::OutOfMemory)
-        m.outOfMemory = true;
-}
-
-void RunInterpolatedFacePass(MeshPass& pass, InterpolatedMemory& m) {
-    StartProgressPass(pass, kProgressHalf, m.rows);
-    if (m.scratch == nullptr) {
-        AdvanceProgress(pass, m.rows);
-        return;
-    }
-    if (std::fflush(m.scratch) != 0 || std::fseek(m.scratch, 0, SEEK_SET) != 0) {
-        pass.out.failed = true;
-        return;
-    }
-    InterpolatedWork w;
-    w.pass = &pass;
-    w.m = &m;
-    PipelineWork work;
-    work.context = &w;
-    work.readItem = ReadFaceItem;
-    work.processItem = WriteFaces;
-    // The rows after the stored ones have no faces.
-    if (RunFacePass(pass, work, m.rows) == PipelineEnd::OutOfMemory) m.outOfMemory = true;
-}
+const MeshMethodPasses kInterpolatedPasses = {L"__interpolated.obj", RunCornerVertexPass, RunCornerFacePass};

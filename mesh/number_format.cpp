@@ -78,12 +78,6 @@ char* WriteUnsigned128(char* out, unsigned __int128 value) {
     return out;
 }
 
-char* WriteText(char* out, const char* text) {
-    const std::size_t length = std::strlen(text);
-    std::memcpy(out, text, length);
-    return out + length;
-}
-
 }  // namespace
 
 char* FormatLargeFixed2(char* out, float value) {
@@ -92,15 +86,15 @@ char* FormatLargeFixed2(char* out, float value) {
     const uint32_t biasedExponent = (bits >> 23) & 0xFFu;
     const uint32_t fraction = bits & 0x7FFFFFu;
     if (biasedExponent == 0xFFu) {
-        if (fraction != 0) return WriteText(out, "nan");
-        return WriteText(out, (bits >> 31) != 0 ? "-inf" : "inf");
+        if (fraction != 0) return PutText(out, "nan");
+        return PutText(out, (bits >> 31) != 0 ? "-inf" : "inf");
     }
     if ((bits >> 31) != 0) *out++ = '-';
     // The float is an integer, significand * 2^(exponent), below 2^128.
     const unsigned __int128 integer =
         static_cast<unsigned __int128>(fraction | 0x800000u) << (biasedExponent - 150);
     out = WriteUnsigned128(out, integer);
-    return WriteText(out, ".00");
+    return PutText(out, ".00");
 }
 
 char* FormatInt(char* out, int64_t value) {

@@ -4,9 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 // Longest text FormatFixed2 writes: sign, 39 integer digits, point, 2 decimals.
 constexpr std::size_t kMaxFixed2Chars = 43;
+// Longest text FormatInt writes: "-9223372036854775808".
+constexpr std::size_t kMaxIntChars = 20;
 
 // Writes `value` like "%.2f" with ties rounded away from zero on the exact
 // binary value (0.125 -> 0.13, -0.125 -> -0.13, 2.675f -> 2.67), a minus sign
@@ -17,9 +20,15 @@ constexpr std::size_t kMaxFixed2Chars = 43;
 inline char* FormatFixed2(char* out, float value);
 
 // Writes a signed decimal integer without padding or grouping; returns the
-// end. `out` needs room for 20 characters. No terminator is written.
+// end. `out` needs room for kMaxIntChars characters. No terminator is written.
 char* FormatInt(char* out, int64_t value);
 char* FormatUInt(char* out, uint64_t value);
+
+// Copies `text` exactly (no terminator); returns the end.
+inline char* PutText(char* out, std::string_view text) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
 
 // ---- FormatFixed2, inline: it runs once per height ----
 

@@ -17,8 +17,9 @@
 
 #include "grid/path_parts.h"
 #include "job_harness.h"
-#include "mesh/job_pipeline.h"
+#include "job/test_hooks.h"
 #include "mesh/obj_writer.h"
+#include "job/test_hooks.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ TEST(JobProgress, RunsForwardOnceOverTheRowsOfBothPasses) {
     // The same steps whatever the workers and however small their work items.
     for (int workers : {1, 7}) {
         harness.workers = workers;
-        SetPipelineTestHooks(workers == 1 ? PipelineTestHooks{} : PipelineTestHooks{16, 2048});
+        SetTestHooks(workers == 1 ? TestHooks{} : TestHooks{0, 16, 2048});
         for (MeshMethod method : {FloatingPlanes, Interpolated}) {
             const JobRecord& r = harness.Run(grid, method);
             EXPECT_EQ(r.progress, ExpectedProgress({{1, 100}})) << method << " workers " << workers;
@@ -62,7 +63,7 @@ TEST(JobProgress, RunsForwardOnceOverTheRowsOfBothPasses) {
             EXPECT_EQ(r.summaryCalls, 1);
         }
     }
-    SetPipelineTestHooks({});
+    SetTestHooks({});
 }
 
 TEST(JobProgress, CountsFromYMinToYMax) {
@@ -111,12 +112,12 @@ TEST(JobKeepsTheEarlierFile, CancelledFullDiskOrUnreadableInput) {
         harness.onProgress = [&](const JobRecord& record) {
             if (c.cancelAt != 0 && record.progress.back().wParam == c.cancelAt) harness.cancel = true;
         };
-        ObjWriterTestHooks writer;
+        TestHooks writer;
         writer.writableBytes = c.writableBytes;
         if (c.writableBytes == kOneByteShort)
             writer.writableBytes = static_cast<int64_t>(harness.Run(grid, c.method).file.size()) - 1;
         std::ofstream(earlier, std::ios::binary) << "an earlier good file\r\n# 7 quads";
-        SetObjWriterTestHooks(writer);
+        SetTestHooks(writer);
         JobRecord* r = nullptr;
         if (c.closedInput) {
             GridStream closed;
@@ -128,15 +129,15 @@ TEST(JobKeepsTheEarlierFile, CancelledFullDiskOrUnreadableInput) {
         } else {
             r = &harness.Run(grid, c.method);
         }
-        SetObjWriterTestHooks(ObjWriterTestHooks{});
+        SetTestHooks(TestHooks{});
         const std::string label = std::string(c.situation) + ", method " + std::to_string(c.method);
         EXPECT_EQ(r->summary.outcome, c.outcome) << label;
         EXPECT_EQ(r->file, "an earlier good file\r\n# 7 quads") << label;
         EXPECT_EQ(r->temporaryFiles, 0) << label;
         const SummaryMessage message = FormatJobSummary(r->summary);
         if (c.outcome == JobOutcome::Cancelled) {
-            EXPECT_EQ(r->summary.vertexCount, c.vertices) << label;
-            EXPECT_EQ(r->summary.quadCount, c.quads) << label;
+            EXPECT_EQ(r->summary.counts.vertices, c.vertices) << label;
+            EXPECT_EQ(r->summary.counts.quads, c.quads) << label;
             EXPECT_EQ(message.caption, L"Converting cancelled...");
             EXPECT_NE(message.text.find(L"No file was written."), std::wstring::npos);
         } else {
@@ -158,7 +159,7 @@ TEST(JobCancel, AtRandomMomentsEveryWorkerStopsAndNothingIsLeft) {
     for (int i = 0; i < 24; ++i) {
         const MeshMethod method = i % 2 ? FloatingPlanes : Interpolated;
         harness.workers = 1 + (i / 2) % 3 * 3;  // 1, 4 and 7 workers
-        SetPipelineTestHooks(i % 4 < 2 ? PipelineTestHooks{} : PipelineTestHooks{512, 4096});
+        SetTestHooks(i % 4 < 2 ? TestHooks{} : TestHooks{0, 512, 4096});
         for (const auto& run : whole) std::filesystem::remove(run.second.summary.outputPath);
         harness.cancel = false;
         const auto delay = std::chrono::microseconds(rng() % 8000);
@@ -174,13 +175,13 @@ TEST(JobCancel, AtRandomMomentsEveryWorkerStopsAndNothingIsLeft) {
                                 std::filesystem::directory_iterator()), r.fileExists ? 2 : 1) << label;
         if (r.summary.outcome == JobOutcome::Cancelled) {
             EXPECT_FALSE(r.fileExists) << label;
-            EXPECT_LE(r.summary.vertexCount, whole[method].summary.vertexCount) << label;
+            EXPECT_LE(r.summary.counts.vertices, whole[method].summary.counts.vertices) << label;
         } else {
             EXPECT_EQ(r.summary.outcome, JobOutcome::Finished) << label;
             EXPECT_TRUE(r.file == whole[method].file) << label;
         }
     }
-    SetPipelineTestHooks({});
+    SetTestHooks({});
 }
 
 TEST(JobFailures, AnOutputThatCannotBeCreatedIsReportedNotSummarisedAsDone) {
@@ -211,15 +212,15 @@ TEST(JobBounds, HugeHeaderOrRegionOverATinyBody) {
     for (MeshMethod method : {Interpolated, FloatingPlanes}) {
         const JobRecord& r = harness.Run(huge, method);
         EXPECT_EQ(r.summary.outcome, JobOutcome::Finished) << method;
-        EXPECT_EQ(r.summary.quadCount, 5);
-        EXPECT_EQ(r.summary.missingCount, int64_t{100000} * 100000 - 5);
+        EXPECT_EQ(r.summary.counts.quads, 5);
+        EXPECT_EQ(r.summary.counts.missing, int64_t{100000} * 100000 - 5);
         // Cells outside the header's grid were never promised: not missing.
         for (RegionWindow region : {RegionWindow{1, 1, INT_MAX, INT_MAX}, RegionWindow{1, INT_MIN, 1, INT_MAX},
                                     RegionWindow{INT_MIN, 1, INT_MAX, 2}}) {
             const JobRecord& s = harness.Run(small, method, region);
             EXPECT_EQ(s.summary.outcome, JobOutcome::Finished) << method;
-            EXPECT_EQ(s.summary.quadCount, region.xMax == 1 ? 2 : 4);
-            EXPECT_EQ(s.summary.missingCount, 0);
+            EXPECT_EQ(s.summary.counts.quads, region.xMax == 1 ? 2 : 4);
+            EXPECT_EQ(s.summary.counts.missing, 0);
         }
     }
 }
@@ -233,9 +234,8 @@ TEST(JobBounds, MemoryDoesNotGrowWithTheRows) {
         int64_t peak[2] = {0, 0};
         for (int tall = 0; tall < 2; ++tall) {
             const auto grid = harness.WriteGrid("g.asc", ColumnGrid(tall ? 200000 : 20000, 3, "7.25"));
-            ResetJobPeakBytes();
-            EXPECT_EQ(harness.Run(grid, method).summary.quadCount, tall ? 600000 : 60000);
-            peak[tall] = JobPeakBytes();
+            EXPECT_EQ(harness.Run(grid, method).summary.counts.quads, tall ? 600000 : 60000);
+            peak[tall] = harness.record.summary.peakBufferBytes;
             EXPECT_EQ(std::distance(std::filesystem::directory_iterator(harness.folder),
                                     std::filesystem::directory_iterator()), 2);
             std::filesystem::remove(harness.record.summary.outputPath);
@@ -337,8 +337,8 @@ TEST(JobCells, GridTextsGiveTheirCellsAndHoles) {
                     put(p.v[k][0] / dx, p.v[k][1] / dy - 1, std::to_string(std::lround(p.v[k][2] / dx)));
         });
         EXPECT_EQ(planeCells, values);
-        EXPECT_EQ(planes.summary.nodataCount, std::count(c.cells.begin(), c.cells.end(), 'N'));
-        EXPECT_EQ(planes.summary.missingCount, std::count(c.cells.begin(), c.cells.end(), '-'));
+        EXPECT_EQ(planes.summary.counts.nodata, std::count(c.cells.begin(), c.cells.end(), 'N'));
+        EXPECT_EQ(planes.summary.counts.missing, std::count(c.cells.begin(), c.cells.end(), '-'));
 
         const JobRecord& joined = harness.Run(grid, Interpolated);
         const ObjMesh m = ParseObj(joined.file);
@@ -352,8 +352,8 @@ TEST(JobCells, GridTextsGiveTheirCellsAndHoles) {
             }
         });
         EXPECT_EQ(faceCells, valid);
-        EXPECT_EQ(joined.summary.nodataCount, std::count(c.cells.begin(), c.cells.end(), 'N'));
-        EXPECT_EQ(joined.summary.missingCount, std::count(c.cells.begin(), c.cells.end(), '-'));
+        EXPECT_EQ(joined.summary.counts.nodata, std::count(c.cells.begin(), c.cells.end(), 'N'));
+        EXPECT_EQ(joined.summary.counts.missing, std::count(c.cells.begin(), c.cells.end(), '-'));
     }
 }
 
@@ -365,8 +365,8 @@ TEST(JobFailures, EmptyOrInvertedRegionsWriteAnEmptyMesh) {
         for (const RegionWindow& region : inverted) {
             const JobRecord& r = harness.Run(grid, method, region);
             EXPECT_EQ(r.summary.outcome, JobOutcome::Finished);
-            EXPECT_EQ(r.summary.vertexCount, 0);
-            EXPECT_EQ(r.summary.quadCount, 0);
+            EXPECT_EQ(r.summary.counts.vertices, 0);
+            EXPECT_EQ(r.summary.counts.quads, 0);
             EXPECT_EQ(CountLinesStartingWith(BodyOf(r.file), "v "), 0u);
         }
     }
@@ -385,7 +385,7 @@ TEST(JobFailures, AReadFailureBeforeTheRegionsLastRowFailsTheJob) {
     // are still converted, those after it never.
     for (int workers : {1, 7}) {
         harness.workers = workers;
-        SetPipelineTestHooks(workers == 1 ? PipelineTestHooks{} : PipelineTestHooks{1, 2048});
+        SetTestHooks(workers == 1 ? TestHooks{} : TestHooks{0, 1, 2048});
         for (MeshMethod method : {Interpolated, FloatingPlanes}) {
             for (bool ioError : {false, true}) {
                 harness.beforeRun = [&](JobRequest&, GridStream& input) {
@@ -401,17 +401,17 @@ TEST(JobFailures, AReadFailureBeforeTheRegionsLastRowFailsTheJob) {
                 const auto grid = ioError ? shortFile : overLong;
                 const JobRecord& before = harness.Run(grid, method, {1, 1, 4, 2});
                 EXPECT_EQ(before.summary.outcome, JobOutcome::Finished) << method << ioError;
-                EXPECT_EQ(before.summary.quadCount, 8);
+                EXPECT_EQ(before.summary.counts.quads, 8);
                 const std::string earlier = before.file;
                 const JobRecord& within = harness.Run(grid, method, {2, 2, 3, 3});
                 EXPECT_EQ(within.summary.outcome, JobOutcome::ReadFailed) << method << ioError;
                 EXPECT_EQ(within.summary.failedRow, 3);
-                EXPECT_EQ(within.summary.quadCount, 2);
+                EXPECT_EQ(within.summary.counts.quads, 2);
                 EXPECT_EQ(within.file, earlier);  // the failed job leaves the earlier file
             }
         }
     }
-    SetPipelineTestHooks({});
+    SetTestHooks({});
 }
 
 TEST(JobNames, NarrowNameStopsAboveLatin1ButTheFileKeepsItsUnicodeName) {
@@ -439,8 +439,8 @@ TEST(JobSequence, TwoJobsInARowAfterAHeaderReReadGiveTheSameFile) {
 TEST(JobSummaryText, DoneAndCancelledTextsWithGroupedCounts) {
     JobSummary s;
     s.elapsedSeconds = 1.234f;
-    s.vertexCount = 4000;
-    s.quadCount = 1000;
+    s.counts.vertices = 4000;
+    s.counts.quads = 1000;
     s.outputPath = WidePath(L"terrain__floating_planes.obj");
     const std::wstring counts =
         L"Conversion time: 1.23 seconds.\n\nVertices: 4 000\nTriangles: 2 000\nQuads 1 000\n\nNo data value: 0";
@@ -455,7 +455,7 @@ TEST(JobSummaryText, DoneAndCancelledTextsWithGroupedCounts) {
 
     // Cells the file did not supply: a warning line before the file's name.
     s.outcome = JobOutcome::Finished;
-    s.missingCount = 1234;
+    s.counts.missing = 1234;
     const SummaryMessage holes = FormatJobSummary(s);
     EXPECT_TRUE(holes.warning);
     EXPECT_EQ(holes.caption, L"Converting done...");
@@ -472,8 +472,8 @@ TEST(JobSummaryText, DoneAndCancelledTextsWithGroupedCounts) {
 
     // Counts beyond 32 bits never wrap.
     s.outcome = JobOutcome::Finished;
-    s.quadCount = 600000000;
-    s.vertexCount = 4 * s.quadCount;
+    s.counts.quads = 600000000;
+    s.counts.vertices = 4 * s.counts.quads;
     EXPECT_NE(FormatJobSummary(s).text.find(L"Vertices: 2 400 000 000\nTriangles: 1 200 000 000"),
               std::wstring::npos);
 }

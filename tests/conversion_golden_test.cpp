@@ -60,17 +60,11 @@ TEST(GoldenFiles, WorkedExampleCounts) {
     const std::filesystem::path data = std::filesystem::path(DUNMOOR_TESTDATA) / "golden";
     JobHarness harness("golden-counts");
     const JobSummary planes = harness.Run(data / "planes_example.asc", FloatingPlanes).summary;
-    EXPECT_EQ(planes.vertexCount, 12);
-    EXPECT_EQ(planes.quadCount, 3);
-    EXPECT_EQ(planes.nodataCount, 1);
+    EXPECT_EQ(planes.counts, (JobCounts{12, 3, 1, 0}));
     const JobSummary single = harness.Run(data / "corners_single_nodata.asc", Interpolated).summary;
-    EXPECT_EQ(single.vertexCount, 0);
-    EXPECT_EQ(single.quadCount, 0);
-    EXPECT_EQ(single.nodataCount, 1);
+    EXPECT_EQ(single.counts, (JobCounts{0, 0, 1, 0}));
     const JobSummary square = harness.Run(data / "corners_square_nodata.asc", Interpolated).summary;
-    EXPECT_EQ(square.vertexCount, 8);
-    EXPECT_EQ(square.quadCount, 3);
-    EXPECT_EQ(square.nodataCount, 1);
+    EXPECT_EQ(square.counts, (JobCounts{8, 3, 1, 0}));
 }
 
 }  // namespace

@@ -21,6 +21,11 @@
 #include "grid/grid_reader.h"
 #include "mesh/conversion_job.h"
 
+inline std::ostream& operator<<(std::ostream& out, const JobCounts& c) {
+    return out << "{vertices " << c.vertices << ", quads " << c.quads << ", nodata " << c.nodata << ", missing "
+               << c.missing << "}";
+}
+
 struct ProgressCall {
     unsigned message;
     uint64_t wParam;

@@ -22,9 +22,9 @@ int main(int argc, char** argv) {
     const MeshMethod method = std::string(argv[3]) == "floating" ? FloatingPlanes : Interpolated;
     std::ofstream out(argv[2], std::ios::binary);
     out << "# Dunmoor v0.2\r\n#\r\n#\r\n# File conversion started at: 2026-12-07, 14:03\r\n\r\n\r\n";
-    const ReferenceResult r = ReferenceConvert(in, header, method, {1, 1, header.ncols, header.nrows}, 1.0f,
+    const JobCounts r = ReferenceConvert(in, header, method, {1, 1, header.ncols, header.nrows}, 1.0f,
                                                "reference.obj", ReferenceRounding::Printf, out);
-    std::printf("vertices: %lld\nquads: %lld\n", static_cast<long long>(r.vertexCount),
-                static_cast<long long>(r.quadCount));
+    std::printf("vertices: %lld\nquads: %lld\n", static_cast<long long>(r.vertices),
+                static_cast<long long>(r.quads));
     return out ? 0 : 1;
 }

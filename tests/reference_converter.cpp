@@ -97,10 +97,7 @@ void WriteCountAndNames(std::ostream& out, int64_t vertexCount, const std::strin
     out << "# " << vertexCount << " vertices\r\n\r\n" << "o " << name << "\r\ng " << name << "\r\n";
 }
 
-struct Counts {
-    int64_t vertices = 0, quads = 0, nodata = 0, missing = 0;
-};
-
+using Counts = JobCounts;
 
 // Floating planes, step by step.
 void FloatingPlanesMesh(std::istream& in, const GridHeader& h, const RegionWindow& region, float scale,
@@ -260,7 +257,7 @@ bool ReferenceReadHeader(std::istream& in, GridHeader& h) {
     return static_cast<bool>(in);
 }
 
-ReferenceResult ReferenceConvert(std::istream& data, const GridHeader& header, MeshMethod method,
+JobCounts ReferenceConvert(std::istream& data, const GridHeader& header, MeshMethod method,
                                  const RegionWindow& region, float unitMeters,
                                  const std::string& outputName, ReferenceRounding rounding,
                                  std::ostream& out) {
@@ -275,10 +272,5 @@ ReferenceResult ReferenceConvert(std::istream& data, const GridHeader& header, M
         InterpolatedMesh(data, header, region, scale, scaleY, rounding, out, outputName, counts);
     }
     out << "# " << counts.quads << " quads";
-    ReferenceResult result;
-    result.vertexCount = counts.vertices;
-    result.quadCount = counts.quads;
-    result.nodataCount = counts.nodata;
-    result.missingCount = counts.missing;
-    return result;
+    return counts;
 }

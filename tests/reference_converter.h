@@ -10,22 +10,16 @@
 #include <string>
 
 #include "grid/grid_types.h"
+#include "job/job_counts.h"
 
 enum class ReferenceRounding {
     TiesAway,  // exact "%.2f" with ties away from zero, as the program writes
     Printf,    // the C library's "%.2f" (the plain way; ties may differ)
 };
 
-struct ReferenceResult {
-    int64_t vertexCount = 0;
-    int64_t quadCount = 0;
-    int64_t nodataCount = 0;
-    int64_t missingCount = 0;
-};
-
 // Converts the data section read from `data` (standing just behind the
 // header) as the program does, writing everything after the header block.
-ReferenceResult ReferenceConvert(std::istream& data, const GridHeader& header, MeshMethod method,
+JobCounts ReferenceConvert(std::istream& data, const GridHeader& header, MeshMethod method,
                                  const RegionWindow& region, float unitMeters,
                                  const std::string& outputName, ReferenceRounding rounding,
                                  std::ostream& out);

@@ -22,8 +22,9 @@
 #include "grid/float_scan.h"
 #include "grid/grid_reader.h"
 #include "mesh/conversion_job.h"
-#include "mesh/job_pipeline.h"
+#include "job/test_hooks.h"
 #include "mesh/obj_writer.h"
+#include "job/test_hooks.h"
 
 namespace {
 
@@ -91,8 +92,8 @@ void CheckFinishedFile(const std::string& file, const JobSummary& summary) {
         if (end == std::string::npos) break;
         at = end + 1;
     }
-    if (vertexComment != vertexLines || vertexLines != summary.vertexCount) Fail("vertex counts disagree");
-    if (faceLines != summary.quadCount || quadComment != summary.quadCount) Fail("face counts disagree");
+    if (vertexComment != vertexLines || vertexLines != summary.counts.vertices) Fail("vertex counts disagree");
+    if (faceLines != summary.counts.quads || quadComment != summary.counts.quads) Fail("face counts disagree");
 }
 
 bool TemporaryFileLeft() {
@@ -117,25 +118,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
                                provider.ConsumeIntegralInRange<int32_t>(-2, 42)};
     const float unitChoices[] = {1.0f, 0.5f, 3.0f, 0.3048f, 1e-3f, 1e30f, 0.0f};
     request.unitMeters = unitChoices[provider.ConsumeIntegralInRange<int>(0, 6)];
-    SetGridReadBlockBytes(provider.ConsumeIntegralInRange<std::size_t>(1, 64));
-    ObjWriterTestHooks writer;
-    writer.gatherBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 256);
+    TestHooks hooksForRun;
+    hooksForRun.readBlockBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 64);
+    hooksForRun.gatherBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 256);
     if (provider.ConsumeIntegralInRange<int>(0, 7) == 0)
-        writer.writableBytes = provider.ConsumeIntegralInRange<int64_t>(0, 4096);
-    SetObjWriterTestHooks(writer);
-    PipelineTestHooks pipeline;
-    pipeline.rowBlockBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 64);
-    pipeline.chunkBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 4096);
-    SetPipelineTestHooks(pipeline);
+        hooksForRun.writableBytes = provider.ConsumeIntegralInRange<int64_t>(0, 4096);
+    hooksForRun.scratchFails = provider.ConsumeIntegralInRange<int>(0, 63) == 0;
+    hooksForRun.rowBlockBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 64);
+    hooksForRun.chunkBytes = provider.ConsumeIntegralInRange<std::size_t>(1, 4096);
     // Mostly one worker (the job's own thread): under the sanitizers a job
     // with worker threads and such small work items costs some fifty small
     // jobs, and the differential tests run every worker count anyway.
     request.workers = provider.ConsumeIntegralInRange<int>(0, 255) == 0 ? 2 : 1;
-    if (request.workers > 1) {
-        // Work items of a few lines: a line each would mostly time the hand-overs.
-        pipeline.rowBlockBytes *= 16;
-        SetPipelineTestHooks(pipeline);
-    }
+    // Work items of a few lines with workers: a line each would mostly time
+    // the hand-overs.
+    if (request.workers > 1) hooksForRun.rowBlockBytes *= 16;
+    SetTestHooks(hooksForRun);
     std::atomic<bool> cancel{provider.ConsumeIntegralInRange<int>(0, 15) == 0};
     const std::string text = provider.ConsumeRemainingBytesAsString();
 

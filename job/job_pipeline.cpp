@@ -1,6 +1,7 @@
-#include "mesh/job_pipeline.h"
+#include "job/job_pipeline.h"
 
 #include <algorithm>
+#include <cassert>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -11,7 +12,7 @@
 #include <new>
 #include <thread>
 
-#include "mesh/mesh_passes.h"
+#include "job/test_hooks.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -25,18 +26,12 @@ namespace {
 // several smaller chunks let a worker run ahead of a slower one by several
 // items.
 constexpr int kChunksPerWorker = 8;
-// All chunks together take about this much, whatever the number of cores:
-// at most 64 workers of 8 chunks of the least size stay within it too.
-constexpr std::size_t kChunkBudgetBytes = std::size_t{24} << 20;
 constexpr std::size_t kMinChunkBytes = std::size_t{48} << 10;
 constexpr std::size_t kMaxChunkBytes = std::size_t{1} << 20;
-
-PipelineTestHooks g_testHooks;
-// A chunk holds at least a plane's lines, whatever a test asks for.
-constexpr std::size_t kLeastChunkBytes = std::size_t{2} << 10;
-
-std::atomic<int64_t> g_jobBytes{0};
-std::atomic<int64_t> g_jobPeakBytes{0};
+// At most 64 workers of 8 chunks of the least size stay within the budget.
+static_assert(64 * kChunksPerWorker * kMinChunkBytes <= kChunkBudgetBytes, "the chunk budget holds");
+// A chunk holds the largest reservation, whatever size a test asks for.
+constexpr std::size_t kLeastChunkBytes = kMaxReserveBytes;
 
 #ifdef _WIN32
 // The system's slim lock and condition variable: the toolchain's pthread
@@ -70,12 +65,15 @@ using PipelineCondition = std::condition_variable;
 
 }  // namespace
 
+// Set up by the job's thread before the workers start; the fields after the
+// locks are guarded as they say.
 struct Pipeline {
-    MeshPass* pass = nullptr;
     const PipelineWork* work = nullptr;
+    const PipelineOutput* output = nullptr;
+    JobMemory* memory = nullptr;
     bool onJobThread = false;  // one worker: everything runs on the job's thread
     std::size_t chunkBytes = 0;
-    std::vector<OutputChunk*> chunks;  // from the job's pool
+    std::vector<std::vector<OutputChunk*>> ownChunks;  // per worker, from the job's pool
 
     PipelineLock readerLock;        // guards the reader's state and nextSequence
     int64_t nextSequence = 0;
@@ -95,37 +93,35 @@ struct Pipeline {
 
 namespace {
 
-bool Stopping(const Pipeline& p) {
-    return p.stop.load(std::memory_order_relaxed) || CancelRequested(*p.pass);
-}
+bool CancelRequested(const Pipeline& p) { return p.output->cancelRequested(p.output->context); }
+
+bool Stopping(const Pipeline& p) { return p.stop.load(std::memory_order_relaxed) || CancelRequested(p); }
 
 // The writer (the job's thread with one worker, else the worker holding the
-// writer's role): writes a chunk's segments in order, adding counts, showing
+// writer's role): hands a chunk's segments to the output in order, the
+// output's bytes of consecutive segments together, adding counts, showing
 // progress and polling after each. False when the job stops.
 bool WriteChunk(Pipeline& p, const OutputChunk& chunk) {
-    MeshPass& pass = *p.pass;
-    std::size_t objFrom = 0;  // start of the OBJ bytes not yet written
+    const PipelineOutput& out = *p.output;
+    const char* bytes = chunk.bytes.data();
+    std::size_t outputFrom = 0;  // start of the output's bytes not yet written
     std::size_t begin = 0;
-    bool go = true;
     for (const OutputSegment& s : chunk.segments) {
         if (s.target == SegmentTarget::Scratch) {
-            WriteObjBlock(pass.out, chunk.bytes.data() + objFrom, begin - objFrom);
-            p.work->writeScratch(p.work->context, chunk.bytes.data() + begin, s.end - begin);
-            objFrom = s.end;
+            if (!out.write(out.context, SegmentTarget::Output, bytes + outputFrom, begin - outputFrom) ||
+                !out.write(out.context, SegmentTarget::Scratch, bytes + begin, s.end - begin))
+                return false;
+            outputFrom = s.end;
         }
         begin = s.end;
-        pass.vertexCount += s.counts.vertices;
-        pass.quadCount += s.counts.quads;
-        pass.nodataCount += s.counts.nodata;
-        pass.missingCount += s.counts.missing;
-        if (s.progress >= 0) p.work->showProgress(pass, s.progress);
-        if (CancelRequested(pass)) {
-            go = false;
-            break;
+        out.addCounts(out.context, s.counts);
+        if (s.progress >= 0) out.showProgress(out.context, s.progress);
+        if (CancelRequested(p)) {
+            out.write(out.context, SegmentTarget::Output, bytes + outputFrom, begin - outputFrom);
+            return false;
         }
     }
-    WriteObjBlock(pass.out, chunk.bytes.data() + objFrom, begin - objFrom);
-    return go && !pass.out.failed;
+    return out.write(out.context, SegmentTarget::Output, bytes + outputFrom, begin - outputFrom);
 }
 
 void StopAll(Pipeline& p) {
@@ -223,7 +219,7 @@ void RunItems(Pipeline& p, int worker, WorkItem& item) {
         sink.pipeline = &p;
         sink.worker = worker;
         sink.item = item.sequence;
-        sink.chunk = p.onJobThread ? p.chunks[0] : AcquireChunk(p, worker);
+        sink.chunk = p.onJobThread ? p.ownChunks[0][0] : AcquireChunk(p, worker);
         if (sink.chunk == nullptr) break;
         sink.chunk->item = item.sequence;
         p.work->processItem(p.work->context, item, sink);
@@ -241,10 +237,11 @@ void RunItems(Pipeline& p, int worker, WorkItem& item) {
 // that the job takes all its memory at the start: its footprint is the same
 // for a short grid as for a long one, and no page faults interrupt the work.
 void TouchOwnChunks(Pipeline& p, int worker) {
-    for (OutputChunk* chunk : p.chunks) {
-        if (chunk->owner != worker || chunk->touched) continue;
+    for (OutputChunk* chunk : p.ownChunks[static_cast<std::size_t>(worker)]) {
+        assert(chunk->owner == worker);
+        if (chunk->touched.load(std::memory_order_relaxed)) continue;
         std::memset(chunk->bytes.data(), 0, chunk->bytes.size());
-        chunk->touched = true;
+        chunk->touched.store(true, std::memory_order_relaxed);
     }
 }
 
@@ -257,24 +254,19 @@ void RunWorker(Pipeline& p, int worker) {
         p.outOfMemory = true;
         StopAll(p);
     }
-    NoteJobBytes(-static_cast<int64_t>(item.text.capacity()));
+    p.memory->Note(-static_cast<int64_t>(item.text.capacity()));
 }
 
 // `count` chunks of `size` bytes from the pool, made where it has fewer; the
 // pool drops chunks of another size (a test's).
-void TakeChunks(ChunkPool& pool, std::size_t size, std::size_t count, std::vector<OutputChunk*>& taken) {
+void TakeChunks(ChunkPool& pool, std::size_t size, std::size_t count) {
     if (!pool.chunks.empty() && pool.chunks.front()->bytes.size() != size) {
-        for (const auto& chunk : pool.chunks) NoteJobBytes(-static_cast<int64_t>(chunk->bytes.size()));
+        for (const auto& chunk : pool.chunks) pool.memory->Note(-static_cast<int64_t>(chunk->bytes.size()));
         pool.chunks.clear();
     }
     while (pool.chunks.size() < count) {
         pool.chunks.push_back(std::make_unique<OutputChunk>(size));
-        NoteJobBytes(static_cast<int64_t>(size));
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        OutputChunk* chunk = pool.chunks[i].get();
-        ClearChunk(*chunk);
-        taken.push_back(chunk);
+        pool.memory->Note(static_cast<int64_t>(size));
     }
 }
 
@@ -301,17 +293,14 @@ char* ReserveSinkBytesInNewChunk(PipelineSink& sink, std::size_t bytes) {
 
 void EndSinkSegment(PipelineSink& sink) {
     OutputChunk* chunk = sink.chunk;
-    const PassCounts& c = sink.counts;
-    if (chunk->used == sink.segmentStart && sink.progress < 0 && c.vertices == 0 && c.quads == 0 &&
-        c.nodata == 0 && c.missing == 0)
-        return;
+    if (chunk->used == sink.segmentStart && sink.progress < 0 && sink.counts.IsZero()) return;
     OutputSegment segment;
     segment.end = chunk->used;
     segment.counts = sink.counts;
     segment.progress = sink.progress;
     chunk->segments.push_back(segment);
     sink.segmentStart = chunk->used;
-    sink.counts = PassCounts{};
+    sink.counts = JobCounts{};
     sink.progress = -1;
 }
 
@@ -321,7 +310,7 @@ bool AppendScratchBytes(PipelineSink& sink, const char* data, std::size_t size) 
         OutputChunk* chunk = sink.chunk;
         std::size_t room = chunk->bytes.size() - chunk->used;
         if (room == 0) {
-            if (ReserveSinkBytes(sink, chunk->bytes.size()) == nullptr) return false;
+            if (ReserveSinkBytesInNewChunk(sink, 1) == nullptr) return false;
             chunk = sink.chunk;
             room = chunk->bytes.size() - chunk->used;
         }
@@ -345,25 +334,31 @@ bool SinkStopped(PipelineSink& sink) {
 }
 
 ChunkPool::~ChunkPool() {
-    for (const auto& chunk : chunks) NoteJobBytes(-static_cast<int64_t>(chunk->bytes.size()));
+    for (const auto& chunk : chunks) memory->Note(-static_cast<int64_t>(chunk->bytes.size()));
 }
 
-PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers) {
+PipelineEnd RunPipeline(const PipelineWork& work, const PipelineOutput& output, ChunkPool& pool, int workers) {
     Pipeline p;
-    p.pass = &pass;
     p.work = &work;
+    p.output = &output;
+    p.memory = pool.memory;
     workers = std::max(1, workers);
     p.onJobThread = workers == 1;
     p.chunkBytes = std::clamp(kChunkBudgetBytes / (kChunksPerWorker * static_cast<std::size_t>(workers)),
                               kMinChunkBytes, kMaxChunkBytes);
-    if (g_testHooks.chunkBytes != 0) p.chunkBytes = std::max(g_testHooks.chunkBytes, kLeastChunkBytes);
+    const std::size_t testChunkBytes = CurrentTestHooks().chunkBytes;
+    if (testChunkBytes != 0) p.chunkBytes = std::max(testChunkBytes, kLeastChunkBytes);
     p.freeChunks.resize(static_cast<std::size_t>(workers));
+    p.ownChunks.resize(static_cast<std::size_t>(workers));
     const int chunksPerWorker = p.onJobThread ? 1 : kChunksPerWorker;
-    TakeChunks(pass.chunks, p.chunkBytes, static_cast<std::size_t>(workers * chunksPerWorker), p.chunks);
-    for (std::size_t i = 0; i < p.chunks.size(); ++i) {
-        OutputChunk* chunk = p.chunks[i];
+    const std::size_t chunkCount = static_cast<std::size_t>(workers * chunksPerWorker);
+    TakeChunks(pool, p.chunkBytes, chunkCount);
+    for (std::size_t i = 0; i < chunkCount; ++i) {
+        OutputChunk* chunk = pool.chunks[i].get();
+        ClearChunk(*chunk);
         chunk->owner = static_cast<int>(i) / chunksPerWorker;
-        p.freeChunks[chunk->owner].push_back(chunk);
+        p.ownChunks[static_cast<std::size_t>(chunk->owner)].push_back(chunk);
+        p.freeChunks[static_cast<std::size_t>(chunk->owner)].push_back(chunk);
     }
 
     PipelineEnd end;
@@ -379,7 +374,7 @@ PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers) {
         const bool completed = !p.stop.load() && p.readerDone && p.writeSequence == p.itemCount;
         end = completed ? PipelineEnd::Completed : PipelineEnd::Stopped;
     }
-    if (CancelRequested(pass) || pass.out.failed) end = PipelineEnd::Stopped;
+    if (CancelRequested(p)) end = PipelineEnd::Stopped;
     if (p.outOfMemory) end = PipelineEnd::OutOfMemory;
     return end;
 }
@@ -389,16 +384,3 @@ int JobWorkerCount(int requested) {
     const unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
 }
-
-void SetPipelineTestHooks(const PipelineTestHooks& hooks) { g_testHooks = hooks; }
-const PipelineTestHooks& CurrentPipelineTestHooks() { return g_testHooks; }
-
-void NoteJobBytes(int64_t delta) {
-    const int64_t now = g_jobBytes.fetch_add(delta) + delta;
-    int64_t peak = g_jobPeakBytes.load();
-    while (now > peak && !g_jobPeakBytes.compare_exchange_weak(peak, now)) {
-    }
-}
-
-void ResetJobPeakBytes() { g_jobPeakBytes = g_jobBytes.load(); }
-int64_t JobPeakBytes() { return g_jobPeakBytes.load(); }

@@ -2,30 +2,27 @@
 // ranges of faces, rows of cell states) are taken in order by the workers,
 // which format their output into chunks of their own. The chunks are written
 // out in item order by one writer at a time: the worker that hands over the
-// chunk due next takes the writer's role, writes what is ready, adds the
-// counts, moves the progress bar and polls the cancel flag between segments.
-// The job's thread is worker 0. The bytes written are the same for every
-// number of workers; with one worker everything runs on the job's thread.
+// chunk due next takes the writer's role and hands what is ready to the
+// pass's output, segment by segment: bytes, counts, progress, then a cancel
+// poll. The job's thread is worker 0. The bytes written are the same for
+// every number of workers; with one worker everything runs on the job's
+// thread. The pipeline knows nothing of what it formats or where it goes: a
+// pass gives it its work (item functions) and its output (an interface).
 #pragma once
 
+#include <cassert>
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-struct MeshPass;
-
-// What a stretch of output stands for.
-struct PassCounts {
-    int64_t vertices = 0;
-    int64_t quads = 0;
-    int64_t nodata = 0;
-    int64_t missing = 0;
-};
+#include "job/job_counts.h"
+#include "job/job_memory.h"
 
 enum class SegmentTarget : uint8_t {
-    Obj,      // bytes of the OBJ file
-    Scratch,  // bytes of the job's scratch file (Interpolated cell states)
+    Output,   // bytes of the output file
+    Scratch,  // bytes of the job's scratch file, read back by a later pass
 };
 
 // A stretch of a chunk: whole cells, rows or faces. The writer takes
@@ -33,9 +30,9 @@ enum class SegmentTarget : uint8_t {
 // cancel poll.
 struct OutputSegment {
     std::size_t end = 0;  // the segment's bytes end here in the chunk
-    PassCounts counts;
+    JobCounts counts;
     int64_t progress = -1;  // units of the pass done at its end (rows, faces); -1: none
-    SegmentTarget target = SegmentTarget::Obj;
+    SegmentTarget target = SegmentTarget::Output;
 };
 
 // A chunk's fixed room, allocated without filling: its worker writes it once
@@ -53,6 +50,9 @@ private:
     std::size_t size_;
 };
 
+// A chunk is filled by its owner, then handed over and read by the worker
+// holding the writer's role, then given back: the pipeline's lock orders the
+// two, so only one thread uses a chunk at a time.
 struct OutputChunk {
     explicit OutputChunk(std::size_t size) : bytes(size) {}
     ChunkBytes bytes;
@@ -60,8 +60,8 @@ struct OutputChunk {
     std::vector<OutputSegment> segments;
     int64_t item = 0;
     bool lastOfItem = false;
-    int owner = 0;
-    bool touched = false;  // its pages have been written once
+    int owner = 0;  // set before the workers start
+    std::atomic<bool> touched{false};  // its pages have been written once, by its owner
 };
 
 // One unit of work, filled by the pass's reader under the reader lock.
@@ -71,7 +71,6 @@ struct WorkItem {
     int64_t firstRow = 0;    // grid row (vertex pass) or region row (faces) of its first row
     int64_t rows = 0;        // rows it holds
     int64_t firstNumber = 0; // first vertex number (faces) or first plane number
-    int64_t firstFace = 0;   // faces before this item
     int64_t count = 0;       // planes of a Floating planes face item
     bool contextRow = false; // the text starts with the previous item's last row
     bool lastItem = false;   // no grid text follows
@@ -80,10 +79,12 @@ struct WorkItem {
 struct Pipeline;
 
 // The chunks of a job, made by its first pass and kept for the next, so that
-// a pass does not allocate and touch megabytes anew.
+// a pass does not allocate and touch megabytes anew. Used by one pass at a
+// time; their bytes are counted in the job's memory.
 struct ChunkPool {
     std::vector<std::unique_ptr<OutputChunk>> chunks;
-    ChunkPool() = default;
+    JobMemory* memory = nullptr;
+    explicit ChunkPool(JobMemory& jobMemory) : memory(&jobMemory) {}
     ChunkPool(const ChunkPool&) = delete;
     ChunkPool& operator=(const ChunkPool&) = delete;
     ~ChunkPool();
@@ -97,25 +98,36 @@ struct PipelineSink {
     OutputChunk* chunk = nullptr;
     int64_t item = 0;
     std::size_t segmentStart = 0;
-    PassCounts counts;
+    JobCounts counts;
     int64_t progress = -1;
     bool stopped = false;  // the job stops (cancel, failure): drop the item
 };
+
+// All chunks of a job together take about this much, whatever the number of
+// workers.
+constexpr std::size_t kChunkBudgetBytes = std::size_t{24} << 20;
 
 // Bytes a segment gathers before it ends at the next cell, row or face
 // boundary, so the writer polls the cancel flag often.
 constexpr std::size_t kSegmentBytes = std::size_t{64} << 10;
 
-// Room for `bytes` more bytes (at most a chunk's capacity / 4); a full chunk
-// is handed to the writer first, which may wait for a free one. Returns
-// nullptr when the job stops.
+// The largest reservation: a chunk always holds at least this much, so a
+// reservation fits a fresh chunk.
+constexpr std::size_t kMaxReserveBytes = std::size_t{2} << 10;
+
+// Room for `bytes` more bytes (at most kMaxReserveBytes); a full chunk is
+// handed to the writer first, which may wait for a free one. Returns nullptr
+// when the job stops.
 char* ReserveSinkBytesInNewChunk(PipelineSink& sink, std::size_t bytes);
 inline char* ReserveSinkBytes(PipelineSink& sink, std::size_t bytes) {
+    assert(bytes <= kMaxReserveBytes);
     OutputChunk* chunk = sink.chunk;
     if (chunk->bytes.size() - chunk->used >= bytes) return chunk->bytes.data() + chunk->used;
     return ReserveSinkBytesInNewChunk(sink, bytes);
 }
 inline void CommitSinkBytes(PipelineSink& sink, char* newEnd) {
+    assert(newEnd >= sink.chunk->bytes.data() + sink.chunk->used &&
+           newEnd <= sink.chunk->bytes.data() + sink.chunk->bytes.size());
     sink.chunk->used = static_cast<std::size_t>(newEnd - sink.chunk->bytes.data());
 }
 // Ends the segment gathered so far (an empty one only when it shows progress).
@@ -128,40 +140,34 @@ bool AppendScratchBytes(PipelineSink& sink, const char* data, std::size_t size);
 // True once the job stops: workers drop their items at the next poll.
 bool SinkStopped(PipelineSink& sink);
 
+// What a pass does: its item functions.
 struct PipelineWork {
     void* context = nullptr;
     // Under the reader lock: fills the next item; false when there is none.
     bool (*readItem)(void* context, WorkItem& item) = nullptr;
     // On a worker: formats the item through the sink.
     void (*processItem)(void* context, const WorkItem& item, PipelineSink& sink) = nullptr;
-    // By the writer: `done` units of the pass are done (rows, faces).
-    void (*showProgress)(MeshPass& pass, int64_t done) = nullptr;
-    // By the writer: bytes of a Scratch segment, in order.
-    void (*writeScratch)(void* context, const char* data, std::size_t size) = nullptr;
+};
+
+// Where a pass's segments go, in item order. Every call comes from the worker
+// holding the writer's role, one at a time (with one worker, from the job's
+// thread), except cancelRequested, which any worker may call.
+struct PipelineOutput {
+    void* context = nullptr;
+    // A segment's bytes; false when they could not be written.
+    bool (*write)(void* context, SegmentTarget target, const char* data, std::size_t size) = nullptr;
+    void (*addCounts)(void* context, const JobCounts& counts) = nullptr;
+    // `done` units of the pass are done (rows, faces).
+    void (*showProgress)(void* context, int64_t done) = nullptr;
+    bool (*cancelRequested)(void* context) = nullptr;
 };
 
 enum class PipelineEnd { Completed, Stopped, OutOfMemory };
 
-// Runs the pass with `workers` workers (at least 1). Counts go into `pass`;
-// Stopped when the cancel flag was seen or the output failed; OutOfMemory
+// Runs the pass with `workers` workers (at least 1), with chunks from `pool`.
+// Stopped when the output asked to cancel or failed to write; OutOfMemory
 // when a work item (a row of some hundred million values) did not fit.
-PipelineEnd RunPipeline(MeshPass& pass, const PipelineWork& work, int workers);
+PipelineEnd RunPipeline(const PipelineWork& work, const PipelineOutput& output, ChunkPool& pool, int workers);
 
 // The number of workers a job uses: `requested`, or the machine's cores when 0.
 int JobWorkerCount(int requested);
-
-// Test hooks, process-wide, never changed by the program: the grid text per
-// work item and the chunk size (0: the program's own), so that tests can make
-// every row cross the edge of a work item and of a chunk.
-struct PipelineTestHooks {
-    std::size_t rowBlockBytes = 0;
-    std::size_t chunkBytes = 0;
-};
-void SetPipelineTestHooks(const PipelineTestHooks& hooks);
-const PipelineTestHooks& CurrentPipelineTestHooks();
-
-// Accounting of the job's own buffers, so tests can check that memory does not
-// grow with the grid.
-void NoteJobBytes(int64_t delta);
-void ResetJobPeakBytes();
-int64_t JobPeakBytes();

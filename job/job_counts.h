@@ -1,0 +1,24 @@
+// What a stretch of a job's output stands for: the one set of counts that
+// travels from the workers' segments through the pass to the summary.
+#pragma once
+
+#include <cstdint>
+
+struct JobCounts {
+    int64_t vertices = 0;
+    int64_t quads = 0;
+    int64_t nodata = 0;   // region cells holding the no-data value
+    int64_t missing = 0;  // region cells inside the grid the file did not supply
+
+    JobCounts& operator+=(const JobCounts& other) {
+        vertices += other.vertices;
+        quads += other.quads;
+        nodata += other.nodata;
+        missing += other.missing;
+        return *this;
+    }
+    bool operator==(const JobCounts& o) const {
+        return vertices == o.vertices && quads == o.quads && nodata == o.nodata && missing == o.missing;
+    }
+    bool IsZero() const { return vertices == 0 && quads == 0 && nodata == 0 && missing == 0; }
+};

@@ -1,0 +1,172 @@
+#include "job/output_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "job/test_hooks.h"
+
+namespace {
+// Numbers the temporary files of this process, so jobs running side by side
+// never share one.
+std::atomic<int> g_lastTemporary{0};
+constexpr int kTemporaryAttempts = 100;
+constexpr std::size_t kGatherBytes = std::size_t{4} << 20;
+
+int64_t ProcessNumber() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return getpid();
+#endif
+}
+
+// Creates `path` only when nothing stands there yet, so a leftover file or a
+// planted link of that name is never written through. A scratch file is
+// opened for reading too and is gone once closed (or when the process ends):
+// on Windows deleted on close, elsewhere unlinked at once. `error` is the
+// errno of a failed create.
+std::FILE* CreateNewFile(const std::filesystem::path& path, bool scratch, int& error) {
+    error = 0;
+#ifdef _WIN32
+    const int flags = _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT |
+                      (scratch ? _O_RDWR | _O_TEMPORARY : _O_WRONLY);
+    const int fd = _wopen(path.c_str(), flags, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, scratch ? "w+b" : "wb");
+    if (file == nullptr) _close(fd);
+#else
+    const int fd = open(path.c_str(), (scratch ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_CLOEXEC,
+                        scratch ? 0600 : 0666);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    if (scratch) unlink(path.c_str());
+    std::FILE* file = fdopen(fd, scratch ? "w+b" : "wb");
+    if (file == nullptr) close(fd);
+#endif
+    return file;
+}
+
+// Replaces whatever file stands at `to` in one step.
+bool MoveIntoPlace(const std::filesystem::path& from, const std::filesystem::path& to) {
+#ifdef _WIN32
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+void CloseOutputFile(OutputFile& out) {
+    if (out.file == nullptr) return;
+    if (std::fclose(out.file) != 0) out.failed = true;
+    out.file = nullptr;
+}
+
+void RemoveTemporary(OutputFile& out) {
+    if (out.temporaryPath.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove(out.temporaryPath, ignored);
+    out.temporaryPath.clear();
+}
+
+// Hands bytes to the file; a disk made full by the test hooks takes only
+// what fits.
+void WriteToFile(OutputFile& out, const char* data, std::size_t size) {
+    if (size == 0 || out.file == nullptr || out.failed) return;
+    std::size_t bytes = size;
+    const int64_t writable = CurrentTestHooks().writableBytes;
+    const int64_t room = writable - out.written;
+    if (writable >= 0 && static_cast<int64_t>(bytes) > room) {
+        bytes = static_cast<std::size_t>(room > 0 ? room : 0);
+        out.failed = true;  // the disk is full after these bytes
+    }
+    const std::size_t wrote = std::fwrite(data, 1, bytes, out.file);
+    out.written += static_cast<int64_t>(wrote);
+    if (wrote != bytes) out.failed = true;
+}
+
+}  // namespace
+
+std::FILE* CreateScratchFile(const OutputFile& out, const char* suffix) {
+    if (CurrentTestHooks().scratchFails || out.temporaryPath.empty()) return nullptr;
+    std::filesystem::path path = out.temporaryPath;
+    path += suffix;
+    int ignored;
+    return CreateNewFile(path, true, ignored);
+}
+
+std::filesystem::path TemporaryOutputPath(const std::filesystem::path& finalPath, int64_t process, int n) {
+    std::filesystem::path path = finalPath;
+    path += ".part-" + std::to_string(process) + "-" + std::to_string(n);
+    return path;
+}
+
+bool OpenOutputFile(OutputFile& out, const std::filesystem::path& finalPath) {
+    out.finalPath = finalPath;
+    out.file = nullptr;
+    for (int attempt = 0; attempt < kTemporaryAttempts && out.file == nullptr; ++attempt) {
+        out.temporaryPath = TemporaryOutputPath(finalPath, ProcessNumber(), ++g_lastTemporary);
+        int error = 0;
+        out.file = CreateNewFile(out.temporaryPath, false, error);
+        if (out.file == nullptr && error != EEXIST) break;  // only a name in use is worth another try
+    }
+    if (out.file == nullptr) out.temporaryPath.clear();
+    out.used = 0;
+    out.written = 0;
+    out.failed = out.file == nullptr;
+    if (out.file != nullptr) std::setvbuf(out.file, nullptr, _IONBF, 0);
+    const std::size_t gather = CurrentTestHooks().gatherBytes;
+    out.buffer.resize(gather != 0 ? gather : kGatherBytes);
+    return !out.failed;
+}
+
+void FlushOutputFile(OutputFile& out) {
+    WriteToFile(out, out.buffer.data(), out.used);
+    out.used = 0;
+}
+
+void WriteOutputBlock(OutputFile& out, const char* data, std::size_t size) {
+    if (size == 0) return;
+    FlushOutputFile(out);
+    WriteToFile(out, data, size);
+}
+
+bool CommitOutputFile(OutputFile& out) {
+    FlushOutputFile(out);
+    CloseOutputFile(out);
+    if (!out.failed && MoveIntoPlace(out.temporaryPath, out.finalPath)) {
+        out.temporaryPath.clear();
+        return true;
+    }
+    out.failed = true;
+    RemoveTemporary(out);
+    return false;
+}
+
+void DiscardOutputFile(OutputFile& out) {
+    out.used = 0;
+    CloseOutputFile(out);
+    RemoveTemporary(out);
+}
+
+void WriteOutputText(OutputFile& out, std::string_view text) {
+    char* p = ReserveOutputBytes(out, text.size());
+    std::memcpy(p, text.data(), text.size());
+    CommitOutputBytes(out, p + text.size());
+}

@@ -1,0 +1,62 @@
+// A job's output file, written safely: under a temporary name beside its
+// final name, created exclusively, and moved into place only by
+// CommitOutputFile, so a job that fails or is cancelled never touches an
+// earlier file of that name. A large gathering buffer stands in front of it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+// Written by the job's thread, and during a pass by the worker holding the
+// pipeline's writer role (one at a time).
+struct OutputFile {
+    std::FILE* file = nullptr;
+    std::vector<char> buffer;
+    std::size_t used = 0;
+    bool failed = false;  // the file could not be created or a write failed
+    std::filesystem::path finalPath;
+    std::filesystem::path temporaryPath;
+    int64_t written = 0;  // bytes handed to the file so far
+};
+
+// The temporary name of an output file: "<name>.part-<process>-<n>", in the
+// same folder, so the move into place stays on one disk. A file left by a
+// crash is recognisable by it and never ends in the final extension.
+std::filesystem::path TemporaryOutputPath(const std::filesystem::path& finalPath, int64_t process, int n);
+// Creates a new temporary file for `finalPath`, never writing through a file
+// or link already standing at a temporary name; false when it cannot be
+// created. An earlier file at `finalPath` is not touched.
+bool OpenOutputFile(OutputFile& out, const std::filesystem::path& finalPath);
+// Writes what is gathered, closes the temporary file and moves it into place,
+// replacing an earlier file of the final name. False when a write, the close
+// or the move failed; the temporary file is then removed and an earlier file
+// stays as it was.
+bool CommitOutputFile(OutputFile& out);
+// Closes and removes the temporary file; an earlier file stays as it was.
+void DiscardOutputFile(OutputFile& out);
+// A new read-write file of the job's own beside `out`'s temporary file
+// ("<temporary>.<suffix>", created only where nothing stands yet), gone once
+// closed; nullptr when it cannot be created.
+std::FILE* CreateScratchFile(const OutputFile& out, const char* suffix);
+// Hands the gathered bytes to the file.
+void FlushOutputFile(OutputFile& out);
+
+// Room for `bytes` more bytes at the returned position; commit with
+// CommitOutputBytes(out, newEnd).
+inline char* ReserveOutputBytes(OutputFile& out, std::size_t bytes) {
+    if (out.buffer.size() - out.used < bytes) FlushOutputFile(out);
+    if (out.buffer.size() - out.used < bytes) out.buffer.resize(out.used + bytes);
+    return out.buffer.data() + out.used;
+}
+inline void CommitOutputBytes(OutputFile& out, char* newEnd) {
+    out.used = static_cast<std::size_t>(newEnd - out.buffer.data());
+}
+
+void WriteOutputText(OutputFile& out, std::string_view text);
+// Writes a block formatted elsewhere straight to the file, behind what is
+// gathered.
+void WriteOutputBlock(OutputFile& out, const char* data, std::size_t size);
