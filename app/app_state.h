@@ -32,7 +32,7 @@ struct AppState {
     std::atomic<bool> converting{false};       // window thread: set at Convert, cleared when the job has ended
     std::atomic<bool> cancelRequested{false};  // set and cleared by the window thread, polled by the job
     std::atomic<bool> closeRequested{false};   // set by the window thread (closed while a job runs), read by the job
-    std::atomic<bool> regionEnabled{false};    // written by either thread, read when painting
+    bool regionEnabled = false;                // window thread only: set with the region's controls, read when painting
     bool quitRequested = false;                // window thread only
 
 #ifdef _WIN32

@@ -17,9 +17,9 @@
 
 #include "grid/path_parts.h"
 #include "job_harness.h"
+#include "job/job_pipeline.h"
 #include "job/test_hooks.h"
 #include "mesh/obj_writer.h"
-#include "job/test_hooks.h"
 
 namespace {
 
@@ -82,6 +82,7 @@ TEST(JobProgress, CountsFromYMinToYMax) {
 // A re-conversion that is cancelled, fails to write (a full disk) or cannot
 // read its input leaves the earlier file byte for byte and no temporary file.
 constexpr int64_t kOneByteShort = -2;  // the disk holds all of the file but its last byte
+constexpr int64_t kScratchFails = -3;  // the scratch file beside the output cannot be created
 
 struct KeptFileCase {
     const char* situation;
@@ -104,6 +105,7 @@ TEST(JobKeepsTheEarlierFile, CancelledFullDiskOrUnreadableInput) {
         {"disk full mid-file", FloatingPlanes, 0, 5000, false, JobOutcome::OutputNotWritten, 0, 0},
         {"disk full at the last byte", Interpolated, 0, kOneByteShort, false, JobOutcome::OutputNotWritten, 0, 0},
         {"input closed", Interpolated, 0, -1, true, JobOutcome::ReadFailed, 0, 0},
+        {"no scratch file", Interpolated, 0, kScratchFails, false, JobOutcome::ScratchNotWritten, 0, 0},
     };
     for (const KeptFileCase& c : cases) {
         JobHarness harness("kept");
@@ -113,7 +115,8 @@ TEST(JobKeepsTheEarlierFile, CancelledFullDiskOrUnreadableInput) {
             if (c.cancelAt != 0 && record.progress.back().wParam == c.cancelAt) harness.cancel = true;
         };
         TestHooks writer;
-        writer.writableBytes = c.writableBytes;
+        writer.writableBytes = c.writableBytes == kScratchFails ? -1 : c.writableBytes;
+        writer.scratchFails = c.writableBytes == kScratchFails;
         if (c.writableBytes == kOneByteShort)
             writer.writableBytes = static_cast<int64_t>(harness.Run(grid, c.method).file.size()) - 1;
         std::ofstream(earlier, std::ios::binary) << "an earlier good file\r\n# 7 quads";
@@ -143,8 +146,37 @@ TEST(JobKeepsTheEarlierFile, CancelledFullDiskOrUnreadableInput) {
         } else {
             EXPECT_TRUE(message.warning) << label;
             EXPECT_NE(message.text.find(PathToWide(earlier)), std::wstring::npos) << label;
+            const bool namesScratch = message.text.find(L"working file") != std::wstring::npos;
+            EXPECT_EQ(namesScratch, c.outcome == JobOutcome::ScratchNotWritten) << label;
         }
     }
+}
+
+// A file or link already standing at a temporary name (a leftover, or one
+// planted there) is never written through: the job takes the next free name.
+TEST(JobKeepsTheEarlierFile, NeverWritesThroughWhatStandsAtATemporaryName) {
+    JobHarness harness("planted");
+    const auto grid = harness.WriteGrid("g.asc", ColumnGrid(3, 3));
+    std::string seen;  // "<final>.part-<process>-<n>" of the first job; the next one takes n + 1
+    harness.onProgress = [&](const JobRecord&) {
+        for (const auto& entry : std::filesystem::directory_iterator(harness.folder))
+            if (entry.path().string().find(".part-") != std::string::npos) seen = entry.path().string();
+    };
+    const std::string whole = harness.Run(grid, FloatingPlanes).file;
+    harness.onProgress = nullptr;
+    ASSERT_FALSE(seen.empty());
+    const std::string prefix = seen.substr(0, seen.rfind('-') + 1);
+    const int n = std::stoi(seen.substr(prefix.size()));
+    const auto victim = harness.WriteGrid("victim", "victim");
+    std::ofstream(prefix + std::to_string(n + 1)) << "planted";
+#ifndef _WIN32
+    std::filesystem::create_symlink(victim, prefix + std::to_string(n + 2));
+#endif
+    const JobRecord& r = harness.Run(grid, FloatingPlanes);
+    EXPECT_EQ(r.summary.outcome, JobOutcome::Finished);
+    EXPECT_TRUE(r.file == whole);
+    EXPECT_EQ(JobHarness::ReadFile(victim), "victim");
+    EXPECT_EQ(JobHarness::ReadFile(prefix + std::to_string(n + 1)), "planted");
 }
 
 // A cancel from the window's thread at any moment, while workers are busy
@@ -242,6 +274,23 @@ TEST(JobBounds, MemoryDoesNotGrowWithTheRows) {
         }
         EXPECT_LE(peak[1], peak[0] + (int64_t{512} << 10)) << method;  // 600 000 cells more
         EXPECT_LE(peak[1], int64_t{64} << 20) << method;
+    }
+}
+
+// Jobs side by side (the converter's --jobs) each keep to the chunk budget and
+// count their own buffers only.
+TEST(JobBounds, JobsSideBySideEachKeepToTheChunkBudget) {
+    JobHarness a("budget-a"), b("budget-b");
+    const auto gridA = a.WriteGrid("g.asc", ColumnGrid(3000, 40, "7.25"));
+    const auto gridB = b.WriteGrid("g.asc", ColumnGrid(3000, 40, "7.25"));
+    a.workers = b.workers = 2;
+    std::thread other([&] { b.Run(gridB, FloatingPlanes); });
+    a.Run(gridA, Interpolated);
+    other.join();
+    for (const JobHarness* h : {&a, &b}) {
+        EXPECT_EQ(h->record.summary.outcome, JobOutcome::Finished);
+        EXPECT_GT(h->record.summary.peakBufferBytes, 0);
+        EXPECT_LE(h->record.summary.peakBufferBytes, static_cast<int64_t>(kChunkBudgetBytes) + (int64_t{4} << 20));
     }
 }
 
