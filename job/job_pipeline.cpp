@@ -28,8 +28,8 @@ namespace {
 constexpr int kChunksPerWorker = 8;
 constexpr std::size_t kMinChunkBytes = std::size_t{48} << 10;
 constexpr std::size_t kMaxChunkBytes = std::size_t{1} << 20;
-// At most 64 workers of 8 chunks of the least size stay within the budget.
-static_assert(64 * kChunksPerWorker * kMinChunkBytes <= kChunkBudgetBytes, "the chunk budget holds");
+// The most workers, of 8 chunks of the least size, stay within the budget.
+static_assert(kMaxWorkers * kChunksPerWorker * kMinChunkBytes <= kChunkBudgetBytes, "the chunk budget holds");
 // A chunk holds the largest reservation, whatever size a test asks for.
 constexpr std::size_t kLeastChunkBytes = kMaxReserveBytes;
 
@@ -342,7 +342,7 @@ PipelineEnd RunPipeline(const PipelineWork& work, const PipelineOutput& output, 
     p.work = &work;
     p.output = &output;
     p.memory = pool.memory;
-    workers = std::max(1, workers);
+    workers = std::clamp(workers, 1, kMaxWorkers);
     p.onJobThread = workers == 1;
     p.chunkBytes = std::clamp(kChunkBudgetBytes / (kChunksPerWorker * static_cast<std::size_t>(workers)),
                               kMinChunkBytes, kMaxChunkBytes);
@@ -366,9 +366,14 @@ PipelineEnd RunPipeline(const PipelineWork& work, const PipelineOutput& output, 
         RunWorker(p, 0);
         end = p.stop.load() || !p.readerDone ? PipelineEnd::Stopped : PipelineEnd::Completed;
     } else {
-        // The job's thread is worker 0.
+        // The job's thread is worker 0. A worker whose thread cannot be
+        // started takes no item, so the pass runs on the workers it has.
         std::vector<std::thread> threads;
-        for (int w = 1; w < workers; ++w) threads.emplace_back(RunWorker, std::ref(p), w);
+        try {
+            threads.reserve(static_cast<std::size_t>(workers - 1));
+            for (int w = 1; w < workers; ++w) threads.emplace_back(RunWorker, std::ref(p), w);
+        } catch (const std::exception&) {
+        }
         RunWorker(p, 0);
         for (std::thread& t : threads) t.join();
         const bool completed = !p.stop.load() && p.readerDone && p.writeSequence == p.itemCount;
@@ -380,7 +385,7 @@ PipelineEnd RunPipeline(const PipelineWork& work, const PipelineOutput& output, 
 }
 
 int JobWorkerCount(int requested) {
-    if (requested > 0) return requested;
+    if (requested > 0) return std::min(requested, kMaxWorkers);
     const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 64u));
+    return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxWorkers));
 }

@@ -169,5 +169,10 @@ enum class PipelineEnd { Completed, Stopped, OutOfMemory };
 // when a work item (a row of some hundred million values) did not fit.
 PipelineEnd RunPipeline(const PipelineWork& work, const PipelineOutput& output, ChunkPool& pool, int workers);
 
-// The number of workers a job uses: `requested`, or the machine's cores when 0.
+// The most workers a pass runs: more only add hand-overs, and the chunk
+// budget holds for this many.
+constexpr int kMaxWorkers = 64;
+
+// The number of workers a job uses: `requested`, or the machine's cores when
+// 0, at most kMaxWorkers.
 int JobWorkerCount(int requested);

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -23,6 +24,63 @@ namespace {
 std::atomic<int> g_lastTemporary{0};
 constexpr int kTemporaryAttempts = 100;
 constexpr std::size_t kGatherBytes = std::size_t{4} << 20;
+// The longest file name the file systems take: 255 UTF-16 units on Windows,
+// 255 bytes elsewhere.
+constexpr std::size_t kMaxNameUnits = 255;
+// Room kept for the longest suffix a scratch file adds.
+constexpr std::size_t kScratchSuffixUnits = 8;
+constexpr char kTemporaryMark[] = ".part-";
+
+using NameText = std::filesystem::path::string_type;
+
+// `name` cut to at most `units`, never inside a character: not before a
+// UTF-8 continuation byte, nor inside a UTF-16 surrogate pair.
+NameText CutName(const NameText& name, std::size_t units) {
+    if (name.size() <= units) return name;
+    std::size_t end = units;
+#ifdef _WIN32
+    if (end > 0 && name[end - 1] >= 0xD800 && name[end - 1] <= 0xDBFF) end -= 1;
+#else
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) end -= 1;
+#endif
+    return name.substr(0, end);
+}
+
+// The part of the final name a temporary file's name starts with: all of it,
+// or as much as leaves room for the mark, the numbers and a scratch suffix,
+// so a temporary name fits wherever the final name fits.
+NameText TemporaryPrefix(const std::filesystem::path& finalPath) {
+    constexpr std::size_t kNumbersUnits = 2 * 20 + 1;  // "<process>-<n>"
+    constexpr std::size_t kSuffixUnits = sizeof kTemporaryMark - 1 + kNumbersUnits + kScratchSuffixUnits;
+    return CutName(finalPath.filename().native(), kMaxNameUnits - kSuffixUnits) +
+           std::filesystem::path(kTemporaryMark).native();
+}
+
+// Whether the process of that number has ended (false when unsure).
+bool ProcessIsGone(int64_t process) {
+#ifdef _WIN32
+    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process));
+    if (handle == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    const bool ended = GetExitCodeProcess(handle, &code) && code != STILL_ACTIVE;
+    CloseHandle(handle);
+    return ended;
+#else
+    return process > 0 && kill(static_cast<pid_t>(process), 0) != 0 && errno == ESRCH;
+#endif
+}
+
+// The process number in a temporary name's rest "<process>-<n>[.suffix]";
+// -1 when the rest is not of that form.
+int64_t ProcessOfTemporary(const NameText& rest) {
+    int64_t process = 0;
+    std::size_t i = 0;
+    for (; i < rest.size() && rest[i] >= '0' && rest[i] <= '9' && i < 18; ++i) process = process * 10 + (rest[i] - '0');
+    if (i == 0 || i == rest.size() || rest[i] != '-' || i + 1 == rest.size()) return -1;
+    for (std::size_t j = i + 1; j < rest.size() && rest[j] != '.'; ++j)
+        if (rest[j] < '0' || rest[j] > '9') return -1;
+    return process;
+}
 
 int64_t ProcessNumber() {
 #ifdef _WIN32
@@ -112,9 +170,25 @@ std::FILE* CreateScratchFile(const OutputFile& out, const char* suffix) {
 }
 
 std::filesystem::path TemporaryOutputPath(const std::filesystem::path& finalPath, int64_t process, int n) {
-    std::filesystem::path path = finalPath;
-    path += ".part-" + std::to_string(process) + "-" + std::to_string(n);
+    std::filesystem::path path = finalPath.parent_path() / TemporaryPrefix(finalPath);
+    path += std::to_string(process) + "-" + std::to_string(n);
     return path;
+}
+
+int RemoveStaleTemporaries(const std::filesystem::path& finalPath) {
+    const NameText prefix = TemporaryPrefix(finalPath);
+    const std::filesystem::path folder = finalPath.has_parent_path() ? finalPath.parent_path() : ".";
+    std::vector<std::filesystem::path> stale;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const NameText name = it->path().filename().native();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const int64_t process = ProcessOfTemporary(name.substr(prefix.size()));
+        if (process >= 0 && process != ProcessNumber() && ProcessIsGone(process)) stale.push_back(it->path());
+    }
+    int removed = 0;
+    for (const std::filesystem::path& path : stale) removed += std::filesystem::remove(path, error) ? 1 : 0;
+    return removed;
 }
 
 bool OpenOutputFile(OutputFile& out, const std::filesystem::path& finalPath) {

@@ -25,8 +25,13 @@ struct OutputFile {
 
 // The temporary name of an output file: "<name>.part-<process>-<n>", in the
 // same folder, so the move into place stays on one disk. A file left by a
-// crash is recognisable by it and never ends in the final extension.
+// crash is recognisable by it and never ends in the final extension. A long
+// name is shortened in the temporary name only, so that the temporary name,
+// and a scratch file's beside it, fit wherever the final name fits.
 std::filesystem::path TemporaryOutputPath(const std::filesystem::path& finalPath, int64_t process, int n);
+// Removes the temporary files of `finalPath` (and their scratch files) left
+// by processes that have ended: a crash or a kill. Returns how many.
+int RemoveStaleTemporaries(const std::filesystem::path& finalPath);
 // Creates a new temporary file for `finalPath`, never writing through a file
 // or link already standing at a temporary name; false when it cannot be
 // created. An earlier file at `finalPath` is not touched.
@@ -39,8 +44,9 @@ bool CommitOutputFile(OutputFile& out);
 // Closes and removes the temporary file; an earlier file stays as it was.
 void DiscardOutputFile(OutputFile& out);
 // A new read-write file of the job's own beside `out`'s temporary file
-// ("<temporary>.<suffix>", created only where nothing stands yet), gone once
-// closed; nullptr when it cannot be created.
+// ("<temporary><suffix>", a suffix of at most 8 characters; created only
+// where nothing stands yet), gone once closed; nullptr when it cannot be
+// created.
 std::FILE* CreateScratchFile(const OutputFile& out, const char* suffix);
 // Hands the gathered bytes to the file.
 void FlushOutputFile(OutputFile& out);

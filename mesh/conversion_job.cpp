@@ -94,26 +94,25 @@ std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method) {
 std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method) {
     std::string name;
     for (wchar_t c : inputStem) {
-        if (static_cast<uint32_t>(c) > 0xFF) break;
-        name.push_back(static_cast<char>(static_cast<unsigned char>(c)));
+        uint32_t code = static_cast<uint32_t>(c);
+#ifndef _WIN32
+        // A byte of a Linux name that is not UTF-8 rides in the stem as
+        // U+DC80-U+DCFF: it is written back as that byte, as the file name has it.
+        if (code >= 0xDC80 && code <= 0xDCFF) code -= 0xDC00;
+#endif
+        if (code > 0xFF) break;
+        name.push_back(static_cast<char>(static_cast<unsigned char>(code)));
     }
     for (const wchar_t* s = PassesOf(method).fileSuffix; *s != L'\0'; ++s) name.push_back(static_cast<char>(*s));
     return name;
 }
 
-JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const JobHooks& hooks) {
-    JobSummary summary = NamedSummary(request);
-    // A closed stream (a grid that could not be reopened) would read as a
-    // file without rows, all holes: refused. A stream that fails is the
-    // passes' to report, at the row where reading fails.
-    OutputFile out;
-    if (!IsGridStreamOpen(input)) summary.outcome = JobOutcome::ReadFailed;
-    else if (!OpenOutputFile(out, summary.outputPath)) summary.outcome = JobOutcome::OutputNotWritten;
-    if (summary.outcome != JobOutcome::Finished) {
-        CloseGridStream(input);
-        return Finish(hooks, summary);
-    }
+namespace {
 
+// The passes and their outcome, once the output file is open. The pass
+// record closes its scratch file however it ends.
+void ConvertIntoOutput(const JobRequest& request, GridStream& input, const JobHooks& hooks, OutputFile& out,
+                       JobSummary& summary) {
     SendProgress(hooks, kPbmSetRange, 0, RangeParam(100));
     SendProgress(hooks, kPbmSetPos, 0, 0);
     const auto start = std::chrono::steady_clock::now();
@@ -124,16 +123,43 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     pass.progress.context = const_cast<JobHooks*>(&hooks);
     pass.progress.setPosition = SendPosition;
     RunMeshPasses(pass, PassesOf(request.method), hooks, summary.outputName);
-    CloseGridStream(input);
-    if (pass.scratch != nullptr) std::fclose(pass.scratch);
-    summary.outcome = CommitOrDiscard(out, OutcomeOfPasses(pass));
+    summary.outcome = OutcomeOfPasses(pass);
     const std::chrono::duration<float> elapsed = std::chrono::steady_clock::now() - start;
-
     summary.elapsedSeconds = elapsed.count();
     summary.counts = pass.counts;
     summary.failedRow = pass.failedRow;
     summary.peakBufferBytes = pass.memory.peak.load();
+}
+
+}  // namespace
+
+JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const JobHooks& hooks) {
+    JobSummary summary = NamedSummary(request);
+    // A closed stream (a grid that could not be reopened) would read as a
+    // file without rows, all holes: refused. A stream that fails is the
+    // passes' to report, at the row where reading fails.
+    OutputFile out;
+    if (!IsGridStreamOpen(input)) {
+        summary.outcome = JobOutcome::ReadFailed;
+    } else {
+        summary.staleFilesRemoved = RemoveStaleTemporaries(summary.outputPath);
+        // Memory that cannot be had anywhere in the job fails the job, not
+        // the program: nothing is left behind.
+        try {
+            if (OpenOutputFile(out, summary.outputPath)) ConvertIntoOutput(request, input, hooks, out, summary);
+            else summary.outcome = JobOutcome::OutputNotWritten;
+        } catch (const std::bad_alloc&) {
+            summary.outcome = JobOutcome::RegionTooLarge;
+        }
+    }
+    CloseGridStream(input);
+    summary.outcome = CommitOrDiscard(out, summary.outcome);
     return Finish(hooks, summary);
+}
+
+std::wstring StaleFilesText(int count) {
+    return L"Removed " + std::to_wstring(count) + (count == 1 ? L" temporary file" : L" temporary files") +
+           L" of this output left by an interrupted conversion.";
 }
 
 std::wstring MissingCellsText(int64_t missingCount) {
@@ -202,5 +228,6 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
         message.text += L"\n\n" + MissingCellsText(summary.counts.missing);
     }
     message.text += L"\n\nFile: " + PathToWide(summary.outputPath);
+    if (summary.staleFilesRemoved > 0) message.text += L"\n\n" + StaleFilesText(summary.staleFilesRemoved);
     return message;
 }

@@ -28,7 +28,8 @@ enum class JobOutcome {
     Cancelled,         // the user cancelled; the counts are those reached
     OutputNotWritten,  // the output file could not be created, written or moved into place
     ScratchNotWritten, // the job's scratch file beside it could not be created or written
-    RegionTooLarge,    // a work item (a row of some hundred million values) did not fit in memory
+    RegionTooLarge,    // memory ran out: a work item (a row of some hundred million values) did
+                       // not fit, or the job's buffers could not be had
     ReadFailed,        // the grid could not be read to the region's end (failedRow;
                        // 0 when the input was not open at the start)
 };
@@ -42,6 +43,7 @@ struct JobSummary {
     JobCounts counts;
     int64_t failedRow = 0;  // ReadFailed: the data row at which reading failed
     int64_t peakBufferBytes = 0;  // the most the job's own buffers held at once
+    int staleFilesRemoved = 0;    // temporary files of this output left by ended processes
     std::string outputName;              // narrow name, as in the object and group lines
     std::wstring outputFileName;         // full Unicode file name (no directory)
     std::filesystem::path outputPath;    // where the file is written (final name)
@@ -90,6 +92,10 @@ struct SummaryMessage {
 // The warning shown when the grid file supplied fewer values than its header
 // promised: by the summary box and by the command-line converter alike.
 std::wstring MissingCellsText(int64_t missingCount);
+
+// The line that says that temporary files of an interrupted conversion of
+// the same output were removed: by the summary box and the converter alike.
+std::wstring StaleFilesText(int count);
 
 // The summary box's text and caption.
 SummaryMessage FormatJobSummary(const JobSummary& summary);

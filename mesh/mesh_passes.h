@@ -22,6 +22,11 @@
 struct MeshPass {
     MeshPass(GridStream& gridInput, OutputFile& output, const JobRequest& jobRequest)
         : input(gridInput), out(output), request(jobRequest) {}
+    MeshPass(const MeshPass&) = delete;
+    MeshPass& operator=(const MeshPass&) = delete;
+    ~MeshPass() {
+        if (scratch != nullptr) std::fclose(scratch);
+    }
 
     // Set before the passes, then only read.
     GridStream& input;  // read under the pipeline's reader lock
@@ -36,7 +41,7 @@ struct MeshPass {
     // job's thread.
     JobCounts counts;
     JobProgress progress;
-    std::FILE* scratch = nullptr;  // a method's scratch file (OpenPassScratch); the job closes it
+    std::FILE* scratch = nullptr;  // a method's scratch file (OpenPassScratch), closed with the record
     bool scratchFailed = false;    // it could not be created or written
 
     // Written by the job's thread.

@@ -241,6 +241,7 @@ TEST(JobBounds, HugeHeaderOrRegionOverATinyBody) {
     const auto huge = harness.WriteGrid(
         "huge.asc", "ncols 100000\nnrows 100000\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n1 2 3\n4 5\n");
     const auto small = harness.WriteGrid("small.asc", ColumnGrid(2, 2));
+    harness.workers = 1000000;  // capped: no more threads, chunks or memory than a sane count
     for (MeshMethod method : {Interpolated, FloatingPlanes}) {
         const JobRecord& r = harness.Run(huge, method);
         EXPECT_EQ(r.summary.outcome, JobOutcome::Finished) << method;
@@ -468,14 +469,38 @@ TEST(JobNames, NarrowNameStopsAboveLatin1ButTheFileKeepsItsUnicodeName) {
     EXPECT_EQ(NarrowOutputName(L"ab\u0101cd", FloatingPlanes), "ab__floating_planes.obj");
     EXPECT_EQ(OutputFileName(L"ab\u0101cd", FloatingPlanes), L"ab\u0101cd__floating_planes.obj");
 
+#ifndef _WIN32
+    // A byte of a Linux name that is not UTF-8 keeps its value in the names.
+    EXPECT_EQ(NarrowOutputName(L"caf\xdce9", Interpolated), "caf\xe9__interpolated.obj");
+#endif
+
+    // Up to the longest name a folder takes: the temporary names fit too.
     JobHarness harness("names");
     const auto grid = harness.WriteGrid("g.asc", ColumnGrid(2, 2));
-    const std::wstring long_stem(120, L'x');
-    for (const std::wstring& stem : {std::wstring(L"\u5c71\u5730"), std::wstring(L"\u6cb3\u5ddd"), long_stem}) {
+    for (const std::wstring& stem : {std::wstring(L"\u5c71\u5730"), std::wstring(L"\u6cb3\u5ddd"), std::wstring(120, L'x'),
+                                     std::wstring(235, L'x')}) {
         const JobRecord& r = harness.Run(grid, Interpolated, {}, 1.0f, stem);
-        EXPECT_TRUE(r.fileExists);
+        EXPECT_TRUE(r.fileExists) << stem.size();
         EXPECT_EQ(PathToWide(r.summary.outputPath.filename()), stem + L"__interpolated.obj");
     }
+}
+
+// Temporary files of the same output left by a process that has ended are
+// removed, and the summary says so; a running process's are kept.
+TEST(JobNames, TemporaryFilesOfEndedProcessesAreRemoved) {
+    JobHarness harness("stale");
+    const auto grid = harness.WriteGrid("g.asc", ColumnGrid(2, 2));
+    const auto stale = harness.WriteGrid("grid__interpolated.obj.part-2147483646-7", "left by a crash");
+#ifndef _WIN32
+    const auto running = harness.WriteGrid("grid__interpolated.obj.part-1-7", "of process 1, still running");
+#endif
+    const JobRecord& r = harness.Run(grid, Interpolated);
+    EXPECT_EQ(r.summary.staleFilesRemoved, 1);
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_NE(FormatJobSummary(r.summary).text.find(L"Removed 1 temporary file of this output"), std::wstring::npos);
+#ifndef _WIN32
+    EXPECT_TRUE(std::filesystem::exists(running));
+#endif
 }
 
 TEST(JobSequence, TwoJobsInARowAfterAHeaderReReadGiveTheSameFile) {
