@@ -60,6 +60,13 @@ done
 expect 1 "no file matches" "$grids/none_*.asc" "$grids/tile_1.asc"
 mkdir "$grids/other" && cp "$grids/tile_1.asc" "$grids/other/"
 expect 1 "is the one of" "$grids/tile_1.asc" "$grids/other/tile_1.asc" "$grids/other/../tile_1.asc" --outdir "$out/one"
+ln -s grids "$out/alias"  # the same grid by any spelling, a linked folder too, is converted once
+expect 0 "total: 1 converted" "$grids/tile_1.asc" "$grids/./tile_1.asc" "$grids/other/../tile_1.asc" "$out/alias/tile_1.asc"
+# Windows names its files in any case: two grids differing only in case write one OBJ.
+if [[ ${convert[0]} == *wine* ]]; then
+  mkdir "$grids/case" && cp "$grids/tile_1.asc" "$grids/case/Case.asc" && cp "$data/corners_square.asc" "$grids/case/case.asc"
+  expect 1 "is the one of" "$grids/case/Case.asc" "$grids/case/case.asc"
+fi
 expect 1 "Not proper ESRI ARC/INFO ASCII GRID file" "$data/../../converter_golden_test.sh" "$grids/tile_1.asc"
 printf 'ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n1 2 3\n4\n' >"$grids/cut.asc"
 expect 3 "cut.asc: The grid file held 2 fewer values than its header promised; those cells are holes." \

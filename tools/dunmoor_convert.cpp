@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cwctype>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -262,21 +263,55 @@ FileResult ConvertFile(const fs::path& grid, const Options& options) {
     result.converted = true;
     char counts[200];
     std::snprintf(counts, sizeof counts, ": vertices: %lld, triangles: %lld, quads: %lld, no data: %lld, %.2f s\n",
-                  static_cast<long long>(s.vertexCount), static_cast<long long>(2 * s.quadCount),
-                  static_cast<long long>(s.quadCount), static_cast<long long>(s.nodataCount),
+                  static_cast<long long>(s.counts.vertices), static_cast<long long>(2 * s.counts.quads),
+                  static_cast<long long>(s.counts.quads), static_cast<long long>(s.counts.nodata),
                   static_cast<double>(s.elapsedSeconds));
     result.line = Shown(grid) + " -> " + Shown(s.outputPath) + counts;
-    if (s.missingCount > 0) {
+    if (s.counts.missing > 0) {
         result.missingCells = true;
-        result.line += Shown(grid) + ": " + Utf8(MissingCellsText(s.missingCount)) + "\n";
+        result.line += Shown(grid) + ": " + Utf8(MissingCellsText(s.counts.missing)) + "\n";
     }
     return result;
 }
 
-// One spelling per place: "a.asc", "./a.asc" and its full path are the same file.
+// One spelling per place: "a.asc", "./a.asc" and its full path are the same
+// file. On Windows the full path as the system makes it (both slashes, "."
+// and "..", trailing dots and spaces of a name).
 fs::path Place(const fs::path& path) {
+#ifdef _WIN32
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size > 0) {
+        std::wstring full(size, L'\0');
+        const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+        if (length > 0 && length < size) return fs::path(full.substr(0, length));
+    }
+#endif
     std::error_code ignored;
     return fs::absolute(path, ignored).lexically_normal();
+}
+
+// Names in the order the file system tells them apart: on Windows letters in
+// any case (ordinal upper-casing, as NTFS compares), elsewhere bytes.
+struct NameOrder {
+    bool operator()(const ArgText& a, const ArgText& b) const {
+#ifdef _WIN32
+        return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                                    TRUE) == CSTR_LESS_THAN;
+#else
+        return a < b;
+#endif
+    }
+};
+
+bool SameName(const ArgText& a, const ArgText& b) { return !NameOrder()(a, b) && !NameOrder()(b, a); }
+
+// Whether two names reach one file or folder: the system says so (links, case,
+// any spelling); where it cannot tell (neither exists yet, like a folder
+// --outdir will make), by their full paths.
+bool SameFile(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    const bool same = fs::equivalent(a, b, error);
+    return error ? SameName(Place(a).native(), Place(b).native()) : same;
 }
 
 // The output file of a grid, for finding two grids that would write one file.
@@ -318,20 +353,27 @@ int Run(const std::vector<ArgText>& args) {
     if (!ParseOptions(args, options, problem)) return Usage(problem);
 
     // Patterns expanded, each file once, and never two files into one OBJ.
+    // Two outputs are one file when their names match as the file system
+    // matches them and their folders are one folder; only outputs of matching
+    // names are looked at, so a long batch asks the system little.
     std::vector<fs::path> grids;
     std::vector<fs::path> outputs;
+    std::multimap<ArgText, std::size_t, NameOrder> byName;  // output file name -> index in grids
     std::vector<std::string> refused;
     for (const ArgText& arg : options.grids) {
         const std::vector<fs::path> files = ExpandPattern(arg);
         if (files.empty()) refused.push_back(Shown(fs::path(arg)) + ": no file matches this pattern\n");
         for (const fs::path& file : files) {
             const fs::path output = OutputOf(file, options);
-            const std::size_t same = static_cast<std::size_t>(std::find(outputs.begin(), outputs.end(), output) -
-                                                              outputs.begin());
-            if (same == outputs.size()) {
+            const ArgText name = output.filename().native();
+            std::size_t same = grids.size();
+            for (auto [it, end] = byName.equal_range(name); it != end && same == grids.size(); ++it)
+                if (SameFile(outputs[it->second].parent_path(), output.parent_path())) same = it->second;
+            if (same == grids.size()) {
+                byName.emplace(name, grids.size());
                 grids.push_back(file);
                 outputs.push_back(output);
-            } else if (Place(grids[same]) != Place(file)) {
+            } else if (!SameFile(grids[same], file)) {
                 refused.push_back(Shown(file) + ": not converted, its OBJ file " + Shown(output) + " is the one of " +
                                   Shown(grids[same]) + "\n");
             }
