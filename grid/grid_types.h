@@ -76,6 +76,16 @@ inline bool RegionIsEmpty(const RegionWindow& region) {
     return region.xMin > region.xMax || region.yMin > region.yMax;
 }
 
+// Where the vertices stand (see mesh/mesh_geometry.h).
+enum MeshGeometryKind : int32_t {
+    ClassicGeometry = 0,    // cells from the grid's origin, as the first version wrote them
+    TrueScaleGeometry = 1,  // metres from the region's south-west corner
+};
+enum UpAxis : int32_t {
+    ZUp = 0,  // x east, y north, z up
+    YUp = 1,  // x east, y up, z south (True scale only)
+};
+
 enum MeshMethod : int32_t {
     MethodNone = 0,      // no file selected yet
     Interpolated = 1,    // one connected mesh on cell corners

@@ -53,7 +53,7 @@ JobSummary NamedSummary(const JobRequest& request) {
 void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, const JobHooks& hooks,
                    const std::string& outputName) {
     SetStatus(hooks, kStatusCalculatingVertices);
-    WriteObjHeader(pass.out, pass.request.timestamp);
+    WriteObjHeader(pass.out, pass.request.timestamp, GeometryComments(pass.geometry, pass.request.unitMeters));
     const RegionWindow& region = pass.request.region;
     StartProgressPass(pass.progress, 0, int64_t{region.yMax} - region.yMin + 1);
     method.vertexPass(pass);
@@ -118,8 +118,7 @@ void ConvertIntoOutput(const JobRequest& request, GridStream& input, const JobHo
     const auto start = std::chrono::steady_clock::now();
     MeshPass pass(input, out, request);
     pass.cancelRequested = hooks.cancelRequested;
-    pass.scale = request.header.cellsize / request.unitMeters;
-    pass.scaleY = CellSizeY(request.header) / request.unitMeters;
+    pass.geometry = MakeMeshGeometry(request);
     pass.progress.context = const_cast<JobHooks*>(&hooks);
     pass.progress.setPosition = SendPosition;
     RunMeshPasses(pass, PassesOf(request.method), hooks, summary.outputName);
@@ -129,6 +128,10 @@ void ConvertIntoOutput(const JobRequest& request, GridStream& input, const JobHo
     summary.counts = pass.counts;
     summary.failedRow = pass.failedRow;
     summary.peakBufferBytes = pass.memory.peak.load();
+    summary.trueScale = pass.geometry.trueScale;
+    summary.ground = pass.geometry.ground;
+    summary.latitude = pass.geometry.latitude;
+    summary.classicMisplaced = !pass.geometry.trueScale && ClassicMisplacesVertices(request);
 }
 
 }  // namespace
@@ -155,6 +158,27 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     CloseGridStream(input);
     summary.outcome = CommitOrDiscard(out, summary.outcome);
     return Finish(hooks, summary);
+}
+
+std::wstring GeometryText(const JobSummary& summary) {
+    if (summary.classicMisplaced)
+        return L"In the classic geometry some vertices of this grid fall on one another or off their cells "
+               L"(its coordinates are too large or its cells too small for it); the True scale geometry "
+               L"places every one.";
+    if (!summary.trueScale) return L"";
+    std::wstring text = L"True scale, from the region's south-west corner: ";
+    switch (summary.ground.unit) {
+    case GroundUnit::Degrees:
+        text += L"the grid's cells were taken as degrees" +
+                std::wstring(summary.ground.guessed ? L" (no .prj file beside it; its cell size and extent are "
+                                                      L"those of degrees)" : L"") +
+                L" and turned into metres at latitude " + Fixed2Text(static_cast<float>(summary.latitude)) + L".";
+        break;
+    case GroundUnit::Feet: text += L"positions and heights were converted from feet."; break;
+    case GroundUnit::UsSurveyFeet: text += L"positions and heights were converted from US survey feet."; break;
+    case GroundUnit::Metres: text += L"the grid's coordinates and heights were taken as metres."; break;
+    }
+    return text;
 }
 
 std::wstring StaleFilesText(int count) {
@@ -226,6 +250,12 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
         // Cells the file did not supply are holes in the mesh: worth a warning.
         message.warning = true;
         message.text += L"\n\n" + MissingCellsText(summary.counts.missing);
+    }
+    const std::wstring geometry = GeometryText(summary);
+    if (!geometry.empty()) {
+        // The classic geometry misplacing vertices is worth a warning.
+        message.warning = message.warning || summary.classicMisplaced;
+        message.text += L"\n\n" + geometry;
     }
     message.text += L"\n\nFile: " + PathToWide(summary.outputPath);
     if (summary.staleFilesRemoved > 0) message.text += L"\n\n" + StaleFilesText(summary.staleFilesRemoved);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "grid/ground_units.h"
 #include "grid/grid_reader.h"
 #include "grid/grid_types.h"
 #include "job/job_counts.h"
@@ -44,6 +45,14 @@ struct JobSummary {
     int64_t failedRow = 0;  // ReadFailed: the data row at which reading failed
     int64_t peakBufferBytes = 0;  // the most the job's own buffers held at once
     int staleFilesRemoved = 0;    // temporary files of this output left by ended processes
+    // True scale: what the grid's coordinates were taken to be, and where
+    // degrees were turned into metres.
+    bool trueScale = false;
+    GroundUnits ground;
+    double latitude = 0.0;
+    // Classic: some vertices land on one another or off their cells; True
+    // scale would place them.
+    bool classicMisplaced = false;
     std::string outputName;              // narrow name, as in the object and group lines
     std::wstring outputFileName;         // full Unicode file name (no directory)
     std::filesystem::path outputPath;    // where the file is written (final name)
@@ -65,9 +74,15 @@ struct JobHooks {
 
 struct JobRequest {
     MeshMethod method = Interpolated;
+    MeshGeometryKind geometry = ClassicGeometry;
+    UpAxis up = ZUp;
     GridHeader header;
     RegionWindow region;
     float unitMeters = 1.0f;
+    // The coordinate system from a ".prj" file beside the grid, as its text
+    // (ReadProjectionBeside); True scale reads its unit from it.
+    bool hasProjection = false;
+    std::string projection;
     std::wstring inputStem;
     std::filesystem::path outputDir;  // empty: the current directory
     std::string timestamp;            // "YYYY-MM-DD, HH:MM"; empty: local time now
@@ -92,6 +107,11 @@ struct SummaryMessage {
 // The warning shown when the grid file supplied fewer values than its header
 // promised: by the summary box and by the command-line converter alike.
 std::wstring MissingCellsText(int64_t missingCount);
+
+// What the summary says of the geometry: the unit True scale took the grid's
+// coordinates in, or that the classic geometry misplaced vertices; empty when
+// there is nothing to say. By the summary box and the converter alike.
+std::wstring GeometryText(const JobSummary& summary);
 
 // The line that says that temporary files of an interrupted conversion of
 // the same output were removed: by the summary box and the converter alike.

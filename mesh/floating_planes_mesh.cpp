@@ -36,11 +36,10 @@ struct FloatingPlanesWork {
 bool ConvertPlaneRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::string_view line) {
     const MeshPass& pass = *w.pass;
     const RegionWindow& region = pass.request.region;
-    const float scale = pass.scale;
-    LocalText north, south;  // "y0 " and "y1 "
-    const float y0 = NorthEdge(row, pass.request.header, pass.scaleY);
-    SetLocalText(north, "", y0, " ");
-    SetLocalText(south, "", SouthEdge(y0, pass.scaleY), " ");
+    const MeshGeometry& g = pass.geometry;
+    LocalText north, south;  // the row's north and south edges
+    SetRowText(north, g, row, false);
+    SetRowText(south, g, row, true);
     LocalText west, east, height;
 
     const char* p = line.data();
@@ -60,12 +59,11 @@ bool ConvertPlaneRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std
         }
         const int64_t i = column - region.xMin;
         const bool cached = i < w.cachedColumns;
-        const std::string_view westText = cached ? NumberTextAt(w.westTexts, static_cast<std::size_t>(i))
-                                                 : VertexXText(west, WestEdge(column, pass.request.header, scale));
+        const std::string_view westText =
+            cached ? NumberTextAt(w.westTexts, static_cast<std::size_t>(i)) : ColumnText(west, g, column, false);
         const std::string_view eastText =
-            cached ? NumberTextAt(w.eastTexts, static_cast<std::size_t>(i))
-                   : VertexXText(east, WestEdge(column, pass.request.header, scale) + scale);
-        SetLocalText(height, "", scan.value * scale, "\r\n");
+            cached ? NumberTextAt(w.eastTexts, static_cast<std::size_t>(i)) : ColumnText(east, g, column, true);
+        SetHeightText(height, g, scan.value * g.heightScale);
 
         char* q = ReserveSinkBytes(sink, kPlaneBytes);
         if (q == nullptr) return false;
@@ -75,11 +73,7 @@ bool ConvertPlaneRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std
             {eastText, {south.bytes, south.size}},  // south-east
             {westText, {south.bytes, south.size}},  // south-west
         };
-        for (const auto& corner : corners) {
-            q = CopyText(q, corner[0]);
-            q = CopyText(q, corner[1]);
-            q = CopyText(q, height.bytes, height.size);
-        }
+        for (const auto& corner : corners) q = PutVertexLine(q, corner[0], corner[1], height, g);
         CommitSinkBytes(sink, q);
         sink.counts.quads += 1;
         sink.counts.vertices += 4;
@@ -156,9 +150,8 @@ void SetPlaneColumnTexts(FloatingPlanesWork& w) {
         std::min<int64_t>({region.xMax, std::max<int64_t>(pass.request.header.ncols, region.xMin),
                            int64_t{region.xMin} + kMaxCachedColumns - 1});
     for (int64_t column = region.xMin; column <= lastCached; ++column) {
-        const float x0 = WestEdge(column, pass.request.header, pass.scale);
-        AddNumberText(w.westTexts, "v ", x0, " ");
-        AddNumberText(w.eastTexts, "v ", x0 + pass.scale, " ");
+        AddColumnText(w.westTexts, pass.geometry, column, false);
+        AddColumnText(w.eastTexts, pass.geometry, column, true);
     }
     w.cachedColumns = std::max<int64_t>(0, lastCached - region.xMin + 1);
 }

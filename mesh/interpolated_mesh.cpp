@@ -125,27 +125,14 @@ bool EdgeHeight(bool cellPresent, float value, Neighbour other, float scale, flo
     return true;
 }
 
-// The texts of the current row's y positions: "yNorth " and "ySouth ".
+// The texts of the current row's north and south edges.
 struct RowTexts {
     LocalText north, south;
-    float yNorth = 0.0f, ySouth = 0.0f;
 };
 
 void SetRowTexts(const MeshPass& pass, int64_t fileRow, RowTexts& t) {
-    t.yNorth = NorthEdge(fileRow, pass.request.header, pass.scaleY);
-    t.ySouth = SouthEdge(t.yNorth, pass.scaleY);
-    SetLocalText(t.north, "", t.yNorth, " ");
-    SetLocalText(t.south, "", t.ySouth, " ");
-}
-
-// "v x y z" from the x text ("v x "), the y text ("y ") and the height.
-char* PutCellLine(char* p, std::string_view xText, const LocalText& y, float z) {
-    p = CopyText(p, xText);
-    p = CopyText(p, y.bytes, y.size);
-    p = FormatFixed2(p, z);
-    *p++ = '\r';
-    *p++ = '\n';
-    return p;
+    SetRowText(t.north, pass.geometry, fileRow, false);
+    SetRowText(t.south, pass.geometry, fileRow, true);
 }
 
 // The height of a cell's main (north-west) vertex: the mean of the valid ones
@@ -162,8 +149,8 @@ bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
                        const RowTexts& y, int64_t r, int64_t c) {
     const MeshPass& pass = *w.pass;
     const CornerRegion& m = w.m;
-    const GridHeader& header = pass.request.header;
-    const float scale = pass.scale;
+    const MeshGeometry& g = pass.geometry;
+    const float scale = g.heightScale;
     const Neighbour a = CellOf(above, c);
     const Neighbour al = CellOf(above, c - 1);
     const Neighbour left = CellOf(current, c - 1);
@@ -177,7 +164,7 @@ bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
     LocalText west;
     const std::string_view westText = c <= w.cachedColumns
                                           ? NumberTextAt(w.westTexts, static_cast<std::size_t>(c - 1))
-                                          : VertexXText(west, WestEdge(c + m.west - 1, header, scale));
+                                          : ColumnText(west, g, c + m.west - 1, false);
 
     float own = value;
     if (hole) {
@@ -188,23 +175,22 @@ bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
 
     char* p = ReserveSinkBytes(sink, kCellBytes);
     if (p == nullptr) return false;
-    p = PutCellLine(p, westText, y.north, mainZ);
+    p = PutVertexLine(p, westText, y.north, mainZ, g);
     uint8_t wrote = kMainVertex;
     if (!hole) sink.counts.quads += 1;
     float z;
     LocalText eastSpace;
-    const std::string_view east =
-        c == m.cols ? VertexXText(eastSpace, WestEdge(c + m.west - 1, header, scale) + scale) : std::string_view();
+    const std::string_view east = c == m.cols ? ColumnText(eastSpace, g, c + m.west - 1, true) : std::string_view();
     if (c == m.cols && EdgeHeight(!hole, value, a, scale, z)) {
-        p = PutCellLine(p, east, y.north, z);
+        p = PutVertexLine(p, east, y.north, z, g);
         wrote |= kEastVertex;
     }
     if (r == m.rows && EdgeHeight(!hole, value, left, scale, z)) {
-        p = PutCellLine(p, westText, y.south, z);
+        p = PutVertexLine(p, westText, y.south, z, g);
         wrote |= kSouthVertex;
     }
     if (c == m.cols && r == m.rows && !hole) {
-        p = PutCellLine(p, east, y.south, value * scale);
+        p = PutVertexLine(p, east, y.south, value * scale, g);
         wrote |= kCornerVertex;
     }
     CommitSinkBytes(sink, p);
@@ -220,7 +206,8 @@ bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
 // Every cell of a full row but its last goes through here.
 bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
                        const RowTexts& y, int64_t last) {
-    const float scale = w.pass->scale;
+    const MeshGeometry& g = w.pass->geometry;
+    const float scale = g.heightScale;
     const uint8_t* aboveCells = above.cells.data();
     const float* aboveHeights = above.heights.data();
     uint8_t* cells = current.cells.data();
@@ -239,7 +226,7 @@ bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
             const float mainZ = CornerMean(aboveLeftHeight, aboveHeight, leftHeight, own, missing, scale);
             char* p = ReserveSinkBytes(sink, kCellBytes);
             if (p == nullptr) return false;
-            p = PutCellLine(p, NumberTextAt(w.westTexts, i), y.north, mainZ);
+            p = PutVertexLine(p, NumberTextAt(w.westTexts, i), y.north, mainZ, g);
             CommitSinkBytes(sink, p);
             cells[i] |= kMainVertex;
             sink.counts.vertices += 1;
@@ -622,7 +609,7 @@ void SetWestTexts(InterpolatedWork& w) {
     const int64_t lastCached =
         std::min({m.cols, std::max<int64_t>(pass.request.header.ncols - m.west + 1, 1), kMaxCachedColumns});
     for (int64_t c = 1; c <= lastCached; ++c)
-        AddNumberText(w.westTexts, "v ", WestEdge(c + m.west - 1, pass.request.header, pass.scale), " ");
+        AddColumnText(w.westTexts, pass.geometry, c + m.west - 1, false);
     w.cachedColumns = lastCached;
 }
 

@@ -1,6 +1,6 @@
 // What the mesh methods share inside a job: the job's record of its passes,
 // the methods' entry points, running a pass on the pipeline, the shared row
-// loop, the cell geometry and the end of the data.
+// loop and the cells the file owed.
 #pragma once
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include "job/job_progress.h"
 #include "job/output_file.h"
 #include "mesh/conversion_job.h"
+#include "mesh/mesh_geometry.h"
 
 // A mesh job's record, made by the job's thread.
 struct MeshPass {
@@ -33,8 +34,7 @@ struct MeshPass {
     OutputFile& out;    // written like `counts`
     const JobRequest& request;
     const std::atomic<bool>* cancelRequested = nullptr;  // set by the window's thread
-    float scale = 0.0f;   // x positions and heights: cellsize (dx) / unitMeters
-    float scaleY = 0.0f;  // y positions: the cell height (dy) / unitMeters
+    MeshGeometry geometry;
 
     // Written during a pass by the worker holding the pipeline's writer role
     // (one at a time, ordered by the pipeline's lock), between passes by the
@@ -104,27 +104,6 @@ bool ConvertBlockRows(const MeshPass& pass, const WorkItem& item, const char* p,
     }
     return true;
 }
-
-// West edge of grid column j: (j + xllcorner) in single precision, the rest
-// in double precision, rounded to float.
-inline float WestEdge(int64_t column, const GridHeader& header, float scale) {
-    const float sum = static_cast<float>(column) + header.xllcorner;
-    return static_cast<float>((static_cast<double>(sum) - 1.0) * static_cast<double>(scale));
-}
-
-// North edge of grid row L: (1 - L + nrows + yllcorner) left to right in
-// double precision from single-precision terms, rounded to float. `scale` is
-// the y scale: yllcorner counts in cell heights like the rows.
-inline float NorthEdge(int64_t row, const GridHeader& header, float scale) {
-    const double sum = (1.0 - static_cast<double>(static_cast<float>(row))) +
-                       static_cast<double>(static_cast<float>(header.nrows)) +
-                       static_cast<double>(header.yllcorner);
-    return static_cast<float>(sum * static_cast<double>(scale));
-}
-
-// The lower edge is the negated difference, so an upper edge equal to scale
-// gives negative zero (written -0.00).
-inline float SouthEdge(float northEdge, float scale) { return -(scale - northEdge); }
 
 // Cells of rows [firstRow, lastRow] from column firstColumn on that lie in
 // both the region and the header's grid: what the file owed there.

@@ -2,6 +2,7 @@
 // without the C library's formatted output.
 #include "mesh/number_format.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -108,4 +109,24 @@ char* FormatInt(char* out, int64_t value) {
 
 char* FormatUInt(char* out, uint64_t value) {
     return WriteUnsigned(out, value);
+}
+
+char* FormatFixed(char* out, double value, int decimals) {
+    static constexpr uint64_t kPowers[kMaxFixedDecimals + 1] = {1,      10,      100,      1000,      10000,
+                                                                100000, 1000000, 10000000, 100000000, 1000000000};
+    const uint64_t power = kPowers[decimals];
+    const double scaled = std::round(std::fabs(value) * static_cast<double>(power));
+    // Beyond 64 bits, or not a number: never a coordinate of a terrain.
+    if (!(scaled < 9.0e18)) return FormatFixed2(out, static_cast<float>(value));
+    const uint64_t units = static_cast<uint64_t>(scaled);
+    if (value < 0 && units != 0) *out++ = '-';
+    out = FormatUInt(out, units / power);
+    if (decimals == 0) return out;
+    *out++ = '.';
+    uint64_t fraction = units % power;
+    for (int i = decimals - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+    }
+    return out + decimals;
 }

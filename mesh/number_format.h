@@ -24,6 +24,17 @@ inline char* FormatFixed2(char* out, float value);
 char* FormatInt(char* out, int64_t value);
 char* FormatUInt(char* out, uint64_t value);
 
+// The most decimals FormatFixed writes.
+constexpr int kMaxFixedDecimals = 9;
+// Longest text FormatFixed writes: FormatFixed2's (a value beyond 64 bits of
+// units, which no terrain reaches, is written as FormatFixed2 writes it).
+constexpr std::size_t kMaxFixedChars = kMaxFixed2Chars;
+
+// Writes `value` with `decimals` decimals (0 to kMaxFixedDecimals), rounded
+// half away from zero, without a minus sign for a value that rounds to zero.
+// Writes no terminator; returns the end.
+char* FormatFixed(char* out, double value, int decimals);
+
 // Copies `text` exactly (no terminator); returns the end.
 inline char* PutText(char* out, std::string_view text) {
     std::memcpy(out, text.data(), text.size());

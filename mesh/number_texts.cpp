@@ -22,6 +22,13 @@ void AddNumberText(NumberTexts& texts, const char* before, float value, const ch
     texts.ends.push_back(static_cast<std::size_t>(p - texts.bytes.data()));
 }
 
+void AddText(NumberTexts& texts, std::string_view text) {
+    const std::size_t begin = texts.ends.empty() ? 0 : texts.ends.back();
+    texts.bytes.resize(begin + text.size() + kCopySlack);
+    PutText(texts.bytes.data() + begin, text);
+    texts.ends.push_back(begin + text.size());
+}
+
 void AddIndexText(NumberTexts& texts, int64_t index) {
     char* p = FormatInt(IndexTextPlace(texts), index);
     *p++ = ' ';

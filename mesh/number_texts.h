@@ -35,6 +35,8 @@ struct NumberTexts {
 void AddNumberText(NumberTexts& texts, const char* before, float value, const char* after);
 // Appends a vertex number and a space.
 void AddIndexText(NumberTexts& texts, int64_t index);
+// Appends a text formatted elsewhere.
+void AddText(NumberTexts& texts, std::string_view text);
 
 // Text i of a table.
 inline std::string_view NumberTextAt(const NumberTexts& texts, std::size_t i) {

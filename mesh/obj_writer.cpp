@@ -31,14 +31,16 @@ void WriteCountComment(OutputFile& out, int64_t count, std::string_view rest) {
 
 }  // namespace
 
-void WriteObjHeader(OutputFile& out, const std::string& timestamp) {
+void WriteObjHeader(OutputFile& out, const std::string& timestamp, const std::string& comments) {
     WriteOutputText(out,
                     "# Dunmoor v0.2\r\n"
                     "# Terrain mesh converter, (c) 2018 Dunmoor, https://dunmoor.example\r\n"
                     "#\r\n");
     WriteOutputText(out, "# File conversion started at: ");
     WriteOutputText(out, timestamp.empty() ? LocalTimestampNow() : timestamp);
-    WriteOutputText(out, "\r\n\r\n\r\n");
+    WriteOutputText(out, "\r\n");
+    WriteOutputText(out, comments);
+    WriteOutputText(out, "\r\n\r\n");
 }
 
 void WriteVertexCountAndNames(OutputFile& out, int64_t vertexCount, const std::string& outputName) {

@@ -32,9 +32,10 @@ inline char* PutFaceLine(char* p, int64_t a, int64_t b, int64_t c, int64_t d) {
     return p;
 }
 
-// The title, credit and separator lines, then the timestamp line and two
+// The title, credit and separator lines, then the timestamp line, the
+// `comments` lines (each "# ...\r\n"; none in the classic geometry) and two
 // empty lines. `timestamp` is "YYYY-MM-DD, HH:MM"; empty means local time now.
-void WriteObjHeader(OutputFile& out, const std::string& timestamp);
+void WriteObjHeader(OutputFile& out, const std::string& timestamp, const std::string& comments);
 // "# N vertices", an empty line, then the object and group lines.
 void WriteVertexCountAndNames(OutputFile& out, int64_t vertexCount, const std::string& outputName);
 // "# N quads", the last bytes of the file (no line end).

@@ -1,0 +1,117 @@
+// True scale: the region's south-west corner is the origin, positions and
+// heights are metres over the units, computed in double precision, and each
+// coordinate gets as few decimals as keep it within its tolerance.
+#include <algorithm>
+#include <cmath>
+
+#include "mesh/conversion_job.h"
+#include "mesh/mesh_geometry.h"
+
+namespace {
+
+// WGS 84: the semi-major axis and the first eccentricity squared.
+constexpr double kEquatorRadius = 6378137.0;
+constexpr double kFlattening = 1.0 / 298.257223563;
+constexpr double kEccentricity2 = kFlattening * (2.0 - kFlattening);
+constexpr double kPi = 3.14159265358979323846;
+
+// Metres per degree east (N cos phi) and north (M) at latitude `degrees`.
+void MetresPerDegree(double degrees, double& east, double& north) {
+    const double phi = degrees * kPi / 180.0;
+    const double w = 1.0 - kEccentricity2 * std::sin(phi) * std::sin(phi);
+    const double n = kEquatorRadius / std::sqrt(w);             // prime vertical radius of curvature
+    const double m = kEquatorRadius * (1.0 - kEccentricity2) / (w * std::sqrt(w));  // meridian radius
+    east = n * std::cos(phi) * kPi / 180.0;
+    north = m * kPi / 180.0;
+}
+
+// The fewest decimals (at most kMaxFixedDecimals) whose rounding stays within
+// `tolerance`.
+int DecimalsWithin(double tolerance) {
+    int decimals = 0;
+    while (decimals < kMaxFixedDecimals && 0.5 * std::pow(10.0, -decimals) > tolerance) ++decimals;
+    return decimals;
+}
+
+// Rounding may take a position this share of a cell off its place, and still
+// read back as a single-precision float within 1/1000 of a cell of it at
+// 10 000 cells from the origin (a float is off by at most 2^-24 of itself).
+constexpr double kPositionRoundingShare = 1e-3 - 1e4 * 0x1p-24;
+
+// A number with up to nine decimals, without trailing zeros.
+std::string ShortNumber(double value) {
+    char text[kMaxFixedChars];
+    std::string s(text, FormatFixed(text, value, kMaxFixedDecimals));
+    if (s.find('.') != std::string::npos) {
+        while (s.back() == '0') s.pop_back();
+        if (s.back() == '.') s.pop_back();
+    }
+    return s;
+}
+
+// A float with the fewest decimals that read back as the same float.
+std::string ShortFloat(float value) {
+    int decimals = 0;
+    while (decimals < kMaxFixedDecimals) {
+        const double power = std::pow(10.0, decimals);
+        if (static_cast<float>(std::round(static_cast<double>(value) * power) / power) == value) break;
+        ++decimals;
+    }
+    char text[kMaxFixedChars];
+    return std::string(text, FormatFixed(text, value, decimals));
+}
+
+const char* GroundUnitName(GroundUnit unit) {
+    switch (unit) {
+    case GroundUnit::Degrees: return "degrees";
+    case GroundUnit::Feet: return "feet";
+    case GroundUnit::UsSurveyFeet: return "US survey feet";
+    default: return "metres";
+    }
+}
+
+}  // namespace
+
+void MakeTrueScaleGeometry(const JobRequest& request, MeshGeometry& g) {
+    const GridHeader& h = request.header;
+    const RegionWindow& region = request.region;
+    const double dx = h.cellsize, dy = CellSizeY(h), units = request.unitMeters;
+    g.trueScale = true;
+    g.yUp = request.up == YUp;
+    g.ground = GroundUnitsOf(h, request.hasProjection, request.projection);
+    g.westColumn = region.xMin;
+    g.southRow = region.yMax;
+    g.originX = h.xllcorner + (static_cast<double>(region.xMin) - 1.0) * dx;
+    g.originY = h.yllcorner + (static_cast<double>(h.nrows) - region.yMax) * dy;
+
+    double metresEast = dx, metresNorth = dy, heightMetres = 1.0;
+    if (g.ground.unit == GroundUnit::Degrees) {
+        // At the region's middle latitude; heights are metres already.
+        const double northEdge = g.originY + (static_cast<double>(region.yMax) - region.yMin + 1.0) * dy;
+        g.latitude = std::clamp((g.originY + northEdge) / 2.0, -90.0, 90.0);
+        double east = 0.0, north = 0.0;
+        MetresPerDegree(g.latitude, east, north);
+        metresEast = dx * east;
+        metresNorth = dy * north;
+    } else {
+        heightMetres = MetresPerUnit(g.ground.unit);
+        metresEast = dx * heightMetres;
+        metresNorth = dy * heightMetres;
+    }
+    g.stepX = metresEast / units;
+    g.stepY = metresNorth / units;
+    g.heightScale = static_cast<float>(heightMetres / units);
+    g.positionDecimals = DecimalsWithin(std::min(std::fabs(g.stepX), std::fabs(g.stepY)) * kPositionRoundingShare);
+    g.heightDecimals = DecimalsWithin(1e-3 / units);
+}
+
+std::string GeometryComments(const MeshGeometry& g, float unitMeters) {
+    if (!g.trueScale) return {};
+    const bool degrees = g.ground.unit == GroundUnit::Degrees;
+    std::string text = "# Geometry: true scale, 1 unit = " + ShortFloat(unitMeters) + " m, " +
+                       (g.yUp ? "x east, y up, z south" : "x east, y north, z up") + "\r\n";
+    text += "# Origin: the region's south-west corner, at x " + ShortNumber(g.originX) + " y " +
+            ShortNumber(g.originY) + " in the grid's coordinates (" + GroundUnitName(g.ground.unit) + ")\r\n";
+    if (degrees) text += "# Degrees turned into metres at latitude " + ShortNumber(g.latitude) + " (WGS 84)\r\n";
+    return text;
+}
