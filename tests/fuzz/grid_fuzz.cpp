@@ -111,6 +111,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     FuzzedDataProvider provider(bytes, size);
     JobRequest request;
     request.method = provider.ConsumeBool() ? Interpolated : FloatingPlanes;
+    if (provider.ConsumeIntegralInRange<int>(0, 3) == 0) {
+        request.geometry = TrueScaleGeometry;
+        request.up = provider.ConsumeBool() ? YUp : ZUp;
+    }
     const bool wholeGrid = provider.ConsumeBool();
     const int32_t region[4] = {provider.ConsumeIntegralInRange<int32_t>(-2, 42),
                                provider.ConsumeIntegralInRange<int32_t>(-2, 42),
