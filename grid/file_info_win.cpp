@@ -87,7 +87,7 @@ void CreateFileNameTip(HWND window) {
     tool.lpszText = const_cast<wchar_t*>(L"");
     SendMessageW(g_app.fileNameTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     // Long paths wrap instead of running off the screen.
-    SendMessageW(g_app.fileNameTip, TTM_SETMAXTIPWIDTH, 0, 600);
+    SendMessageW(g_app.fileNameTip, TTM_SETMAXTIPWIDTH, 0, ScaledLength(600));
 }
 
 void ShowFileInfo(HWND window) {

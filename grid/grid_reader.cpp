@@ -56,6 +56,7 @@ bool Refill(GridStream& s) {
     }
     const std::size_t got = std::fread(s.buffer.data() + s.end, 1, s.buffer.size() - s.end, s.file);
     s.end += got;
+    s.bytesRead += static_cast<int64_t>(got);
     if (got == 0) {
         if (std::ferror(s.file)) s.failed = true;
         else s.atEof = true;
@@ -189,6 +190,24 @@ bool ParseHeader(GridStream& s, GridHeader& h) {
 
 
 bool IsGridStreamOpen(const GridStream& stream) { return stream.file != nullptr; }
+
+int64_t GridStreamPosition(const GridStream& stream) {
+    return stream.bytesRead - static_cast<int64_t>(stream.end - stream.begin);
+}
+
+bool SeekGridStream(GridStream& stream, int64_t position) {
+    if (stream.file == nullptr) return false;
+#ifdef _WIN32
+    const bool moved = _fseeki64(stream.file, position, SEEK_SET) == 0;
+#else
+    const bool moved = fseeko(stream.file, static_cast<off_t>(position), SEEK_SET) == 0;
+#endif
+    stream.begin = stream.end = 0;
+    stream.atEof = false;
+    stream.failed = !moved;
+    stream.bytesRead = position;
+    return moved;
+}
 
 void CloseGridStream(GridStream& stream) {
     if (stream.file != nullptr) std::fclose(stream.file);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
@@ -25,9 +26,14 @@ struct GridStream {
     // not terrain: reading fails there as at a read error, instead of holding
     // ever more of a file that is not a grid in memory. Tests lower it.
     std::size_t maxLineBytes = std::size_t{1} << 30;
+    int64_t bytesRead = 0;  // bytes of the file read into the buffer so far
 };
 
 bool IsGridStreamOpen(const GridStream& stream);
+// Where the next unread byte lies in the file, and a move there: a job that
+// reads the data section twice goes back to where it started.
+int64_t GridStreamPosition(const GridStream& stream);
+bool SeekGridStream(GridStream& stream, int64_t position);
 void CloseGridStream(GridStream& stream);
 
 // Opens `path` into a fresh stream and reads the six header values. Only when

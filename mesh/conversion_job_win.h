@@ -24,5 +24,6 @@ struct JobStart {
 DWORD WINAPI RunConversionThread(LPVOID start);
 
 // The last step of every job, on the job thread: shows "Ready..." and the
-// summary box, unless the job was cancelled by closing the window.
+// summary box, unless the job was cancelled by closing the window. A path
+// too long for the box is broken into lines there, so the box fits the screen.
 void ShowJobSummary(HWND window, const JobSummary& summary);

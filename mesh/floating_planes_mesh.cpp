@@ -47,7 +47,7 @@ bool ConvertPlaneRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std
     for (int64_t column = 1;; ++column) {
         const FloatScan scan = ScanGridCell(p, end);
         if (!scan.ok) {
-            sink.counts.missing += PromisedCells(pass.request, row, row, column);
+            sink.counts.missing += PromisedCells(pass.header, pass.region, row, row, column);
             return true;
         }
         if (column > region.xMax) return true;

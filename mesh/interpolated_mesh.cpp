@@ -308,7 +308,7 @@ bool ConvertCornerRow(InterpolatedWork& w, PipelineSink& sink, const RowCells& a
     for (int64_t c = inner + 1; c <= current.extent; ++c) {
         if (!ConvertPlacedCell(w, sink, above, current, y, r, c)) return false;
     }
-    sink.counts.missing += PromisedCells(w.pass->request, fileRow, fileRow, current.extent + m.west);
+    sink.counts.missing += PromisedCells(w.pass->header, w.pass->region, fileRow, fileRow, current.extent + m.west);
     return ConvertMissingCells(w, sink, above, current, y, r);
 }
 

@@ -1,11 +1,11 @@
-#include "mesh/mesh_passes.h"
+#include "grid/grid_pass.h"
 
 namespace {
 
-MeshPass& PassOf(void* context) { return *static_cast<MeshPass*>(context); }
+GridPass& PassOf(void* context) { return *static_cast<GridPass*>(context); }
 
 bool WritePassBytes(void* context, SegmentTarget target, const char* data, std::size_t size) {
-    MeshPass& pass = PassOf(context);
+    GridPass& pass = PassOf(context);
     if (target == SegmentTarget::Output) {
         WriteOutputBlock(pass.out, data, size);
         return !pass.out.failed;
@@ -20,20 +20,20 @@ bool PassCancelRequested(void* context) { return CancelRequested(PassOf(context)
 
 // The vertex pass's units are grid rows: it has worked through `row`.
 void ShowRowProgress(void* context, int64_t row) {
-    MeshPass& pass = PassOf(context);
-    AdvanceProgress(pass.progress, row - pass.request.region.yMin + 1);
+    GridPass& pass = PassOf(context);
+    AdvanceProgress(pass.progress, row - pass.region.yMin + 1);
 }
 
 void ShowFaceProgress(void* context, int64_t done) { AdvanceProgress(PassOf(context).progress, done); }
 
-PipelineEnd RunPassWork(MeshPass& pass, const PipelineWork& work, void (*showProgress)(void*, int64_t)) {
+PipelineEnd RunPassWork(GridPass& pass, const PipelineWork& work, void (*showProgress)(void*, int64_t)) {
     PipelineOutput output;
     output.context = &pass;
     output.write = WritePassBytes;
     output.addCounts = AddPassCounts;
     output.showProgress = showProgress;
     output.cancelRequested = PassCancelRequested;
-    const PipelineEnd end = RunPipeline(work, output, pass.chunks, JobWorkerCount(pass.request.workers));
+    const PipelineEnd end = RunPipeline(work, output, pass.chunks, JobWorkerCount(pass.workers));
     if (end == PipelineEnd::OutOfMemory) pass.outOfMemory = true;
     return end;
 }
@@ -41,20 +41,20 @@ PipelineEnd RunPassWork(MeshPass& pass, const PipelineWork& work, void (*showPro
 // The rows after the last one read: a read failure (an I/O error or an
 // over-long line) before the region's last row fails the job at the next
 // row; a file that simply ends leaves the remaining region cells missing.
-void EndOfData(MeshPass& pass, int64_t rowsRead) {
-    const int64_t yMax = pass.request.region.yMax;
+void EndOfData(GridPass& pass, int64_t rowsRead) {
+    const int64_t yMax = pass.region.yMax;
     if (rowsRead >= yMax) return;
     if (pass.input.failed) {
         pass.failedRow = rowsRead + 1;
         return;
     }
-    pass.counts.missing += PromisedCells(pass.request, rowsRead + 1, yMax, 1);
+    pass.counts.missing += PromisedCells(pass.header, pass.region, rowsRead + 1, yMax, 1);
     ShowRowProgress(&pass, yMax);
 }
 
 }  // namespace
 
-RowBlockReader RegionRowReader(MeshPass& pass, int64_t lastRow, bool keepContext) {
+RowBlockReader RegionRowReader(GridPass& pass, int64_t lastRow, bool keepContext) {
     RowBlockReader reader;
     reader.input = &pass.input;
     reader.memory = &pass.memory;
@@ -63,13 +63,13 @@ RowBlockReader RegionRowReader(MeshPass& pass, int64_t lastRow, bool keepContext
     return reader;
 }
 
-bool OpenPassScratch(MeshPass& pass) {
+bool OpenPassScratch(GridPass& pass) {
     pass.scratch = CreateScratchFile(pass.out, ".cells");
     if (pass.scratch == nullptr) pass.scratchFailed = true;
     return pass.scratch != nullptr;
 }
 
-PipelineEnd RunRowPass(MeshPass& pass, const PipelineWork& work, const RowBlockReader& reader, int64_t textBytes) {
+PipelineEnd RunRowPass(GridPass& pass, const PipelineWork& work, const RowBlockReader& reader, int64_t textBytes) {
     pass.memory.Note(textBytes);
     const PipelineEnd end = RunPassWork(pass, work, ShowRowProgress);
     pass.memory.Note(-textBytes);
@@ -77,7 +77,7 @@ PipelineEnd RunRowPass(MeshPass& pass, const PipelineWork& work, const RowBlockR
     return end;
 }
 
-PipelineEnd RunFacePass(MeshPass& pass, const PipelineWork& work, int64_t total) {
+PipelineEnd RunFacePass(GridPass& pass, const PipelineWork& work, int64_t total) {
     StartProgressPass(pass.progress, kProgressHalf, total);
     const PipelineEnd end = RunPassWork(pass, work, ShowFaceProgress);
     if (end == PipelineEnd::Completed) AdvanceProgress(pass.progress, total);

@@ -1,0 +1,109 @@
+// A job's passes over a grid's data section, on the job floor: the record a
+// job keeps for them, running a pass's work on the pipeline, the shared row
+// loop and the cells the file owed. Meshes and pictures build on it.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+#include "grid/grid_reader.h"
+#include "grid/grid_types.h"
+#include "grid/row_blocks.h"
+#include "job/job_counts.h"
+#include "job/job_memory.h"
+#include "job/job_pipeline.h"
+#include "job/job_progress.h"
+#include "job/output_file.h"
+
+// Made by the job's thread.
+struct GridPass {
+    GridPass(GridStream& gridInput, OutputFile& output, const GridHeader& gridHeader, const RegionWindow& jobRegion,
+             int jobWorkers)
+        : input(gridInput), out(output), header(gridHeader), region(jobRegion), workers(jobWorkers) {}
+    GridPass(const GridPass&) = delete;
+    GridPass& operator=(const GridPass&) = delete;
+    ~GridPass() {
+        if (scratch != nullptr) std::fclose(scratch);
+    }
+
+    // Set before the passes, then only read.
+    GridStream& input;  // read under the pipeline's reader lock
+    OutputFile& out;    // written like `counts`
+    const GridHeader& header;
+    const RegionWindow region;
+    const int workers;  // 0: one per core
+    const std::atomic<bool>* cancelRequested = nullptr;  // set by another thread (the window's)
+
+    // Written during a pass by the worker holding the pipeline's writer role
+    // (one at a time, ordered by the pipeline's lock), between passes by the
+    // job's thread.
+    JobCounts counts;
+    JobProgress progress;
+    std::FILE* scratch = nullptr;  // a pass's scratch file (OpenPassScratch), closed with the record
+    bool scratchFailed = false;    // it could not be created or written
+
+    // Written by the job's thread.
+    int64_t failedRow = 0;     // the row at which reading failed, 0 when it did not
+    bool outOfMemory = false;  // a work item did not fit in memory
+
+    JobMemory memory;          // the job's own buffers
+    ChunkPool chunks{memory};  // the pipeline's output chunks, for all passes
+};
+
+inline bool CancelRequested(const GridPass& pass) {
+    return pass.cancelRequested != nullptr && pass.cancelRequested->load(std::memory_order_relaxed);
+}
+
+// Runs a pass's work over the rows `reader` hands out on the workers, with
+// `textBytes` of its tables counted in the job's memory. The bar moves with
+// the rows from the progress's base; the end of the data is counted when it
+// completes.
+PipelineEnd RunRowPass(GridPass& pass, const PipelineWork& work, const RowBlockReader& reader, int64_t textBytes);
+// Runs a pass's work on the workers; the bar fills the second half over the
+// pass's `total` units (faces, stored rows).
+PipelineEnd RunFacePass(GridPass& pass, const PipelineWork& work, int64_t total);
+
+// A reader of the grid's rows up to `lastRow` for a row pass.
+RowBlockReader RegionRowReader(GridPass& pass, int64_t lastRow, bool keepContext);
+
+// Creates the job's scratch file beside the output; false (and
+// scratchFailed) when it cannot be created.
+bool OpenPassScratch(GridPass& pass);
+
+// The rows of a row pass's block, from `p` (behind its context row, if any):
+// rows before the region are only counted; each region row is handed to
+// convertRow(row, line), after which the segment ends where the bar moves or
+// when it is full, and the stop is polled. False when the job stops.
+template <typename ConvertRow>
+bool ConvertBlockRows(const GridPass& pass, const WorkItem& item, const char* p, PipelineSink& sink,
+                      ConvertRow convertRow) {
+    const RegionWindow& region = pass.region;
+    const int64_t regionRows = int64_t{region.yMax} - region.yMin + 1;
+    const char* end = item.text.data() + item.text.size();
+    int64_t row = item.firstRow - 1;
+    while (p < end) {
+        const std::string_view line = NextGridLine(p, end);
+        if (IsBlankLine(line)) continue;
+        if (++row < region.yMin) continue;
+        if (!convertRow(row, line)) return false;
+        sink.progress = row;
+        if (ProgressStepsAt(row - region.yMin + 1, regionRows) || SegmentIsFull(sink)) EndSinkSegment(sink);
+        if (SinkStopped(sink)) return false;
+    }
+    return true;
+}
+
+// Cells of rows [firstRow, lastRow] from column firstColumn on that lie in
+// both the region and the header's grid: what the file owed there.
+inline int64_t PromisedCells(const GridHeader& header, const RegionWindow& region, int64_t firstRow,
+                             int64_t lastRow, int64_t firstColumn) {
+    const int64_t top = std::max({firstRow, int64_t{region.yMin}, int64_t{1}});
+    const int64_t bottom = std::min({lastRow, int64_t{region.yMax}, int64_t{header.nrows}});
+    const int64_t west = std::max({firstColumn, int64_t{region.xMin}, int64_t{1}});
+    const int64_t east = std::min(int64_t{region.xMax}, int64_t{header.ncols});
+    if (top > bottom || west > east) return 0;
+    return (bottom - top + 1) * (east - west + 1);
+}
