@@ -7,7 +7,8 @@ GridPass& PassOf(void* context) { return *static_cast<GridPass*>(context); }
 bool WritePassBytes(void* context, SegmentTarget target, const char* data, std::size_t size) {
     GridPass& pass = PassOf(context);
     if (target == SegmentTarget::Output) {
-        WriteOutputBlock(pass.out, data, size);
+        if (pass.frameOutput != nullptr) pass.frameOutput(pass.frameContext, pass.out, data, size);
+        else WriteOutputBlock(pass.out, data, size);
         return !pass.out.failed;
     }
     if (pass.scratch == nullptr || std::fwrite(data, 1, size, pass.scratch) != size) pass.scratchFailed = true;

@@ -36,6 +36,10 @@ struct GridPass {
     const RegionWindow region;
     const int workers;  // 0: one per core
     const std::atomic<bool>* cancelRequested = nullptr;  // set by another thread (the window's)
+    // Where a pass's output bytes go: straight into `out` (null), or through
+    // a writer that frames them (a PNG's image data chunks). Set between passes.
+    void (*frameOutput)(void* context, OutputFile& out, const char* bytes, std::size_t size) = nullptr;
+    void* frameContext = nullptr;
 
     // Written during a pass by the worker holding the pipeline's writer role
     // (one at a time, ordered by the pipeline's lock), between passes by the

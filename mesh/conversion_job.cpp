@@ -7,6 +7,7 @@
 #include "grid/region_estimates.h"
 #include "mesh/mesh_passes.h"
 #include "mesh/obj_writer.h"
+#include "picture/height_bitmap.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
 JobSummary NamedSummary(const JobRequest& request) {
     JobSummary summary;
     summary.method = request.method;
+    summary.mesh = request.writeMesh;
     summary.outputFileName = OutputFileName(request.inputStem, request.method);
     summary.outputName = NarrowOutputName(request.inputStem, request.method);
     summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
@@ -69,7 +71,7 @@ void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, const JobHook
 // Failures come first (the user cannot know of them); the cancel flag is read
 // here once more, so a cancel that comes after the passes' last poll still
 // keeps the file from replacing an earlier one.
-JobOutcome OutcomeOfPasses(const MeshPass& pass) {
+JobOutcome OutcomeOfPasses(const GridPass& pass) {
     if (pass.out.failed) return JobOutcome::OutputNotWritten;
     if (pass.scratchFailed) return JobOutcome::ScratchNotWritten;
     if (pass.failedRow != 0) return JobOutcome::ReadFailed;
@@ -109,22 +111,46 @@ std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method) {
 
 namespace {
 
-// The passes and their outcome, once the output file is open. The pass
-// record closes its scratch file however it ends.
-void ConvertIntoOutput(const JobRequest& request, GridStream& input, const JobHooks& hooks, OutputFile& out,
-                       JobSummary& summary) {
+void StartJobProgress(GridPass& pass, const JobHooks& hooks) {
     SendProgress(hooks, kPbmSetRange, 0, RangeParam(100));
     SendProgress(hooks, kPbmSetPos, 0, 0);
-    const auto start = std::chrono::steady_clock::now();
-    MeshPass pass(input, out, request);
     pass.cancelRequested = hooks.cancelRequested;
-    pass.geometry = MakeMeshGeometry(request);
     pass.progress.context = const_cast<JobHooks*>(&hooks);
     pass.progress.setPosition = SendPosition;
+}
+
+float SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One output file of a job: opened under a temporary name, written by
+// `convert`, put in place only when that finishes. Memory that cannot be had
+// anywhere in it fails the job, not the program: nothing is left behind.
+template <typename Convert>
+JobOutcome WriteSafely(const std::filesystem::path& path, JobSummary& summary, Convert convert) {
+    summary.staleFilesRemoved += RemoveStaleTemporaries(path);
+    OutputFile out;
+    JobOutcome outcome = JobOutcome::OutputNotWritten;
+    try {
+        if (OpenOutputFile(out, path)) outcome = convert(out);
+    } catch (const std::bad_alloc&) {
+        outcome = JobOutcome::RegionTooLarge;
+    }
+    outcome = CommitOrDiscard(out, outcome);
+    if (outcome != JobOutcome::Finished) summary.outputPath = path;  // the message names the file
+    return outcome;
+}
+
+// The mesh's passes into its open file. The pass record closes its scratch
+// file however it ends.
+JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHooks& hooks, OutputFile& out,
+                       JobSummary& summary) {
+    const auto start = std::chrono::steady_clock::now();
+    MeshPass pass(input, out, request);
+    StartJobProgress(pass, hooks);
+    pass.geometry = MakeMeshGeometry(request);
     RunMeshPasses(pass, PassesOf(request.method), hooks, summary.outputName);
-    summary.outcome = OutcomeOfPasses(pass);
-    const std::chrono::duration<float> elapsed = std::chrono::steady_clock::now() - start;
-    summary.elapsedSeconds = elapsed.count();
+    summary.elapsedSeconds = SecondsSince(start);
     summary.counts = pass.counts;
     summary.failedRow = pass.failedRow;
     summary.peakBufferBytes = pass.memory.peak.load();
@@ -132,6 +158,46 @@ void ConvertIntoOutput(const JobRequest& request, GridStream& input, const JobHo
     summary.ground = pass.geometry.ground;
     summary.latitude = pass.geometry.latitude;
     summary.classicMisplaced = !pass.geometry.trueScale && ClassicMisplacesVertices(request);
+    return OutcomeOfPasses(pass);
+}
+
+// The height bitmap's passes into its open file; a bitmap on its own gives
+// the summary its counts and time.
+JobOutcome ConvertHeightBitmap(const JobRequest& request, GridStream& input, const JobHooks& hooks,
+                               int64_t dataStart, OutputFile& out, JobSummary& summary) {
+    const auto start = std::chrono::steady_clock::now();
+    GridPass pass(input, out, request.header, request.region, request.workers);
+    StartJobProgress(pass, hooks);
+    SetStatus(hooks, kStatusWritingHeightBitmap);
+    RunHeightBitmapPasses(pass, dataStart, summary.heightRange);
+    SendProgress(hooks, kPbmSetPos, 0, 0);
+    if (!request.writeMesh) {
+        summary.elapsedSeconds = SecondsSince(start);
+        summary.counts = pass.counts;
+        summary.failedRow = pass.failedRow;
+        summary.peakBufferBytes = pass.memory.peak.load();
+    } else if (pass.failedRow != 0) {
+        summary.failedRow = pass.failedRow;
+    }
+    return OutcomeOfPasses(pass);
+}
+
+JobOutcome WriteHeightBitmap(const JobRequest& request, GridStream& input, const JobHooks& hooks,
+                             int64_t dataStart, JobSummary& summary) {
+    const std::filesystem::path folder = request.outputDir;
+    summary.heightBitmapPath = folder / WidePath(request.inputStem + kHeightBitmapSuffix);
+    JobOutcome outcome = WriteSafely(summary.heightBitmapPath, summary, [&](OutputFile& out) {
+        return ConvertHeightBitmap(request, input, hooks, dataStart, out, summary);
+    });
+    if (outcome != JobOutcome::Finished) return outcome;
+    // The world file places the bitmap where the grid lies.
+    const std::filesystem::path world = folder / WidePath(request.inputStem + kWorldFileSuffix);
+    outcome = WriteSafely(world, summary, [&](OutputFile& out) {
+        WriteOutputText(out, WorldFileText(request.header, request.region));
+        return JobOutcome::Finished;
+    });
+    summary.heightBitmap = outcome == JobOutcome::Finished;
+    return outcome;
 }
 
 }  // namespace
@@ -141,22 +207,22 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     // A closed stream (a grid that could not be reopened) would read as a
     // file without rows, all holes: refused. A stream that fails is the
     // passes' to report, at the row where reading fails.
-    OutputFile out;
     if (!IsGridStreamOpen(input)) {
         summary.outcome = JobOutcome::ReadFailed;
     } else {
-        summary.staleFilesRemoved = RemoveStaleTemporaries(summary.outputPath);
-        // Memory that cannot be had anywhere in the job fails the job, not
-        // the program: nothing is left behind.
-        try {
-            if (OpenOutputFile(out, summary.outputPath)) ConvertIntoOutput(request, input, hooks, out, summary);
-            else summary.outcome = JobOutcome::OutputNotWritten;
-        } catch (const std::bad_alloc&) {
-            summary.outcome = JobOutcome::RegionTooLarge;
+        const int64_t dataStart = GridStreamPosition(input);
+        if (request.writeMesh) {
+            summary.outcome = WriteSafely(summary.outputPath, summary, [&](OutputFile& out) {
+                return ConvertMesh(request, input, hooks, out, summary);
+            });
+        }
+        if (request.writeHeightBitmap && summary.outcome == JobOutcome::Finished) {
+            if (!request.writeMesh) summary.outputPath = request.outputDir / WidePath(request.inputStem + kHeightBitmapSuffix);
+            summary.outcome = SeekGridStream(input, dataStart) ? WriteHeightBitmap(request, input, hooks, dataStart, summary)
+                                                               : JobOutcome::ReadFailed;
         }
     }
     CloseGridStream(input);
-    summary.outcome = CommitOrDiscard(out, summary.outcome);
     return Finish(hooks, summary);
 }
 
@@ -205,9 +271,20 @@ SummaryMessage FailureMessage(std::wstring text) {
 
 std::wstring CountsText(const JobSummary& summary) {
     const JobCounts& counts = summary.counts;
-    return L"Conversion time: " + Fixed2Text(summary.elapsedSeconds) + L" seconds.\n\nVertices: " +
-           FormatGrouped(counts.vertices) + L"\nTriangles: " + FormatGrouped(2 * counts.quads) + L"\nQuads " +
-           FormatGrouped(counts.quads) + L"\n\nNo data value: " + FormatGrouped(counts.nodata);
+    const std::wstring time = L"Conversion time: " + Fixed2Text(summary.elapsedSeconds) + L" seconds.\n\n";
+    const std::wstring nodata = L"No data value: " + FormatGrouped(counts.nodata);
+    if (!summary.mesh) return time + nodata;
+    return time + L"Vertices: " + FormatGrouped(counts.vertices) + L"\nTriangles: " + FormatGrouped(2 * counts.quads) +
+           L"\nQuads " + FormatGrouped(counts.quads) + L"\n\n" + nodata;
+}
+
+// The bitmap's file and how its heights map to gray values.
+std::wstring HeightBitmapText(const JobSummary& summary) {
+    const HeightRange& range = summary.heightRange;
+    std::wstring text = L"Height bitmap: " + PathToWide(summary.heightBitmapPath) + L"\n";
+    if (!range.any) return text + L"The region holds no valid height: every pixel is 0.";
+    return text + L"Heights " + Fixed2Text(range.lowest) + L" to " + Fixed2Text(range.highest) +
+           L" map to gray 1 to 65 535; no data and holes are 0.";
 }
 
 }  // namespace
@@ -257,7 +334,8 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
         message.warning = message.warning || summary.classicMisplaced;
         message.text += L"\n\n" + geometry;
     }
-    message.text += L"\n\nFile: " + PathToWide(summary.outputPath);
+    if (summary.heightBitmap) message.text += L"\n\n" + HeightBitmapText(summary);
+    if (summary.mesh) message.text += L"\n\nFile: " + PathToWide(summary.outputPath);
     if (summary.staleFilesRemoved > 0) message.text += L"\n\n" + StaleFilesText(summary.staleFilesRemoved);
     return message;
 }

@@ -13,6 +13,7 @@
 #include "grid/grid_reader.h"
 #include "grid/grid_types.h"
 #include "job/job_counts.h"
+#include "picture/height_bitmap.h"
 
 // Progress-bar message numbers, as the window layer sends them.
 constexpr unsigned kPbmSetRange = 1025;
@@ -21,6 +22,11 @@ constexpr unsigned kPbmSetPos = 1026;
 constexpr wchar_t kStatusCalculatingVertices[] = L"Calculating vertices...";
 constexpr wchar_t kStatusCalculatingQuads[] = L"Calculating quads...";
 constexpr wchar_t kStatusReady[] = L"Ready...";
+constexpr wchar_t kStatusWritingHeightBitmap[] = L"Writing the height bitmap...";
+
+// The height bitmap's file names after the grid's stem.
+constexpr wchar_t kHeightBitmapSuffix[] = L"__heightmap.png";
+constexpr wchar_t kWorldFileSuffix[] = L"__heightmap.pgw";
 
 // Only a finished job puts a file in place; every other outcome leaves an
 // earlier file of the output's name exactly as it was.
@@ -38,6 +44,7 @@ enum class JobOutcome {
 struct JobSummary {
     JobOutcome outcome = JobOutcome::Finished;
     MeshMethod method = Interpolated;
+    bool mesh = true;  // a mesh was asked for (not only the height bitmap)
     float elapsedSeconds = 0.0f;
     // Missing: region cells the file did not supply (short rows, rows missing
     // at the end, tokens that are not numbers): holes, like no-data cells.
@@ -53,6 +60,10 @@ struct JobSummary {
     // Classic: some vertices land on one another or off their cells; True
     // scale would place them.
     bool classicMisplaced = false;
+    // The height bitmap, when it was written: where, and its heights' range.
+    bool heightBitmap = false;
+    std::filesystem::path heightBitmapPath;
+    HeightRange heightRange;
     std::string outputName;              // narrow name, as in the object and group lines
     std::wstring outputFileName;         // full Unicode file name (no directory)
     std::filesystem::path outputPath;    // where the file is written (final name)
@@ -83,6 +94,9 @@ struct JobRequest {
     // (ReadProjectionBeside); True scale reads its unit from it.
     bool hasProjection = false;
     std::string projection;
+    // The outputs: the mesh, the height bitmap (with its world file), or both.
+    bool writeMesh = true;
+    bool writeHeightBitmap = false;
     std::wstring inputStem;
     std::filesystem::path outputDir;  // empty: the current directory
     std::string timestamp;            // "YYYY-MM-DD, HH:MM"; empty: local time now

@@ -23,13 +23,14 @@ struct TrueScaleCase {
 };
 
 // Metres per degree at latitude phi on WGS 84: east N cos(phi), north M.
+constexpr double kRadian = 3.14159265358979323846 / 180;
 double DegreeEast(double phi) {
-    const double e2 = 0.00669437999014, s = std::sin(phi * M_PI / 180);
-    return 6378137 / std::sqrt(1 - e2 * s * s) * std::cos(phi * M_PI / 180) * M_PI / 180;
+    const double e2 = 0.00669437999014, s = std::sin(phi * kRadian);
+    return 6378137 / std::sqrt(1 - e2 * s * s) * std::cos(phi * kRadian) * kRadian;
 }
 double DegreeNorth(double phi) {
-    const double e2 = 0.00669437999014, s = std::sin(phi * M_PI / 180);
-    return 6378137 * (1 - e2) / std::pow(1 - e2 * s * s, 1.5) * M_PI / 180;
+    const double e2 = 0.00669437999014, s = std::sin(phi * kRadian);
+    return 6378137 * (1 - e2) / std::pow(1 - e2 * s * s, 1.5) * kRadian;
 }
 
 const char kGeographic[] = "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\"],UNIT[\"degree\",0.0174532925199433]]";

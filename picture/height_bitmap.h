@@ -1,0 +1,36 @@
+// The height bitmap: a 16-bit grayscale PNG of the region, one pixel per
+// cell, north up. Valid heights map linearly from the region's lowest, at 1,
+// to its highest, at 65535 (one height only: 1); no-data, missing cells and
+// holes are 0. Two passes over the data section, both on the workers: the
+// first finds the range, the second filters and deflates rows into the PNG.
+// A world file beside it places it where the grid lies.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "grid/grid_pass.h"
+
+struct HeightRange {
+    bool any = false;  // some valid height in the region
+    float lowest = 0.0f;
+    float highest = 0.0f;
+};
+
+// The largest image side the bitmap writes (PNG allows 2^31 - 1; a row's
+// samples are held in memory).
+constexpr int64_t kMaxBitmapSide = int64_t{1} << 24;
+
+// Runs both passes into `pass.out` (the PNG), reading the data section from
+// `dataStart` in the grid file each time. On return the counts are those of
+// the region (no-data, missing), `range` the valid heights'. A failure shows
+// in the pass record as for a mesh: failedRow, outOfMemory, out.failed, or a
+// cancel.
+void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range);
+
+// The pixel value of a valid height.
+uint16_t HeightPixel(float height, const HeightRange& range);
+
+// The world file's six lines (pixel width, two rotations, minus the pixel
+// height, and the centre of the upper-left pixel) in the grid's coordinates.
+std::string WorldFileText(const GridHeader& header, const RegionWindow& region);

@@ -1,0 +1,116 @@
+// The height bitmap read back with zlib: its pixels against the mapping
+// computed here from the grid's values, the same bytes for any number of
+// workers, and an earlier bitmap kept by a cancel or a full disk.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include "job/test_hooks.h"
+#include "job_harness.h"
+
+namespace {
+
+struct Png {
+    uint32_t width = 0, height = 0;
+    std::vector<uint16_t> pixels;  // row by row, north first
+};
+
+uint32_t BigEndian(const std::string& s, std::size_t at) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(s[at])) << 24 |
+           static_cast<uint32_t>(static_cast<unsigned char>(s[at + 1])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(s[at + 2])) << 8 | static_cast<unsigned char>(s[at + 3]);
+}
+
+// Chunks checked by their CRC, the image data inflated (zlib checks its
+// Adler-32) and unfiltered.
+Png ReadPng(const std::string& file) {
+    Png png;
+    std::string data;
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        const uint32_t size = BigEndian(file, at);
+        const std::string type = file.substr(at + 4, 4), body = file.substr(at + 8, size);
+        EXPECT_EQ(crc32(crc32(0, reinterpret_cast<const Bytef*>(type.data()), 4),
+                        reinterpret_cast<const Bytef*>(body.data()), size), BigEndian(file, at + 8 + size));
+        if (type == "IHDR") png.width = BigEndian(body, 0), png.height = BigEndian(body, 4);
+        if (type == "IDAT") data += body;
+        at += 12 + size;
+    }
+    const std::size_t stride = 1 + 2 * std::size_t{png.width};
+    std::vector<unsigned char> raw(stride * png.height);
+    uLongf rawSize = raw.size();
+    EXPECT_EQ(uncompress(raw.data(), &rawSize, reinterpret_cast<const Bytef*>(data.data()), data.size()), Z_OK);
+    for (uint32_t r = 0; r < png.height; ++r) {
+        unsigned char* line = raw.data() + r * stride;
+        EXPECT_EQ(line[0], 1);  // Sub
+        for (std::size_t i = 3; i < stride; ++i) line[i] = static_cast<unsigned char>(line[i] + line[i - 2]);
+        for (uint32_t c = 0; c < png.width; ++c) png.pixels.push_back(static_cast<uint16_t>(line[1 + 2 * c] << 8 | line[2 + 2 * c]));
+    }
+    return png;
+}
+
+JobRecord& RunBitmap(JobHarness& harness, const std::filesystem::path& grid, RegionWindow region) {
+    harness.beforeRun = [](JobRequest& request, GridStream&) {
+        request.writeMesh = false;
+        request.writeHeightBitmap = true;
+    };
+    JobRecord& r = harness.Run(grid, Interpolated, region);
+    r.file = JobHarness::ReadFile(harness.folder / "grid__heightmap.png");
+    return r;
+}
+
+TEST(HeightBitmap, PixelsMapTheRegionsHeightsAndHoles) {
+    JobHarness harness("bitmap");
+    // 4 x 3 with no-data, a text token, a short row and a row missing at the end.
+    const auto grid = harness.WriteGrid("g.asc", "ncols 4\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1\n"
+                                                 "NODATA_value -9999\n10 20 -9999 40\n50 x 70 80\n90 100\n");
+    struct Case {
+        RegionWindow region;
+        std::vector<uint16_t> pixels;  // 0: hole; else 1 + (v - 10) / 90 * 65534 rounded
+    };
+    const auto gray = [](double v, double lo, double hi) { return static_cast<uint16_t>(1 + std::lround((v - lo) / (hi - lo) * 65534)); };
+    const Case cases[] = {
+        {{1, 1, 4, 4}, {1, gray(20, 10, 100), 0, gray(40, 10, 100), gray(50, 10, 100), 0, 0, 0, gray(90, 10, 100),
+                        65535, 0, 0, 0, 0, 0, 0}},
+        {{0, 0, 2, 1}, {0, 0, 0, 0, 1, 65535}},  // rows and columns before the grid's first are holes
+        {{3, 1, 4, 1}, {0, 1}},                  // one height only
+    };
+    for (const Case& c : cases) {
+        for (int workers : {1, 7}) {
+            harness.workers = workers;
+            SetTestHooks(TestHooks{0, 1, 2048});
+            const JobRecord& r = RunBitmap(harness, grid, c.region);
+            ASSERT_EQ(r.summary.outcome, JobOutcome::Finished);
+            const Png png = ReadPng(r.file);
+            EXPECT_EQ(png.width, static_cast<uint32_t>(c.region.xMax - c.region.xMin + 1));
+            EXPECT_EQ(png.pixels, c.pixels) << "region " << c.region.xMin << "," << c.region.yMin;
+        }
+    }
+    SetTestHooks({});
+    EXPECT_EQ(JobHarness::ReadFile(harness.folder / "grid__heightmap.pgw"), "1\r\n0\r\n0\r\n-1\r\n2.5\r\n3.5\r\n");
+}
+
+// A cancel in either pass, or a full disk, keeps an earlier bitmap.
+TEST(HeightBitmap, CancelOrFullDiskKeepsTheEarlierBitmap) {
+    JobHarness harness("bitmap-kept");
+    std::string text = "ncols 50\nnrows 200\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n";
+    for (int r = 0; r < 200; ++r)
+        for (int c = 0; c < 50; ++c) text += std::to_string(r * c % 97) + (c < 49 ? " " : "\n");
+    const auto grid = harness.WriteGrid("g.asc", text);
+    const auto earlier = harness.WriteGrid("grid__heightmap.png", "an earlier bitmap");
+    for (const uint64_t cancelAt : {uint64_t{20}, uint64_t{70}, uint64_t{0}}) {
+        harness.cancel = false;
+        harness.onProgress = [&](const JobRecord& record) {
+            if (cancelAt != 0 && record.progress.back().wParam == cancelAt) harness.cancel = true;
+        };
+        TestHooks hooks;
+        hooks.writableBytes = cancelAt == 0 ? 100 : -1;
+        SetTestHooks(hooks);
+        const JobRecord& r = RunBitmap(harness, grid, {1, 1, 50, 200});
+        SetTestHooks({});
+        EXPECT_EQ(r.summary.outcome, cancelAt != 0 ? JobOutcome::Cancelled : JobOutcome::OutputNotWritten) << cancelAt;
+        EXPECT_EQ(JobHarness::ReadFile(earlier), "an earlier bitmap") << cancelAt;
+        EXPECT_EQ(r.temporaryFiles, 0) << cancelAt;
+    }
+}
+
+}  // namespace
