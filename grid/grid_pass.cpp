@@ -11,8 +11,7 @@ bool WritePassBytes(void* context, SegmentTarget target, const char* data, std::
         else WriteOutputBlock(pass.out, data, size);
         return !pass.out.failed;
     }
-    if (pass.scratch == nullptr || std::fwrite(data, 1, size, pass.scratch) != size) pass.scratchFailed = true;
-    return !pass.scratchFailed;
+    return AppendScratch(pass.scratch, data, size);
 }
 
 void AddPassCounts(void* context, const JobCounts& counts) { PassOf(context).counts += counts; }
@@ -62,12 +61,6 @@ RowBlockReader RegionRowReader(GridPass& pass, int64_t lastRow, bool keepContext
     reader.lastRow = lastRow;  // reading stops with the region's last row
     reader.keepContext = keepContext;
     return reader;
-}
-
-bool OpenPassScratch(GridPass& pass) {
-    pass.scratch = CreateScratchFile(pass.out, ".cells");
-    if (pass.scratch == nullptr) pass.scratchFailed = true;
-    return pass.scratch != nullptr;
 }
 
 PipelineEnd RunRowPass(GridPass& pass, const PipelineWork& work, const RowBlockReader& reader, int64_t textBytes) {

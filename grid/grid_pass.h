@@ -17,17 +17,18 @@
 #include "job/job_pipeline.h"
 #include "job/job_progress.h"
 #include "job/output_file.h"
+#include "job/scratch_store.h"
 
 // Made by the job's thread.
 struct GridPass {
     GridPass(GridStream& gridInput, OutputFile& output, const GridHeader& gridHeader, const RegionWindow& jobRegion,
              int jobWorkers)
-        : input(gridInput), out(output), header(gridHeader), region(jobRegion), workers(jobWorkers) {}
+        : input(gridInput), out(output), header(gridHeader), region(jobRegion), workers(jobWorkers) {
+        scratch.beside = &out;
+        scratch.memory = &memory;
+    }
     GridPass(const GridPass&) = delete;
     GridPass& operator=(const GridPass&) = delete;
-    ~GridPass() {
-        if (scratch != nullptr) std::fclose(scratch);
-    }
 
     // Set before the passes, then only read.
     GridStream& input;  // read under the pipeline's reader lock
@@ -46,8 +47,6 @@ struct GridPass {
     // job's thread.
     JobCounts counts;
     JobProgress progress;
-    std::FILE* scratch = nullptr;  // a pass's scratch file (OpenPassScratch), closed with the record
-    bool scratchFailed = false;    // it could not be created or written
 
     // Written by the job's thread.
     int64_t failedRow = 0;     // the row at which reading failed, 0 when it did not
@@ -55,6 +54,9 @@ struct GridPass {
 
     JobMemory memory;          // the job's own buffers
     ChunkPool chunks{memory};  // the pipeline's output chunks, for all passes
+    // Bytes a pass keeps for a later one (its Scratch segments): written by
+    // the writer role, read back under a later pass's reader lock.
+    ScratchStore scratch;
 };
 
 inline bool CancelRequested(const GridPass& pass) {
@@ -72,10 +74,6 @@ PipelineEnd RunFacePass(GridPass& pass, const PipelineWork& work, int64_t total)
 
 // A reader of the grid's rows up to `lastRow` for a row pass.
 RowBlockReader RegionRowReader(GridPass& pass, int64_t lastRow, bool keepContext);
-
-// Creates the job's scratch file beside the output; false (and
-// scratchFailed) when it cannot be created.
-bool OpenPassScratch(GridPass& pass);
 
 // The rows of a row pass's block, from `p` (behind its context row, if any):
 // rows before the region are only counted; each region row is handed to

@@ -62,7 +62,7 @@ void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, const JobHook
 
     SetStatus(hooks, kStatusCalculatingQuads);
     WriteVertexCountAndNames(pass.out, pass.counts.vertices, outputName);
-    if (pass.failedRow == 0 && !pass.outOfMemory && !pass.scratchFailed) method.facePass(pass);
+    if (pass.failedRow == 0 && !pass.outOfMemory && !pass.scratch.failed) method.facePass(pass);
     SendProgress(hooks, kPbmSetPos, 0, 0);
     WriteQuadCount(pass.out, pass.counts.quads);
 }
@@ -73,7 +73,7 @@ void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, const JobHook
 // keeps the file from replacing an earlier one.
 JobOutcome OutcomeOfPasses(const GridPass& pass) {
     if (pass.out.failed) return JobOutcome::OutputNotWritten;
-    if (pass.scratchFailed) return JobOutcome::ScratchNotWritten;
+    if (pass.scratch.failed) return JobOutcome::ScratchNotWritten;
     if (pass.failedRow != 0) return JobOutcome::ReadFailed;
     if (pass.outOfMemory) return JobOutcome::RegionTooLarge;
     if (CancelRequested(pass)) return JobOutcome::Cancelled;

@@ -6,7 +6,8 @@
 // starts with the row before it, so every row has the heights of the row
 // above. For every region cell of the rows read it records one byte: whether
 // the cell is valid and which of its up to four vertices it wrote. The rows'
-// bytes go to a scratch file beside the output, in row order. Vertex numbers
+// bytes go to the job's scratch store (memory up to a budget, then a file
+// beside the output), in row order. Vertex numbers
 // follow from those bytes alone (vertices are numbered in writing order), so
 // the face pass reads them back and numbers each block of rows from the count
 // of vertices before it.
@@ -44,7 +45,7 @@ inline int VertexCount(uint8_t cell) {
 constexpr std::size_t kCellBytes = 4 * kMaxVertexLineBytes + kCopySlack;
 // Cells per face-pass work item (whole rows).
 constexpr int64_t kFaceItemCells = 65536;
-// A stored row in the scratch file: its width, then one byte per cell.
+// A stored row in the scratch store: its width, then one byte per cell.
 using RowWidth = int64_t;
 
 // The region's part that can hold data. Region rows and columns before the
@@ -68,7 +69,7 @@ struct InterpolatedWork {
     const MeshPass* pass = nullptr;
     JobMemory* memory = nullptr;  // the job's, for the stored rows and items
     CornerRegion m;
-    std::FILE* scratch = nullptr;  // face pass: the stored rows, read under the reader lock
+    ScratchStore* scratch = nullptr;  // face pass: the stored rows, read under the reader lock
     RowBlockReader reader;
     NumberTexts westTexts;  // "v xWest " of the cached columns from m.west
     int64_t cachedColumns = 0;
@@ -385,13 +386,12 @@ void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) 
 
 // ---- Face pass ----
 
-bool ReadStoredRow(std::FILE* scratch, std::vector<char>& row) {
+bool ReadStoredRow(ScratchStore& scratch, std::vector<char>& row) {
     RowWidth width = 0;
-    if (std::fread(&width, sizeof width, 1, scratch) != 1 || width < 0) return false;
+    if (!ReadScratch(scratch, reinterpret_cast<char*>(&width), sizeof width) || width < 0) return false;
     row.resize(sizeof width + static_cast<std::size_t>(width));
     std::memcpy(row.data(), &width, sizeof width);
-    return std::fread(row.data() + sizeof width, 1, static_cast<std::size_t>(width), scratch) ==
-           static_cast<std::size_t>(width);
+    return ReadScratch(scratch, row.data() + sizeof width, static_cast<std::size_t>(width));
 }
 
 int64_t VerticesOf(const std::vector<char>& row) {
@@ -405,8 +405,7 @@ int64_t VerticesOf(const std::vector<char>& row) {
 // (for their south corners), with the vertices before the first.
 bool ReadStoredRowsItem(void* context, WorkItem& item) {
     InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
-    if (w.scratch == nullptr) return false;
-    if (!w.havePending) w.havePending = ReadStoredRow(w.scratch, w.pending);
+    if (!w.havePending) w.havePending = ReadStoredRow(*w.scratch, w.pending);
     if (!w.havePending) return false;
     const std::size_t capacityBefore = item.text.capacity();
     item.text.clear();
@@ -420,7 +419,7 @@ bool ReadStoredRowsItem(void* context, WorkItem& item) {
         cells += static_cast<int64_t>(w.pending.size());
         w.nextNumber += VerticesOf(w.pending);
         w.nextRow += 1;
-        w.havePending = ReadStoredRow(w.scratch, w.pending);
+        w.havePending = ReadStoredRow(*w.scratch, w.pending);
     } while (w.havePending && cells < kFaceItemCells);
     item.contextRow = w.havePending;
     if (w.havePending) item.text.insert(item.text.end(), w.pending.begin(), w.pending.end());
@@ -613,13 +612,13 @@ void SetWestTexts(InterpolatedWork& w) {
     w.cachedColumns = lastCached;
 }
 
-// The cell bytes of the rows read go to the job's scratch file, in row order.
+// The cell bytes of the rows read go to the job's scratch store, in row order.
 void RunCornerVertexPass(MeshPass& pass) {
     InterpolatedWork w;
     w.pass = &pass;
     w.memory = &pass.memory;
     w.m = CornerRegionOf(pass.request.region);
-    if (w.m.cols == 0 || !OpenPassScratch(pass)) return;
+    if (w.m.cols == 0) return;
     w.reader = RegionRowReader(pass, w.m.top + w.m.rows - 1, true);
     SetWestTexts(w);
     const PipelineWork work{&w, ReadCornerRowBlock, ConvertCornerRows};
@@ -633,11 +632,8 @@ void RunCornerFacePass(MeshPass& pass) {
     w.pass = &pass;
     w.memory = &pass.memory;
     w.m = CornerRegionOf(pass.request.region);
-    w.scratch = pass.scratch;
-    if (w.scratch != nullptr && (std::fflush(w.scratch) != 0 || std::fseek(w.scratch, 0, SEEK_SET) != 0)) {
-        pass.scratchFailed = true;
-        return;
-    }
+    w.scratch = &pass.scratch;
+    if (!RewindScratch(pass.scratch)) return;
     const PipelineWork work{&w, ReadStoredRowsItem, WriteCornerFaces};
     RunFacePass(pass, work, w.m.rows);
 }
