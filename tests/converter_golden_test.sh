@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The command-line converter writes the golden files of the worked examples
 # byte for byte (the same job code as the window), and handles what users
-# give it: several files and patterns, names beyond ASCII, bad units, files
-# that are not grids.
+# give it: several files and patterns, names beyond ASCII, bad options, files
+# that are not grids or not there, regions beyond a grid, both geometries,
+# temporary files left behind, an interruption.
 #   converter_golden_test.sh DUNMOOR_CONVERT [...]   (a command: e.g. wine-run dunmoor-convert.exe)
 set -euo pipefail
 convert=("$@")
@@ -38,7 +39,9 @@ check corners_square.asc corners_square_column2.expected corners_square__interpo
 expect() {
   local want=$1 text=$2 got=0 printed
   shift 2
-  printed=$("${convert[@]}" "$@" 2>&1) || got=$?
+  # Into a file, not a pipe: Wine's server would hold a pipe open for seconds.
+  "${convert[@]}" "$@" >"$out/printed" 2>&1 || got=$?
+  printed=$(<"$out/printed")
   if [[ $got != "$want" || $printed != *"$text"* ]]; then
     fail "$*: exit $got, want $want with \"$text\"; printed: $printed"
   else
@@ -80,5 +83,48 @@ if [[ $(uname) == Linux && ${convert[0]} != *wine* ]]; then
   cp "$data/planes_example.asc" "$grids/$(printf 'gel\xe4nde').asc"
   expect 0 "total: 1 converted" "$grids/$(printf 'gel\xe4nde').asc"
   [[ -f "$grids/$(printf 'gel\xe4nde')__interpolated.obj" ]] || fail "the output name lost the grid name's bytes"
+  LC_ALL=C grep -q $'^o gel\xe4nde__interpolated.obj\r$' "$grids/$(printf 'gel\xe4nde')__interpolated.obj" ||
+    fail "the o line lost the grid name's bytes"
+fi
+# Options checked before anything is written: no value, bad values, the help.
+t1=$grids/tile_1.asc
+for stamp_ in garbage $'2026-12-07, 14:03\nv 1 2 3' "2026-02-29, 10:00" "2026-12-07, 24:00" "2026-13-01, 10:00"; do
+  expect 2 "--timestamp needs" "$t1" --timestamp "$stamp_" --outdir "$out/refused"
+done
+for n in 0 65 300 100000 2147483647; do expect 2 "threads per file from 1 to 64" "$t1" --workers $n --outdir "$out/refused"; done
+expect 2 "files at a time from 1 to 1024" "$t1" --jobs 1025 --outdir "$out/refused"
+expect 2 "--method needs a value: interpolated or floating" "$t1" --method
+expect 2 "--region needs four values" "$t1" --region 1 1 2
+expect 2 "X min 10 is above X max 5" "$t1" --region 10 10 5 5 --outdir "$out/refused"
+expect 2 "--up y needs --geometry true" "$t1" --up y --outdir "$out/refused"
+[[ ! -e "$out/refused" ]] || fail "refused options wrote a file"
+for h in --help -h /?; do expect 0 "--workers N" "$t1" "$h"; done
+expect 0 "total: 1 converted" "$t1" --timestamp "2024-02-29, 23:59"
+# Per file: a region beyond the grid, a missing file; plain progress lines off a terminal.
+expect 1 "tile_2.asc: not converted: X max 300 is beyond the grid's 2 columns" "$t1" "$grids/tile_2.asc" --region 200 1 300 2
+expect 1 "none.asc: no such file" "$grids/none.asc" "$t1"
+expect 0 "tile_1.asc: 50%" "$t1" --progress
+# A temporary file of this output left by an ended process is removed, and said so.
+touch "$grids/tile_2__interpolated.obj.part-2147483646-1"
+expect 0 "tile_2.asc: Removed 1 temporary file" "$grids/tile_2.asc"
+[[ ! -e "$grids/tile_2__interpolated.obj.part-2147483646-1" ]] || fail "the stale temporary file is still there"
+# A degree grid: the classic geometry misplaces vertices (a warning), true scale does not.
+printf 'ncols 3\nnrows 2\nxllcorner 10\nyllcorner 47\ncellsize 0.000833333333\n1 2 3\n4 5 6\n' >"$grids/deg.asc"
+expect 3 "deg.asc: In the classic geometry some vertices" "$grids/deg.asc"
+expect 3 "1 with vertices misplaced by the classic geometry" "$grids/deg.asc"
+expect 0 "total: 1 converted" "$grids/deg.asc" --geometry true --up y
+grep -q "^# Geometry: true scale" "$grids/deg__interpolated.obj" || fail "no true scale header line"
+# An interruption cancels the running file, starts no other and leaves no temporary file.
+if [[ ${convert[0]} != *wine* ]]; then
+  mkdir "$out/big" && row=$(seq 2000 | tr '\n' ' ')
+  { printf 'ncols 2000\nnrows 1000\nxllcorner 0\nyllcorner 0\ncellsize 1\n'; for ((r = 0; r < 1000; r++)); do echo "$row"; done; } >"$out/big/a.asc"
+  for n in b c d e f g h; do ln "$out/big/a.asc" "$out/big/$n.asc"; done
+  "${convert[@]}" "$out"/big/?.asc --jobs 1 --workers 1 >"$out/big.log" 2>&1 & pid=$!
+  until compgen -G "$out/big/*.part-*" >/dev/null || ! kill -0 $pid 2>/dev/null; do sleep 0.01; done
+  sleep 0.1 && kill -INT $pid 2>/dev/null || true
+  status=0 && wait $pid || status=$?
+  [[ $status == 130 ]] && grep -q "^interrupted:" "$out/big.log" || fail "SIGINT: exit $status, $(cat "$out/big.log")"
+  ! compgen -G "$out/big/*.part-*" >/dev/null && [[ ! -e "$out/big/h__interpolated.obj" ]] || fail "SIGINT left $(ls "$out/big")"
+  echo "ok   SIGINT: exit $status, nothing left"
 fi
 exit $failed

@@ -1,10 +1,7 @@
 // dunmoor-convert: converts grid files from the command line with the same
 // conversion job as the window, one file per worker on all cores.
 //
-//   dunmoor-convert GRID.asc|PATTERN... [--method interpolated|floating]
-//                   [--region XMIN YMIN XMAX YMAX] [--units U]
-//                   [--timestamp "YYYY-MM-DD, HH:MM"] [--outdir DIR]
-//                   [--jobs N] [--workers N] [--progress]
+//   dunmoor-convert GRID.asc|PATTERN... [options]      (--help lists them)
 //
 // Each OBJ is named as the window names it and written beside its grid file
 // (or into DIR, made when missing), byte for byte the file the window writes with the same
@@ -12,28 +9,32 @@
 // folder that match its last part; the converter expands it itself, as the
 // Windows shell does not. One line is printed per file, then a total.
 //
-// Exit status: 0 every file converted; 3 converted, but some grid held fewer
-// values than its header promised; 1 some file failed; 2 bad arguments.
+// Exit status: 0 every file converted; 3 converted with a warning (a grid
+// held fewer values than its header promised, or the classic geometry
+// misplaced vertices); 1 some file failed; 2 bad arguments; 130 interrupted.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cwctype>
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <optional>
+#include <new>
+#include <numeric>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "grid/ground_units.h"
 #include "grid/grid_reader.h"
 #include "grid/path_parts.h"
-#include "grid/region_estimates.h"
 #include "mesh/conversion_job.h"
+#include "tools/convert_console.h"
+#include "tools/convert_options.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -51,24 +52,8 @@ namespace fs = std::filesystem;
 constexpr int kExitConverted = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitMissingCells = 3;
-
-// An argument as the system hands it over: wide text on Windows, the bytes of
-// the name on Linux (never re-encoded, so any file name keeps its bytes).
-using ArgText = fs::path::string_type;
-
-struct Options {
-    std::vector<ArgText> grids;  // file names and patterns, as given
-    MeshMethod method = Interpolated;
-    bool wholeGrid = true;
-    RegionWindow region;
-    float unitMeters = 1.0f;
-    std::string timestamp;
-    fs::path outdir;
-    unsigned jobs = 0;  // 0: one worker per core
-    bool progress = false;
-    int32_t workers = 0;  // threads formatting each file's job; 0: the cores shared among the jobs
-};
+constexpr int kExitWarning = 3;
+constexpr int kExitInterrupted = 130;
 
 // Text as UTF-8 for printing; a Linux path is printed as its own bytes.
 std::string Utf8(const std::wstring& text) { return WidePath(text).u8string(); }
@@ -78,96 +63,9 @@ std::string Shown(const fs::path& path) { return path.u8string(); }
 std::string Shown(const fs::path& path) { return path.native(); }
 #endif
 
-// Writes UTF-8 text; a Windows console gets it as wide characters, so every
-// name shows whatever the console's code page.
-void Print(std::FILE* stream, const std::string& text) {
-#ifdef _WIN32
-    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    if (GetConsoleMode(handle, &mode)) {
-        const std::wstring wide = fs::u8path(text).native();
-        DWORD written = 0;
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
-    }
-#endif
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
-}
-
 int Usage(const std::string& problem) {
-    Print(stderr, "dunmoor-convert: " + problem +
-                      "\nusage: dunmoor-convert GRID.asc|PATTERN... [--method interpolated|floating]\n"
-                      "       [--region XMIN YMIN XMAX YMAX] [--units U]\n"
-                      "       [--timestamp \"YYYY-MM-DD, HH:MM\"] [--outdir DIR] [--jobs N] [--workers N]\n"
-                      "       [--progress]\n");
+    Print(stderr, "dunmoor-convert: " + problem + "\n" + UsageText());
     return kExitUsage;
-}
-
-// An option's text as plain characters (anything beyond ASCII becomes '?').
-std::string Ascii(const ArgText& arg) {
-    std::string text;
-    for (auto c : arg) text.push_back(static_cast<uint32_t>(c) < 0x80 ? static_cast<char>(c) : '?');
-    return text;
-}
-
-bool ParseInt(const std::string& text, int32_t& value) {
-    char* end = nullptr;
-    const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
-    value = static_cast<int32_t>(parsed);
-    return true;
-}
-
-// The units exactly as the window reads its units field (a decimal comma is
-// a point; nothing may follow the number), and usable as the window demands.
-bool ParseUnits(const std::string& text, float& unitMeters) {
-    const std::optional<float> units = UnitsFromText(std::wstring(text.begin(), text.end()));
-    if (!units || !UnitsAreUsable(*units)) return false;
-    unitMeters = *units;
-    return true;
-}
-
-bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& problem) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string arg = Ascii(args[i]);
-        const std::size_t left = args.size() - i - 1;
-        if (arg == "--method" && left >= 1) {
-            const std::string m = Ascii(args[++i]);
-            if (m == "interpolated") o.method = Interpolated;
-            else if (m == "floating") o.method = FloatingPlanes;
-            else return problem = "unknown method " + m, false;
-        } else if (arg == "--region" && left >= 4) {
-            if (!ParseInt(Ascii(args[i + 1]), o.region.xMin) || !ParseInt(Ascii(args[i + 2]), o.region.yMin) ||
-                !ParseInt(Ascii(args[i + 3]), o.region.xMax) || !ParseInt(Ascii(args[i + 4]), o.region.yMax))
-                return problem = "region limits must be integers", false;
-            o.wholeGrid = false;
-            i += 4;
-        } else if (arg == "--units" && left >= 1) {
-            const std::string units = Ascii(args[++i]);
-            if (!ParseUnits(units, o.unitMeters))
-                return problem = "units must be a positive number of meters, not \"" + units + "\"", false;
-        } else if (arg == "--timestamp" && left >= 1) {
-            o.timestamp = Ascii(args[++i]);
-        } else if (arg == "--outdir" && left >= 1) {
-            o.outdir = fs::path(args[++i]);
-        } else if (arg == "--jobs" && left >= 1) {
-            int32_t jobs = 0;
-            if (!ParseInt(Ascii(args[++i]), jobs) || jobs < 1) return problem = "--jobs needs a count of 1 or more", false;
-            o.jobs = static_cast<unsigned>(jobs);
-        } else if (arg == "--workers" && left >= 1) {
-            if (!ParseInt(Ascii(args[++i]), o.workers) || o.workers < 1)
-                return problem = "--workers needs a count of 1 or more", false;
-        } else if (arg == "--progress") {
-            o.progress = true;
-        } else if (!arg.empty() && arg[0] != '-') {
-            o.grids.push_back(args[i]);
-        } else {
-            return problem = "unexpected argument " + arg, false;
-        }
-    }
-    if (o.grids.empty()) return problem = "no grid file given", false;
-    return true;
 }
 
 // `*` any run of characters, `?` one character; letters in any case on
@@ -212,15 +110,36 @@ std::vector<fs::path> ExpandPattern(const ArgText& arg) {
 }
 
 struct FileResult {
-    fs::path grid;
     bool converted = false;
     bool missingCells = false;
-    std::string line;  // what is printed for the file, ending with a line feed
+    bool misplaced = false;    // converted, but the classic geometry misplaced vertices
+    bool interrupted = false;  // cancelled, or not started after an interruption
+    std::string line;          // what is printed for the file, ending with a line feed
 };
 
-void PrintProgress(void*, unsigned message, uint64_t wParam, int64_t lParam) {
-    std::fprintf(stderr, "progress %u %llu %lld\n", message, static_cast<unsigned long long>(wParam),
-                 static_cast<long long>(lParam));
+FileResult Failed(const fs::path& grid, const std::string& why) {
+    FileResult result;
+    result.line = Shown(grid) + ": " + why + "\n";
+    return result;
+}
+
+// Why a grid's header could not be read: the file is missing, a folder,
+// cannot be opened (the system's reason), or is not a grid.
+std::string WhyNotRead(const fs::path& grid) {
+    std::error_code error;
+    const fs::file_type type = fs::status(grid, error).type();
+    if (type == fs::file_type::not_found) return "no such file";
+    if (type == fs::file_type::directory) return "is a folder, not a grid file";
+    errno = 0;
+#ifdef _WIN32
+    std::FILE* file = _wfopen(grid.c_str(), L"rb");
+#else
+    std::FILE* file = std::fopen(grid.c_str(), "rb");
+#endif
+    const int reason = errno;
+    if (file == nullptr) return "cannot be opened: " + std::generic_category().message(reason);
+    std::fclose(file);
+    return "Not proper ESRI ARC/INFO ASCII GRID file...";
 }
 
 // The summary's message on one line.
@@ -233,17 +152,24 @@ std::string OneLine(const std::wstring& text) {
     return joined;
 }
 
-FileResult ConvertFile(const fs::path& grid, const Options& options) {
-    FileResult result;
-    result.grid = grid;
+// The input stays open until the job takes it, or the file is refused.
+struct InputCloser {
+    GridStream& input;
+    ~InputCloser() { CloseGridStream(input); }
+};
+
+FileResult ConvertFile(const fs::path& grid, const Options& options, void* progress) {
     GridStream input;
+    const InputCloser closer{input};
     GridHeader header;
-    if (!ReadGridHeader(grid, input, header)) {
-        result.line = Shown(grid) + ": Not proper ESRI ARC/INFO ASCII GRID file...\n";
-        return result;
-    }
+    if (!ReadGridHeader(grid, input, header)) return Failed(grid, WhyNotRead(grid));
+    const std::string regionProblem = options.wholeGrid ? "" : RegionProblem(options.region, header);
+    if (!regionProblem.empty()) return Failed(grid, "not converted: " + regionProblem);
     JobRequest request;
     request.method = options.method;
+    request.geometry = options.geometry;
+    request.up = options.up;
+    request.hasProjection = ReadProjectionBeside(grid, request.projection);
     request.header = header;
     request.region = options.wholeGrid ? RegionWindow{1, 1, header.ncols, header.nrows} : options.region;
     request.unitMeters = options.unitMeters;
@@ -254,10 +180,22 @@ FileResult ConvertFile(const fs::path& grid, const Options& options) {
     request.outputDir = options.outdir.empty() ? grid.parent_path() : options.outdir;
 
     JobHooks hooks;
-    if (options.progress) hooks.progress = PrintProgress;
+    hooks.cancelRequested = InterruptFlag();
+    if (progress != nullptr) {
+        hooks.context = progress;
+        hooks.progress = ProgressBoard::OnProgress;
+    }
     const JobSummary s = RunConversionJob(request, input, hooks);
+    const std::string stale =
+        s.staleFilesRemoved > 0 ? Shown(grid) + ": " + Utf8(StaleFilesText(s.staleFilesRemoved)) + "\n" : "";
+    FileResult result;
+    if (s.outcome == JobOutcome::Cancelled) {
+        result.interrupted = true;
+        result.line = Shown(grid) + ": interrupted; " + Shown(s.outputPath) + " was not written\n" + stale;
+        return result;
+    }
     if (s.outcome != JobOutcome::Finished) {
-        result.line = Shown(grid) + ": " + OneLine(FormatJobSummary(s).text) + "\n";
+        result.line = Shown(grid) + ": " + OneLine(FormatJobSummary(s).text) + "\n" + stale;
         return result;
     }
     result.converted = true;
@@ -271,7 +209,32 @@ FileResult ConvertFile(const fs::path& grid, const Options& options) {
         result.missingCells = true;
         result.line += Shown(grid) + ": " + Utf8(MissingCellsText(s.counts.missing)) + "\n";
     }
+    const std::wstring geometry = GeometryText(s);
+    if (!geometry.empty()) result.line += Shown(grid) + ": " + Utf8(geometry) + "\n";
+    result.misplaced = s.classicMisplaced;
+    result.line += stale;
     return result;
+}
+
+// A file's conversion, whatever happens in it: memory or a thread that the
+// converter itself cannot have fails the file, not the program. The job has
+// removed its temporary file by then.
+FileResult ConvertGuarded(const fs::path& grid, const Options& options, ProgressBoard& board, unsigned slot,
+                          uint64_t bytes) {
+    struct SlotEnd {
+        ProgressBoard& board;
+        unsigned slot;
+        ~SlotEnd() { board.End(slot); }
+    };
+    try {
+        void* progress = board.Start(slot, Shown(grid.filename()), bytes);
+        const SlotEnd end{board, slot};
+        return ConvertFile(grid, options, progress);
+    } catch (const std::bad_alloc&) {
+        return Failed(grid, "not converted: there is not enough memory");
+    } catch (const std::exception& e) {
+        return Failed(grid, std::string("not converted: ") + e.what());
+    }
 }
 
 // One spelling per place: "a.asc", "./a.asc" and its full path are the same
@@ -322,27 +285,42 @@ fs::path OutputOf(const fs::path& grid, const Options& options) {
     return Place(folder / WidePath(OutputFileName(stem, options.method)));
 }
 
-// Converts every file on `workers` threads, one file per worker at a time,
-// and prints each file's line in the order the files were given.
-std::vector<FileResult> ConvertAll(const std::vector<fs::path>& grids, const Options& options, unsigned workers) {
+// Converts every file on `workers` threads (fewer when not all can start),
+// one file per worker at a time, and prints each file's lines in the order
+// the files were given. After an interruption no file starts.
+std::vector<FileResult> ConvertAll(const std::vector<fs::path>& grids, const std::vector<uint64_t>& bytes,
+                                   const Options& options, unsigned& workers, ProgressBoard& board) {
     std::vector<FileResult> results(grids.size());
     std::vector<bool> done(grids.size(), false);
     std::atomic<std::size_t> next{0};
-    std::mutex printing;  // guards `done`, `printed` and the output
+    std::mutex printing;  // guards `done`, `printed` and the order of the output
     std::size_t printed = 0;
-    const auto work = [&] {
+    const auto work = [&](unsigned slot) {
         for (std::size_t i = next++; i < grids.size(); i = next++) {
-            FileResult result = ConvertFile(grids[i], options);
+            FileResult result;
+            result.interrupted = Interrupted();
+            if (!result.interrupted) result = ConvertGuarded(grids[i], options, board, slot, bytes[i]);
             std::lock_guard<std::mutex> lock(printing);
             results[i] = std::move(result);
             done[i] = true;
-            for (; printed < grids.size() && done[printed]; ++printed)
-                Print(results[printed].converted ? stdout : stderr, results[printed].line);
+            try {
+                for (; printed < grids.size() && done[printed]; ++printed)
+                    if (!results[printed].line.empty())
+                        board.Lines(results[printed].converted ? stdout : stderr, results[printed].line);
+            } catch (const std::exception&) {
+                // Out of memory for a line: the total still counts the file.
+            }
         }
     };
     std::vector<std::thread> threads;
-    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
-    work();
+    try {
+        for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, w);
+    } catch (const std::system_error&) {
+        board.Lines(stderr, "dunmoor-convert: only " + std::to_string(threads.size() + 1) + " of " +
+                                std::to_string(workers) + " files can be converted at a time here\n");
+        workers = static_cast<unsigned>(threads.size() + 1);
+    }
+    work(0);
     for (std::thread& t : threads) t.join();
     return results;
 }
@@ -351,6 +329,11 @@ int Run(const std::vector<ArgText>& args) {
     Options options;
     std::string problem;
     if (!ParseOptions(args, options, problem)) return Usage(problem);
+    if (options.help) {
+        Print(stdout, HelpText());
+        return kExitConverted;
+    }
+    CatchInterruptions();
 
     // Patterns expanded, each file once, and never two files into one OBJ.
     // Two outputs are one file when their names match as the file system
@@ -384,27 +367,47 @@ int Run(const std::vector<ArgText>& args) {
     std::error_code ignored;  // a folder that cannot be made fails each file's job with its message
     if (!options.outdir.empty()) fs::create_directories(options.outdir, ignored);
 
+    std::vector<uint64_t> bytes;  // the grid files' sizes, for progress
+    for (const fs::path& grid : grids) {
+        const uintmax_t size = fs::file_size(grid, ignored);
+        bytes.push_back(ignored ? 0 : static_cast<uint64_t>(size));
+    }
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const unsigned filesAtOnce = static_cast<unsigned>(
+    unsigned filesAtOnce = static_cast<unsigned>(
         std::max<std::size_t>(1, std::min<std::size_t>(options.jobs > 0 ? options.jobs : cores, grids.size())));
     if (options.workers == 0) options.workers = static_cast<int32_t>(std::max(1u, cores / filesAtOnce));
+    const ProgressMode mode = ErrorIsTerminal() ? ProgressMode::Live
+                              : options.progress ? ProgressMode::Plain : ProgressMode::None;
     const auto start = std::chrono::steady_clock::now();
-    const std::vector<FileResult> results = ConvertAll(grids, options, filesAtOnce);
+    std::vector<FileResult> results;
+    {
+        ProgressBoard board(mode, filesAtOnce, grids.size(), std::accumulate(bytes.begin(), bytes.end(), uint64_t{0}));
+        results = ConvertAll(grids, bytes, options, filesAtOnce, board);
+    }
+    JobsEnded();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
-    std::size_t converted = 0, missing = 0;
+    std::size_t converted = 0, missing = 0, misplaced = 0, interrupted = 0;
     for (const FileResult& r : results) {
         converted += r.converted ? 1 : 0;
         missing += r.missingCells ? 1 : 0;
+        misplaced += r.misplaced ? 1 : 0;
+        interrupted += r.interrupted ? 1 : 0;
     }
-    const std::size_t failed = results.size() - converted + refused.size();
-    char total[200];
+    const std::size_t failed = results.size() - converted - interrupted + refused.size();
+    char total[300];
+    if (Interrupted()) {
+        std::snprintf(total, sizeof total, "interrupted: %zu converted, %zu failed, %zu not converted, %.2f s\n",
+                      converted, failed, interrupted, elapsed.count());
+        Print(stderr, total);
+        return kExitInterrupted;
+    }
     std::snprintf(total, sizeof total, "total: %zu converted, %zu failed, %zu with holes for missing values, "
-                  "%.2f s, %u file%s at a time\n", converted, failed, missing, elapsed.count(), filesAtOnce,
-                  filesAtOnce == 1 ? "" : "s");
+                  "%zu with vertices misplaced by the classic geometry, %.2f s, %u file%s at a time\n",
+                  converted, failed, missing, misplaced, elapsed.count(), filesAtOnce, filesAtOnce == 1 ? "" : "s");
     Print(stdout, total);
     if (failed > 0) return kExitFailed;
-    return missing > 0 ? kExitMissingCells : kExitConverted;
+    return missing > 0 || misplaced > 0 ? kExitWarning : kExitConverted;
 }
 
 }  // namespace
@@ -414,5 +417,11 @@ int wmain(int argc, wchar_t** argv) {
 #else
 int main(int argc, char** argv) {
 #endif
-    return Run(std::vector<ArgText>(argv + 1, argv + argc));
+    try {
+        return Run(std::vector<ArgText>(argv + 1, argv + argc));
+    } catch (const std::exception& e) {
+        Print(stderr, std::string("dunmoor-convert: ") +
+                          (dynamic_cast<const std::bad_alloc*>(&e) ? "there is not enough memory" : e.what()) + "\n");
+        return kExitFailed;
+    }
 }

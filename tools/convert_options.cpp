@@ -1,0 +1,193 @@
+#include "tools/convert_options.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "grid/region_estimates.h"
+#include "job/job_pipeline.h"
+
+namespace {
+
+struct OptionInfo {
+    const char* name;
+    std::size_t values;  // how many values follow it
+    const char* shape;   // its values, as the help shows them
+    const char* needs;   // what a missing value should have been
+    const char* help;
+};
+
+static_assert(kMaxWorkers == 64 && kMaxFilesAtOnce == 1024, "the help below names both limits");
+constexpr OptionInfo kOptions[] = {
+    {"--method", 1, "interpolated|floating", "a value: interpolated or floating",
+     "one mesh on the cell corners (default) or a square per cell"},
+    {"--region", 4, "XMIN YMIN XMAX YMAX", "four values: XMIN YMIN XMAX YMAX",
+     "only these columns and rows (from 1; row 1 is the north edge)"},
+    {"--units", 1, "U", "a value: meters per 3D unit", "meters in one unit of the 3D application (default 1)"},
+    {"--geometry", 1, "classic|true", "a value: classic or true",
+     "classic (default) or true scale (metres, degrees and feet converted)"},
+    {"--up", 1, "z|y", "a value: z or y", "the up axis of true scale (default z; classic is z up)"},
+    {"--timestamp", 1, "\"YYYY-MM-DD, HH:MM\"", "a value: \"YYYY-MM-DD, HH:MM\"",
+     "the time in each OBJ file's header (default: now)"},
+    {"--outdir", 1, "DIR", "a value: a folder", "write the OBJ files into DIR (default: beside each grid)"},
+    {"--jobs", 1, "N", "a value: files at a time, 1 to 1024", "files converted at a time, 1 to 1024 (default: one per core)"},
+    {"--workers", 1, "N", "a value: threads per file, 1 to 64",
+     "threads per file, 1 to 64 (default: the cores shared among the files)"},
+    {"--progress", 0, "", "", "progress as plain lines off a terminal (a terminal always shows it)"},
+};
+
+const OptionInfo* FindOption(const std::string& name) {
+    for (const OptionInfo& option : kOptions)
+        if (name == option.name) return &option;
+    return nullptr;
+}
+
+// A value as it may be shown on one line: control characters become '?'.
+std::string Visible(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return "\"" + text + "\"";
+}
+
+bool ParseInt(const std::string& text, int32_t& value) {
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
+    value = static_cast<int32_t>(parsed);
+    return true;
+}
+
+// The units exactly as the window reads its units field (a decimal comma is
+// a point; nothing may follow the number), and usable as the window demands.
+bool ParseUnits(const std::string& text, float& unitMeters) {
+    const std::optional<float> units = UnitsFromText(std::wstring(text.begin(), text.end()));
+    if (!units || !UnitsAreUsable(*units)) return false;
+    unitMeters = *units;
+    return true;
+}
+
+// One option with its values (`values` holds as many as it takes).
+bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std::size_t first, Options& o,
+                 std::string& problem) {
+    const std::string value = first < args.size() ? Ascii(args[first]) : "";
+    const auto fail = [&problem](std::string text) { return problem = std::move(text), false; };
+    if (name == "--method") {
+        if (value == "interpolated") o.method = Interpolated;
+        else if (value == "floating") o.method = FloatingPlanes;
+        else return fail("unknown method " + Visible(value) + ": interpolated or floating");
+    } else if (name == "--region") {
+        RegionWindow& r = o.region;
+        if (!ParseInt(value, r.xMin) || !ParseInt(Ascii(args[first + 1]), r.yMin) ||
+            !ParseInt(Ascii(args[first + 2]), r.xMax) || !ParseInt(Ascii(args[first + 3]), r.yMax))
+            return fail("region limits must be integers");
+        if (r.xMin > r.xMax)
+            return fail("--region: X min " + std::to_string(r.xMin) + " is above X max " + std::to_string(r.xMax));
+        if (r.yMin > r.yMax)
+            return fail("--region: Y min " + std::to_string(r.yMin) + " is above Y max " + std::to_string(r.yMax));
+        o.wholeGrid = false;
+    } else if (name == "--units") {
+        if (!ParseUnits(value, o.unitMeters))
+            return fail("units must be a positive number of meters, not " + Visible(value));
+    } else if (name == "--geometry") {
+        if (value == "classic") o.geometry = ClassicGeometry;
+        else if (value == "true") o.geometry = TrueScaleGeometry;
+        else return fail("unknown geometry " + Visible(value) + ": classic or true");
+    } else if (name == "--up") {
+        if (value == "z") o.up = ZUp;
+        else if (value == "y") o.up = YUp;
+        else return fail("unknown up axis " + Visible(value) + ": z or y");
+    } else if (name == "--timestamp") {
+        if (!IsValidTimestamp(value))
+            return fail("--timestamp needs \"YYYY-MM-DD, HH:MM\" with a real date and time, not " + Visible(value));
+        o.timestamp = value;
+    } else if (name == "--outdir") {
+        if (args[first].empty()) return fail("--outdir needs a folder name");
+        o.outdir = std::filesystem::path(args[first]);
+    } else if (name == "--jobs") {
+        int32_t jobs = 0;
+        if (!ParseInt(value, jobs) || jobs < 1 || jobs > kMaxFilesAtOnce)
+            return fail("--jobs needs a count of files at a time from 1 to " + std::to_string(kMaxFilesAtOnce) +
+                        ", not " + Visible(value));
+        o.jobs = static_cast<unsigned>(jobs);
+    } else if (name == "--workers") {
+        if (!ParseInt(value, o.workers) || o.workers < 1 || o.workers > kMaxWorkers)
+            return fail("--workers needs a count of threads per file from 1 to " + std::to_string(kMaxWorkers) +
+                        ", not " + Visible(value));
+    } else if (name == "--progress") {
+        o.progress = true;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string Ascii(const ArgText& arg) {
+    std::string text;
+    for (auto c : arg) text.push_back(static_cast<uint32_t>(c) < 0x80 ? static_cast<char>(c) : '?');
+    return text;
+}
+
+bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& problem) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string arg = Ascii(args[i]);
+        if (arg == "--help" || arg == "-h" || arg == "/?") return o.help = true;
+        const OptionInfo* option = FindOption(arg);
+        if (option == nullptr) {
+            if (arg.empty()) return problem = "an empty argument names no file", false;
+            if (arg[0] == '-') return problem = "unknown option " + Visible(arg) + " (--help lists the options)", false;
+            o.grids.push_back(args[i]);
+            continue;
+        }
+        if (args.size() - i - 1 < option->values) return problem = arg + " needs " + option->needs, false;
+        if (!ParseOption(arg, args, i + 1, o, problem)) return false;
+        i += option->values;
+    }
+    if (o.grids.empty()) return problem = "no grid file given", false;
+    if (o.up == YUp && o.geometry == ClassicGeometry)
+        return problem = "--up y needs --geometry true: the classic geometry is z up", false;
+    return true;
+}
+
+std::string UsageText() { return "usage: dunmoor-convert GRID.asc|PATTERN... [options]   (--help lists them)\n"; }
+
+std::string HelpText() {
+    std::string text =
+        "usage: dunmoor-convert GRID.asc|PATTERN... [options]\n"
+        "Converts each grid file into an OBJ file beside it, named as the window names it. A pattern\n"
+        "(\"tiles/*.asc\", \"dem_??.asc\") names the files of its folder that match it.\n\nOptions:\n";
+    char line[200];
+    for (const OptionInfo& option : kOptions) {
+        const std::string call = std::string(option.name) + (option.values > 0 ? " " : "") + option.shape;
+        std::snprintf(line, sizeof line, "  %-32s %s\n", call.c_str(), option.help);
+        text += line;
+    }
+    std::snprintf(line, sizeof line, "  %-32s %s\n", "-h, --help, /?", "this help");
+    return text + line +
+           "\nExit status: 0 all converted; 3 converted with a warning (holes for missing values, or\n"
+           "vertices the classic geometry misplaces); 1 some file failed; 2 wrong options; 130 interrupted.\n";
+}
+
+bool IsValidTimestamp(const std::string& text) {
+    static const char kShape[] = "dddd-dd-dd, dd:dd";
+    if (text.size() != sizeof kShape - 1) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (kShape[i] == 'd' ? !(text[i] >= '0' && text[i] <= '9') : text[i] != kShape[i]) return false;
+    const auto number = [&text](std::size_t at, std::size_t digits) { return std::stoi(text.substr(at, digits)); };
+    const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    if (month < 1 || month > 12 || number(12, 2) > 23 || number(15, 2) > 59) return false;
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day >= 1 && day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+std::string RegionProblem(const RegionWindow& region, const GridHeader& header) {
+    const auto beyond = [](const char* bound, int32_t value, int32_t size, const char* what) {
+        return std::string(bound) + " " + std::to_string(value) + " is beyond the grid's " + std::to_string(size) +
+               " " + what + (size == 1 ? "" : "s");
+    };
+    if (region.xMin < 1) return "X min " + std::to_string(region.xMin) + " is below 1";
+    if (region.yMin < 1) return "Y min " + std::to_string(region.yMin) + " is below 1";
+    if (region.xMax > header.ncols) return beyond("X max", region.xMax, header.ncols, "column");
+    if (region.yMax > header.nrows) return beyond("Y max", region.yMax, header.nrows, "row");
+    return "";
+}

@@ -1,0 +1,50 @@
+// The converter's command line: its options, their checks and its help.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "grid/grid_types.h"
+
+// An argument as the system hands it over: wide text on Windows, the bytes of
+// the name on Linux (never re-encoded, so any file name keeps its bytes).
+using ArgText = std::filesystem::path::string_type;
+
+// The most files converted at a time: each holds its own buffers and threads.
+constexpr int kMaxFilesAtOnce = 1024;
+
+struct Options {
+    std::vector<ArgText> grids;  // file names and patterns, as given
+    MeshMethod method = Interpolated;
+    MeshGeometryKind geometry = ClassicGeometry;
+    UpAxis up = ZUp;
+    bool wholeGrid = true;
+    RegionWindow region;
+    float unitMeters = 1.0f;
+    std::string timestamp;  // checked: "YYYY-MM-DD, HH:MM", or empty
+    std::filesystem::path outdir;
+    unsigned jobs = 0;  // 0: one file per core
+    bool progress = false;
+    int32_t workers = 0;  // threads formatting each file's job; 0: the cores shared among the jobs
+    bool help = false;    // --help, -h or /?: nothing else is looked at
+};
+
+// Reads the arguments; false with `problem` (one line) when they are wrong.
+bool ParseOptions(const std::vector<ArgText>& args, Options& options, std::string& problem);
+
+// The usage line, and the full help: the usage, one line per option, the
+// exit statuses.
+std::string UsageText();
+std::string HelpText();
+
+// True for "YYYY-MM-DD, HH:MM" naming a real day and time of day.
+bool IsValidTimestamp(const std::string& text);
+
+// Why a region does not fit a grid with this header ("X max 300 is beyond
+// the grid's 120 columns"); empty when it fits.
+std::string RegionProblem(const RegionWindow& region, const GridHeader& header);
+
+// An option's text as plain characters (anything beyond ASCII becomes '?').
+std::string Ascii(const ArgText& arg);
