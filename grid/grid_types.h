@@ -90,4 +90,5 @@ enum MeshMethod : int32_t {
     MethodNone = 0,      // no file selected yet
     Interpolated = 1,    // one connected mesh on cell corners
     FloatingPlanes = 2,  // one flat quad per cell
+    Simplified = 3,      // the Interpolated surface in as few triangles as keep it within an error
 };

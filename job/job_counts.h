@@ -9,16 +9,19 @@ struct JobCounts {
     int64_t quads = 0;
     int64_t nodata = 0;   // region cells holding the no-data value
     int64_t missing = 0;  // region cells inside the grid the file did not supply
+    int64_t triangles = 0;  // faces of three vertices (a simplified mesh's)
 
     JobCounts& operator+=(const JobCounts& other) {
         vertices += other.vertices;
         quads += other.quads;
+        triangles += other.triangles;
         nodata += other.nodata;
         missing += other.missing;
         return *this;
     }
     bool operator==(const JobCounts& o) const {
-        return vertices == o.vertices && quads == o.quads && nodata == o.nodata && missing == o.missing;
+        return vertices == o.vertices && quads == o.quads && triangles == o.triangles && nodata == o.nodata &&
+               missing == o.missing;
     }
-    bool IsZero() const { return vertices == 0 && quads == 0 && nodata == 0 && missing == 0; }
+    bool IsZero() const { return vertices == 0 && quads == 0 && triangles == 0 && nodata == 0 && missing == 0; }
 };

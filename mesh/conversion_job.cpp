@@ -1,6 +1,7 @@
 #include "mesh/conversion_job.h"
 
 #include <chrono>
+#include <cmath>
 #include <utility>
 
 #include "grid/path_parts.h"
@@ -13,6 +14,7 @@ namespace {
 
 // The one place a method is chosen.
 const MeshMethodPasses& PassesOf(MeshMethod method) {
+    if (method == Simplified) return kSimplifiedPasses;
     return method == FloatingPlanes ? kFloatingPlanesPasses : kInterpolatedPasses;
 }
 
@@ -64,7 +66,8 @@ void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, const JobHook
     WriteVertexCountAndNames(pass.out, pass.counts.vertices, outputName);
     if (pass.failedRow == 0 && !pass.outOfMemory && !pass.scratch.failed) method.facePass(pass);
     SendProgress(hooks, kPbmSetPos, 0, 0);
-    WriteQuadCount(pass.out, pass.counts.quads);
+    if (pass.request.method == Simplified) WriteTriangleCount(pass.out, pass.counts.triangles);
+    else WriteQuadCount(pass.out, pass.counts.quads);
 }
 
 // What the passes leave: a file to put in place, or the reason against it.
@@ -158,6 +161,10 @@ JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHo
     summary.ground = pass.geometry.ground;
     summary.latitude = pass.geometry.latitude;
     summary.classicMisplaced = !pass.geometry.trueScale && ClassicMisplacesVertices(request);
+    summary.maxError = request.maxError;
+    summary.maxErrorReached = pass.maxErrorReached;
+    summary.interpolatedVertices = pass.interpolatedVertices;
+    summary.largestRegionCells = pass.largestRegionCells;
     return OutcomeOfPasses(pass);
 }
 
@@ -274,6 +281,15 @@ std::wstring CountsText(const JobSummary& summary) {
     const std::wstring time = L"Conversion time: " + Fixed2Text(summary.elapsedSeconds) + L" seconds.\n\n";
     const std::wstring nodata = L"No data value: " + FormatGrouped(counts.nodata);
     if (!summary.mesh) return time + nodata;
+    if (summary.method == Simplified) {
+        const int64_t full = std::max<int64_t>(summary.interpolatedVertices, 1);
+        return time + L"Vertices: " + FormatGrouped(counts.vertices) + L"\nTriangles: " + FormatGrouped(counts.triangles) +
+               L"\n\nLargest height error: " + Fixed2Text(static_cast<float>(summary.maxErrorReached)) + L" (at most " +
+               Fixed2Text(static_cast<float>(summary.maxError)) + L")\nThe full surface has " +
+               FormatGrouped(summary.interpolatedVertices) + L" vertices: this is " +
+               Fixed2Text(static_cast<float>(100.0 * static_cast<double>(counts.vertices) / static_cast<double>(full))) +
+               L" % of them.\n\n" + nodata;
+    }
     return time + L"Vertices: " + FormatGrouped(counts.vertices) + L"\nTriangles: " + FormatGrouped(2 * counts.quads) +
            L"\nQuads " + FormatGrouped(counts.quads) + L"\n\n" + nodata;
 }
@@ -303,6 +319,13 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
                               L" was not written: the working file the conversion keeps beside it could not "
                               L"be written.\n\nPlease check that the disk has room for it. " + kEarlierFileKept);
     case JobOutcome::RegionTooLarge:
+        if (summary.method == Simplified && summary.largestRegionCells > 0)
+            return FailureMessage(L"The region is too large for the Simplified method: its heights must fit in "
+                                  L"memory, and this machine has room for about " +
+                                  FormatGrouped(summary.largestRegionCells) +
+                                  L" cells (for instance " + FormatGrouped(static_cast<int64_t>(std::sqrt(
+                                      static_cast<double>(summary.largestRegionCells)))) +
+                                  L" x the same).\n\nPlease choose a smaller region. No file was written.");
         if (summary.method == FloatingPlanes)
             return FailureMessage(L"There is not enough memory for a row of this grid file.\n\nPlease "
                                   L"choose a smaller region. No file was written.");

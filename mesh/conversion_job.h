@@ -51,6 +51,12 @@ struct JobSummary {
     JobCounts counts;
     int64_t failedRow = 0;  // ReadFailed: the data row at which reading failed
     int64_t peakBufferBytes = 0;  // the most the job's own buffers held at once
+    // Simplified: the error asked for and the largest one left, and the
+    // vertices of the full (Interpolated) surface.
+    double maxError = 0.0;
+    double maxErrorReached = 0.0;
+    int64_t interpolatedVertices = 0;
+    int64_t largestRegionCells = 0;  // RegionTooLarge for Simplified: the most cells that fit
     int staleFilesRemoved = 0;    // temporary files of this output left by ended processes
     // True scale: what the grid's coordinates were taken to be, and where
     // degrees were turned into metres.
@@ -90,6 +96,7 @@ struct JobRequest {
     GridHeader header;
     RegionWindow region;
     float unitMeters = 1.0f;
+    double maxError = 0.5;  // Simplified: in the grid's height unit, before the units
     // The coordinate system from a ".prj" file beside the grid, as its text
     // (ReadProjectionBeside); True scale reads its unit from it.
     bool hasProjection = false;

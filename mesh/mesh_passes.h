@@ -2,6 +2,8 @@
 // and the methods' entry points.
 #pragma once
 
+#include <memory>
+
 #include "grid/grid_pass.h"
 #include "mesh/conversion_job.h"
 #include "mesh/mesh_geometry.h"
@@ -16,6 +18,13 @@ struct MeshPass : GridPass {
     // Set before the passes, then only read.
     const JobRequest& request;
     MeshGeometry geometry;
+
+    // Written by the job's thread: what a method keeps from its vertex pass
+    // for its face pass, and what a simplified mesh reached.
+    std::shared_ptr<void> methodState;
+    double maxErrorReached = 0.0;
+    int64_t interpolatedVertices = 0;  // the vertices the full surface has
+    int64_t largestRegionCells = 0;    // a region refused for its size: the most cells that fit
 };
 
 // A mesh method: the file name's suffix and the two passes. Each pass sets
@@ -28,3 +37,4 @@ struct MeshMethodPasses {
 };
 extern const MeshMethodPasses kInterpolatedPasses;
 extern const MeshMethodPasses kFloatingPlanesPasses;
+extern const MeshMethodPasses kSimplifiedPasses;  // triangles: counts.triangles, "# N triangles"

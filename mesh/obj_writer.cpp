@@ -55,3 +55,7 @@ void WriteVertexCountAndNames(OutputFile& out, int64_t vertexCount, const std::s
 void WriteQuadCount(OutputFile& out, int64_t quadCount) {
     WriteCountComment(out, quadCount, " quads");
 }
+
+void WriteTriangleCount(OutputFile& out, int64_t triangleCount) {
+    WriteCountComment(out, triangleCount, " triangles");
+}

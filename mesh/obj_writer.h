@@ -38,5 +38,6 @@ inline char* PutFaceLine(char* p, int64_t a, int64_t b, int64_t c, int64_t d) {
 void WriteObjHeader(OutputFile& out, const std::string& timestamp, const std::string& comments);
 // "# N vertices", an empty line, then the object and group lines.
 void WriteVertexCountAndNames(OutputFile& out, int64_t vertexCount, const std::string& outputName);
-// "# N quads", the last bytes of the file (no line end).
+// "# N quads" (or "# N triangles"), the last bytes of the file (no line end).
 void WriteQuadCount(OutputFile& out, int64_t quadCount);
+void WriteTriangleCount(OutputFile& out, int64_t triangleCount);

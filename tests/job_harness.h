@@ -23,7 +23,7 @@
 
 inline std::ostream& operator<<(std::ostream& out, const JobCounts& c) {
     return out << "{vertices " << c.vertices << ", quads " << c.quads << ", nodata " << c.nodata << ", missing "
-               << c.missing << "}";
+               << c.missing << ", triangles " << c.triangles << "}";
 }
 
 struct ProgressCall {

@@ -1,0 +1,681 @@
+// Simplified: the Interpolated surface (its vertices on the cell corners, each
+// the mean of the valid cells that meet there, the same hole rules) with as
+// few triangles as keep every one of its vertices within the maximum error E
+// of the mesh, vertically. Greedy insertion into a Delaunay triangulation:
+// start from a block's boundary, insert the point of largest error, and stop
+// when every point is within E; only the triangles an insertion touches are
+// searched again, and a heap orders the triangles by their largest error.
+//
+// The region is cut into blocks of kBlockCells (finer ones, kSubBlockCells,
+// where a block holds a hole). A block whose cells are all valid is
+// simplified; a block with a hole keeps every valid cell as two triangles, so
+// no triangle ever covers a hole. The block edges are cut into segments of
+// kSubBlockCells; a segment between two simplified blocks keeps the points a
+// one-dimensional greedy insertion needs for E, every other segment keeps all
+// of its points, and both blocks beside a segment use the same points, so the
+// mesh has no cracks. The blocks are simplified on all workers; the output is
+// the same for any number of them.
+//
+// The heights of the region's cells are held in memory (the vertex pass reads
+// them on the workers); a region that would need more memory than the machine
+// has is refused before it starts.
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "grid/float_scan.h"
+#include "mesh/mesh_passes.h"
+#include "mesh/number_texts.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int64_t kBlockCells = 512;
+constexpr int64_t kSubBlockCells = 64;
+
+// The corner field of the region: corner (x, y), x from 0 (west) to cols, y
+// from 0 (north) to rows; cell (x, y) has corner (x, y) as its north-west one.
+struct CornerField {
+    int64_t cols = 0, rows = 0;   // cells
+    int64_t west = 1, top = 1;    // grid column and row of cell (0, 0)
+    std::vector<float> cellHeight;
+    std::vector<uint8_t> cellValid;
+    std::vector<float> height;    // corners: the mean of the valid cells around
+    std::vector<int32_t> vertex;  // corners: the vertex number, 0 when not written
+    int64_t corners = 0;          // corners a valid cell touches: the Interpolated vertices
+
+    std::size_t Cell(int64_t x, int64_t y) const { return static_cast<std::size_t>(y * cols + x); }
+    std::size_t Corner(int64_t x, int64_t y) const { return static_cast<std::size_t>(y * (cols + 1) + x); }
+    bool Valid(int64_t x, int64_t y) const {
+        return x >= 0 && y >= 0 && x < cols && y < rows && cellValid[Cell(x, y)] != 0;
+    }
+};
+
+// ---- One-dimensional greedy insertion along a segment ----
+
+// Marks the points of corners [from, to] (`step` apart in the field) that keep
+// the segment's heights within `maxError` of their polyline.
+void SimplifySegment(const CornerField& f, std::size_t from, std::size_t step, int64_t count, double maxError,
+                     std::vector<uint8_t>& keep) {
+    // keep[i] for i in 0..count; the ends are always kept.
+    std::vector<std::pair<int64_t, int64_t>> pending = {{0, count}};
+    keep[0] = keep[static_cast<std::size_t>(count)] = 1;
+    while (!pending.empty()) {
+        const auto [a, b] = pending.back();
+        pending.pop_back();
+        const double ha = f.height[from + static_cast<std::size_t>(a) * step];
+        const double hb = f.height[from + static_cast<std::size_t>(b) * step];
+        double worst = maxError;
+        int64_t at = -1;
+        for (int64_t i = a + 1; i < b; ++i) {
+            const double t = static_cast<double>(i - a) / static_cast<double>(b - a);
+            const double e = std::fabs(f.height[from + static_cast<std::size_t>(i) * step] - (ha + t * (hb - ha)));
+            if (e > worst) {
+                worst = e;
+                at = i;
+            }
+        }
+        if (at < 0) continue;
+        keep[static_cast<std::size_t>(at)] = 1;
+        pending.push_back({a, at});
+        pending.push_back({at, b});
+    }
+}
+
+// ---- Greedy insertion Delaunay in one block ----
+
+// A block's triangulation, in local integer coordinates: x east from the
+// block's west edge, y north from its south edge. Exact integer predicates.
+struct Delaunay {
+    const CornerField* f = nullptr;
+    int64_t x0 = 0, ySouth = 0;  // field corner of local (0, 0): (x0, ySouth)
+    int64_t width = 0, height = 0;
+    double maxError = 0.0;
+    std::vector<int32_t> px, py;       // points
+    std::vector<int32_t> tri;          // 3 points a triangle, counter-clockwise
+    std::vector<int32_t> halfedge;     // the opposite half-edge, -1 on the hull
+    std::vector<int32_t> candidateX, candidateY;  // per triangle: its worst point
+    std::vector<double> error;                    // per triangle: that point's error
+    std::vector<int32_t> heap, heapAt;            // triangles by error; heapAt -1: not in the heap
+    std::vector<int32_t> pending;                 // triangles whose candidates are due
+    double reached = 0.0;                         // the largest error left
+
+    double Height(int64_t x, int64_t y) const {
+        return f->height[f->Corner(x0 + x, ySouth - y)];
+    }
+    int32_t AddPoint(int32_t x, int32_t y) {
+        px.push_back(x);
+        py.push_back(y);
+        return static_cast<int32_t>(px.size() - 1);
+    }
+};
+
+int64_t Orient(const Delaunay& d, int32_t a, int32_t b, int64_t x, int64_t y) {
+    return (int64_t{d.px[b]} - d.px[a]) * (y - d.py[a]) - (int64_t{d.py[b]} - d.py[a]) * (x - d.px[a]);
+}
+
+// Whether point p lies inside the circle through a, b, c (counter-clockwise).
+bool InCircle(const Delaunay& d, int32_t a, int32_t b, int32_t c, int32_t p) {
+    const int64_t ax = d.px[a] - d.px[p], ay = d.py[a] - d.py[p];
+    const int64_t bx = d.px[b] - d.px[p], by = d.py[b] - d.py[p];
+    const int64_t cx = d.px[c] - d.px[p], cy = d.py[c] - d.py[p];
+    const int64_t a2 = ax * ax + ay * ay, b2 = bx * bx + by * by, c2 = cx * cx + cy * cy;
+    return ax * (by * c2 - b2 * cy) - ay * (bx * c2 - b2 * cx) + a2 * (bx * cy - by * cx) > 0;
+}
+
+void HeapSwap(Delaunay& d, std::size_t i, std::size_t j) {
+    std::swap(d.heap[i], d.heap[j]);
+    d.heapAt[static_cast<std::size_t>(d.heap[i])] = static_cast<int32_t>(i);
+    d.heapAt[static_cast<std::size_t>(d.heap[j])] = static_cast<int32_t>(j);
+}
+bool HeapLess(const Delaunay& d, std::size_t i, std::size_t j) {  // i above j
+    const double ei = d.error[static_cast<std::size_t>(d.heap[i])], ej = d.error[static_cast<std::size_t>(d.heap[j])];
+    return ei > ej || (ei == ej && d.heap[i] < d.heap[j]);
+}
+void HeapUp(Delaunay& d, std::size_t i) {
+    while (i > 0) {
+        const std::size_t parent = (i - 1) / 2;
+        if (!HeapLess(d, i, parent)) break;
+        HeapSwap(d, i, parent);
+        i = parent;
+    }
+}
+void HeapDown(Delaunay& d, std::size_t i) {
+    for (;;) {
+        const std::size_t l = 2 * i + 1, r = l + 1;
+        std::size_t top = i;
+        if (l < d.heap.size() && HeapLess(d, l, top)) top = l;
+        if (r < d.heap.size() && HeapLess(d, r, top)) top = r;
+        if (top == i) return;
+        HeapSwap(d, i, top);
+        i = top;
+    }
+}
+void HeapRemove(Delaunay& d, int32_t t) {
+    const int32_t at = d.heapAt[static_cast<std::size_t>(t)];
+    if (at < 0) return;
+    const std::size_t i = static_cast<std::size_t>(at), last = d.heap.size() - 1;
+    if (i != last) HeapSwap(d, i, last);
+    d.heap.pop_back();
+    d.heapAt[static_cast<std::size_t>(t)] = -1;
+    if (i < d.heap.size()) {
+        HeapUp(d, i);
+        HeapDown(d, i);
+    }
+}
+
+// Sets triangle t (a new one when t is -1) to a, b, c with the given opposite
+// half-edges; returns it.
+int32_t SetTriangle(Delaunay& d, int32_t t, int32_t a, int32_t b, int32_t c, int32_t ab, int32_t bc, int32_t ca) {
+    if (t < 0) {
+        t = static_cast<int32_t>(d.tri.size() / 3);
+        d.tri.resize(d.tri.size() + 3);
+        d.halfedge.resize(d.halfedge.size() + 3);
+        d.candidateX.push_back(0);
+        d.candidateY.push_back(0);
+        d.error.push_back(0.0);
+        d.heapAt.push_back(-1);
+    } else {
+        HeapRemove(d, t);
+    }
+    const int32_t e = 3 * t;
+    d.tri[static_cast<std::size_t>(e)] = a;
+    d.tri[static_cast<std::size_t>(e + 1)] = b;
+    d.tri[static_cast<std::size_t>(e + 2)] = c;
+    const int32_t opposite[3] = {ab, bc, ca};
+    for (int i = 0; i < 3; ++i) {
+        d.halfedge[static_cast<std::size_t>(e + i)] = opposite[i];
+        if (opposite[i] >= 0) d.halfedge[static_cast<std::size_t>(opposite[i])] = e + i;
+    }
+    d.pending.push_back(t);
+    return t;
+}
+
+void Link(Delaunay& d, int32_t a, int32_t b) {
+    d.halfedge[static_cast<std::size_t>(a)] = b;
+    if (b >= 0) d.halfedge[static_cast<std::size_t>(b)] = a;
+}
+
+// Flips half-edge a with its twin while the point across it lies in the
+// circumcircle.
+void Legalize(Delaunay& d, int32_t a) {
+    const int32_t b = d.halfedge[static_cast<std::size_t>(a)];
+    if (b < 0) return;
+    const int32_t a0 = a - a % 3, b0 = b - b % 3;
+    const int32_t al = a0 + (a + 1) % 3, ar = a0 + (a + 2) % 3;
+    const int32_t bl = b0 + (b + 2) % 3, br = b0 + (b + 1) % 3;
+    const int32_t p0 = d.tri[static_cast<std::size_t>(ar)], pr = d.tri[static_cast<std::size_t>(a)];
+    const int32_t pl = d.tri[static_cast<std::size_t>(al)], p1 = d.tri[static_cast<std::size_t>(bl)];
+    if (!InCircle(d, p0, pr, pl, p1)) return;
+    d.tri[static_cast<std::size_t>(a)] = p1;
+    d.tri[static_cast<std::size_t>(b)] = p0;
+    const int32_t hbl = d.halfedge[static_cast<std::size_t>(bl)], har = d.halfedge[static_cast<std::size_t>(ar)];
+    Link(d, a, hbl);
+    Link(d, b, har);
+    Link(d, ar, bl);
+    for (const int32_t t : {a0 / 3, b0 / 3}) {
+        HeapRemove(d, t);
+        d.pending.push_back(t);
+    }
+    Legalize(d, a);
+    Legalize(d, br);
+}
+
+// Inserts point p into triangle t: on one of its edges (the edge is split,
+// with the triangle across it), or inside (three triangles).
+void Insert(Delaunay& d, int32_t t, int32_t p) {
+    const int32_t e = 3 * t;
+    int32_t v[3], h[3];
+    for (int i = 0; i < 3; ++i) {
+        v[i] = d.tri[static_cast<std::size_t>(e + i)];
+        h[i] = d.halfedge[static_cast<std::size_t>(e + i)];
+    }
+    int onEdge = -1;
+    for (int i = 0; i < 3; ++i)
+        if (Orient(d, v[i], v[(i + 1) % 3], d.px[p], d.py[p]) == 0) onEdge = i;
+    if (onEdge < 0) {
+        // (a, b, c) -> (a, b, p), (b, c, p), (c, a, p)
+        const int32_t t1 = SetTriangle(d, t, v[0], v[1], p, h[0], -1, -1);
+        const int32_t t2 = SetTriangle(d, -1, v[1], v[2], p, h[1], -1, 3 * t1 + 1);
+        const int32_t t3 = SetTriangle(d, -1, v[2], v[0], p, h[2], 3 * t1 + 2, 3 * t2 + 1);
+        (void)t3;
+        Legalize(d, 3 * t1);
+        Legalize(d, 3 * t2);
+        Legalize(d, 3 * t3);
+        return;
+    }
+    // p on edge (a, b) of (a, b, c); across it (b, a, q) when not on the hull.
+    const int32_t a = v[onEdge], b = v[(onEdge + 1) % 3], c = v[(onEdge + 2) % 3];
+    const int32_t hbc = h[(onEdge + 1) % 3], hca = h[(onEdge + 2) % 3];
+    const int32_t twin = h[onEdge];
+    // (a, p, c) and (p, b, c)
+    const int32_t t1 = SetTriangle(d, t, a, p, c, -1, -1, hca);
+    const int32_t t2 = SetTriangle(d, -1, p, b, c, -1, hbc, 3 * t1 + 1);
+    if (twin < 0) {
+        Legalize(d, 3 * t1 + 2);
+        Legalize(d, 3 * t2 + 1);
+        return;
+    }
+    const int32_t u = twin / 3, ue = 3 * u, k = twin % 3;
+    // twin triangle (b, a, q): its edge k runs b -> a.
+    const int32_t q = d.tri[static_cast<std::size_t>(ue + (k + 2) % 3)];
+    const int32_t haq = d.halfedge[static_cast<std::size_t>(ue + (k + 1) % 3)];
+    const int32_t hqb = d.halfedge[static_cast<std::size_t>(ue + (k + 2) % 3)];
+    // (b, p, q) and (p, a, q)
+    const int32_t t3 = SetTriangle(d, u, b, p, q, 3 * t2, -1, hqb);
+    const int32_t t4 = SetTriangle(d, -1, p, a, q, 3 * t1, haq, 3 * t3 + 1);
+    Legalize(d, 3 * t1 + 2);
+    Legalize(d, 3 * t2 + 1);
+    Legalize(d, 3 * t3 + 2);
+    Legalize(d, 3 * t4 + 1);
+}
+
+// The point of largest error inside triangle t (block boundary points are
+// the segments' own), and that error.
+void FindCandidate(Delaunay& d, int32_t t) {
+    const int32_t e = 3 * t;
+    const int32_t a = d.tri[static_cast<std::size_t>(e)], b = d.tri[static_cast<std::size_t>(e + 1)],
+                  c = d.tri[static_cast<std::size_t>(e + 2)];
+    const int64_t ax = d.px[a], ay = d.py[a], bx = d.px[b], by = d.py[b], cx = d.px[c], cy = d.py[c];
+    const double ha = d.Height(ax, ay), hb = d.Height(bx, by), hc = d.Height(cx, cy);
+    const int64_t area = (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+    double worst = -1.0;
+    int64_t wx = 0, wy = 0;
+    const int64_t minX = std::max<int64_t>(1, std::min({ax, bx, cx})), maxX = std::min(d.width - 1, std::max({ax, bx, cx}));
+    const int64_t minY = std::max<int64_t>(1, std::min({ay, by, cy})), maxY = std::min(d.height - 1, std::max({ay, by, cy}));
+    for (int64_t y = minY; y <= maxY; ++y) {
+        for (int64_t x = minX; x <= maxX; ++x) {
+            const int64_t w0 = (cx - bx) * (y - by) - (cy - by) * (x - bx);
+            const int64_t w1 = (ax - cx) * (y - cy) - (ay - cy) * (x - cx);
+            const int64_t w2 = (bx - ax) * (y - ay) - (by - ay) * (x - ax);
+            if (w0 < 0 || w1 < 0 || w2 < 0) continue;
+            const double z = (static_cast<double>(w0) * ha + static_cast<double>(w1) * hb + static_cast<double>(w2) * hc) /
+                             static_cast<double>(area);
+            const double err = std::fabs(z - d.Height(x, y));
+            if (err > worst) {
+                worst = err;
+                wx = x;
+                wy = y;
+            }
+        }
+    }
+    d.candidateX[static_cast<std::size_t>(t)] = static_cast<int32_t>(wx);
+    d.candidateY[static_cast<std::size_t>(t)] = static_cast<int32_t>(wy);
+    d.error[static_cast<std::size_t>(t)] = worst;
+    if (worst < 0) return;  // no point inside
+    d.heap.push_back(t);
+    d.heapAt[static_cast<std::size_t>(t)] = static_cast<int32_t>(d.heap.size() - 1);
+    HeapUp(d, d.heap.size() - 1);
+}
+
+void FlushPending(Delaunay& d) {
+    for (const int32_t t : d.pending)
+        if (d.heapAt[static_cast<std::size_t>(t)] < 0) FindCandidate(d, t);
+    d.pending.clear();
+}
+
+// The block (x0..x0+width, yNorth..yNorth+height in the field) from its
+// boundary points (counter-clockwise from the south-west corner) to within
+// maxError. Appends its triangles as field corners, counter-clockwise seen
+// from above; returns the largest error left.
+double SimplifyBlock(const CornerField& f, int64_t x0, int64_t yNorth, int64_t width, int64_t height,
+                     const std::vector<std::pair<int32_t, int32_t>>& boundary, double maxError,
+                     std::vector<int64_t>& triangles) {
+    Delaunay d;
+    d.f = &f;
+    d.x0 = x0;
+    d.ySouth = yNorth + height;
+    d.width = width;
+    d.height = height;
+    // Two triangles over the four corners, then the other boundary points,
+    // each on a hull edge.
+    const int32_t sw = d.AddPoint(0, 0), se = d.AddPoint(static_cast<int32_t>(width), 0);
+    const int32_t ne = d.AddPoint(static_cast<int32_t>(width), static_cast<int32_t>(height));
+    const int32_t nw = d.AddPoint(0, static_cast<int32_t>(height));
+    const int32_t t0 = SetTriangle(d, -1, sw, se, ne, -1, -1, -1);
+    SetTriangle(d, -1, sw, ne, nw, 3 * t0 + 2, -1, -1);
+    d.pending.clear();
+    for (const auto& [x, y] : boundary) {
+        if ((x == 0 || x == width) && (y == 0 || y == height)) continue;
+        const int32_t p = d.AddPoint(x, y);
+        // The hull triangle whose edge holds it.
+        for (int32_t t = 0; t < static_cast<int32_t>(d.tri.size() / 3); ++t) {
+            bool found = false;
+            for (int i = 0; i < 3 && !found; ++i) {
+                const int32_t ea = 3 * t + i;
+                if (d.halfedge[static_cast<std::size_t>(ea)] >= 0) continue;
+                const int32_t a = d.tri[static_cast<std::size_t>(ea)], b = d.tri[static_cast<std::size_t>(3 * t + (i + 1) % 3)];
+                if (Orient(d, a, b, x, y) != 0) continue;
+                if (std::min(d.px[a], d.px[b]) <= x && x <= std::max(d.px[a], d.px[b]) &&
+                    std::min(d.py[a], d.py[b]) <= y && y <= std::max(d.py[a], d.py[b]))
+                    found = true;
+            }
+            if (found) {
+                Insert(d, t, p);
+                break;
+            }
+        }
+    }
+    d.pending.clear();
+    for (int32_t t = 0; t < static_cast<int32_t>(d.tri.size() / 3); ++t) d.pending.push_back(t);
+    FlushPending(d);
+    while (!d.heap.empty()) {
+        const int32_t t = d.heap.front();
+        if (d.error[static_cast<std::size_t>(t)] <= maxError) break;
+        const int32_t p = d.AddPoint(d.candidateX[static_cast<std::size_t>(t)], d.candidateY[static_cast<std::size_t>(t)]);
+        Insert(d, t, p);
+        FlushPending(d);
+    }
+    const double reached = d.heap.empty() ? 0.0 : std::max(0.0, d.error[static_cast<std::size_t>(d.heap.front())]);
+    for (std::size_t i = 0; i < d.tri.size(); ++i)
+        triangles.push_back(static_cast<int64_t>(f.Corner(x0 + d.px[static_cast<std::size_t>(d.tri[i])],
+                                                         d.ySouth - d.py[static_cast<std::size_t>(d.tri[i])])));
+    return reached;
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The region: blocks, segments and leaves ----
+
+struct Leaf {
+    int64_t x0, y0, width, height;  // cells, y from the north
+    bool clean;                     // every cell valid: simplified
+};
+
+// What the vertex pass leaves for the face pass.
+struct SimplifiedState {
+    CornerField field;
+    std::vector<Leaf> leaves;
+    std::vector<std::vector<int64_t>> leafTriangles;  // field corners, 3 a triangle
+    std::vector<double> leafError;
+    int64_t triangles = 0;
+    double maxError = 0.0;
+};
+
+// Every cell of the rectangle is valid.
+bool AllValid(const CornerField& f, int64_t x0, int64_t y0, int64_t width, int64_t height) {
+    for (int64_t y = y0; y < y0 + height; ++y)
+        for (int64_t x = x0; x < x0 + width; ++x)
+            if (!f.cellValid[f.Cell(x, y)]) return false;
+    return true;
+}
+
+std::vector<Leaf> MakeLeaves(const CornerField& f) {
+    std::vector<Leaf> leaves;
+    for (int64_t by = 0; by < f.rows; by += kBlockCells) {
+        for (int64_t bx = 0; bx < f.cols; bx += kBlockCells) {
+            const int64_t w = std::min(kBlockCells, f.cols - bx), h = std::min(kBlockCells, f.rows - by);
+            if (AllValid(f, bx, by, w, h)) {
+                leaves.push_back({bx, by, w, h, true});
+                continue;
+            }
+            for (int64_t sy = by; sy < by + h; sy += kSubBlockCells)
+                for (int64_t sx = bx; sx < bx + w; sx += kSubBlockCells) {
+                    const int64_t sw = std::min(kSubBlockCells, bx + w - sx), sh = std::min(kSubBlockCells, by + h - sy);
+                    leaves.push_back({sx, sy, sw, sh, AllValid(f, sx, sy, sw, sh)});
+                }
+        }
+    }
+    return leaves;
+}
+
+// The sub-block of kSubBlockCells holding cell (x, y) has every cell valid;
+// outside the region counts as valid (the region's edge is simplified).
+bool PieceSideClean(const CornerField& f, int64_t x, int64_t y) {
+    if (x < 0 || y < 0 || x >= f.cols || y >= f.rows) return true;
+    const int64_t sx = x - x % kSubBlockCells, sy = y - y % kSubBlockCells;
+    return AllValid(f, sx, sy, std::min(kSubBlockCells, f.cols - sx), std::min(kSubBlockCells, f.rows - sy));
+}
+
+// The points a clean leaf keeps on its boundary, in local coordinates (x east
+// from its west edge, y north from its south edge). Each side is cut into
+// pieces at multiples of kSubBlockCells; a piece between two clean sub-blocks
+// keeps what its heights need, any other all of its points.
+std::vector<std::pair<int32_t, int32_t>> BoundaryPoints(const CornerField& f, const Leaf& leaf, double maxError) {
+    std::vector<std::pair<int32_t, int32_t>> points;
+    std::vector<uint8_t> keep;
+    // A horizontal side at field row `y` (cells y - 1 and y on its sides), or
+    // a vertical one at field column `x`.
+    const auto side = [&](bool horizontal, int64_t line, int64_t from, int64_t to) {
+        for (int64_t a = from; a < to; a = std::min(to, a - a % kSubBlockCells + kSubBlockCells)) {
+            const int64_t b = std::min(to, a - a % kSubBlockCells + kSubBlockCells);
+            const bool simplify = horizontal ? PieceSideClean(f, a, line - 1) && PieceSideClean(f, a, line)
+                                             : PieceSideClean(f, line - 1, a) && PieceSideClean(f, line, a);
+            keep.assign(static_cast<std::size_t>(b - a + 1), simplify ? 0 : 1);
+            const std::size_t start = horizontal ? f.Corner(a, line) : f.Corner(line, a);
+            const std::size_t step = horizontal ? 1 : static_cast<std::size_t>(f.cols + 1);
+            if (simplify) SimplifySegment(f, start, step, b - a, maxError, keep);
+            for (int64_t i = 0; i <= b - a; ++i) {
+                if (!keep[static_cast<std::size_t>(i)]) continue;
+                const int64_t x = horizontal ? a + i : line, y = horizontal ? line : a + i;
+                points.push_back({static_cast<int32_t>(x - leaf.x0), static_cast<int32_t>(leaf.y0 + leaf.height - y)});
+            }
+        }
+    };
+    side(true, leaf.y0, leaf.x0, leaf.x0 + leaf.width);
+    side(true, leaf.y0 + leaf.height, leaf.x0, leaf.x0 + leaf.width);
+    side(false, leaf.x0, leaf.y0, leaf.y0 + leaf.height);
+    side(false, leaf.x0 + leaf.width, leaf.y0, leaf.y0 + leaf.height);
+    std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
+    return points;
+}
+
+// A leaf with a hole: each valid cell as two triangles, counter-clockwise
+// seen from above.
+void KeepLeafWhole(const CornerField& f, const Leaf& leaf, std::vector<int64_t>& triangles) {
+    for (int64_t y = leaf.y0; y < leaf.y0 + leaf.height; ++y)
+        for (int64_t x = leaf.x0; x < leaf.x0 + leaf.width; ++x) {
+            if (!f.cellValid[f.Cell(x, y)]) continue;
+            const int64_t nw = static_cast<int64_t>(f.Corner(x, y)), ne = static_cast<int64_t>(f.Corner(x + 1, y));
+            const int64_t sw = static_cast<int64_t>(f.Corner(x, y + 1)), se = static_cast<int64_t>(f.Corner(x + 1, y + 1));
+            triangles.insert(triangles.end(), {sw, se, ne, sw, ne, nw});
+        }
+}
+
+// Corner heights: the mean of the valid cells that meet there, in the order
+// and precision the Interpolated method uses, so E = 0 gives its surface.
+void MakeCornerHeights(CornerField& f) {
+    f.height.assign(static_cast<std::size_t>((f.cols + 1) * (f.rows + 1)), 0.0f);
+    for (int64_t y = 0; y <= f.rows; ++y)
+        for (int64_t x = 0; x <= f.cols; ++x) {
+            float sum = 0.0f;
+            int present = 0;
+            for (const auto& [cx, cy] : {std::pair<int64_t, int64_t>{x - 1, y - 1}, {x, y - 1}, {x - 1, y}, {x, y}}) {
+                const bool valid = f.Valid(cx, cy);
+                sum += valid ? f.cellHeight[f.Cell(cx, cy)] : 0.0f;
+                present += valid;
+            }
+            if (present > 0) f.height[f.Corner(x, y)] = sum / static_cast<float>(present);
+            f.corners += present > 0;
+        }
+}
+
+// ---- The passes ----
+
+struct ReadWork {
+    MeshPass* pass = nullptr;
+    CornerField* field = nullptr;
+    RowBlockReader reader;
+};
+
+bool ReadSimplifiedRowBlock(void* context, WorkItem& item) {
+    return ReadRowBlock(static_cast<ReadWork*>(context)->reader, item);
+}
+
+// The region's values of a block of rows into the field: rows are disjoint,
+// so the workers write them side by side.
+void StoreRows(void* context, const WorkItem& item, PipelineSink& sink) {
+    ReadWork& w = *static_cast<ReadWork*>(context);
+    CornerField& f = *w.field;
+    const MeshPass& pass = *w.pass;
+    ConvertBlockRows(pass, item, item.text.data(), sink, [&](int64_t fileRow, std::string_view line) {
+        const int64_t y = fileRow - f.top;
+        const char* p = line.data();
+        const char* end = p + line.size();
+        int64_t supplied = 0;
+        for (int64_t column = 1; column < f.west + f.cols; ++column) {
+            const FloatScan scan = ScanGridCell(p, end);
+            if (!scan.ok) break;
+            p = scan.next;
+            supplied = column;
+            if (column < f.west) continue;
+            const std::size_t cell = f.Cell(column - f.west, y);
+            f.cellHeight[cell] = scan.value;
+            if (IsInterpolatedNodata(scan.value, pass.header)) sink.counts.nodata += 1;
+            else f.cellValid[cell] = 1;
+        }
+        sink.counts.missing += PromisedCells(pass.header, pass.region, fileRow, fileRow, supplied + 1);
+        return true;
+    });
+}
+
+// The bytes the region's field takes: cells, corners and the corners' numbers.
+int64_t FieldBytes(int64_t cols, int64_t rows) {
+    return cols * rows * int64_t{5} + (cols + 1) * (rows + 1) * int64_t{8};
+}
+
+int64_t PhysicalMemoryBytes() {
+#ifdef _WIN32
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? static_cast<int64_t>(status.ullTotalPhys) : int64_t{1} << 32;
+#else
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : int64_t{1} << 32;
+#endif
+}
+
+void SimplifyLeaves(MeshPass& pass, SimplifiedState& s) {
+    s.leaves = MakeLeaves(s.field);
+    s.leafTriangles.assign(s.leaves.size(), {});
+    s.leafError.assign(s.leaves.size(), 0.0);
+    std::atomic<std::size_t> next{0};
+    const double maxError = pass.request.maxError;
+    const auto work = [&] {
+        for (std::size_t i = next++; i < s.leaves.size() && !CancelRequested(pass); i = next++) {
+            const Leaf& leaf = s.leaves[i];
+            if (!leaf.clean) {
+                KeepLeafWhole(s.field, leaf, s.leafTriangles[i]);
+                continue;
+            }
+            s.leafError[i] = SimplifyBlock(s.field, leaf.x0, leaf.y0, leaf.width, leaf.height,
+                                           BoundaryPoints(s.field, leaf, maxError), maxError, s.leafTriangles[i]);
+        }
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (int w = 1; w < JobWorkerCount(pass.request.workers); ++w) threads.emplace_back(work);
+    } catch (const std::exception&) {
+    }
+    work();
+    for (std::thread& t : threads) t.join();
+    for (std::size_t i = 0; i < s.leaves.size(); ++i) {
+        s.triangles += static_cast<int64_t>(s.leafTriangles[i].size() / 3);
+        s.maxError = std::max(s.maxError, s.leafError[i]);
+    }
+}
+
+// "v" lines in the order the triangles first use the corners.
+void WriteSimplifiedVertices(MeshPass& pass, SimplifiedState& s) {
+    CornerField& f = s.field;
+    const MeshGeometry& g = pass.geometry;
+    f.vertex.assign(f.height.size(), 0);
+    int32_t count = 0;
+    LocalText x, y;
+    for (const std::vector<int64_t>& triangles : s.leafTriangles) {
+        for (const int64_t corner : triangles) {
+            int32_t& number = f.vertex[static_cast<std::size_t>(corner)];
+            if (number != 0) continue;
+            number = ++count;
+            const int64_t cx = corner % (f.cols + 1), cy = corner / (f.cols + 1);
+            const std::string_view xText = ColumnText(x, g, f.west + std::min(cx, f.cols - 1), cx == f.cols);
+            SetRowText(y, g, f.top + std::min(cy, f.rows - 1), cy == f.rows);
+            char* p = ReserveOutputBytes(pass.out, kMaxVertexLineBytes + kCopySlack);
+            CommitOutputBytes(pass.out, PutVertexLine(p, xText, y, f.height[static_cast<std::size_t>(corner)] * g.heightScale, g));
+        }
+        if (CancelRequested(pass)) return;
+    }
+    pass.counts.vertices = count;
+}
+
+void RunSimplifiedVertexPass(MeshPass& pass) {
+    auto state = std::make_shared<SimplifiedState>();
+    pass.methodState = state;
+    CornerField& f = state->field;
+    const RegionWindow& region = pass.region;
+    f.top = std::max<int64_t>(region.yMin, 1);
+    f.west = std::max<int64_t>(region.xMin, 1);
+    f.rows = std::max<int64_t>(int64_t{region.yMax} - f.top + 1, 0);
+    f.cols = std::max<int64_t>(int64_t{region.xMax} - f.west + 1, 0);
+    if (f.rows == 0 || f.cols == 0) return;
+    // Refused before reading a row when it would take more than half the
+    // machine's memory (the vertex numbers of the full surface must fit too).
+    const int64_t room = PhysicalMemoryBytes() / 2;
+    if (f.cols > INT32_MAX / 2 || f.rows > INT32_MAX / 2 || f.cols * f.rows > INT32_MAX / 2 ||
+        FieldBytes(f.cols, f.rows) > room) {
+        pass.outOfMemory = true;
+        pass.largestRegionCells = std::min<int64_t>(room / 13, INT32_MAX / 2);
+        return;
+    }
+    f.cellHeight.assign(static_cast<std::size_t>(f.cols * f.rows), 0.0f);
+    f.cellValid.assign(static_cast<std::size_t>(f.cols * f.rows), 0);
+    ReadWork w;
+    w.pass = &pass;
+    w.field = &f;
+    w.reader = RegionRowReader(pass, f.top + f.rows - 1, false);
+    const int64_t fieldBytes = FieldBytes(f.cols, f.rows);
+    if (RunRowPass(pass, {&w, ReadSimplifiedRowBlock, StoreRows}, w.reader, fieldBytes) != PipelineEnd::Completed ||
+        pass.failedRow != 0)
+        return;
+    pass.memory.Note(fieldBytes);
+    MakeCornerHeights(f);
+    std::vector<float>().swap(f.cellHeight);
+    SimplifyLeaves(pass, *state);
+    if (!CancelRequested(pass)) WriteSimplifiedVertices(pass, *state);
+}
+
+void RunSimplifiedFacePass(MeshPass& pass) {
+    auto* s = static_cast<SimplifiedState*>(pass.methodState.get());
+    const int64_t total = s != nullptr ? s->triangles : 0;
+    StartProgressPass(pass.progress, kProgressHalf, total);
+    if (s == nullptr) return;
+    int64_t written = 0;
+    for (const std::vector<int64_t>& triangles : s->leafTriangles) {
+        for (std::size_t i = 0; i < triangles.size(); i += 3) {
+            char* p = ReserveOutputBytes(pass.out, 2 + 3 * kMaxIndexTextBytes + 2);
+            *p++ = 'f';
+            for (int k = 0; k < 3; ++k) {
+                *p++ = ' ';
+                p = FormatInt(p, s->field.vertex[static_cast<std::size_t>(triangles[i + static_cast<std::size_t>(k)])]);
+            }
+            *p++ = '\r';
+            *p++ = '\n';
+            CommitOutputBytes(pass.out, p);
+            if ((++written & 0xFFFF) == 0) {
+                AdvanceProgress(pass.progress, written);
+                if (CancelRequested(pass)) return;
+            }
+        }
+    }
+    pass.counts.triangles = written;
+    pass.maxErrorReached = s->maxError;
+    pass.interpolatedVertices = s->field.corners;
+    AdvanceProgress(pass.progress, total);
+}
+
+}  // namespace
+
+const MeshMethodPasses kSimplifiedPasses = {L"__simplified.obj", RunSimplifiedVertexPass, RunSimplifiedFacePass};
