@@ -51,18 +51,22 @@ void AddImageBytes(OutputFile& out, PngImageData& data, const char* bytes, std::
     }
 }
 
-}  // namespace
-
-void WritePngStart(OutputFile& out, uint32_t width, uint32_t height,
-                   const std::vector<std::pair<std::string, std::string>>& texts) {
+void WritePngHeader(OutputFile& out, uint32_t width, uint32_t height, char bitDepth, char colourType) {
     WriteOutputText(out, "\x89PNG\r\n\x1a\n");
     char header[13];
     PutBigEndian(header, width);
     PutBigEndian(header + 4, height);
-    header[8] = 16;  // bit depth
-    header[9] = 0;   // grayscale
+    header[8] = bitDepth;
+    header[9] = colourType;
     header[10] = header[11] = header[12] = 0;  // deflate, adaptive filters, no interlace
     WriteChunk(out, "IHDR", header, sizeof header);
+}
+
+}  // namespace
+
+void WritePngStart(OutputFile& out, uint32_t width, uint32_t height,
+                   const std::vector<std::pair<std::string, std::string>>& texts) {
+    WritePngHeader(out, width, height, 16, 0);  // 16-bit grayscale
     for (const auto& [keyword, text] : texts) {
         std::string body = keyword;
         body.push_back('\0');
@@ -83,5 +87,20 @@ void WritePngEnd(OutputFile& out, PngImageData& data) {
     PutBigEndian(adler, data.adler);
     AddImageBytes(out, data, adler, sizeof adler);
     FrameIdat(out, data);
+    WriteChunk(out, "IEND", nullptr, 0);
+}
+
+void WritePngRgb(OutputFile& out, uint32_t width, uint32_t height, const std::vector<uint8_t>& rgb) {
+    WritePngHeader(out, width, height, 8, 2);  // 8-bit RGB
+    const std::size_t stride = 3 * std::size_t{width};
+    std::vector<Bytef> rows((stride + 1) * height, 0);  // each row: filter 0, then its pixels
+    for (uint32_t y = 0; y < height; ++y) std::memcpy(&rows[y * (stride + 1) + 1], &rgb[y * stride], stride);
+    uLongf size = compressBound(static_cast<uLong>(rows.size()));
+    std::vector<Bytef> packed(size);
+    if (compress2(packed.data(), &size, rows.data(), static_cast<uLong>(rows.size()), Z_DEFAULT_COMPRESSION) != Z_OK) {
+        out.failed = true;
+        return;
+    }
+    WriteChunk(out, "IDAT", reinterpret_cast<const char*>(packed.data()), size);
     WriteChunk(out, "IEND", nullptr, 0);
 }

@@ -22,6 +22,8 @@ struct PngImageData {
 // Latin-1, the keyword 1 to 79 characters).
 void WritePngStart(OutputFile& out, uint32_t width, uint32_t height,
                    const std::vector<std::pair<std::string, std::string>>& texts);
+// A small 8-bit RGB picture (3 bytes a pixel, rows from the top), whole.
+void WritePngRgb(OutputFile& out, uint32_t width, uint32_t height, const std::vector<uint8_t>& rgb);
 // Raw deflate bytes of the image data, in order: no block of them final.
 void AddPngDeflate(OutputFile& out, PngImageData& data, const char* bytes, std::size_t size);
 // Ends the zlib stream (a final empty block and the Adler-32 of the

@@ -3,10 +3,13 @@
 // workers, and an earlier bitmap kept by a cancel or a full disk.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <zlib.h>
 
 #include "job/test_hooks.h"
 #include "job_harness.h"
+#include "picture/terrain_preview.h"
 
 namespace {
 
@@ -110,6 +113,56 @@ TEST(HeightBitmap, CancelOrFullDiskKeepsTheEarlierBitmap) {
         EXPECT_EQ(r.summary.outcome, cancelAt != 0 ? JobOutcome::Cancelled : JobOutcome::OutputNotWritten) << cancelAt;
         EXPECT_EQ(JobHarness::ReadFile(earlier), "an earlier bitmap") << cancelAt;
         EXPECT_EQ(r.temporaryFiles, 0) << cancelAt;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The terrain preview, pixel by pixel: fitted with the ground's aspect, north
+// up, no-data apart.
+TEST(TerrainPreview, FitsTheGridNorthUpWithNoDataApart) {
+    JobHarness harness("preview");
+    struct Case {
+        const char* what;
+        std::string grid;
+        int width, height;
+        double left, top, gridWidth, gridHeight;
+    };
+    const Case cases[] = {
+        // One high cell in the north-east corner, 4 x 4 cells into 40 x 20.
+        {"north-east peak", "ncols 4\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n"
+                            "1 1 1 9\n1 1 1 1\n1 1 1 1\n-9999 1 1 1\n", 40, 20, 10, 0, 20, 20},
+        // 8 x 2 cells of 1 x 3 (dx, dy): a ground of 8 x 6 into 40 x 40.
+        {"dx dy aspect", "ncols 8\nnrows 2\nxllcorner 0\nyllcorner 0\ndx 1\ndy 3\nNODATA_value -9999\n"
+                         "1 2 3 4 5 6 7 8\n8 7 6 5 4 3 2 1\n", 40, 40, 0, 5, 40, 30},
+    };
+    for (const Case& c : cases) {
+        GridStream input;
+        GridHeader header;
+        ASSERT_TRUE(ReadGridHeader(harness.WriteGrid("p.asc", c.grid), input, header)) << c.what;
+        TerrainPreview preview;
+        const PreviewColours colours;
+        ASSERT_TRUE(RenderTerrainPreview(input, header, c.width, c.height, colours, nullptr, preview));
+        EXPECT_DOUBLE_EQ(preview.left, c.left) << c.what;
+        EXPECT_DOUBLE_EQ(preview.top, c.top) << c.what;
+        EXPECT_DOUBLE_EQ(preview.gridWidth, c.gridWidth) << c.what;
+        EXPECT_DOUBLE_EQ(preview.gridHeight, c.gridHeight) << c.what;
+        const auto pixel = [&](int x, int y) {
+            const uint8_t* p = &preview.rgb[(static_cast<std::size_t>(y) * preview.width + x) * 3];
+            return std::array<int, 3>{p[0], p[1], p[2]};
+        };
+        const std::array<int, 3> background{240, 240, 240}, nodata{200, 200, 200};
+        EXPECT_EQ(pixel(0, 0), c.left > 0 ? background : pixel(0, 0)) << c.what;
+        EXPECT_EQ(pixel(c.width - 1, c.height - 1), c.top > 0 ? background : pixel(c.width - 1, c.height - 1));
+        if (std::string(c.what) == "north-east peak") {
+            // The peak is the brightest (highest) place, at the top right; the
+            // no-data cell at the bottom left.
+            const auto brightness = [&](int x, int y) { const auto p = pixel(x, y); return p[0] + p[1] + p[2]; };
+            EXPECT_GT(brightness(27, 2), brightness(12, 12) + 100) << c.what;
+            EXPECT_EQ(pixel(12, 17), nodata) << c.what;
+        }
     }
 }
 

@@ -81,19 +81,22 @@ void CheckFinishedFile(const std::string& file, const JobSummary& summary) {
         char tail[16];
         if (line.compare(0, 2, "v ") == 0) {
             ++vertexLines;
-        } else if (std::sscanf(line.c_str(), "f %lld %lld %lld %lld", &a, &b, &c, &d) == 4) {
+        } else if (const int n = std::sscanf(line.c_str(), "f %lld %lld %lld %lld", &a, &b, &c, &d); n >= 3) {
             ++faceLines;
+            if (n == 3) d = a;
             for (long long index : {a, b, c, d})
                 if (index < 1 || index > vertexLines) Fail("a face names a vertex that is not in the file");
         } else if (std::sscanf(line.c_str(), "# %lld %15s", &a, tail) == 2) {
             if (std::string(tail) == "vertices") vertexComment = a;
-            if (std::string(tail) == "quads" && end == std::string::npos) quadComment = a;
+            if ((std::string(tail) == "quads" || std::string(tail) == "triangles") && end == std::string::npos)
+                quadComment = a;
         }
         if (end == std::string::npos) break;
         at = end + 1;
     }
     if (vertexComment != vertexLines || vertexLines != summary.counts.vertices) Fail("vertex counts disagree");
-    if (faceLines != summary.counts.quads || quadComment != summary.counts.quads) Fail("face counts disagree");
+    const int64_t faces = summary.counts.quads + summary.counts.triangles;
+    if (faceLines != faces || quadComment != faces) Fail("face counts disagree");
 }
 
 bool TemporaryFileLeft() {
@@ -110,7 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     // Settings from the end of the input, the grid file from the rest.
     FuzzedDataProvider provider(bytes, size);
     JobRequest request;
-    request.method = provider.ConsumeBool() ? Interpolated : FloatingPlanes;
+    const MeshMethod methods[] = {Interpolated, FloatingPlanes, Simplified};
+    request.method = methods[provider.ConsumeIntegralInRange<int>(0, 2)];
+    request.maxError = provider.ConsumeIntegralInRange<int>(0, 4) * 0.25;
+    request.writeHeightBitmap = provider.ConsumeIntegralInRange<int>(0, 7) == 0;
     if (provider.ConsumeIntegralInRange<int>(0, 3) == 0) {
         request.geometry = TrueScaleGeometry;
         request.up = provider.ConsumeBool() ? YUp : ZUp;

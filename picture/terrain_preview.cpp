@@ -1,0 +1,138 @@
+#include "picture/terrain_preview.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "job/output_file.h"
+#include "picture/png_writer.h"
+
+namespace {
+
+// The window's blues, from the lowest heights to the highest.
+constexpr double kLow[3] = {28, 63, 120};
+constexpr double kHigh[3] = {196, 222, 247};
+
+struct Accumulators {
+    int width = 0, height = 0;  // the grid's part of the picture, in whole pixels
+    std::vector<double> sum;
+    std::vector<uint32_t> count;
+};
+
+// The ground size of the grid: its aspect decides the fitting.
+void FitGrid(const GridHeader& h, int width, int height, TerrainPreview& p, Accumulators& a) {
+    const double groundWidth = static_cast<double>(h.ncols) * std::fabs(h.cellsize);
+    const double groundHeight = static_cast<double>(h.nrows) * std::fabs(CellSizeY(h));
+    const bool sized = groundWidth > 0 && groundHeight > 0 && std::isfinite(groundWidth * groundHeight);
+    const double scale = sized ? std::min(width / groundWidth, height / groundHeight) : 0.0;
+    p.gridWidth = sized ? groundWidth * scale : width;
+    p.gridHeight = sized ? groundHeight * scale : height;
+    p.left = (width - p.gridWidth) / 2;
+    p.top = (height - p.gridHeight) / 2;
+    a.width = std::max(1, static_cast<int>(std::lround(p.gridWidth)));
+    a.height = std::max(1, static_cast<int>(std::lround(p.gridHeight)));
+    a.sum.assign(static_cast<std::size_t>(a.width) * a.height, 0.0);
+    a.count.assign(static_cast<std::size_t>(a.width) * a.height, 0);
+}
+
+// Shades and tints the accumulated heights: light from the north-west, 45
+// degrees up.
+void Paint(const GridHeader& h, const PreviewColours& colours, const Accumulators& a, TerrainPreview& p) {
+    const auto at = [&](int x, int y) { return static_cast<std::size_t>(y) * a.width + x; };
+    double lowest = INFINITY, highest = -INFINITY;
+    std::vector<double> mean(a.sum.size(), 0.0);
+    for (std::size_t i = 0; i < mean.size(); ++i) {
+        if (a.count[i] == 0) continue;
+        mean[i] = a.sum[i] / a.count[i];
+        lowest = std::min(lowest, mean[i]);
+        highest = std::max(highest, mean[i]);
+    }
+    const double relief = highest > lowest ? highest - lowest : 1.0;
+    // Ground metres a pixel spans, so slopes are the ground's.
+    const double stepX = static_cast<double>(h.ncols) * std::fabs(h.cellsize) / a.width;
+    const double stepY = static_cast<double>(h.nrows) * std::fabs(CellSizeY(h)) / a.height;
+    const double lx = -0.5, ly = 0.5, lz = std::sqrt(0.5);  // towards the light: west, north, up
+    const int x0 = static_cast<int>(std::lround(p.left)), y0 = static_cast<int>(std::lround(p.top));
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            uint8_t* out = &p.rgb[(static_cast<std::size_t>(y) * p.width + x) * 3];
+            const int gx = x - x0, gy = y - y0;
+            if (gx < 0 || gy < 0 || gx >= a.width || gy >= a.height) {
+                std::copy(colours.background, colours.background + 3, out);
+                continue;
+            }
+            if (a.count[at(gx, gy)] == 0) {
+                std::copy(colours.nodata, colours.nodata + 3, out);
+                continue;
+            }
+            const auto height = [&](int cx, int cy) {
+                cx = std::clamp(cx, 0, a.width - 1);
+                cy = std::clamp(cy, 0, a.height - 1);
+                return a.count[at(cx, cy)] != 0 ? mean[at(cx, cy)] : mean[at(gx, gy)];
+            };
+            // East and north slopes; y grows to the south in the picture.
+            const double dzdx = (height(gx + 1, gy) - height(gx - 1, gy)) / (2 * stepX);
+            const double dzdy = (height(gx, gy - 1) - height(gx, gy + 1)) / (2 * stepY);
+            const double light = std::clamp((-dzdx * lx - dzdy * ly + lz) / std::sqrt(dzdx * dzdx + dzdy * dzdy + 1), 0.0, 1.0);
+            const double t = (mean[at(gx, gy)] - lowest) / relief;
+            const double shade = 0.35 + 0.65 * light;
+            for (int k = 0; k < 3; ++k)
+                out[k] = static_cast<uint8_t>(std::clamp((kLow[k] + t * (kHigh[k] - kLow[k])) * shade, 0.0, 255.0));
+        }
+}
+
+}  // namespace
+
+bool RenderTerrainPreview(GridStream& input, const GridHeader& header, int width, int height,
+                          const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& preview) {
+    preview.width = std::max(1, width);
+    preview.height = std::max(1, height);
+    preview.rgb.assign(static_cast<std::size_t>(preview.width) * preview.height * 3, 0);
+    Accumulators a;
+    FitGrid(header, preview.width, preview.height, preview, a);
+    std::string_view line;
+    int64_t row = 0;
+    while (row < header.nrows && ReadGridRow(input, line)) {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return false;
+        // The pixel rows the cell row covers (one at least: a picture larger
+        // than the grid repeats a cell over several pixels).
+        const int py0 = static_cast<int>(row * a.height / header.nrows);
+        const int py1 = std::max(py0 + 1, static_cast<int>((row + 1) * a.height / header.nrows));
+        const char* p = line.data();
+        const char* end = p + line.size();
+        for (int64_t column = 0; column < header.ncols; ++column) {
+            const FloatScan scan = ScanGridCell(p, end);
+            if (!scan.ok) break;  // the rest of the row is missing: holes
+            p = scan.next;
+            if (IsInterpolatedNodata(scan.value, header)) continue;
+            const int px0 = static_cast<int>(column * a.width / header.ncols);
+            const int px1 = std::max(px0 + 1, static_cast<int>((column + 1) * a.width / header.ncols));
+            for (int py = py0; py < py1; ++py)
+                for (int px = px0; px < px1; ++px) {
+                    const std::size_t i = static_cast<std::size_t>(py) * a.width + px;
+                    a.sum[i] += scan.value;
+                    a.count[i] += 1;
+                }
+        }
+        ++row;
+    }
+    if (input.failed) return false;
+    Paint(header, colours, a, preview);
+    return true;
+}
+
+void PreviewCellAt(const TerrainPreview& p, const GridHeader& header, double x, double y, int32_t& column,
+                   int32_t& row) {
+    const double fx = p.gridWidth > 0 ? (x - p.left) / p.gridWidth : 0.0;
+    const double fy = p.gridHeight > 0 ? (y - p.top) / p.gridHeight : 0.0;
+    column = static_cast<int32_t>(std::clamp<int64_t>(static_cast<int64_t>(std::floor(fx * header.ncols)) + 1, 1, header.ncols));
+    row = static_cast<int32_t>(std::clamp<int64_t>(static_cast<int64_t>(std::floor(fy * header.nrows)) + 1, 1, header.nrows));
+}
+
+bool SavePreviewPng(const std::filesystem::path& path, const TerrainPreview& preview) {
+    OutputFile out;
+    if (!OpenOutputFile(out, path)) return false;
+    WritePngRgb(out, static_cast<uint32_t>(preview.width), static_cast<uint32_t>(preview.height), preview.rgb);
+    if (CommitOutputFile(out)) return true;
+    DiscardOutputFile(out);
+    return false;
+}

@@ -1,0 +1,44 @@
+// The terrain preview: the whole grid as a small shaded relief, tinted by
+// height in the window's blues, north up, fitted into a picture with its
+// ground aspect kept. Read with the same reader and hole rules as the
+// conversions, every row; each picture pixel is the mean of the valid cells
+// it covers. Memory holds only the picture's accumulators.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "grid/grid_reader.h"
+#include "grid/grid_types.h"
+
+struct TerrainPreview {
+    int width = 0, height = 0;   // the picture
+    std::vector<uint8_t> rgb;    // 3 bytes a pixel, row by row from the north
+    // Where the grid lies in the picture: its west and north edges and its
+    // size in pixels (fractions allowed), for drawing a region on it and for
+    // turning picture positions back into cells.
+    double left = 0.0, top = 0.0, gridWidth = 0.0, gridHeight = 0.0;
+};
+
+// Colours the preview leaves to its surroundings and gives no-data.
+struct PreviewColours {
+    uint8_t background[3] = {240, 240, 240};  // outside the grid
+    uint8_t nodata[3] = {200, 200, 200};      // pixels without a valid cell
+};
+
+// Reads the data section from `input` (standing behind the header) on the
+// calling thread and renders the preview. False when reading failed or
+// `cancel` was set (polled every row); the preview is then not to be shown.
+bool RenderTerrainPreview(GridStream& input, const GridHeader& header, int width, int height,
+                          const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& preview);
+
+// Writes the preview as an 8-bit RGB PNG, safely (a temporary file moved
+// into place); false when it could not be written.
+bool SavePreviewPng(const std::filesystem::path& path, const TerrainPreview& preview);
+
+// The grid cell (column, row, from 1) under picture position (x, y), clamped
+// to the grid.
+void PreviewCellAt(const TerrainPreview& preview, const GridHeader& header, double x, double y, int32_t& column,
+                   int32_t& row);
