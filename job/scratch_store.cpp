@@ -36,7 +36,7 @@ bool RewindScratch(ScratchStore& store) {
 
 bool ReadScratch(ScratchStore& store, char* to, std::size_t size) {
     const std::size_t fromHeld = std::min(size, store.held.size() - store.readAt);
-    std::memcpy(to, store.held.data() + store.readAt, fromHeld);
+    if (fromHeld > 0) std::memcpy(to, store.held.data() + store.readAt, fromHeld);
     store.readAt += fromHeld;
     const std::size_t rest = size - fromHeld;
     if (rest == 0) return true;

@@ -1,6 +1,7 @@
 #include "mesh/conversion_job.h"
 
 #include <chrono>
+#include <memory>
 #include <cmath>
 #include <utility>
 
@@ -83,12 +84,6 @@ JobOutcome OutcomeOfPasses(const GridPass& pass) {
     return JobOutcome::Finished;
 }
 
-// Puts a finished file in place; any other outcome leaves no file.
-JobOutcome CommitOrDiscard(OutputFile& out, JobOutcome outcome) {
-    if (outcome == JobOutcome::Finished && !CommitOutputFile(out)) outcome = JobOutcome::OutputNotWritten;
-    if (outcome != JobOutcome::Finished) DiscardOutputFile(out);
-    return outcome;
-}
 
 }  // namespace
 
@@ -126,21 +121,38 @@ float SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
 }
 
-// One output file of a job: opened under a temporary name, written by
-// `convert`, put in place only when that finishes. Memory that cannot be had
-// anywhere in it fails the job, not the program: nothing is left behind.
+// A job's output files, written under temporary names and put in place
+// together only when every one of them is finished: a job that fails half
+// way leaves every earlier file as it was.
+using JobOutputs = std::vector<std::unique_ptr<OutputFile>>;
+
+// Opens one more output at `path` and writes it with `convert`. Memory that
+// cannot be had anywhere in it fails the job, not the program.
 template <typename Convert>
-JobOutcome WriteSafely(const std::filesystem::path& path, JobSummary& summary, Convert convert) {
+JobOutcome WriteOutput(JobOutputs& outputs, const std::filesystem::path& path, JobSummary& summary, Convert convert) {
     summary.staleFilesRemoved += RemoveStaleTemporaries(path);
-    OutputFile out;
+    outputs.push_back(std::make_unique<OutputFile>());
+    OutputFile& out = *outputs.back();
     JobOutcome outcome = JobOutcome::OutputNotWritten;
     try {
         if (OpenOutputFile(out, path)) outcome = convert(out);
     } catch (const std::bad_alloc&) {
         outcome = JobOutcome::RegionTooLarge;
     }
-    outcome = CommitOrDiscard(out, outcome);
+    if (outcome == JobOutcome::Finished && out.failed) outcome = JobOutcome::OutputNotWritten;
     if (outcome != JobOutcome::Finished) summary.outputPath = path;  // the message names the file
+    return outcome;
+}
+
+// Puts every output in place when the job finished, else removes them all.
+JobOutcome CommitOutputs(JobOutputs& outputs, JobOutcome outcome, JobSummary& summary) {
+    for (const auto& out : outputs) {
+        if (outcome == JobOutcome::Finished && !CommitOutputFile(*out)) {
+            outcome = JobOutcome::OutputNotWritten;
+            summary.outputPath = out->finalPath;
+        }
+        if (outcome != JobOutcome::Finished) DiscardOutputFile(*out);
+    }
     return outcome;
 }
 
@@ -190,16 +202,16 @@ JobOutcome ConvertHeightBitmap(const JobRequest& request, GridStream& input, con
 }
 
 JobOutcome WriteHeightBitmap(const JobRequest& request, GridStream& input, const JobHooks& hooks,
-                             int64_t dataStart, JobSummary& summary) {
+                             int64_t dataStart, JobOutputs& outputs, JobSummary& summary) {
     const std::filesystem::path folder = request.outputDir;
     summary.heightBitmapPath = folder / WidePath(request.inputStem + kHeightBitmapSuffix);
-    JobOutcome outcome = WriteSafely(summary.heightBitmapPath, summary, [&](OutputFile& out) {
+    JobOutcome outcome = WriteOutput(outputs, summary.heightBitmapPath, summary, [&](OutputFile& out) {
         return ConvertHeightBitmap(request, input, hooks, dataStart, out, summary);
     });
     if (outcome != JobOutcome::Finished) return outcome;
     // The world file places the bitmap where the grid lies.
     const std::filesystem::path world = folder / WidePath(request.inputStem + kWorldFileSuffix);
-    outcome = WriteSafely(world, summary, [&](OutputFile& out) {
+    outcome = WriteOutput(outputs, world, summary, [&](OutputFile& out) {
         WriteOutputText(out, WorldFileText(request.header, request.region));
         return JobOutcome::Finished;
     });
@@ -214,20 +226,23 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     // A closed stream (a grid that could not be reopened) would read as a
     // file without rows, all holes: refused. A stream that fails is the
     // passes' to report, at the row where reading fails.
+    JobOutputs outputs;
     if (!IsGridStreamOpen(input)) {
         summary.outcome = JobOutcome::ReadFailed;
     } else {
         const int64_t dataStart = GridStreamPosition(input);
         if (request.writeMesh) {
-            summary.outcome = WriteSafely(summary.outputPath, summary, [&](OutputFile& out) {
+            summary.outcome = WriteOutput(outputs, summary.outputPath, summary, [&](OutputFile& out) {
                 return ConvertMesh(request, input, hooks, out, summary);
             });
         }
         if (request.writeHeightBitmap && summary.outcome == JobOutcome::Finished) {
             if (!request.writeMesh) summary.outputPath = request.outputDir / WidePath(request.inputStem + kHeightBitmapSuffix);
-            summary.outcome = SeekGridStream(input, dataStart) ? WriteHeightBitmap(request, input, hooks, dataStart, summary)
-                                                               : JobOutcome::ReadFailed;
+            summary.outcome = SeekGridStream(input, dataStart)
+                                  ? WriteHeightBitmap(request, input, hooks, dataStart, outputs, summary)
+                                  : JobOutcome::ReadFailed;
         }
+        summary.outcome = CommitOutputs(outputs, summary.outcome, summary);
     }
     CloseGridStream(input);
     return Finish(hooks, summary);
