@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <mutex>
+
+#include "grid/grid_pass.h"
 #include "job/output_file.h"
 #include "picture/png_writer.h"
 
@@ -82,40 +85,87 @@ void Paint(const GridHeader& h, const PreviewColours& colours, const Accumulator
 
 }  // namespace
 
+namespace {
+
+struct PreviewWork {
+    GridPass* pass = nullptr;
+    RowBlockReader reader;
+    Accumulators* sums = nullptr;  // merged under `lock` after each item
+    std::mutex lock;
+};
+
+bool ReadPreviewRows(void* context, WorkItem& item) {
+    return ReadRowBlock(static_cast<PreviewWork*>(context)->reader, item);
+}
+
+// The item's rows into accumulators of the pixel rows they cover, added to
+// the picture's at the end: the workers meet once an item.
+void AccumulateRows(void* context, const WorkItem& item, PipelineSink& sink) {
+    PreviewWork& w = *static_cast<PreviewWork*>(context);
+    const GridHeader& header = w.pass->header;
+    Accumulators& a = *w.sums;
+    const int64_t rows = header.nrows, cols = header.ncols;
+    const int64_t lastRow = std::min<int64_t>(item.firstRow + item.rows - 1, rows);
+    if (item.firstRow > lastRow) return;
+    const int first = static_cast<int>((item.firstRow - 1) * a.height / rows);
+    // One past the last pixel row the last cell row covers (as py1 below).
+    const int last = std::max(static_cast<int>((lastRow - 1) * a.height / rows) + 1,
+                              static_cast<int>(lastRow * a.height / rows));
+    std::vector<double> sum(static_cast<std::size_t>(last - first) * a.width, 0.0);
+    std::vector<uint32_t> count(sum.size(), 0);
+    ConvertBlockRows(*w.pass, item, item.text.data(), sink, [&](int64_t row, std::string_view line) {
+        if (row > rows) return true;
+        // The pixel rows the cell row covers (one at least: a picture larger
+        // than the grid repeats a cell over several pixels).
+        const int py0 = static_cast<int>((row - 1) * a.height / rows);
+        const int py1 = std::max(py0 + 1, static_cast<int>(row * a.height / rows));
+        const char* p = line.data();
+        const char* end = p + line.size();
+        for (int64_t column = 0; column < cols; ++column) {
+            const FloatScan scan = ScanGridCell(p, end);
+            if (!scan.ok) break;  // the rest of the row is missing: holes
+            p = scan.next;
+            if (IsInterpolatedNodata(scan.value, header)) continue;
+            const int px0 = static_cast<int>(column * a.width / cols);
+            const int px1 = std::max(px0 + 1, static_cast<int>((column + 1) * a.width / cols));
+            for (int py = py0; py < py1; ++py)
+                for (int px = px0; px < px1; ++px) {
+                    const std::size_t i = static_cast<std::size_t>(py - first) * a.width + px;
+                    sum[i] += scan.value;
+                    count[i] += 1;
+                }
+        }
+        return true;
+    });
+    std::lock_guard<std::mutex> guard(w.lock);
+    const std::size_t offset = static_cast<std::size_t>(first) * a.width;
+    for (std::size_t i = 0; i < sum.size(); ++i) {
+        a.sum[offset + i] += sum[i];
+        a.count[offset + i] += count[i];
+    }
+}
+
+}  // namespace
+
 bool RenderTerrainPreview(GridStream& input, const GridHeader& header, int width, int height,
-                          const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& preview) {
+                          const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& preview,
+                          int workers) {
     preview.width = std::max(1, width);
     preview.height = std::max(1, height);
     preview.rgb.assign(static_cast<std::size_t>(preview.width) * preview.height * 3, 0);
     Accumulators a;
     FitGrid(header, preview.width, preview.height, preview, a);
-    std::string_view line;
-    int64_t row = 0;
-    while (row < header.nrows && ReadGridRow(input, line)) {
-        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return false;
-        // The pixel rows the cell row covers (one at least: a picture larger
-        // than the grid repeats a cell over several pixels).
-        const int py0 = static_cast<int>(row * a.height / header.nrows);
-        const int py1 = std::max(py0 + 1, static_cast<int>((row + 1) * a.height / header.nrows));
-        const char* p = line.data();
-        const char* end = p + line.size();
-        for (int64_t column = 0; column < header.ncols; ++column) {
-            const FloatScan scan = ScanGridCell(p, end);
-            if (!scan.ok) break;  // the rest of the row is missing: holes
-            p = scan.next;
-            if (IsInterpolatedNodata(scan.value, header)) continue;
-            const int px0 = static_cast<int>(column * a.width / header.ncols);
-            const int px1 = std::max(px0 + 1, static_cast<int>((column + 1) * a.width / header.ncols));
-            for (int py = py0; py < py1; ++py)
-                for (int px = px0; px < px1; ++px) {
-                    const std::size_t i = static_cast<std::size_t>(py) * a.width + px;
-                    a.sum[i] += scan.value;
-                    a.count[i] += 1;
-                }
-        }
-        ++row;
-    }
-    if (input.failed) return false;
+    // A pass over every row of the grid that writes nothing.
+    OutputFile none;
+    GridPass pass(input, none, header, RegionWindow{1, 1, header.ncols, header.nrows}, workers);
+    pass.cancelRequested = cancel;
+    PreviewWork w;
+    w.pass = &pass;
+    w.sums = &a;
+    w.reader = RegionRowReader(pass, header.nrows, false);
+    if (RunRowPass(pass, {&w, ReadPreviewRows, AccumulateRows}, w.reader, 0) != PipelineEnd::Completed ||
+        pass.failedRow != 0 || input.failed)
+        return false;
     Paint(header, colours, a, preview);
     return true;
 }

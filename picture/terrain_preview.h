@@ -28,11 +28,13 @@ struct PreviewColours {
     uint8_t nodata[3] = {200, 200, 200};      // pixels without a valid cell
 };
 
-// Reads the data section from `input` (standing behind the header) on the
-// calling thread and renders the preview. False when reading failed or
-// `cancel` was set (polled every row); the preview is then not to be shown.
+// Reads the data section from `input` (standing behind the header) on
+// `workers` workers (0: one per core), the calling thread one of them, and
+// renders the preview. False when reading failed or `cancel` was set (polled
+// between segments); the preview is then not to be shown.
 bool RenderTerrainPreview(GridStream& input, const GridHeader& header, int width, int height,
-                          const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& preview);
+                          const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& preview,
+                          int workers = 0);
 
 // Writes the preview as an 8-bit RGB PNG, safely (a temporary file moved
 // into place); false when it could not be written.

@@ -142,9 +142,15 @@ TEST(TerrainPreview, FitsTheGridNorthUpWithNoDataApart) {
         GridStream input;
         GridHeader header;
         ASSERT_TRUE(ReadGridHeader(harness.WriteGrid("p.asc", c.grid), input, header)) << c.what;
-        TerrainPreview preview;
+        TerrainPreview preview, tiny;
         const PreviewColours colours;
-        ASSERT_TRUE(RenderTerrainPreview(input, header, c.width, c.height, colours, nullptr, preview));
+        ASSERT_TRUE(RenderTerrainPreview(input, header, c.width, c.height, colours, nullptr, preview, 1));
+        // The same picture from 7 workers taking a line at a time.
+        ASSERT_TRUE(ReadGridHeader(harness.folder / "p.asc", input, header));
+        SetTestHooks(TestHooks{0, 1, 2048});
+        ASSERT_TRUE(RenderTerrainPreview(input, header, c.width, c.height, colours, nullptr, tiny, 7));
+        SetTestHooks({});
+        EXPECT_EQ(tiny.rgb, preview.rgb) << c.what;
         EXPECT_DOUBLE_EQ(preview.left, c.left) << c.what;
         EXPECT_DOUBLE_EQ(preview.top, c.top) << c.what;
         EXPECT_DOUBLE_EQ(preview.gridWidth, c.gridWidth) << c.what;
