@@ -114,6 +114,46 @@ expect 3 "deg.asc: In the classic geometry some vertices" "$grids/deg.asc"
 expect 3 "1 with vertices misplaced by the classic geometry" "$grids/deg.asc"
 expect 0 "total: 1 converted" "$grids/deg.asc" --geometry true --up y
 grep -q "^# Geometry: true scale" "$grids/deg__interpolated.obj" || fail "no true scale header line"
+# The height bitmap beside the OBJ or alone: the same PNG, its world file, its range said; two
+# grids of one stem are refused for the bitmap as for the OBJ.
+hm=$out/hm
+expect 0 "tile_1__heightmap.png: vertices: 8, triangles: 6, quads: 3, no data: 1, heights: 5 to 8" "$t1" --heightmap --outdir "$hm"
+mv "$hm/tile_1__heightmap.png" "$hm/both.png" && rm "$hm/tile_1__interpolated.obj"
+expect 0 "tile_1__heightmap.png: no data: 1, holes: 0, heights: 5 to 8" "$t1" --heightmap-only --outdir "$hm"
+cmp -s "$hm/both.png" "$hm/tile_1__heightmap.png" && [[ ! -e "$hm/tile_1__interpolated.obj" ]] &&
+  [[ $(tr -d '\r' <"$hm/tile_1__heightmap.pgw" | tr '\n' ' ') == "1 0 0 -1 0.5 1.5 " ]] || fail "--heightmap-only: $(ls "$hm")"
+expect 1 "not converted, its height bitmap" "$t1" "$grids/other/tile_1.asc" --heightmap-only --outdir "$hm"
+# Batches: a list (spaces, CR LF, a blank line, standard input) beside a pattern; three slices that
+# convert each file once between them, whatever order each is given, into one log; the failed file
+# taken from the log and rerun; complete outputs skipped, a cut, a foreign and a missing one (a
+# stale temporary file beside it, complete as it may be) converted again.
+b="$out/batch/in dir" && mkdir -p "$b"
+for n in 1 2 3 4; do cp "$data/corners_square.asc" "$b/t $n.asc"; done
+printf 'ncols 2\n' >"$b/t 5.asc"
+printf '%s\r\n' "$b/t 2.asc" "" "$b/t 1.asc" >"$out/batch/list"
+for k in 1 2 3; do  # the second slice is given the files in another order
+  first=() && ((k != 2)) || first=("$b/t 4.asc")
+  "${convert[@]}" --slice $k/3 "${first[@]}" "$b/t ?.asc" --from - --log "$out/batch/log" --timestamp "$stamp" \
+    <"$out/batch/list" >"$out/printed" 2>&1 || true
+done
+[[ $(cut -f1 "$out/batch/log" | sort | uniq -c | awk '$1 == 1' | wc -l) == 6 ]] &&
+  [[ $(grep -c $'\tconverted\t9\t8\t4\t0\t0\t' "$out/batch/log") == 4 ]] || fail "slices: $(cat "$out/batch/log")"
+failed_of() { awk -F'\t' 'NR > 1 { last[$1] = $2 } END { for (p in last) if (last[p] == "failed") print p }' "$@"; }  # README.md's
+failed_of "$out/batch/log" >"$out/batch/again" && grep -q $'t 5.asc\tfailed\t.*\tNot proper ESRI' "$out/batch/log" ||
+  fail "the log: $(cat "$out/batch/log")"
+cp "$data/corners_square.asc" "$b/t 5.asc"
+expect 0 "total: 1 converted, 0 failed" --from "$out/batch/again" --log "$out/batch/log"
+[[ -z $(failed_of "$out/batch/log") ]] || fail "the rerun is not logged"
+truncate -s -1 "$b/t 2__interpolated.obj" && echo "# 3 quads" >"$b/t 3__interpolated.obj"
+mv "$b/t 4__interpolated.obj" "$b/t 4__interpolated.obj.part-2147483646-1"
+expect 0 "total: 3 converted, 2 skipped, 0 failed" "$b/t ?.asc" --skip-existing --timestamp "$stamp"
+for n in 1 2 3 4; do  # t 1 as its slice wrote it
+  sed "s/corners_square__/t ${n}__/" "$data/corners_square__interpolated.obj" | cmp -s - "$b/t ${n}__interpolated.obj" ||
+    fail "t $n: not the golden file"
+done
+[[ ! -e "$b/t 4__interpolated.obj.part-2147483646-1" ]] || fail "the stale temporary file is still there"
+"${convert[@]}" "$b/t 1.asc" "$b/t 2.asc" --heightmap-only >/dev/null && truncate -s -1 "$b/t 1__heightmap.png"
+expect 0 "total: 1 converted, 1 skipped" "$b/t 1.asc" "$b/t 2.asc" --heightmap-only --skip-existing
 # An interruption cancels the running file, starts no other and leaves no temporary file.
 if [[ ${convert[0]} != *wine* ]]; then
   mkdir "$out/big" && row=$(seq 2000 | tr '\n' ' ')

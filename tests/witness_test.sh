@@ -2,7 +2,9 @@
 # Witness check of the headless converter against two independent tools:
 # gdal_translate writes the grid files (one without a NODATA_value line, one
 # with it), assimp reads the OBJ files back, and the vertex, triangle and quad
-# counts it finds must be the ones dunmoor-convert printed.
+# counts it finds must be the ones dunmoor-convert printed. GDAL also reads
+# the height bitmaps back, placed by their world files, against its own
+# reading of the grids.
 #
 #   witness_test.sh PATH/TO/dunmoor-convert
 #
@@ -158,14 +160,51 @@ if bad: sys.exit("GDAL %d cells, %d planes, differing at %s" % (len(cells), len(
 PY
     ((failures == before)) && echo "$name: $(count "$printed" quads) quads, each plane at GDAL's cell and height"
 }
+# Height bitmaps read by GDAL: one UInt16 band of the region's size, placed by its world file where
+# the region lies, each pixel the linear mapping of GDAL's own reading of the grid (within 1), 0 where
+# GDAL sees no data. A float grid, an integer grid with no data, dx and dy written by hand, a region.
+bitmap_witness() {
+    gdal_translate -q -of AAIGrid -ot Int32 -a_nodata -9999 "$work/holes.xyz" "$work/int.asc" || fail "gdal_translate int"
+    printf 'ncols 4\nnrows 3\nxllcorner 100\nyllcorner 200\ndx 2\ndy 0.5\nNODATA_value -1\n%s\n%s\n%s\n' \
+        "3.25 -1 7 8" "1e3 2.5 -1 0.125" "4 4 4 9.75" >"$work/dxdy.asc"
+    local table=() name grid region
+    while read -r name grid region; do
+        # shellcheck disable=SC2086  # the region's four numbers are words of their own
+        "$convert" "$work/$grid" --heightmap-only ${region:+--region $region} --outdir "$work/bm-$name" >/dev/null ||
+            fail "bitmap $name: dunmoor-convert failed"
+        table+=("$name" "$work/$grid" "$work/bm-$name/${grid%.asc}__heightmap.png" "${region:-1 1 0 0}")
+    done <<<$'float plain.asc\nint-nodata int.asc\ndxdy dxdy.asc\nregion holes.asc 2 2 6 4'
+    /usr/bin/python3 - "${table[@]}" <<'PY' || fail "height bitmaps differ from GDAL's reading"
+import sys, numpy as np
+from osgeo import gdal
+bad = []
+for name, grid, png, region in zip(*[iter(sys.argv[1:])] * 4):
+    g, b = gdal.Open(grid), gdal.Open(png)
+    x0, y0, x1, y1 = map(int, region.split())
+    cut = np.s_[y0 - 1:y1 or g.RasterYSize, x0 - 1:x1 or g.RasterXSize]
+    v, m = g.ReadAsArray()[cut].astype(float), g.GetRasterBand(1).GetMaskBand().ReadAsArray()[cut] > 0
+    gx, dx, _, gy, _, dy = g.GetGeoTransform()
+    lo, hi, px = v[m].min(), v[m].max(), b.ReadAsArray()
+    want = np.where(m, 1 + np.round((v - lo) / ((hi - lo) or 1) * 65534), 0)
+    bad += [name + ": " + what for what, ok in {
+        "not one UInt16 band of the region's size": b.RasterCount == 1 and px.dtype == np.uint16 and px.shape == v.shape,
+        "not placed where the region lies": np.allclose(b.GetGeoTransform(), (gx + (x0 - 1) * dx, dx, 0, gy + (y0 - 1) * dy, 0, dy)),
+        "pixels off the mapping": px.shape == v.shape and np.abs(px - want).max() <= 1,
+        "GDAL does not read dx 2, dy 0.5": name != "dxdy" or (dx, dy) == (2, -0.5)}.items() if not ok]
+    print("%s: %d x %d pixels, %d no data, heights %g to %g" % (name, v.shape[1], v.shape[0], (~m).sum(), lo, hi))
+if bad: sys.exit("\n".join(bad))
+PY
+}
+
 if /usr/bin/python3 -c 'from osgeo import gdal' 2>/dev/null; then
     float_witness float-min32 -3.4028234663852886e+38 Float32
     float_witness float-below-min32 -3.4028230607370965e+38 Float32
     float_witness float-nan nan Float32
     float_witness float-1e30 -1e+30 Float32
     float_witness float-min64 -1.7976931348623157e+308 Float64
+    bitmap_witness
 else
-    echo "float rasters skipped: python3-gdal not found"
+    echo "float rasters and height bitmaps skipped: python3-gdal not found"
 fi
 
 if ((failures > 0)); then

@@ -29,7 +29,15 @@ constexpr OptionInfo kOptions[] = {
     {"--up", 1, "z|y", "a value: z or y", "the up axis of true scale (default z; classic is z up)"},
     {"--timestamp", 1, "\"YYYY-MM-DD, HH:MM\"", "a value: \"YYYY-MM-DD, HH:MM\"",
      "the time in each OBJ file's header (default: now)"},
-    {"--outdir", 1, "DIR", "a value: a folder", "write the OBJ files into DIR (default: beside each grid)"},
+    {"--outdir", 1, "DIR", "a value: a folder", "write the output files into DIR (default: beside each grid)"},
+    {"--heightmap", 0, "", "", "also a 16-bit height bitmap (PNG and world file) beside each OBJ"},
+    {"--heightmap-only", 0, "", "", "only the height bitmap and its world file, no OBJ"},
+    {"--from", 1, "LIST", "a value: a file listing grids, or - for standard input",
+     "also convert the grid files LIST names, one per line (-: standard input)"},
+    {"--skip-existing", 0, "", "", "skip a file whose outputs already stand complete"},
+    {"--slice", 1, "K/N", "a value: K/N, the K-th of N slices",
+     "only every N-th file of the sorted list, from the K-th (1 <= K <= N)"},
+    {"--log", 1, "FILE", "a value: a file", "append a tab-separated line per file to FILE (path, outcome, counts)"},
     {"--jobs", 1, "N", "a value: files at a time, 1 to 1024", "files converted at a time, 1 to 1024 (default: one per core)"},
     {"--workers", 1, "N", "a value: threads per file, 1 to 64",
      "threads per file, 1 to 64 (default: the cores shared among the files)"},
@@ -115,6 +123,24 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
                         ", not " + Visible(value));
     } else if (name == "--progress") {
         o.progress = true;
+    } else if (name == "--heightmap") {
+        o.heightBitmap = true;
+    } else if (name == "--heightmap-only") {
+        o.heightBitmap = true;
+        o.mesh = false;
+    } else if (name == "--from") {
+        if (args[first].empty()) return fail("--from needs a list file, or - for standard input");
+        o.lists.push_back(args[first]);
+    } else if (name == "--skip-existing") {
+        o.skipExisting = true;
+    } else if (name == "--slice") {
+        const std::size_t slash = value.find('/');
+        if (slash == std::string::npos || !ParseInt(value.substr(0, slash), o.slice) ||
+            !ParseInt(value.substr(slash + 1), o.slices) || o.slice < 1 || o.slice > o.slices)
+            return fail("--slice needs K/N with 1 <= K <= N, not " + Visible(value));
+    } else if (name == "--log") {
+        if (args[first].empty()) return fail("--log needs a file name");
+        o.log = std::filesystem::path(args[first]);
     }
     return true;
 }
@@ -142,19 +168,22 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
         if (!ParseOption(arg, args, i + 1, o, problem)) return false;
         i += option->values;
     }
-    if (o.grids.empty()) return problem = "no grid file given", false;
+    if (o.grids.empty() && o.lists.empty()) return problem = "no grid file given", false;
     if (o.up == YUp && o.geometry == ClassicGeometry)
         return problem = "--up y needs --geometry true: the classic geometry is z up", false;
     return true;
 }
 
-std::string UsageText() { return "usage: dunmoor-convert GRID.asc|PATTERN... [options]   (--help lists them)\n"; }
+std::string UsageText() {
+    return "usage: dunmoor-convert GRID.asc|PATTERN... [--from LIST] [options]   (--help lists them)\n";
+}
 
 std::string HelpText() {
     std::string text =
-        "usage: dunmoor-convert GRID.asc|PATTERN... [options]\n"
-        "Converts each grid file into an OBJ file beside it, named as the window names it. A pattern\n"
-        "(\"tiles/*.asc\", \"dem_??.asc\") names the files of its folder that match it.\n\nOptions:\n";
+        "usage: dunmoor-convert GRID.asc|PATTERN... [--from LIST] [options]\n"
+        "Converts each grid file into an OBJ file beside it, named as the window names it, and/or a\n"
+        "height bitmap. A pattern (\"tiles/*.asc\", \"dem_??.asc\") names the files of its folder that\n"
+        "match it; a list (--from) names one file per line.\n\nOptions:\n";
     char line[200];
     for (const OptionInfo& option : kOptions) {
         const std::string call = std::string(option.name) + (option.values > 0 ? " " : "") + option.shape;

@@ -17,6 +17,7 @@ constexpr int kMaxFilesAtOnce = 1024;
 
 struct Options {
     std::vector<ArgText> grids;  // file names and patterns, as given
+    std::vector<ArgText> lists;  // --from: files naming grids one per line; "-" standard input
     MeshMethod method = Interpolated;
     MeshGeometryKind geometry = ClassicGeometry;
     UpAxis up = ZUp;
@@ -25,6 +26,12 @@ struct Options {
     float unitMeters = 1.0f;
     std::string timestamp;  // checked: "YYYY-MM-DD, HH:MM", or empty
     std::filesystem::path outdir;
+    bool mesh = true;           // false with --heightmap-only
+    bool heightBitmap = false;  // --heightmap or --heightmap-only
+    bool skipExisting = false;  // a file whose outputs stand complete is not converted again
+    int32_t slice = 1;          // --slice K/N: K
+    int32_t slices = 1;         //              N
+    std::filesystem::path log;  // --log: one line per file appended; empty: none
     unsigned jobs = 0;  // 0: one file per core
     bool progress = false;
     int32_t workers = 0;  // threads formatting each file's job; 0: the cores shared among the jobs

@@ -5,9 +5,16 @@
 //
 // Each OBJ is named as the window names it and written beside its grid file
 // (or into DIR, made when missing), byte for byte the file the window writes with the same
-// settings. A pattern ("tiles/*.asc", "dem_??.asc") names the files of its
-// folder that match its last part; the converter expands it itself, as the
-// Windows shell does not. One line is printed per file, then a total.
+// settings; the height bitmap (--heightmap, --heightmap-only) likewise. A
+// pattern ("tiles/*.asc", "dem_??.asc") names the files of its folder that
+// match its last part; the converter expands it itself, as the Windows shell
+// does not. A list (--from) names more files, one per line. One line is
+// printed per file, then a total.
+//
+// Batches beyond one run: --slice K/N converts every N-th file of the sorted
+// list from the K-th, so N runs anywhere convert each file once;
+// --skip-existing leaves a file whose outputs stand complete; --log appends
+// a line per file, from which the failed ones are taken for the next run.
 //
 // Exit status: 0 every file converted; 3 converted with a warning (a grid
 // held fewer values than its header promised, or the classic geometry
@@ -18,6 +25,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cwctype>
 #include <filesystem>
 #include <map>
@@ -33,6 +41,7 @@
 #include "grid/grid_reader.h"
 #include "grid/path_parts.h"
 #include "mesh/conversion_job.h"
+#include "tools/convert_batch.h"
 #include "tools/convert_console.h"
 #include "tools/convert_options.h"
 
@@ -111,16 +120,46 @@ std::vector<fs::path> ExpandPattern(const ArgText& arg) {
 
 struct FileResult {
     bool converted = false;
+    bool skipped = false;      // its outputs stood complete (--skip-existing)
     bool missingCells = false;
     bool misplaced = false;    // converted, but the classic geometry misplaced vertices
     bool interrupted = false;  // cancelled, or not started after an interruption
     std::string line;          // what is printed for the file, ending with a line feed
+    LogEntry log;              // its line in the run log; no outcome: the file never started
 };
 
 FileResult Failed(const fs::path& grid, const std::string& why) {
     FileResult result;
     result.line = Shown(grid) + ": " + why + "\n";
+    result.log.path = Shown(grid);
+    result.log.outcome = "failed";
+    result.log.detail = why;
     return result;
+}
+
+// The files a grid's conversion writes into its folder: the OBJ, the height
+// bitmap and its world file, as asked for; the first names the conversion.
+std::vector<fs::path> OutputsOf(const fs::path& grid, const Options& options) {
+    std::wstring stem, ext;
+    SplitGridPath(PathToWide(grid), stem, ext);
+    const fs::path folder = options.outdir.empty() ? grid.parent_path() : options.outdir;
+    std::vector<fs::path> outputs;
+    if (options.mesh) outputs.push_back(folder / WidePath(OutputFileName(stem, options.method)));
+    if (options.heightBitmap) {
+        outputs.push_back(folder / WidePath(stem + kHeightBitmapSuffix));
+        outputs.push_back(folder / WidePath(stem + kWorldFileSuffix));
+    }
+    return outputs;
+}
+
+// A height as short as it reads back exactly.
+std::string HeightText(float value) {
+    char text[32];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) break;
+    }
+    return text;
 }
 
 // Why a grid's header could not be read: the file is missing, a folder,
@@ -159,6 +198,20 @@ struct InputCloser {
 };
 
 FileResult ConvertFile(const fs::path& grid, const Options& options, void* progress) {
+    if (options.skipExisting) {
+        const std::vector<fs::path> outputs = OutputsOf(grid, options);
+        if (std::all_of(outputs.begin(), outputs.end(), OutputStandsComplete)) {
+            FileResult result;
+            result.skipped = true;
+            result.log.outcome = "skipped";
+            for (const fs::path& output : outputs)
+                if (output.extension() != ".pgw")
+                    result.log.detail += (result.log.detail.empty() ? "" : ", ") + Shown(output.filename());
+            result.log.detail = "complete: " + result.log.detail;
+            result.line = Shown(grid) + ": skipped, " + result.log.detail + "\n";
+            return result;
+        }
+    }
     GridStream input;
     const InputCloser closer{input};
     GridHeader header;
@@ -175,6 +228,8 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     request.unitMeters = options.unitMeters;
     request.timestamp = options.timestamp;
     request.workers = options.workers;
+    request.writeMesh = options.mesh;
+    request.writeHeightBitmap = options.heightBitmap;
     std::wstring ext;
     SplitGridPath(PathToWide(grid), request.inputStem, ext);
     request.outputDir = options.outdir.empty() ? grid.parent_path() : options.outdir;
@@ -185,32 +240,60 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
         hooks.context = progress;
         hooks.progress = ProgressBoard::OnProgress;
     }
+    const auto start = std::chrono::steady_clock::now();
     const JobSummary s = RunConversionJob(request, input, hooks);
+    // The job times its mesh; with a bitmap too, the file's time is both.
+    const double seconds = s.mesh && !s.heightBitmap
+                               ? static_cast<double>(s.elapsedSeconds)
+                               : std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string stale =
         s.staleFilesRemoved > 0 ? Shown(grid) + ": " + Utf8(StaleFilesText(s.staleFilesRemoved)) + "\n" : "";
     FileResult result;
+    result.log.seconds = seconds;
     if (s.outcome == JobOutcome::Cancelled) {
         result.interrupted = true;
         result.line = Shown(grid) + ": interrupted; " + Shown(s.outputPath) + " was not written\n" + stale;
+        result.log.outcome = "interrupted";
         return result;
     }
     if (s.outcome != JobOutcome::Finished) {
-        result.line = Shown(grid) + ": " + OneLine(FormatJobSummary(s).text) + "\n" + stale;
+        result.log.outcome = "failed";
+        result.log.detail = OneLine(FormatJobSummary(s).text);
+        result.line = Shown(grid) + ": " + result.log.detail + "\n" + stale;
         return result;
     }
     result.converted = true;
+    result.line = Shown(grid) + " -> " + (s.mesh ? Shown(s.outputPath) : "") + (s.mesh && s.heightBitmap ? ", " : "") +
+                  (s.heightBitmap ? Shown(s.heightBitmapPath) : "");
     char counts[200];
-    std::snprintf(counts, sizeof counts, ": vertices: %lld, triangles: %lld, quads: %lld, no data: %lld, %.2f s\n",
-                  static_cast<long long>(s.counts.vertices), static_cast<long long>(2 * s.counts.quads),
-                  static_cast<long long>(s.counts.quads), static_cast<long long>(s.counts.nodata),
-                  static_cast<double>(s.elapsedSeconds));
-    result.line = Shown(grid) + " -> " + Shown(s.outputPath) + counts;
+    if (s.mesh)
+        std::snprintf(counts, sizeof counts, ": vertices: %lld, triangles: %lld, quads: %lld, no data: %lld",
+                      static_cast<long long>(s.counts.vertices),
+                      static_cast<long long>(2 * s.counts.quads + s.counts.triangles),
+                      static_cast<long long>(s.counts.quads), static_cast<long long>(s.counts.nodata));
+    else
+        std::snprintf(counts, sizeof counts, ": no data: %lld, holes: %lld", static_cast<long long>(s.counts.nodata),
+                      static_cast<long long>(s.counts.missing));
+    result.line += counts;
+    if (s.heightBitmap)
+        result.line += ", heights: " + (s.heightRange.any ? HeightText(s.heightRange.lowest) + " to " +
+                                                               HeightText(s.heightRange.highest)
+                                                         : std::string("none"));
+    std::snprintf(counts, sizeof counts, ", %.2f s\n", seconds);
+    result.line += counts;
+    result.log.outcome = "converted";
+    result.log.counted = true;
+    result.log.mesh = s.mesh;
+    result.log.counts = s.counts;
     if (s.counts.missing > 0) {
         result.missingCells = true;
-        result.line += Shown(grid) + ": " + Utf8(MissingCellsText(s.counts.missing)) + "\n";
+        result.log.outcome = "holes";
+        result.log.detail = Utf8(MissingCellsText(s.counts.missing));
+        result.line += Shown(grid) + ": " + result.log.detail + "\n";
     }
     const std::wstring geometry = GeometryText(s);
     if (!geometry.empty()) result.line += Shown(grid) + ": " + Utf8(geometry) + "\n";
+    if (s.classicMisplaced) result.log.detail += (result.log.detail.empty() ? "" : " ") + Utf8(geometry);
     result.misplaced = s.classicMisplaced;
     result.line += stale;
     return result;
@@ -226,15 +309,21 @@ FileResult ConvertGuarded(const fs::path& grid, const Options& options, Progress
         unsigned slot;
         ~SlotEnd() { board.End(slot); }
     };
+    const auto start = std::chrono::steady_clock::now();
+    FileResult result;
     try {
         void* progress = board.Start(slot, Shown(grid.filename()), bytes);
         const SlotEnd end{board, slot};
-        return ConvertFile(grid, options, progress);
+        result = ConvertFile(grid, options, progress);
     } catch (const std::bad_alloc&) {
-        return Failed(grid, "not converted: there is not enough memory");
+        result = Failed(grid, "not converted: there is not enough memory");
     } catch (const std::exception& e) {
-        return Failed(grid, std::string("not converted: ") + e.what());
+        result = Failed(grid, std::string("not converted: ") + e.what());
     }
+    result.log.path = Shown(grid);
+    if (!result.converted && !result.interrupted)
+        result.log.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
 }
 
 // One spelling per place: "a.asc", "./a.asc" and its full path are the same
@@ -277,19 +366,15 @@ bool SameFile(const fs::path& a, const fs::path& b) {
     return error ? SameName(Place(a).native(), Place(b).native()) : same;
 }
 
-// The output file of a grid, for finding two grids that would write one file.
-fs::path OutputOf(const fs::path& grid, const Options& options) {
-    std::wstring stem, ext;
-    SplitGridPath(PathToWide(grid), stem, ext);
-    const fs::path folder = options.outdir.empty() ? grid.parent_path() : options.outdir;
-    return Place(folder / WidePath(OutputFileName(stem, options.method)));
-}
+// The output file that names a grid's conversion, for finding two grids that
+// would write one file (the others are named after the same stem).
+fs::path OutputOf(const fs::path& grid, const Options& options) { return Place(OutputsOf(grid, options).front()); }
 
 // Converts every file on `workers` threads (fewer when not all can start),
 // one file per worker at a time, and prints each file's lines in the order
 // the files were given. After an interruption no file starts.
 std::vector<FileResult> ConvertAll(const std::vector<fs::path>& grids, const std::vector<uint64_t>& bytes,
-                                   const Options& options, unsigned& workers, ProgressBoard& board) {
+                                   const Options& options, unsigned& workers, ProgressBoard& board, RunLog& log) {
     std::vector<FileResult> results(grids.size());
     std::vector<bool> done(grids.size(), false);
     std::atomic<std::size_t> next{0};
@@ -300,13 +385,19 @@ std::vector<FileResult> ConvertAll(const std::vector<fs::path>& grids, const std
             FileResult result;
             result.interrupted = Interrupted();
             if (!result.interrupted) result = ConvertGuarded(grids[i], options, board, slot, bytes[i]);
+            try {
+                if (log.IsOpen() && !result.log.outcome.empty()) log.Append(result.log);
+            } catch (const std::exception&) {
+                // Out of memory for a line: the total still counts the file.
+            }
             std::lock_guard<std::mutex> lock(printing);
             results[i] = std::move(result);
             done[i] = true;
             try {
                 for (; printed < grids.size() && done[printed]; ++printed)
                     if (!results[printed].line.empty())
-                        board.Lines(results[printed].converted ? stdout : stderr, results[printed].line);
+                        board.Lines(results[printed].converted || results[printed].skipped ? stdout : stderr,
+                                    results[printed].line);
             } catch (const std::exception&) {
                 // Out of memory for a line: the total still counts the file.
             }
@@ -333,34 +424,65 @@ int Run(const std::vector<ArgText>& args) {
         Print(stdout, HelpText());
         return kExitConverted;
     }
-    CatchInterruptions();
-
-    // Patterns expanded, each file once, and never two files into one OBJ.
-    // Two outputs are one file when their names match as the file system
-    // matches them and their folders are one folder; only outputs of matching
-    // names are looked at, so a long batch asks the system little.
-    std::vector<fs::path> grids;
-    std::vector<fs::path> outputs;
-    std::multimap<ArgText, std::size_t, NameOrder> byName;  // output file name -> index in grids
+    // Every file named: the command line's, patterns expanded, then the lists'.
+    std::vector<fs::path> named;
     std::vector<std::string> refused;
     for (const ArgText& arg : options.grids) {
         const std::vector<fs::path> files = ExpandPattern(arg);
         if (files.empty()) refused.push_back(Shown(fs::path(arg)) + ": no file matches this pattern\n");
-        for (const fs::path& file : files) {
-            const fs::path output = OutputOf(file, options);
-            const ArgText name = output.filename().native();
-            std::size_t same = grids.size();
-            for (auto [it, end] = byName.equal_range(name); it != end && same == grids.size(); ++it)
-                if (SameFile(outputs[it->second].parent_path(), output.parent_path())) same = it->second;
-            if (same == grids.size()) {
-                byName.emplace(name, grids.size());
-                grids.push_back(file);
-                outputs.push_back(output);
-            } else if (!SameFile(grids[same], file)) {
-                refused.push_back(Shown(file) + ": not converted, its OBJ file " + Shown(output) + " is the one of " +
-                                  Shown(grids[same]) + "\n");
-            }
+        named.insert(named.end(), files.begin(), files.end());
+    }
+    for (const ArgText& list : options.lists) {
+        std::vector<ArgText> paths;
+        if (!ReadGridList(list, paths, problem)) return Usage(problem);
+        for (const ArgText& path : paths) named.emplace_back(path);
+    }
+    RunLog log;
+    if (!options.log.empty() && !log.Open(options.log, problem)) return Usage(problem);
+    CatchInterruptions();  // a list being read is simply left
+    // Slices share out the list sorted by full path, so that every run that
+    // is given the same files cuts it alike.
+    if (options.slices > 1) {
+        std::vector<std::pair<ArgText, fs::path>> sorted;
+        for (const fs::path& file : named) sorted.emplace_back(Place(file).native(), file);
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const auto& a, const auto& b) { return NameOrder()(a.first, b.first); });
+        for (std::size_t i = 0; i < sorted.size(); ++i) named[i] = sorted[i].second;
+    }
+
+    // Each file once, and never two files into one output. Two outputs are
+    // one file when their names match as the file system matches them and
+    // their folders are one folder; only outputs of matching names are looked
+    // at, so a long batch asks the system little. A slice takes every N-th of
+    // what remains, files refused here included, so one slice reports each.
+    std::vector<fs::path> kept, grids;  // every file once; those of this slice
+    std::vector<fs::path> outputs;      // the kept files' outputs
+    std::multimap<ArgText, std::size_t, NameOrder> byName;  // output file name -> index in outputs
+    std::size_t listed = 0;                                 // files kept or refused so far
+    for (const fs::path& file : named) {
+        const fs::path output = OutputOf(file, options);
+        const ArgText name = output.filename().native();
+        std::size_t same = outputs.size();
+        for (auto [it, end] = byName.equal_range(name); it != end && same == outputs.size(); ++it)
+            if (SameFile(outputs[it->second].parent_path(), output.parent_path())) same = it->second;
+        const bool refuse = same < outputs.size() && !SameFile(kept[same], file);
+        if (same == outputs.size()) {
+            byName.emplace(name, outputs.size());
+            outputs.push_back(output);
+            kept.push_back(file);
+        } else if (!refuse) {
+            continue;  // the same file again
         }
+        if (listed++ % static_cast<std::size_t>(options.slices) != static_cast<std::size_t>(options.slice - 1))
+            continue;  // another slice's
+        if (!refuse) {
+            grids.push_back(file);
+            continue;
+        }
+        const std::string why = "not converted, its " + std::string(options.mesh ? "OBJ file " : "height bitmap ") +
+                                Shown(output) + " is the one of " + Shown(kept[same]);
+        refused.push_back(Shown(file) + ": " + why + "\n");
+        if (log.IsOpen()) log.Append(Failed(file, why).log);
     }
     for (const std::string& line : refused) Print(stderr, line);
 
@@ -382,29 +504,32 @@ int Run(const std::vector<ArgText>& args) {
     std::vector<FileResult> results;
     {
         ProgressBoard board(mode, filesAtOnce, grids.size(), std::accumulate(bytes.begin(), bytes.end(), uint64_t{0}));
-        results = ConvertAll(grids, bytes, options, filesAtOnce, board);
+        results = ConvertAll(grids, bytes, options, filesAtOnce, board, log);
     }
     JobsEnded();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
-    std::size_t converted = 0, missing = 0, misplaced = 0, interrupted = 0;
+    std::size_t converted = 0, skipped = 0, missing = 0, misplaced = 0, interrupted = 0;
     for (const FileResult& r : results) {
         converted += r.converted ? 1 : 0;
+        skipped += r.skipped ? 1 : 0;
         missing += r.missingCells ? 1 : 0;
         misplaced += r.misplaced ? 1 : 0;
         interrupted += r.interrupted ? 1 : 0;
     }
-    const std::size_t failed = results.size() - converted - interrupted + refused.size();
+    const std::size_t failed = results.size() - converted - skipped - interrupted + refused.size();
+    const std::string skips = options.skipExisting ? std::to_string(skipped) + " skipped, " : "";
     char total[300];
     if (Interrupted()) {
-        std::snprintf(total, sizeof total, "interrupted: %zu converted, %zu failed, %zu not converted, %.2f s\n",
-                      converted, failed, interrupted, elapsed.count());
+        std::snprintf(total, sizeof total, "interrupted: %zu converted, %s%zu failed, %zu not converted, %.2f s\n",
+                      converted, skips.c_str(), failed, interrupted, elapsed.count());
         Print(stderr, total);
         return kExitInterrupted;
     }
-    std::snprintf(total, sizeof total, "total: %zu converted, %zu failed, %zu with holes for missing values, "
+    std::snprintf(total, sizeof total, "total: %zu converted, %s%zu failed, %zu with holes for missing values, "
                   "%zu with vertices misplaced by the classic geometry, %.2f s, %u file%s at a time\n",
-                  converted, failed, missing, misplaced, elapsed.count(), filesAtOnce, filesAtOnce == 1 ? "" : "s");
+                  converted, skips.c_str(), failed, missing, misplaced, elapsed.count(), filesAtOnce,
+                  filesAtOnce == 1 ? "" : "s");
     Print(stdout, total);
     if (failed > 0) return kExitFailed;
     return missing > 0 || misplaced > 0 ? kExitWarning : kExitConverted;
