@@ -74,6 +74,10 @@ expect 1 "Not proper ESRI ARC/INFO ASCII GRID file" "$data/../../converter_golde
 printf 'ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n1 2 3\n4\n' >"$grids/cut.asc"
 expect 3 "cut.asc: The grid file held 2 fewer values than its header promised; those cells are holes." \
   "$grids/cut.asc" "$grids/tile_1.asc"
+expect 0 "largest error: " "$grids/tile_1.asc" --method simplified --max-error 1 --outdir "$out/simple"
+expect 2 "--max-error must be a number" "$grids/tile_1.asc" --method simplified --max-error nan
+expect 0 "terrain preview" --preview "$out/preview.png" "$grids/tile_1.asc" --preview-size 40 30
+[[ $(head -c 4 "$out/preview.png" | tail -c 3) == PNG ]] || fail "--preview wrote no PNG"
 for units in 0 abc nan -1 1.5x; do
   expect 2 "units must be a positive number" "$grids/tile_1.asc" --units "$units" --outdir "$out/units"
 done
@@ -93,7 +97,7 @@ for stamp_ in garbage $'2026-12-07, 14:03\nv 1 2 3' "2026-02-29, 10:00" "2026-12
 done
 for n in 0 65 300 100000 2147483647; do expect 2 "threads per file from 1 to 64" "$t1" --workers $n --outdir "$out/refused"; done
 expect 2 "files at a time from 1 to 1024" "$t1" --jobs 1025 --outdir "$out/refused"
-expect 2 "--method needs a value: interpolated or floating" "$t1" --method
+expect 2 "--method needs a value: interpolated, floating or simplified" "$t1" --method
 expect 2 "--region needs four values" "$t1" --region 1 1 2
 expect 2 "X min 10 is above X max 5" "$t1" --region 10 10 5 5 --outdir "$out/refused"
 expect 2 "--up y needs --geometry true" "$t1" --up y --outdir "$out/refused"

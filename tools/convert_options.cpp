@@ -1,5 +1,6 @@
 #include "tools/convert_options.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -19,8 +20,10 @@ struct OptionInfo {
 
 static_assert(kMaxWorkers == 64 && kMaxFilesAtOnce == 1024, "the help below names both limits");
 constexpr OptionInfo kOptions[] = {
-    {"--method", 1, "interpolated|floating", "a value: interpolated or floating",
-     "one mesh on the cell corners (default) or a square per cell"},
+    {"--method", 1, "interpolated|floating|simplified", "a value: interpolated, floating or simplified",
+     "one mesh on the cell corners (default), a square per cell, or the corners' mesh in fewer triangles"},
+    {"--max-error", 1, "E", "a value: the largest height error, 0 or more",
+     "simplified: every corner within E of the mesh, in the grid's height unit (default 0.5)"},
     {"--region", 4, "XMIN YMIN XMAX YMAX", "four values: XMIN YMIN XMAX YMAX",
      "only these columns and rows (from 1; row 1 is the north edge)"},
     {"--units", 1, "U", "a value: meters per 3D unit", "meters in one unit of the 3D application (default 1)"},
@@ -42,6 +45,10 @@ constexpr OptionInfo kOptions[] = {
     {"--workers", 1, "N", "a value: threads per file, 1 to 64",
      "threads per file, 1 to 64 (default: the cores shared among the files)"},
     {"--progress", 0, "", "", "progress as plain lines off a terminal (a terminal always shows it)"},
+    {"--preview", 1, "PNG", "a value: the picture file to write",
+     "write the window's terrain preview of the one grid given as PNG, and nothing else"},
+    {"--preview-size", 2, "W H", "two values: the picture's width and height",
+     "the preview's size in pixels (default 388 124, the window's)"},
 };
 
 const OptionInfo* FindOption(const std::string& name) {
@@ -82,7 +89,14 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
     if (name == "--method") {
         if (value == "interpolated") o.method = Interpolated;
         else if (value == "floating") o.method = FloatingPlanes;
-        else return fail("unknown method " + Visible(value) + ": interpolated or floating");
+        else if (value == "simplified") o.method = Simplified;
+        else return fail("unknown method " + Visible(value) + ": interpolated, floating or simplified");
+    } else if (name == "--max-error") {
+        char* end = nullptr;
+        const double e = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !std::isfinite(e) || e < 0)
+            return fail("--max-error must be a number of 0 or more, not " + Visible(value));
+        o.maxError = e;
     } else if (name == "--region") {
         RegionWindow& r = o.region;
         if (!ParseInt(value, r.xMin) || !ParseInt(Ascii(args[first + 1]), r.yMin) ||
@@ -93,6 +107,12 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
         if (r.yMin > r.yMax)
             return fail("--region: Y min " + std::to_string(r.yMin) + " is above Y max " + std::to_string(r.yMax));
         o.wholeGrid = false;
+    } else if (name == "--preview") {
+        o.preview = std::filesystem::path(args[first]);
+    } else if (name == "--preview-size") {
+        if (!ParseInt(value, o.previewWidth) || !ParseInt(Ascii(args[first + 1]), o.previewHeight) ||
+            o.previewWidth < 1 || o.previewHeight < 1 || o.previewWidth > 8192 || o.previewHeight > 8192)
+            return fail("--preview-size needs a width and a height of 1 to 8192 pixels");
     } else if (name == "--units") {
         if (!ParseUnits(value, o.unitMeters))
             return fail("units must be a positive number of meters, not " + Visible(value));

@@ -19,6 +19,7 @@ struct Options {
     std::vector<ArgText> grids;  // file names and patterns, as given
     std::vector<ArgText> lists;  // --from: files naming grids one per line; "-" standard input
     MeshMethod method = Interpolated;
+    double maxError = 0.5;  // simplified: in the grid's height unit
     MeshGeometryKind geometry = ClassicGeometry;
     UpAxis up = ZUp;
     bool wholeGrid = true;
@@ -36,6 +37,8 @@ struct Options {
     bool progress = false;
     int32_t workers = 0;  // threads formatting each file's job; 0: the cores shared among the jobs
     bool help = false;    // --help, -h or /?: nothing else is looked at
+    std::filesystem::path preview;  // --preview: the one grid's terrain preview goes here, nothing else
+    int32_t previewWidth = 388, previewHeight = 124;
 };
 
 // Reads the arguments; false with `problem` (one line) when they are wrong.

@@ -41,6 +41,7 @@
 #include "grid/grid_reader.h"
 #include "grid/path_parts.h"
 #include "mesh/conversion_job.h"
+#include "picture/terrain_preview.h"
 #include "tools/convert_batch.h"
 #include "tools/convert_console.h"
 #include "tools/convert_options.h"
@@ -226,6 +227,7 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     request.header = header;
     request.region = options.wholeGrid ? RegionWindow{1, 1, header.ncols, header.nrows} : options.region;
     request.unitMeters = options.unitMeters;
+    request.maxError = options.maxError;
     request.timestamp = options.timestamp;
     request.workers = options.workers;
     request.writeMesh = options.mesh;
@@ -279,6 +281,12 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
         result.line += ", heights: " + (s.heightRange.any ? HeightText(s.heightRange.lowest) + " to " +
                                                                HeightText(s.heightRange.highest)
                                                          : std::string("none"));
+    if (s.method == Simplified && s.mesh) {
+        std::snprintf(counts, sizeof counts, ", largest error: %.3f, %.2f %% of %lld vertices", s.maxErrorReached,
+                      100.0 * static_cast<double>(s.counts.vertices) / static_cast<double>(std::max<int64_t>(1, s.interpolatedVertices)),
+                      static_cast<long long>(s.interpolatedVertices));
+        result.line += counts;
+    }
     std::snprintf(counts, sizeof counts, ", %.2f s\n", seconds);
     result.line += counts;
     result.log.outcome = "converted";
@@ -416,6 +424,28 @@ std::vector<FileResult> ConvertAll(const std::vector<fs::path>& grids, const std
     return results;
 }
 
+// --preview: the window's terrain preview of one grid as a PNG.
+int WritePreview(const Options& options) {
+    if (options.grids.size() != 1 || IsPattern(options.grids[0])) return Usage("--preview takes exactly one grid file");
+    const fs::path grid(options.grids[0]);
+    GridStream input;
+    GridHeader header;
+    if (!ReadGridHeader(grid, input, header)) {
+        Print(stderr, Shown(grid) + ": " + WhyNotRead(grid) + "\n");
+        return kExitFailed;
+    }
+    TerrainPreview preview;
+    const bool rendered = RenderTerrainPreview(input, header, options.previewWidth, options.previewHeight,
+                                               PreviewColours{}, nullptr, preview, options.workers);
+    if (!rendered || !SavePreviewPng(options.preview, preview)) {
+        Print(stderr, Shown(grid) + (rendered ? ": the preview could not be written to " + Shown(options.preview)
+                                              : ": the grid file could not be read") + "\n");
+        return kExitFailed;
+    }
+    Print(stdout, Shown(grid) + " -> " + Shown(options.preview) + ": terrain preview\n");
+    return kExitConverted;
+}
+
 int Run(const std::vector<ArgText>& args) {
     Options options;
     std::string problem;
@@ -424,6 +454,7 @@ int Run(const std::vector<ArgText>& args) {
         Print(stdout, HelpText());
         return kExitConverted;
     }
+    if (!options.preview.empty()) return WritePreview(options);
     // Every file named: the command line's, patterns expanded, then the lists'.
     std::vector<fs::path> named;
     std::vector<std::string> refused;
