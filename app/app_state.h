@@ -41,9 +41,18 @@ struct AppState {
     // waits for it.
     HANDLE jobThread = nullptr;
 
-    // Created during process start-up, before the entry point; the icons
-    // while the window thread creates the controls. Read-only afterwards,
-    // never freed.
+    // The face the texts are set in, chosen during process start-up, before
+    // the entry point: the layout's own (Segoe UI) where the system has it,
+    // otherwise the first stand-in present, whose sizes are fitted to the
+    // layout (faceStandsIn). Read-only afterwards.
+    std::wstring fontFace;
+    bool faceStandsIn = false;
+    // The DPI that the fonts, the images and the controls' places are made
+    // for, and the fonts and images themselves. The fonts are first made
+    // during start-up for the primary monitor's DPI; the window thread makes
+    // all of them anew, and frees the old ones, when the window's DPI differs
+    // (WM_CREATE, WM_DPICHANGED). Window thread only after start-up.
+    int dpi = 96;
     HFONT captionFont = nullptr;
     HFONT valueFont = nullptr;
     HICON selectFileImages[3] = {};   // hot, normal, pressed (103-105)

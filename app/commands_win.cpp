@@ -64,13 +64,13 @@ JobRequest RequestFromWindow(float unitMeters) {
 // of the job's end through kJobEndedMessage (EndConversion).
 void LaunchJob(HWND window, std::unique_ptr<JobStart> start) {
     g_app.cancelRequested = false;
-    g_app.converting = true;
+    SetConverting(window, true);
     EnableInputSteps(window, false);
     const HANDLE thread = CreateThread(nullptr, 0, RunConversionThread, start.get(), 0, nullptr);
     if (thread == nullptr) {
         CloseGridStream(start->input);
         EnableInputSteps(window, true);
-        g_app.converting = false;
+        SetConverting(window, false);
         ShowWarning(window, L"The conversion could not be started...");
         return;
     }
@@ -187,7 +187,7 @@ void EndConversion(HWND window) {
     g_app.cancelRequested = false;
     // The inputs come back before Convert means Convert again.
     EnableInputSteps(window, true);
-    g_app.converting = false;
+    SetConverting(window, false);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
     if (g_app.closeRequested) DestroyWindow(window);
 }

@@ -3,10 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <algorithm>
-#include <cstdlib>
-
 #include "app/app_state.h"
+#include "app/window_place_win.h"
 #include "app/window_proc_win.h"
 #include "grid/file_selection_win.h"
 #include "resources/resource_ids.h"
@@ -18,7 +16,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"Dunmoor";
 constexpr wchar_t kWindowTitle[] = L"Dunmoor v0.2";
-constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 void RegisterMainWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass = {};
@@ -35,50 +32,8 @@ void RegisterMainWindowClass(HINSTANCE instance) {
     RegisterClassExW(&windowClass);
 }
 
-// Centred on the screen by the client size; the absolute value keeps the
-// position non-negative on a screen smaller than the window.
-POINT CentredPosition() {
-    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    return POINT{std::abs(screenWidth - kClientWidth) / 2, std::abs(screenHeight - kClientHeight) / 2};
-}
-
-struct Placement {
-    DWORD style;
-    RECT outer;  // screen coordinates
-};
-
-// The window's place: centred as above, then moved to lie inside the work
-// area of its monitor. On a work area shorter than the window it becomes as
-// tall as the work area, with a vertical scroll bar (its width added, so the
-// client area keeps its width).
-Placement PlaceMainWindow() {
-    RECT outer = {0, 0, kClientWidth, kClientHeight};
-    AdjustWindowRect(&outer, kWindowStyle, FALSE);
-    const POINT position = CentredPosition();
-    OffsetRect(&outer, position.x - outer.left, position.y - outer.top);
-
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof(monitor);
-    GetMonitorInfoW(MonitorFromRect(&outer, MONITOR_DEFAULTTONEAREST), &monitor);
-    const RECT& work = monitor.rcWork;
-    Placement placement = {kWindowStyle, outer};
-    RECT& place = placement.outer;
-    if (place.bottom - place.top > work.bottom - work.top) {
-        placement.style |= WS_VSCROLL;
-        place.right += GetSystemMetrics(SM_CXVSCROLL);
-        place.bottom = place.top + (work.bottom - work.top);
-    }
-    const int width = place.right - place.left;
-    const int height = place.bottom - place.top;
-    const int left = std::max<int>(work.left, std::min<int>(place.left, work.right - width));
-    const int top = std::max<int>(work.top, std::min<int>(place.top, work.bottom - height));
-    OffsetRect(&place, left - place.left, top - place.top);
-    return placement;
-}
-
 HWND CreateMainWindow(HINSTANCE instance) {
-    const Placement placement = PlaceMainWindow();
+    const Placement placement = FirstPlacement();
     const RECT& outer = placement.outer;
     return CreateWindowExW(WS_EX_APPWINDOW, kClassName, kWindowTitle, placement.style, outer.left,
                            outer.top, outer.right - outer.left, outer.bottom - outer.top, nullptr,

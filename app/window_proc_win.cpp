@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/commands_win.h"
+#include "app/window_place_win.h"
 #include "grid/file_info_win.h"
 #include "grid/file_selection_win.h"
 #include "mesh/conversion_job_win.h"
@@ -47,6 +48,19 @@ void OnPaint(HWND window) {
     EndPaint(picture, &picturePaint);
 }
 
+// The window moved to a monitor of another DPI, or its monitor's scale
+// changed: the layout, fonts and images are made anew for the DPI given in
+// wParam, the file name is fitted to its line again, and the window takes
+// the place the system suggests, sized for the scaled client area.
+void OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+    const int dpi = HIWORD(wParam);
+    const RECT suggested = *reinterpret_cast<const RECT*>(lParam);
+    ScaleControls(window, dpi);
+    if (!g_app.inputPath.empty()) ShowFileInfo(window);
+    MoveToDpi(window, suggested, dpi);
+    SetUpClientScrolling(window);
+}
+
 void OnNotify(HWND window, LPARAM lParam) {
     DrawImageButton(window, reinterpret_cast<const NMHDR*>(lParam));
 }
@@ -73,6 +87,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_ACTIVATE: OnActivate(window, wParam); return 0;
     case WM_VSCROLL: ScrollClient(window, LOWORD(wParam)); return 0;
     case WM_MOUSEWHEEL: ScrollClientByWheel(window, GET_WHEEL_DELTA_WPARAM(wParam)); return 0;
+    case WM_DPICHANGED: OnDpiChanged(window, wParam, lParam); return 0;
     default: break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

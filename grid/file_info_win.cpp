@@ -86,8 +86,6 @@ void CreateFileNameTip(HWND window) {
     TTTOOLINFOW tool = FileNameTool(window);
     tool.lpszText = const_cast<wchar_t*>(L"");
     SendMessageW(g_app.fileNameTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    // Long paths wrap instead of running off the screen.
-    SendMessageW(g_app.fileNameTip, TTM_SETMAXTIPWIDTH, 0, ScaledLength(600));
 }
 
 void ShowFileInfo(HWND window) {
@@ -104,6 +102,8 @@ void ShowFileInfo(HWND window) {
     TTTOOLINFOW tool = FileNameTool(window);
     tool.lpszText = const_cast<wchar_t*>(g_app.inputPath.c_str());
     SendMessageW(g_app.fileNameTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    // Long paths wrap instead of running off the screen.
+    SendMessageW(g_app.fileNameTip, TTM_SETMAXTIPWIDTH, 0, ScaledLength(600));
 }
 
 bool RegionFieldWaits(HWND field) {

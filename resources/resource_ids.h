@@ -4,7 +4,9 @@
 #ifndef DUNMOOR_RESOURCE_IDS_H
 #define DUNMOOR_RESOURCE_IDS_H
 
-/* Application icon: 16, 32, 48 and 256 px images. */
+/* Application icon: 16, 32, 48 and 256 px images. The sizes of the images
+ * below are those at 96 DPI; each icon also holds them at 125, 150, 175 and
+ * 200 %. */
 #define IDI_APP                   101
 
 /* Select-file button, 180 x 110. */

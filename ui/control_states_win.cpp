@@ -109,6 +109,11 @@ void SetStatus(HWND window, const wchar_t* text) {
                  reinterpret_cast<LPARAM>(line.c_str()));
 }
 
+void SetConverting(HWND window, bool converting) {
+    g_app.converting = converting;
+    RedrawWindow(FindControl(window, IDC_CONVERT), nullptr, nullptr, RDW_INVALIDATE);
+}
+
 void EnableFileInfo(HWND window, bool enable) {
     EnableControls(window, kFileInfoControls, enable);
 }
@@ -170,7 +175,7 @@ void DrawImageButton(HWND, const NMHDR* header) {
     // edge shows which button Space and Enter press.
     if (draw->uItemState & CDIS_FOCUS) {
         RECT focus = draw->rc;
-        InflateRect(&focus, -4, -4);
+        InflateRect(&focus, -ScaledLength(4), -ScaledLength(4));
         DrawFocusRect(draw->hdc, &focus);
     }
 }

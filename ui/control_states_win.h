@@ -11,6 +11,11 @@
 // Shows "Status: <text>" in the status line of step 5.
 void SetStatus(HWND window, const wchar_t* text);
 
+// Sets `converting` and repaints the Convert button, whose picture (CONVERT
+// or CANCEL) follows the flag: a click repaints the button anyway, but a job
+// started or ended by a key or by the job's own end must repaint it too.
+void SetConverting(HWND window, bool converting);
+
 void EnableFileInfo(HWND window, bool enable);
 // Step 2; also sets regionEnabled, which picks the region picture.
 void EnableRegionGroup(HWND window, bool enable);

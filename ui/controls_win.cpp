@@ -4,11 +4,16 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cwchar>
+#include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "resources/resource_ids.h"
 #include "ui/control_states_win.h"
+#include "ui/dpi_win.h"
 
 namespace {
 
@@ -32,7 +37,7 @@ struct ControlLayout {
     int parentId;  // 0: the main window
     const wchar_t* text;
     DWORD style;   // besides WS_CHILD
-    int x, y, width, height;
+    int x, y, width, height;  // at 96 DPI, scaled to the window's DPI
     Font font;
     Images imagesBefore;  // the image group to load right before this control
 };
@@ -116,6 +121,35 @@ static_assert(IDI_REGION_GREY == IDI_REGION_COLOUR + 1, "region images");
 static_assert(IDI_FLOATING_GREY == IDI_INTERPOLATED_COLOUR + 3, "method images");
 static_assert(IDI_CANCEL_HOT == IDI_CONVERT_HOT + 6, "convert images");
 
+// Texts wider than those the controls are created with, which a stand-in
+// face must fit as well: the file info and the estimates of a large grid.
+struct SampleText {
+    int id;
+    const wchar_t* text;
+};
+const SampleText kWidestTexts[] = {
+    {IDC_FILEINFO_VALUES1, L"terrain.asc\n100 000\n100 000\n10 000 000 000"},
+    {IDC_FILEINFO_VALUES2, L"-6234000.00\n-6234000.00\n1000.00\n-9999"},
+    {IDC_ESTIMATE_INTERPOLATED, L"1 002 001\n2 000 000\n1 000 000"},
+    {IDC_ESTIMATE_FLOATING, L"4 000 000\n2 000 000\n1 000 000"},
+    {IDC_STATUS, L"Status: Calculating vertices..."},
+};
+
+// These wrap at word ends; every other text keeps to the lines it has, so
+// that each label stays on its line beside its value.
+bool IsParagraph(int id) {
+    return id == IDC_INTRO_TEXT || id == IDC_REGION_NOTE;
+}
+
+struct Box {
+    int x, y, width, height;
+};
+
+Box ScaledBox(const ControlLayout& layout, int dpi) {
+    return {ScaleToDpi(layout.x, dpi), ScaleToDpi(layout.y, dpi), ScaleToDpi(layout.width, dpi),
+            ScaleToDpi(layout.height, dpi)};
+}
+
 ImageGroup ImageGroupFor(Images images) {
     switch (images) {
     case Images::SelectFile:
@@ -132,13 +166,17 @@ ImageGroup ImageGroupFor(Images images) {
     return {nullptr, 0, 0, 0, 0};
 }
 
+// Loads a group at its size for the window's DPI (each icon holds one image
+// per display scale; the nearest is stretched for a scale in between), in
+// place of the images loaded for an earlier DPI.
 void LoadImageGroup(Images images) {
     const ImageGroup group = ImageGroupFor(images);
     const HINSTANCE module = GetModuleHandleW(nullptr);
     for (int i = 0; i < group.count; ++i) {
-        group.handles[i] = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(group.firstResource + i),
-                                                         IMAGE_ICON, group.width, group.height,
-                                                         LR_DEFAULTCOLOR));
+        if (group.handles[i] != nullptr) DestroyIcon(group.handles[i]);
+        group.handles[i] = static_cast<HICON>(
+            LoadImageW(module, MAKEINTRESOURCEW(group.firstResource + i), IMAGE_ICON,
+                       ScaleToDpi(group.width, g_app.dpi), ScaleToDpi(group.height, g_app.dpi), LR_DEFAULTCOLOR));
     }
 }
 
@@ -165,9 +203,288 @@ HWND ParentWindow(HWND window, const ControlLayout& layout) {
     return layout.parentId == 0 ? window : FindControl(window, layout.parentId);
 }
 
+// ---------------------------------------------------------------------------
+// Fonts. The layout is drawn for Segoe UI at cell heights of 18 (captions)
+// and 16 (file info). Where Segoe UI is missing (Windows XP, Wine with its own
+// fonts) or replaced by another face, the texts are set in the first stand-in
+// that fits the layout, at the largest heights at which every text still fits
+// its control; Segoe UI itself keeps the layout's heights.
+
+constexpr wchar_t kLayoutFace[] = L"Segoe UI";
+// Tahoma and Microsoft Sans Serif are on every Windows since 2000, and Wine
+// ships Tahoma; the last two are common on Linux, where Wine offers them too
+// (and where Wine draws some of Tahoma's letters wider than it measures them,
+// so that Tahoma may not fit).
+const wchar_t* const kFaces[] = {kLayoutFace, L"Tahoma", L"Microsoft Sans Serif", L"Liberation Sans",
+                                 L"DejaVu Sans Condensed"};
+constexpr int kCaptionHeight = 18;
+constexpr int kValueHeight = 16;
+
+int LayoutHeight(Font font, int dpi) {
+    return ScaleToDpi(font == Font::Caption ? kCaptionHeight : kValueHeight, dpi);
+}
+
+// Below this a stand-in is too small to read comfortably: it does not fit.
+int SmallestHeight(Font font, int dpi) {
+    return LayoutHeight(font, dpi) * 2 / 3;
+}
+
+HFONT CreateLayoutFont(int height) {
+    return CreateFontW(height, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       VARIABLE_PITCH | FF_DONTCARE, g_app.fontFace.c_str());
+}
+
+int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;  // one is enough
+}
+
+bool FaceIsPresent(HDC dc, const wchar_t* face) {
+    LOGFONTW wanted = {};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    std::wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
+    bool found = false;
+    EnumFontFamiliesExW(dc, &wanted, NoteFaceFound, reinterpret_cast<LPARAM>(&found), 0);
+    return found;
+}
+
+// The full name of the face that a font is drawn in, from the font file
+// itself: a face that the system replaces by another (as Wine's font
+// replacements do) is listed, and even reports its family, under its own
+// name, but draws in the other.
+std::wstring DrawnFaceName(HDC dc, HFONT font) {
+    const HGDIOBJ previous = SelectObject(dc, font);
+    std::wstring name;
+    const UINT size = GetOutlineTextMetricsW(dc, 0, nullptr);
+    if (size >= sizeof(OUTLINETEXTMETRICW)) {
+        std::vector<BYTE> buffer(size);
+        auto* metrics = reinterpret_cast<OUTLINETEXTMETRICW*>(buffer.data());
+        if (GetOutlineTextMetricsW(dc, size, metrics) != 0) {
+            name = reinterpret_cast<const wchar_t*>(buffer.data() +
+                                                    reinterpret_cast<UINT_PTR>(metrics->otmpFaceName));
+        }
+    }
+    SelectObject(dc, previous);
+    return name;
+}
+
+bool DrawsInLayoutFace(HDC dc) {
+    const HFONT probe = CreateLayoutFont(kCaptionHeight);
+    const std::wstring drawn = DrawnFaceName(dc, probe);
+    DeleteObject(probe);
+    return drawn.compare(0, std::wcslen(kLayoutFace), kLayoutFace) == 0;
+}
+
+int TextWidth(HDC dc, const std::wstring& text) {
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return size.cx;
+}
+
+// A white bitmap selected into a memory DC, to draw texts in and find their
+// ink. GDI draws some hinted faces wider or narrower than it measures them
+// (Tahoma under Wine, by up to 5 %), so where a text must show whole, or a
+// word sits beside a field, the drawing itself is looked at.
+struct Canvas {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ previous;
+    const DWORD* pixels;  // top-down rows of `width`
+    int width, height;
+};
+
+Canvas OpenCanvas(HDC dc, int width, int height) {
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    Canvas canvas = {dc, CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr,
+                     static_cast<const DWORD*>(bits), width, height};
+    canvas.previous = SelectObject(dc, canvas.bitmap);
+    const RECT all = {0, 0, width, height};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0, 0, 0));
+    return canvas;
+}
+
+void CloseCanvas(const Canvas& canvas) {
+    SelectObject(canvas.dc, canvas.previous);
+    DeleteObject(canvas.bitmap);
+}
+
+// Any ink at all, smoothed edges included.
+bool Inked(const Canvas& canvas, int x, int y) {
+    return (canvas.pixels[y * canvas.width + x] & 0xFF) < 0xF0;
+}
+
+bool ColumnInked(const Canvas& canvas, int x) {
+    for (int y = 0; y < canvas.height; ++y) {
+        if (Inked(canvas, x, y)) return true;
+    }
+    return false;
+}
+
+UINT AlignmentOf(const ControlLayout& layout) {
+    const DWORD type = layout.style & SS_TYPEMASK;
+    return type == SS_RIGHT ? DT_RIGHT : type == SS_CENTER ? DT_CENTER : DT_LEFT;
+}
+
+// Whether a text shows whole in its control, in the font selected into `dc`:
+// laid out as the static text lays it out (broken at word ends where too
+// wide, aligned as the control aligns it), it keeps to the lines it has
+// unless it is a paragraph, and drawn unclipped it leaves no ink outside.
+bool TextFits(HDC dc, const std::wstring& text, const ControlLayout& layout, int dpi) {
+    const Box box = ScaledBox(layout, dpi);
+    const UINT format = DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX | AlignmentOf(layout);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    RECT used = {0, 0, box.width, 0};
+    DrawTextW(dc, text.c_str(), -1, &used, DT_CALCRECT | format);
+    const int lines = 1 + static_cast<int>(std::count(text.begin(), text.end(), L'\n'));
+    if (!IsParagraph(layout.id) && used.bottom > lines * metrics.tmHeight) return false;
+    const int margin = metrics.tmMaxCharWidth;
+    const Canvas canvas = OpenCanvas(dc, box.width + 2 * margin, std::max<int>(used.bottom, box.height) + margin);
+    RECT place = {margin, 0, margin + box.width, box.height};
+    DrawTextW(dc, text.c_str(), -1, &place, DT_NOCLIP | format);
+    GdiFlush();
+    bool inside = true;
+    for (int y = 0; y < canvas.height && inside; ++y) {
+        for (int x = 0; x < canvas.width && inside; ++x) {
+            const bool inBox = x >= place.left && x < place.right && y < place.bottom;
+            inside = inBox || !Inked(canvas, x, y);
+        }
+    }
+    CloseCanvas(canvas);
+    return inside;
+}
+
+// The units label reads around the units field, which lies on its run of
+// spaces: the words before the run end short of the field.
+bool UnitsWordsFit(HDC dc, int dpi) {
+    const std::wstring label = kUnitsLabel;
+    const int wordsEnd = TextWidth(dc, label.substr(0, label.find(L"  ")));
+    const ControlLayout& field = *FindLayout(IDC_UNITS);
+    const ControlLayout& around = *FindLayout(IDC_UNITS_LABEL);
+    return wordsEnd + ScaleToDpi(2, dpi) <= ScaleToDpi(field.x - around.x, dpi);
+}
+
+// Whether every text in `font`, selected into `dc` at some height, fits its
+// control at `dpi`.
+bool FontFits(HDC dc, Font font, int dpi) {
+    if (font == Font::Caption && !UnitsWordsFit(dc, dpi)) return false;
+    for (const ControlLayout& layout : kControls) {
+        if (layout.font != font || layout.className != kStatic) continue;
+        std::wstring text = layout.text;
+        for (const SampleText& widest : kWidestTexts) {
+            if (widest.id == layout.id) text = widest.text;
+        }
+        if (!TextFits(dc, text, layout, dpi)) return false;
+    }
+    return true;
+}
+
+// The largest cell height from the layout's down to the smallest at which
+// g_app.fontFace fits every text of `font` at `dpi`; 0 when there is none.
+int FittedHeight(HDC dc, Font font, int dpi) {
+    for (int height = LayoutHeight(font, dpi); height >= SmallestHeight(font, dpi); --height) {
+        const HFONT candidate = CreateLayoutFont(height);
+        const HGDIOBJ previous = SelectObject(dc, candidate);
+        const bool fits = FontFits(dc, font, dpi);
+        SelectObject(dc, previous);
+        DeleteObject(candidate);
+        if (fits) return height;
+    }
+    return 0;
+}
+
+// Sets fontFace and faceStandsIn: the first face present that draws in the
+// layout's face or fits the layout; failing all, the first present (or the
+// font mapper's choice for Segoe UI) at its smallest heights.
+void ChooseFace(HDC dc) {
+    std::wstring firstPresent;
+    for (const wchar_t* face : kFaces) {
+        if (!FaceIsPresent(dc, face)) continue;
+        if (firstPresent.empty()) firstPresent = face;
+        g_app.fontFace = face;
+        g_app.faceStandsIn = !DrawsInLayoutFace(dc);
+        if (!g_app.faceStandsIn) return;
+        if (FittedHeight(dc, Font::Caption, kLayoutDpi) > 0 && FittedHeight(dc, Font::Value, kLayoutDpi) > 0) return;
+    }
+    g_app.fontFace = firstPresent.empty() ? kLayoutFace : firstPresent;
+    g_app.faceStandsIn = !DrawsInLayoutFace(dc);
+}
+
+// Makes both fonts for `dpi`; the caller frees the ones they replace.
+void MakeFonts(int dpi) {
+    g_app.dpi = dpi;
+    int caption = LayoutHeight(Font::Caption, dpi);
+    int value = LayoutHeight(Font::Value, dpi);
+    if (g_app.faceStandsIn) {
+        const HDC dc = CreateCompatibleDC(nullptr);
+        caption = std::max(FittedHeight(dc, Font::Caption, dpi), SmallestHeight(Font::Caption, dpi));
+        value = std::max(FittedHeight(dc, Font::Value, dpi), SmallestHeight(Font::Value, dpi));
+        DeleteDC(dc);
+    }
+    g_app.captionFont = CreateLayoutFont(caption);
+    g_app.valueFont = CreateLayoutFont(value);
+}
+
+// Where the units label's "meter(s)." begins as the label draws it, in the
+// caption font selected into `dc`: its words and run of spaces are drawn with
+// the "m" that follows, and the "m" is the run of inked columns at the right.
+int DrawnMeterStart(HDC dc) {
+    const std::wstring label = kUnitsLabel;
+    const std::wstring drawn = label.substr(0, label.find(L"meter") + 1);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    const Canvas canvas = OpenCanvas(dc, TextWidth(dc, drawn) + metrics.tmMaxCharWidth, metrics.tmHeight);
+    TextOutW(dc, 0, 0, drawn.c_str(), static_cast<int>(drawn.size()));
+    GdiFlush();
+    // A glyph's strokes may leave a column or two unlinked by ink; the run
+    // of spaces leaves a much wider gap.
+    constexpr int kGap = 3;
+    int x = canvas.width - 1;
+    while (x > 0 && !ColumnInked(canvas, x)) --x;
+    for (int left = x - 1, gap = 0; left >= 0 && gap < kGap; --left) {
+        if (ColumnInked(canvas, left)) {
+            x = left;
+            gap = 0;
+        } else {
+            ++gap;
+        }
+    }
+    CloseCanvas(canvas);
+    return x;
+}
+
+// The units field's width. In the layout's face the run of spaces it lies on
+// ends where the field does; a stand-in's run may be shorter, and the field
+// is then narrowed to end short of "meter(s).", down to what "10.0" needs.
+int UnitsFieldWidth(const ControlLayout& field, int dpi) {
+    const int width = ScaleToDpi(field.width, dpi);
+    if (!g_app.faceStandsIn) return width;
+    const HDC dc = CreateCompatibleDC(nullptr);
+    const HGDIOBJ previous = SelectObject(dc, g_app.captionFont);
+    const int meterStart = DrawnMeterStart(dc);
+    const int least = TextWidth(dc, L"10.0");
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    const int room = meterStart - ScaleToDpi(field.x - FindLayout(IDC_UNITS_LABEL)->x + 2, dpi);
+    return std::clamp(room, std::min(least, width), width);
+}
+
+// The control's place at the window's DPI.
+Box PlaceOf(const ControlLayout& layout) {
+    Box box = ScaledBox(layout, g_app.dpi);
+    if (layout.id == IDC_UNITS) box.width = UnitsFieldWidth(layout, g_app.dpi);
+    return box;
+}
+
 HWND CreateControl(HWND window, const ControlLayout& layout) {
-    return CreateWindowExW(0, layout.className, layout.text, WS_CHILD | layout.style, layout.x,
-                           layout.y, layout.width, layout.height, ParentWindow(window, layout),
+    const Box box = PlaceOf(layout);
+    return CreateWindowExW(0, layout.className, layout.text, WS_CHILD | layout.style, box.x, box.y,
+                           box.width, box.height, ParentWindow(window, layout),
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)),
                            GetModuleHandleW(nullptr), nullptr);
 }
@@ -178,29 +495,55 @@ void PrepareProgressBar(HWND progressBar) {
     ShowWindow(progressBar, SW_SHOW);
 }
 
-HFONT CreateSegoeFont(int height) {
-    return CreateFontW(height, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                       VARIABLE_PITCH | FF_DONTCARE, L"Segoe UI");
+void SetFont(HWND control, Font font) {
+    if (font != Font::None) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle(font)), TRUE);
 }
 
 }  // namespace
 
 void CreateFonts() {
-    g_app.captionFont = CreateSegoeFont(18);
-    g_app.valueFont = CreateSegoeFont(16);
+    const HDC dc = CreateCompatibleDC(nullptr);
+    ChooseFace(dc);
+    DeleteDC(dc);
+    MakeFonts(MonitorDpi(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)));
 }
 
 void CreateControls(HWND window) {
+    // The window may lie on a monitor of another DPI than the primary one.
+    if (WindowDpi(window) != g_app.dpi) {
+        DeleteObject(g_app.captionFont);
+        DeleteObject(g_app.valueFont);
+        MakeFonts(WindowDpi(window));
+    }
     for (const ControlLayout& layout : kControls) {
         if (layout.imagesBefore != Images::None) LoadImageGroup(layout.imagesBefore);
         const HWND control = CreateControl(window, layout);
-        if (layout.font != Font::None) {
-            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle(layout.font)), TRUE);
-        }
+        SetFont(control, layout.font);
         if (layout.id == IDC_STATUS) SetStatus(window, L"Ready...");
         if (layout.id == IDC_PROGRESS) PrepareProgressBar(control);
     }
+}
+
+void ScaleControls(HWND window, int dpi) {
+    const HFONT oldCaption = g_app.captionFont;
+    const HFONT oldValue = g_app.valueFont;
+    MakeFonts(dpi);
+    for (Images images : {Images::SelectFile, Images::Region, Images::Method, Images::Convert}) {
+        LoadImageGroup(images);
+    }
+    for (const ControlLayout& layout : kControls) {
+        const HWND control = FindControl(window, layout.id);
+        const Box box = PlaceOf(layout);
+        SetWindowPos(control, nullptr, box.x, box.y, box.width, box.height, SWP_NOZORDER | SWP_NOACTIVATE);
+        SetFont(control, layout.font);
+    }
+    DeleteObject(oldCaption);
+    DeleteObject(oldValue);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+int ScaledLength(int length) {
+    return ScaleToDpi(length, g_app.dpi);
 }
 
 HWND FindControl(HWND window, int id) {

@@ -53,17 +53,28 @@ enum ControlId : int {
     IDC_UNITS = 405,                         // main
 };
 
+// The client area at 96 DPI; like every place and size of the layout it is
+// scaled to the window's DPI (g_app.dpi).
 constexpr int kClientWidth = 655;
 constexpr int kClientHeight = 1064;
 
-// Creates captionFont and valueFont; runs once during process start-up,
-// before the entry point.
+// Chooses the face of the texts and creates captionFont and valueFont for
+// the primary monitor's DPI; runs once during process start-up, before the
+// entry point.
 void CreateFonts();
 
-// Creates every control of the main window in layout order, loads the images
-// just before the controls that use them, gives the texts their fonts, sets
-// the status line and prepares the progress bar. Called once from WM_CREATE.
+// Creates every control of the main window in layout order, at the window's
+// DPI, loads the images just before the controls that use them, gives the
+// texts their fonts, sets the status line and prepares the progress bar.
+// Called once from WM_CREATE.
 void CreateControls(HWND window);
+
+// The window's DPI changed: makes the fonts and images for `dpi`, frees the
+// old ones, and gives every control its place and font at `dpi`.
+void ScaleControls(HWND window, int dpi);
+
+// A length of the 96-DPI layout at the window's DPI. Window thread only.
+int ScaledLength(int length);
 
 // A control of the main window by id, found with GetDlgItem on its parent:
 // the main window, or the panel frame (itself found the same way) that holds

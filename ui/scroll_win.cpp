@@ -6,6 +6,7 @@
 
 namespace {
 
+// Lengths at 96 DPI, scaled to the window's like the layout.
 constexpr int kLinePixels = 20;
 constexpr int kWheelLines = 3;
 constexpr int kViewMargin = 10;  // room kept above and below a control scrolled into view
@@ -49,7 +50,7 @@ void SetUpClientScrolling(HWND window) {
     info.cbSize = sizeof(info);
     info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
     info.nMin = 0;
-    info.nMax = kClientHeight - 1;
+    info.nMax = ScaledLength(kClientHeight) - 1;
     info.nPage = static_cast<UINT>(client.bottom);
     info.nPos = 0;
     SetScrollInfo(window, SB_VERT, &info, TRUE);
@@ -59,12 +60,12 @@ void ScrollClient(HWND window, WORD request) {
     const SCROLLINFO info = ScrollState(window);
     const int page = static_cast<int>(info.nPage);
     switch (request) {
-    case SB_LINEUP: ScrollClientTo(window, info.nPos - kLinePixels); break;
-    case SB_LINEDOWN: ScrollClientTo(window, info.nPos + kLinePixels); break;
+    case SB_LINEUP: ScrollClientTo(window, info.nPos - ScaledLength(kLinePixels)); break;
+    case SB_LINEDOWN: ScrollClientTo(window, info.nPos + ScaledLength(kLinePixels)); break;
     case SB_PAGEUP: ScrollClientTo(window, info.nPos - page); break;
     case SB_PAGEDOWN: ScrollClientTo(window, info.nPos + page); break;
     case SB_TOP: ScrollClientTo(window, 0); break;
-    case SB_BOTTOM: ScrollClientTo(window, kClientHeight); break;
+    case SB_BOTTOM: ScrollClientTo(window, ScaledLength(kClientHeight)); break;
     case SB_THUMBTRACK:
     case SB_THUMBPOSITION: ScrollClientTo(window, info.nTrackPos); break;
     default: break;
@@ -73,7 +74,7 @@ void ScrollClient(HWND window, WORD request) {
 
 void ScrollClientByWheel(HWND window, int delta) {
     const SCROLLINFO info = ScrollState(window);
-    ScrollClientTo(window, info.nPos - delta * kWheelLines * kLinePixels / WHEEL_DELTA);
+    ScrollClientTo(window, info.nPos - delta * kWheelLines * ScaledLength(kLinePixels) / WHEEL_DELTA);
 }
 
 void ScrollIntoView(HWND window, HWND control) {
@@ -84,9 +85,10 @@ void ScrollIntoView(HWND window, HWND control) {
     RECT client;
     GetClientRect(window, &client);
     const int position = ScrollState(window).nPos;
-    if (box.top < kViewMargin) {
-        ScrollClientTo(window, position + box.top - kViewMargin);
-    } else if (box.bottom > client.bottom - kViewMargin) {
-        ScrollClientTo(window, position + box.bottom - client.bottom + kViewMargin);
+    const int margin = ScaledLength(kViewMargin);
+    if (box.top < margin) {
+        ScrollClientTo(window, position + box.top - margin);
+    } else if (box.bottom > client.bottom - margin) {
+        ScrollClientTo(window, position + box.bottom - client.bottom + margin);
     }
 }

@@ -7,7 +7,8 @@
 #include <windows.h>
 
 // Sets the scroll range to the laid-out client height and the page to the
-// client height the window got.
+// client height the window got, and scrolls to the top; again whenever the
+// window's DPI changes.
 void SetUpClientScrolling(HWND window);
 
 // A WM_VSCROLL request (SB_LINEDOWN, SB_PAGEUP, SB_THUMBTRACK, ...).

@@ -12,7 +12,9 @@
 //   dunmoor-e2e --app DUNMOOR_EXE --demo GRID [--shots DIR]
 //
 // With --screen small (on a 1366 x 768 display) only the small-screen checks
-// run, and the total line reads "e2e-small: N checks, M failed".
+// run, and the total line reads "e2e-small: N checks, M failed". The last
+// starts of the full run change the Wine prefix's registry for themselves and
+// set it back: one without Segoe UI, one at 144 DPI.
 //
 // DIR (prepared by scripts/e2e) holds grids\ with the test grids and
 // expected\ with the headless converter's OBJ files. With --shots, the driver
@@ -696,23 +698,61 @@ std::string FocusName(const App& app) {
     return entry ? entry->name : Format("window %p", static_cast<void*>(FocusOf(app)));
 }
 
-// A file dropped on the window: a hook on the window's thread (the driver's
-// DLL, loaded there by the system) builds the DROPFILES memory and posts
-// WM_DROPFILES inside the application, as the shell would.
-bool DropFile(App& app, const std::wstring& path) {
+// A request carried out on the window's thread by the driver's hook DLL,
+// loaded there by the system (see drop_hook.cpp).
+bool AskThroughHook(App& app, const wchar_t* message, WPARAM wParam) {
     static HMODULE hookModule = LoadLibraryW(L"dunmoor-e2e-drop.dll");
-    static UINT request = RegisterWindowMessageW(L"DunmoorE2eDrop");
     auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(hookModule, "DropHookProc")));
     HHOOK hook = proc ? SetWindowsHookExW(WH_GETMESSAGE, proc, hookModule, app.process.dwThreadId) : nullptr;
-    if (!Check("drop: hook set on the window's thread", hook != nullptr, Format("error %lu", GetLastError())))
+    if (!Check("hook set on the window's thread", hook != nullptr, Format("error %lu", GetLastError())))
         return false;
-    ATOM atom = GlobalAddAtomW(path.c_str());
-    PostMessageW(app.main, request, atom, 0);
+    PostMessageW(app.main, RegisterWindowMessageW(message), wParam, 0);
     Sleep(500);
     Responsive(app.main);
-    GlobalDeleteAtom(atom);
     UnhookWindowsHookEx(hook);
     return true;
+}
+
+// A file dropped on the window: the hook builds the DROPFILES memory and
+// posts WM_DROPFILES inside the application, as the shell would.
+bool DropFile(App& app, const std::wstring& path) {
+    ATOM atom = GlobalAddAtomW(path.c_str());
+    bool asked = AskThroughHook(app, L"DunmoorE2eDrop", atom);
+    GlobalDeleteAtom(atom);
+    return asked;
+}
+
+// Every static text shows whole in its own font, measured inside the
+// application by the hook: bit (id - 200) marks one that does not.
+void CheckTextsFit(App& app, const std::string& label) {
+    LONG_PTR unfit = 0;
+    if (AskThroughHook(app, L"DunmoorE2eFit", 0)) unfit = reinterpret_cast<LONG_PTR>(GetPropW(app.main, L"DunmoorE2eUnfit"));
+    std::string wrong = unfit == 0 ? " no answer" : "";
+    for (int bit = 1; bit < 63; ++bit)
+        if (unfit & (LONG_PTR(1) << bit)) wrong += bit == 31 ? " units field covers meter(s);" : Format(" %d;", 200 + bit);
+    Check(label + ": every text shows whole, each label on its line", wrong.empty(), wrong);
+}
+
+// Places at 96 DPI, in the parent's coordinates, of controls of each kind
+// and depth; at another DPI each is scaled to it, give or take a pixel.
+const int kPlaces[][5] = {{201, 15, 15, 625, 83}, {207, 1, 28, 60, 60},     {213, 9, 25, 610, 55},
+                          {236, 9, 25, 458, 39},  {309, 489, 923, 142, 40}, {403, 580, 481, 50, 20}};
+
+void CheckPlaces(App& app, const std::string& label, int dpi) {
+    RECT client{};
+    GetClientRect(app.main, &client);
+    std::string wrong = client.right == MulDiv(655, dpi, 96) ? "" : Format(" client %ld wide;", client.right);
+    for (const auto& place : kPlaces) {
+        HWND control = app.Control(place[0]);
+        RECT r{};
+        GetWindowRect(control, &r);
+        MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+        const long got[] = {r.left, r.top, r.right - r.left, r.bottom - r.top};
+        bool off = false;
+        for (int i = 0; i < 4; ++i) off = off || std::abs(got[i] - MulDiv(place[i + 1], dpi, 96)) > (dpi == 96 ? 0 : 1);
+        if (off) wrong += Format(" %d at (%ld, %ld) %ld x %ld;", place[0], got[0], got[1], got[2], got[3]);
+    }
+    Check(label + Format(": controls placed for %d DPI", dpi), wrong.empty(), wrong);
 }
 
 // ---------------------------------------------------------------------------
@@ -803,6 +843,11 @@ bool ExpectBox(App& app, const std::string& name, const wchar_t* caption, const 
         return false;
     }
     Check(name + ": box \"" + Utf8(caption) + "\" appears", true);
+    RECT place{}, work{};
+    GetWindowRect(box, &place);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    Check(name + ": box fits the work area", place.left >= work.left && place.right <= work.right,
+          Format("box from x %ld to %ld", place.left, place.right));
     std::wstring shown = Lines(BoxText(box));
     if (textOut) *textOut = shown;
     bool ok = true;
@@ -878,7 +923,11 @@ void ConvertAndCompare(App& app, const Conversion& job, const std::function<void
         std::wstring time = ShownTime(text);
         std::wstring want = SummaryText(time.empty() ? L"?" : time, counts.vertexLines, counts.faceLines, nodata) +
                             L"\n\nFile: " + job.output;
-        Check(job.label + ": summary text", !time.empty() && text == want,
+        // The box breaks a long path into lines; the path itself is whole.
+        std::wstring joined = text;
+        if (joined.find(L"File: ") != std::wstring::npos)
+            joined.erase(std::remove(joined.begin() + joined.find(L"File: "), joined.end(), L'\n'), joined.end());
+        Check(job.label + ": summary text", !time.empty() && joined == want,
               "reads " + Shown(text) + ", expected " + Shown(want));
     }
     WaitFor([&] { return app.Enabled(304); }, 10000);
@@ -1004,6 +1053,7 @@ void StartState(App& app) {
         }
         Check(Format("start: control %d %s", entry.id, entry.name), wrong.empty(), wrong);
     }
+    CheckPlaces(app, "start", 96);
 }
 
 // The message loop waits for messages: an idle window takes next to no
@@ -1334,8 +1384,22 @@ void CheckCancelledJob(App& app, const std::string& label, const std::wstring& o
     CheckEarlierFileKept(label, output);
 }
 
-// A large grid: a running job greys the inputs and offers Cancel; Convert
-// pressed twice at once stops the job in its vertex pass. Either way the
+// The share of the Convert button's pixels on the screen that are red, as
+// the CANCEL pictures are (the CONVERT ones are grey or blue).
+double RedShare(App& app) {
+    RECT r{};
+    GetWindowRect(app.Control(309), &r);
+    HDC screen = GetDC(nullptr);
+    int red = 0, all = 0;
+    for (int y = r.top + 2; y < r.bottom - 2; y += 4)
+        for (int x = r.left + 2; x < r.right - 2; x += 4, ++all)
+            red += GetRValue(GetPixel(screen, x, y)) > GetGValue(GetPixel(screen, x, y)) + 60;
+    ReleaseDC(nullptr, screen);
+    return all ? static_cast<double>(red) / all : 0;
+}
+
+// A large grid: a job started with Enter greys the inputs and offers Cancel;
+// Convert pressed twice at once stops the job in its vertex pass. Either way the
 // earlier file of the output's name stays as it was.
 void CancelledJobs(App& app, const Paths& paths) {
     std::wstring grid = paths.Grid(L"cancel.asc");
@@ -1344,7 +1408,8 @@ void CancelledJobs(App& app, const Paths& paths) {
     CheckText(app, "3000x3000 grid: file info", 208, FileInfoColumn1(L"cancel.asc", 3000, 3000));
 
     Check("cancel: earlier file placed", PlaceEarlierFile(output));
-    Click(app.Control(309));
+    for (int i = 0; i < 8; ++i) Key(app, VK_TAB);  // from Select file to Convert
+    Key(app, VK_RETURN);
     std::wstring status;
     bool running = WaitFor([&] {
         return (status = app.Text(235)) == L"Status: Calculating vertices..." && !app.Enabled(304);
@@ -1354,6 +1419,7 @@ void CancelledJobs(App& app, const Paths& paths) {
     Shot("03-converting");
     Note("running job: cancelled while the status read " + Shown(app.Text(235)));
     Check("running job: focus on Cancel", FocusId(app) == 309, "focus on " + FocusName(app));
+    Check("running job started by Enter: the button shows CANCEL", RedShare(app) > 0.3, Format("%.2f red", RedShare(app)));
     Key(app, VK_ESCAPE);  // Esc presses Cancel
     CheckCancelledJob(app, "cancel while running", output);
 
@@ -1465,19 +1531,10 @@ void LongFileName(App& app, const Paths& paths) {
     if (!SelectGrid(app, paths.Grid((stem + L".asc").c_str()), "120-character name")) return;
     std::wstring shown = app.Text(208);
     std::wstring first = shown.substr(0, shown.find(L'\n'));
-    HDC dc = GetDC(nullptr);
-    HFONT font = CreateFontW(16, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_OUTLINE_PRECIS,
-                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH | FF_DONTCARE, L"Segoe UI");
-    HGDIOBJ old = SelectObject(dc, font);
-    SIZE size{};
-    GetTextExtentPoint32W(dc, first.c_str(), static_cast<int>(first.size()), &size);
-    SelectObject(dc, old);
-    DeleteObject(font);
-    ReleaseDC(nullptr, dc);
     bool middle = first.find(L'\x2026') != std::wstring::npos && first.size() > 4 &&
                   first.compare(first.size() - 4, 4, L".asc") == 0 && first.compare(0, 8, stem, 0, 8) == 0;
     Check("120-character name: shortened in its middle", middle, Shown(first));
-    Check("120-character name: fits its 150-pixel line", size.cx <= 150, Format("%ld pixels", size.cx));
+    CheckTextsFit(app, "120-character name");
     Check("120-character name: counts beside their labels", shown.substr(first.size()) == L"\n4\n3\n12", Shown(shown));
 
     // The pointer resting on the name shows the full path in a tooltip.
@@ -1547,7 +1604,8 @@ void DroppedFiles(App& app, const Paths& paths) {
     }
 }
 
-// A grid path on the command line, relative to the working folder.
+// A grid path on the command line, relative to the working folder; one of
+// them names the grid in 235 characters.
 void CommandLineGrid(const std::wstring& exe, const Paths& paths, const Conversion& tiny) {
     App app;
     if (StartApp(app, exe, paths.grids, L"tiny.asc")) {
@@ -1557,6 +1615,59 @@ void CommandLineGrid(const std::wstring& exe, const Paths& paths, const Conversi
         ConvertAndCompare(app, job);
     }
     StopApp(app, false);
+
+    // A 235-character name converts (the converter's file of tiny.asc names
+    // its object and group); the path is longer than the open-file dialog takes.
+    std::wstring longStem;
+    while (longStem.size() < 231) longStem += L"terrain_survey_";
+    longStem.resize(231);
+    std::wstring object = longStem + L"__interpolated.obj";
+    std::string expected;
+    ReadBytes(paths.Expected(L"tiny__interpolated.obj"), expected);
+    for (std::size_t at; (at = expected.find("tiny__interpolated.obj")) != std::string::npos;)
+        expected.replace(at, 22, Utf8(object));
+    HANDLE file = CreateFileW(paths.Expected(L"long.obj").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD wrote = 0;
+    WriteFile(file, expected.data(), static_cast<DWORD>(expected.size()), &wrote, nullptr);
+    CloseHandle(file);
+    if (StartApp(app, exe, paths.grids, longStem + L".asc"))
+        ConvertAndCompare(app, {"235-character name", paths.Grid((longStem + L".asc").c_str()),
+                                paths.Grid(object.c_str()), paths.Expected(L"long.obj"), 1, 1, 4, 3});
+    StopApp(app, false);
+}
+
+// The window under a Wine prefix without Segoe UI (Wine's own fonts), then
+// at 144 DPI, then told that its DPI is 96 again: the prefix's registry is
+// changed for one start each and set back.
+void FontsAndDpi(const std::wstring& exe, const Paths& paths) {
+    const wchar_t kReplacements[] = L"Software\\Wine\\Fonts\\Replacements";
+    wchar_t face[64] = {};
+    DWORD size = sizeof face;
+    bool replaced = RegGetValueW(HKEY_CURRENT_USER, kReplacements, L"Segoe UI", RRF_RT_REG_SZ, nullptr, face, &size) == 0;
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kReplacements, L"Segoe UI");
+    App app;
+    if (StartApp(app, exe, paths.grids, L"tiny.asc") &&
+        CheckText(app, "Wine's own fonts: grid selected", 208, FileInfoColumn1(L"tiny.asc", 4, 3))) {
+        CheckTextsFit(app, "Wine's own fonts");
+        CheckPlaces(app, "Wine's own fonts", 96);
+        Shot("07-wine-fonts");
+    }
+    StopApp(app, false);
+    if (replaced) RegSetKeyValueW(HKEY_CURRENT_USER, kReplacements, L"Segoe UI", REG_SZ, face, size);
+    DWORD dpi = 144;
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi, sizeof dpi);
+    if (StartApp(app, exe, paths.grids, L"tiny.asc") &&
+        CheckText(app, "144 DPI: grid selected", 208, FileInfoColumn1(L"tiny.asc", 4, 3))) {
+        CheckPlaces(app, "144 DPI", 144);
+        CheckTextsFit(app, "144 DPI");
+        Shot("08-dpi-144");
+        if (AskThroughHook(app, L"DunmoorE2eDpi", 96)) CheckPlaces(app, "144 DPI, then WM_DPICHANGED to 96", 96);
+        CheckTextsFit(app, "144 DPI, then WM_DPICHANGED to 96");
+        Shot("09-dpi-changed-to-96");
+    }
+    StopApp(app, true);
+    dpi = 96;
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi, sizeof dpi);
 }
 
 int RunTests(const std::wstring& exe, const Paths& paths) {
@@ -1599,6 +1710,7 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     StopApp(app, true);
     CommandLineGrid(exe, paths, tiny);
     CloseDuringJob(exe, paths);
+    FontsAndDpi(exe, paths);
     std::printf("e2e: %d checks, %d failed\n", g_checks, g_failed);
     std::fflush(stdout);
     return g_failed == 0 ? 0 : 1;
@@ -1697,6 +1809,10 @@ int main() {
                      "       dunmoor-e2e --app DUNMOOR_EXE --demo GRID [--shots DIR]\n");
         return 2;
     }
+    // Places read in the window's own pixels, whatever its DPI.
+    auto aware = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    if (aware) aware(reinterpret_cast<HANDLE>(-4));  // per monitor, v2
     // A run that hangs somewhere ends here, with the application.
     std::thread([timeoutSeconds] {
         for (int waited = 0; waited < timeoutSeconds * 10; ++waited) {

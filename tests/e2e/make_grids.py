@@ -12,7 +12,7 @@ OUTDIR receives:
   row1.asc         6 columns, 1 row
   huge.asc         a 100 000 x 100 000 header over two short rows
   notgrid.txt      text that is no grid
-  terrain_survey_...asc  tiny.asc under a 120-character name
+  terrain_survey_...asc  tiny.asc under a 120- and a 235-character name
   cancel.asc       3000 x 3000, large enough to cancel a job in its vertex pass
   blocked/blocked.asc  with a folder blocked/blocked__interpolated.obj where the
                    output would go
@@ -67,7 +67,8 @@ def main():
     write(os.path.join(out, "col1.asc"), header(1, 5, cell=0.5) + "10.00\n11.50\n-9999\n12.25\n13.00\n")
     write(os.path.join(out, "row1.asc"), header(6, 1, cell=2.0) + "1.00 2.00 3.50 -9999 4.25 5.00\n")
     write(os.path.join(out, "huge.asc"), header(100000, 100000) + "1 2 3\n4 5 6\n")
-    shutil.copyfile(os.path.join(out, "tiny.asc"), os.path.join(out, ("terrain_survey_" * 8)[:116] + ".asc"))
+    for length in (116, 231):
+        shutil.copyfile(os.path.join(out, "tiny.asc"), os.path.join(out, ("terrain_survey_" * 16)[:length] + ".asc"))
     write(os.path.join(out, "notgrid.txt"), "This is a shopping list, not a terrain grid.\nmilk\nbread\n")
 
     # 3000 rows drawn from a few row texts keep the writing quick.
