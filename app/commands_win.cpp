@@ -9,6 +9,7 @@
 #include "grid/file_info_win.h"
 #include "grid/file_selection_win.h"
 #include "grid/grid_reader.h"
+#include "grid/ground_units.h"
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
 #include "mesh/conversion_job_win.h"
@@ -45,9 +46,14 @@ bool ReopenSelectedGrid(HWND window, GridStream& input) {
 
 // Everything the job reads, copied on the window thread, so nothing the user
 // does meanwhile reaches a running job.
-JobRequest RequestFromWindow(float unitMeters) {
+JobRequest RequestFromWindow(HWND window, float unitMeters) {
     JobRequest request;
     request.method = g_app.method;
+    request.geometry = ChosenGeometry(window);
+    request.up = ChosenUpAxis(window);
+    // True scale reads the unit of the grid's coordinates from a .prj beside it.
+    request.hasProjection = ReadProjectionBeside(WidePath(g_app.inputPath), request.projection);
+    request.writeHeightBitmap = HeightBitmapChosen(window);
     request.header = g_app.header;
     request.region = g_app.region;
     request.unitMeters = unitMeters;
@@ -118,7 +124,7 @@ void StartConversion(HWND window) {
     auto start = std::make_unique<JobStart>();
     if (!ReopenSelectedGrid(window, start->input)) return;
     start->window = window;
-    start->request = RequestFromWindow(unitMeters);
+    start->request = RequestFromWindow(window, unitMeters);
     g_app.unitMeters = unitMeters;
     LaunchJob(window, std::move(start));
 }
@@ -206,6 +212,7 @@ void HandleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     const HWND control = reinterpret_cast<HWND>(lParam);
     HandleButton(window, id);
     if (HIWORD(wParam) == EN_CHANGE) HandleFieldChange(window, id, control);
+    if (HIWORD(wParam) == CBN_SELCHANGE && id == IDC_GEOMETRY) GeometryChanged(window);
     // A region field left empty is refilled when the focus leaves it.
     if (HIWORD(wParam) == EN_KILLFOCUS && IsRegionField(id)) {
         ClampRegionField(control, RegionFieldLimit(id));

@@ -36,9 +36,26 @@ constexpr int kMethodControls[] = {
 };
 constexpr int kInterpolatedEstimate[] = {IDC_ESTIMATE_LABELS_INTERPOLATED, IDC_ESTIMATE_INTERPOLATED};
 constexpr int kFloatingEstimate[] = {IDC_ESTIMATE_LABELS_FLOATING, IDC_ESTIMATE_FLOATING};
-constexpr int kUnitsControls[] = {IDC_STEP4_FRAME, IDC_STEP4_CAPTION, IDC_UNITS_LABEL, IDC_UNITS};
+// The up axis follows the geometry (EnableUpAxis).
+constexpr int kUnitsControls[] = {IDC_STEP4_FRAME, IDC_STEP4_CAPTION, IDC_UNITS_LABEL, IDC_UNITS,
+                                  IDC_GEOMETRY_LABEL, IDC_GEOMETRY};
 constexpr int kConvertControls[] = {IDC_STEP5_FRAME, IDC_STEP5_CAPTION, IDC_STATUS, IDC_PROGRESS,
-                                    IDC_CONVERT};
+                                    IDC_HEIGHT_BITMAP, IDC_CONVERT};
+// The inputs of step 5, which a running job greys with those of steps 1 to 4.
+constexpr int kOutputInputs[] = {IDC_HEIGHT_BITMAP};
+
+int ChosenItem(HWND window, int id) {
+    return static_cast<int>(SendMessageW(FindControl(window, id), CB_GETCURSEL, 0, 0));
+}
+
+// Y up stands only in the True scale geometry: with Classic the list shows
+// Z up and is greyed, as it is while the geometry's list is.
+void EnableUpAxis(HWND window) {
+    const bool trueScale = ChosenItem(window, IDC_GEOMETRY) == TrueScaleGeometry;
+    const HWND axis = FindControl(window, IDC_UP_AXIS);
+    if (!trueScale) SendMessageW(axis, CB_SETCURSEL, ZUp, 0);
+    EnableWindow(axis, trueScale && IsWindowEnabled(FindControl(window, IDC_GEOMETRY)) ? TRUE : FALSE);
+}
 constexpr int kSelectFileControls[] = {IDC_SELECT_FILE};
 
 enum class ButtonLook { Normal, Hot, Pressed };
@@ -137,6 +154,23 @@ void EnableFloatingEstimate(HWND window, bool enable) {
 
 void EnableUnitsGroup(HWND window, bool enable) {
     EnableControls(window, kUnitsControls, enable);
+    EnableUpAxis(window);
+}
+
+void GeometryChanged(HWND window) {
+    EnableUpAxis(window);
+}
+
+MeshGeometryKind ChosenGeometry(HWND window) {
+    return ChosenItem(window, IDC_GEOMETRY) == TrueScaleGeometry ? TrueScaleGeometry : ClassicGeometry;
+}
+
+UpAxis ChosenUpAxis(HWND window) {
+    return ChosenGeometry(window) == TrueScaleGeometry && ChosenItem(window, IDC_UP_AXIS) == YUp ? YUp : ZUp;
+}
+
+bool HeightBitmapChosen(HWND window) {
+    return SendMessageW(FindControl(window, IDC_HEIGHT_BITMAP), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void EnableAllSteps(HWND window, bool enable) {
@@ -153,6 +187,7 @@ void EnableInputSteps(HWND window, bool enable) {
     EnableRegionGroup(window, enable);
     EnableMethodGroup(window, enable);
     EnableUnitsGroup(window, enable);
+    EnableControls(window, kOutputInputs, enable);
 }
 
 void SelectMethod(HWND window, MeshMethod method) {

@@ -22,10 +22,18 @@ void EnableRegionGroup(HWND window, bool enable);
 void EnableMethodGroup(HWND window, bool enable);
 void EnableInterpolatedEstimate(HWND window, bool enable);
 void EnableFloatingEstimate(HWND window, bool enable);
+// Step 4: the units and the geometry; Y up only with True scale.
 void EnableUnitsGroup(HWND window, bool enable);
+// The geometry's list changed: Classic sets Z up and greys the up axis.
+void GeometryChanged(HWND window);
+// The choices of steps 4 and 5 as the controls show them.
+MeshGeometryKind ChosenGeometry(HWND window);
+UpAxis ChosenUpAxis(HWND window);
+bool HeightBitmapChosen(HWND window);
 // The file-info panel and steps 2 to 5.
 void EnableAllSteps(HWND window, bool enable);
-// The select-file button, the file-info panel and steps 2 to 4.
+// The select-file button, the file-info panel, steps 2 to 4 and the
+// height-bitmap check box of step 5.
 void EnableInputSteps(HWND window, bool enable);
 
 // Sets the method and repaints both method buttons for it.

@@ -46,10 +46,13 @@ constexpr wchar_t kStatic[] = L"STATIC";
 constexpr wchar_t kButton[] = L"BUTTON";
 constexpr wchar_t kEdit[] = L"EDIT";
 constexpr wchar_t kProgress[] = PROGRESS_CLASSW;
+constexpr wchar_t kComboBox[] = WC_COMBOBOXW;
 
 constexpr DWORD kVisible = WS_VISIBLE;
 // The inputs Tab and Shift+Tab walk, in creation order, which is layout order.
 constexpr DWORD kInput = WS_VISIBLE | WS_TABSTOP;
+// A drop-down list; its height is that of the field with the list open.
+constexpr DWORD kChoice = kInput | WS_VSCROLL | CBS_DROPDOWNLIST;
 
 constexpr wchar_t kIntroText[] =
     L"The ESRI ARC/INFO ASCII GRID format is usually used to store terrain data from LIDAR "
@@ -101,9 +104,14 @@ const ControlLayout kControls[] = {
     {IDC_STEP4_CAPTION, kStatic, 0, L" Step 4: Units setup (optional):", kVisible | SS_LEFT, 20, 808, 190, 20, Font::Caption, Images::None},
     {IDC_UNITS_LABEL, kStatic, 0, kUnitsLabel, kVisible | SS_LEFT, 24, 838, 300, 20, Font::Caption, Images::None},
     {IDC_UNITS, kEdit, 0, L"1.0", kInput | ES_RIGHT, 207, 838, 45, 20, Font::Caption, Images::None},
+    {IDC_GEOMETRY_LABEL, kStatic, 0, L"Geometry:", kVisible | SS_LEFT, 334, 838, 66, 20, Font::Caption, Images::None},
+    {IDC_GEOMETRY, kComboBox, 0, L"", kChoice, 404, 835, 104, 100, Font::Caption, Images::None},
+    {IDC_UP_AXIS, kComboBox, 0, L"", kChoice, 516, 835, 80, 100, Font::Caption, Images::None},
     {IDC_STEP5_FRAME, kStatic, 0, L"", kVisible | SS_ETCHEDFRAME, 15, 898, 625, 95, Font::None, Images::None},
     {IDC_STEP5_CAPTION, kStatic, 0, L" Step 5: Convert:", kVisible | SS_LEFT, 20, 888, 110, 20, Font::Caption, Images::None},
     {IDC_STATUS, kStatic, IDC_STEP5_FRAME, L"", kVisible | SS_LEFT, 9, 70, 300, 20, Font::Caption, Images::None},
+    // Set before Convert is pressed, so it comes first in the keyboard order.
+    {IDC_HEIGHT_BITMAP, kButton, 0, L"Also save a height bitmap (PNG)", kInput | BS_AUTOCHECKBOX, 330, 967, 301, 22, Font::Caption, Images::None},
     {IDC_CONVERT, kButton, 0, L"", kInput | BS_BITMAP, 489, 923, 142, 40, Font::None, Images::Convert},
     // Created hidden; shown once its step and position are set.
     {IDC_PROGRESS, kProgress, IDC_STEP5_FRAME, L"", PBS_SMOOTH, 9, 25, 458, 39, Font::None, Images::None},
@@ -112,7 +120,7 @@ const ControlLayout kControls[] = {
 };
 // clang-format on
 
-static_assert(sizeof(kControls) / sizeof(kControls[0]) == 42, "the window has 42 controls");
+static_assert(sizeof(kControls) / sizeof(kControls[0]) == 46, "the window has 46 controls");
 
 // Each image group is a run of consecutive resource ids, stored in AppState
 // in the same order.
@@ -499,6 +507,17 @@ void SetFont(HWND control, Font font) {
     if (font != Font::None) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle(font)), TRUE);
 }
 
+// The items of a drop-down list, in the order of their enum values, the
+// first one chosen.
+void FillChoices(HWND list, int id) {
+    const wchar_t* const geometries[] = {L"Classic", L"True scale"};
+    const wchar_t* const axes[] = {L"Z up", L"Y up"};
+    for (const wchar_t* item : id == IDC_GEOMETRY ? geometries : axes) {
+        SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    }
+    SendMessageW(list, CB_SETCURSEL, 0, 0);
+}
+
 }  // namespace
 
 void CreateFonts() {
@@ -521,6 +540,7 @@ void CreateControls(HWND window) {
         SetFont(control, layout.font);
         if (layout.id == IDC_STATUS) SetStatus(window, L"Ready...");
         if (layout.id == IDC_PROGRESS) PrepareProgressBar(control);
+        if (layout.className == kComboBox) FillChoices(control, layout.id);
     }
 }
 

@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
-// Control ids. 201-238: frames, static texts and the progress bar; 304-309:
-// image buttons; 401-405: edit fields. The comment gives each control's
+// Control ids. 201-239: frames, static texts and the progress bar; 304-309:
+// image buttons; 310: the height-bitmap check box; 401-405: edit fields;
+// 406-407: the geometry's drop-down lists. The comment gives each control's
 // parent; a control inside a panel frame is found with GetDlgItem on that
 // frame, every other one with GetDlgItem on the main window.
 enum ControlId : int {
@@ -42,15 +43,19 @@ enum ControlId : int {
     IDC_PROGRESS = 236,                      // 233
     IDC_CREDIT_FRAME = 237,                  // main
     IDC_CREDIT_TEXT = 238,                   // 237
+    IDC_GEOMETRY_LABEL = 239,                // main
     IDC_SELECT_FILE = 304,                   // main
     IDC_METHOD_INTERPOLATED = 305,           // main
     IDC_METHOD_FLOATING = 306,               // main
     IDC_CONVERT = 309,                       // main
+    IDC_HEIGHT_BITMAP = 310,                 // main
     IDC_XMIN = 401,                          // main
     IDC_YMIN = 402,                          // main
     IDC_XMAX = 403,                          // main
     IDC_YMAX = 404,                          // main
     IDC_UNITS = 405,                         // main
+    IDC_GEOMETRY = 406,                      // main: Classic, True scale
+    IDC_UP_AXIS = 407,                       // main: Z up, Y up
 };
 
 // The client area at 96 DPI; like every place and size of the layout it is

@@ -410,11 +410,13 @@ const ControlEntry kControls[] = {
     {230, "IDC_STEP4_CAPTION", 0, L"STATIC", L" Step 4: Units setup (optional):", false},
     {231, "IDC_UNITS_LABEL", 0, L"STATIC", L"1 unit in your 3d application is               meter(s).", false},
     {405, "IDC_UNITS", 0, L"EDIT", L"1.0", false},
+    {406, "IDC_GEOMETRY", 0, L"ComboBox", L"Classic", false},
     {233, "IDC_STEP5_FRAME", 0, L"STATIC", L"", false},
     {234, "IDC_STEP5_CAPTION", 0, L"STATIC", L" Step 5: Convert:", false},
     {235, "IDC_STATUS", 233, L"STATIC", L"Status: Ready...", false},
     {309, "IDC_CONVERT", 0, L"BUTTON", L"", false},
     {236, "IDC_PROGRESS", 233, L"msctls_progress32", L"", false},
+    {310, "IDC_HEIGHT_BITMAP", 0, L"BUTTON", L"Also save a height bitmap (PNG)", false},
     {237, "IDC_CREDIT_FRAME", 0, L"STATIC", L"", true},
     {238, "IDC_CREDIT_TEXT", 237, L"STATIC", nullptr, true},
 };
@@ -428,7 +430,7 @@ const ControlEntry* Entry(int id) {
 // Ids of the controls that the enable groups switch, by phase.
 const std::set<int> kInputGroupIds = {304, 205, 206, 207, 208, 209, 210, 211, 212, 213, 215, 216, 217, 218,
                                       401, 402, 403, 404, 219, 220, 305, 306, 221, 222, 223, 224, 229, 230,
-                                      231, 405};
+                                      231, 405, 406, 310};
 
 // ---------------------------------------------------------------------------
 // Files
@@ -883,6 +885,14 @@ std::wstring ShownTime(const std::wstring& text) {
     return digits ? time : std::wstring();
 }
 
+// UTF-8 text as wide characters.
+std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), static_cast<int>(wide.size()))));
+    return wide;
+}
+
 // A count after `label` in a summary text ("Vertices: 1 234"), or -1.
 int64_t SummaryCount(const std::wstring& text, const std::wstring& label) {
     std::size_t at = text.find(label);
@@ -910,8 +920,12 @@ void ConvertAndCompare(App& app, const Conversion& job, const std::function<void
     DeleteFileW(job.output.c_str());
     if (press) press();
     else Click(app.Control(309));
+    // Where the classic geometry misplaces vertices, the summary says so in
+    // one more sentence, with the warning icon (the converter's exit 3).
+    std::string geometry;
+    const bool misplaced = ReadBytes(job.expected + L".geometry", geometry);
     std::wstring text;
-    bool boxed = ExpectBox(app, job.label, kDone, nullptr, "information", 120000, &text);
+    bool boxed = ExpectBox(app, job.label, kDone, nullptr, misplaced ? "warning" : "information", 120000, &text);
     std::string expected;
     bool haveExpected = ReadBytes(job.expected, expected);
     if (!haveExpected) Check(job.label + ": expected file present", false, Utf8(job.expected));
@@ -922,7 +936,7 @@ void ConvertAndCompare(App& app, const Conversion& job, const std::function<void
         int64_t nodata = NodataCells(grid, job.xMin, job.yMin, job.xMax, job.yMax);
         std::wstring time = ShownTime(text);
         std::wstring want = SummaryText(time.empty() ? L"?" : time, counts.vertexLines, counts.faceLines, nodata) +
-                            L"\n\nFile: " + job.output;
+                            (misplaced ? L"\n\n" + Wide(geometry) : L"") + L"\n\nFile: " + job.output;
         // The box breaks a long path into lines; the path itself is whole.
         std::wstring joined = text;
         if (joined.find(L"File: ") != std::wstring::npos)
@@ -1506,7 +1520,7 @@ void KeyboardWalk(App& app, const Conversion& tiny) {
     if (!SelectGrid(app, tiny.grid, "keyboard")) return;
     Check("keyboard: focus back on Select file after the dialog", WaitFor([&] { return FocusId(app) == 304; }, 3000),
           "focus on " + FocusName(app));
-    const int order[] = {401, 402, 403, 404, 305, 306, 405, 309, 304};
+    const int order[] = {401, 402, 403, 404, 305, 306, 405, 406, 310, 309, 304};
     std::string walked;
     bool inOrder = true;
     for (int id : order) {
@@ -1520,6 +1534,28 @@ void KeyboardWalk(App& app, const Conversion& tiny) {
     Conversion byEnter = tiny;
     byEnter.label = "Enter in the units field converts";
     ConvertAndCompare(app, byEnter, [&] { Key(app, VK_RETURN); });
+}
+
+// True scale with Y up, chosen from the keyboard, and the height bitmap reach the job.
+void GeometryAndBitmap(App& app, const Paths& paths) {
+    if (!SelectGrid(app, paths.Grid(L"tiny.asc"), "geometry")) return;
+    Click(app.Control(305));
+    FocusField(app, 405);
+    for (UINT key : {VK_TAB, VK_DOWN, VK_TAB, VK_DOWN, VK_TAB, VK_SPACE}) Key(app, key);  // True scale, Y up, bitmap
+    Click(app.Control(309));
+    std::wstring text;
+    ExpectBox(app, "True scale, Y up, bitmap", kDone, nullptr, nullptr, 60000, &text);
+    WaitFor([&] { return app.Enabled(310); }, 10000);
+    std::string obj;
+    ReadBytes(paths.Grid(L"tiny__interpolated.obj"), obj);
+    Check("True scale, Y up: OBJ header says so", obj.find("# Geometry: true scale") != std::string::npos &&
+          obj.find("x east, y up, z south") != std::string::npos, Escaped(obj.substr(0, 300)));
+    Check("bitmap: PNG and .pgw beside the OBJ, named in the summary", FileExists(paths.Grid(L"tiny__heightmap.png")) &&
+          FileExists(paths.Grid(L"tiny__heightmap.pgw")) && text.find(L"tiny__heightmap.png") != std::wstring::npos, Shown(text));
+    FocusField(app, 405);
+    for (UINT key : {VK_TAB, VK_UP, VK_TAB, VK_SPACE}) Key(app, key);  // Classic, no bitmap
+    const HWND up = GetDlgItem(app.main, 407);
+    Check("geometry: Classic again sets Z up and greys it", TextOf(up) == L"Z up" && !IsWindowEnabled(up), Utf8(TextOf(up)));
 }
 
 // A 120-character name is shortened in its middle on its line, so the
@@ -1630,6 +1666,8 @@ void CommandLineGrid(const std::wstring& exe, const Paths& paths, const Conversi
     DWORD wrote = 0;
     WriteFile(file, expected.data(), static_cast<DWORD>(expected.size()), &wrote, nullptr);
     CloseHandle(file);
+    CopyFileW(paths.Expected(L"tiny__interpolated.obj.geometry").c_str(), paths.Expected(L"long.obj.geometry").c_str(),
+              FALSE);  // the same grid: the same geometry sentence, if any
     if (StartApp(app, exe, paths.grids, longStem + L".asc"))
         ConvertAndCompare(app, {"235-character name", paths.Grid((longStem + L".asc").c_str()),
                                 paths.Grid(object.c_str()), paths.Expected(L"long.obj"), 1, 1, 4, 3});
@@ -1689,6 +1727,7 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     TinyGrid(app, paths, tiny);
     UnitsField(app, paths);
     KeyboardWalk(app, tiny);
+    GeometryAndBitmap(app, paths);
     LongFileName(app, paths);
     RegionAndMethods(app, paths);
     WitnessGrid(app, paths);
@@ -1745,7 +1784,7 @@ int RunSmallScreen(const std::wstring& exe, const Paths& paths) {
             Check("small screen: the mouse wheel brings Convert into view", WaitFor(convertShown, 3000));
             PostMessageW(app.main, WM_VSCROLL, SB_TOP, 0);
             Check("small screen: the scroll bar goes back to the top", WaitFor([&] { return !convertShown(); }, 3000));
-            for (int i = 0; i < 8; ++i) Key(app, VK_TAB);
+            for (int i = 0; i < 10; ++i) Key(app, VK_TAB);
             Check("small screen: Tab to Convert scrolls it into view", FocusId(app) == 309 && convertShown(),
                   "focus on " + FocusName(app));
             Shot("05-small-screen");
