@@ -1,5 +1,6 @@
 #include "grid/region_estimates.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -166,6 +167,17 @@ static std::wstring NodataText(const GridHeader& header) {
     return std::wstring(text, text + std::char_traits<char>::length(text));
 }
 
+// A cell size as the file info shows it: two decimals from 0.01 on (as every
+// other value), and below that, where two decimals would read "0.00" or "0.01", three
+// significant digits (a degree grid's 0.000833).
+static std::wstring CellSizeText(float value) {
+    const double size = std::fabs(static_cast<double>(value));
+    if (!(size < 0.01) || size == 0.0) return Fixed2Text(value);
+    const int decimals = std::min(kMaxFixedDecimals, static_cast<int>(std::ceil(-std::log10(size))) + 2);
+    char buffer[kMaxFixedChars];
+    return std::wstring(buffer, FormatFixed(buffer, value, decimals));
+}
+
 FileInfoTexts MakeFileInfoTexts(const std::wstring& stem, const std::wstring& ext,
                                 const GridHeader& header) {
     constexpr std::size_t kMaxShownNameChars = 63;
@@ -175,6 +187,6 @@ FileInfoTexts MakeFileInfoTexts(const std::wstring& stem, const std::wstring& ex
     texts.column1 = name + L"\n" + FormatGrouped(header.ncols) + L"\n" +
                     FormatGrouped(header.nrows) + L"\n" + FormatGrouped(texts.records);
     texts.column2 = Fixed2Text(header.xllcorner) + L"\n" + Fixed2Text(header.yllcorner) + L"\n" +
-                    Fixed2Text(header.cellsize) + L"\n" + NodataText(header);
+                    CellSizeText(header.cellsize) + L"\n" + NodataText(header);
     return texts;
 }

@@ -281,6 +281,8 @@ TEST(FileInfoTest, PanelTexts) {
     EXPECT_EQ(t.records, 6553600000);
     EXPECT_EQ(Narrow(t.column1), "\n100 000\n65 536\n6 553 600 000");
     EXPECT_EQ(Narrow(t.column2), "123456.79\n-0.00\n0.13\n-2147483648");
+    h.cellsize = 0.000833333333f;  // a degree grid's cells keep three significant digits
+    EXPECT_EQ(Narrow(MakeFileInfoTexts(L"", L"", h).column2), "123456.79\n-0.00\n0.000833\n-2147483648");
 
     h.ncols = INT32_MAX;
     h.nrows = INT32_MAX;
