@@ -32,7 +32,7 @@ struct BitmapWork {
     std::mutex lock;
     // Second pass: a deflate stream per worker, and each item's Adler-32.
     std::vector<z_stream> streams;
-    std::vector<bool> streamReady;
+    std::vector<uint8_t> streamReady;  // one byte each: the workers set their own side by side
     std::vector<ItemAdler> adlers;  // by item, under `lock`
 };
 
@@ -127,7 +127,7 @@ z_stream& WorkerStream(BitmapWork& w, int worker) {
     if (!w.streamReady[static_cast<std::size_t>(worker)]) {
         // Raw deflate: the PNG writer frames the items' blocks as one stream.
         if (deflateInit2(&stream, kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
-        w.streamReady[static_cast<std::size_t>(worker)] = true;
+        w.streamReady[static_cast<std::size_t>(worker)] = 1;
     } else {
         deflateReset(&stream);
     }
@@ -228,7 +228,7 @@ void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range
     AddHoleRows(pass, data, width, std::min<int64_t>(height, 1 - int64_t{region.yMin}));  // rows before row 1
     const int workers = JobWorkerCount(pass.workers);
     w.streams.resize(static_cast<std::size_t>(workers));
-    w.streamReady.assign(static_cast<std::size_t>(workers), false);
+    w.streamReady.assign(static_cast<std::size_t>(workers), 0);
     StartProgressPass(pass.progress, kProgressHalf, height);
     w.reader = RegionRowReader(pass, region.yMax, false);
     pass.frameOutput = [](void* context, OutputFile& out, const char* bytes, std::size_t size) {
