@@ -189,8 +189,10 @@ std::string Number(Value value) {
 
 uint16_t HeightPixel(float height, const HeightRange& range) {
     if (!(range.highest > range.lowest)) return 1;
-    const double share = (static_cast<double>(height) - range.lowest) / (static_cast<double>(range.highest) - range.lowest);
-    return static_cast<uint16_t>(1 + static_cast<int>(share * 65534.0 + 0.5));  // share is 0 to 1: rounds half up
+    // Clamped: a file rewritten between the two passes may hold other heights.
+    const double share = std::clamp((static_cast<double>(height) - range.lowest) /
+                                        (static_cast<double>(range.highest) - range.lowest), 0.0, 1.0);
+    return static_cast<uint16_t>(1 + static_cast<int>(share * 65534.0 + 0.5));  // rounds half up
 }
 
 void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range) {
