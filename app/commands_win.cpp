@@ -1,5 +1,7 @@
 #include "app/commands_win.h"
 
+#include <cmath>
+#include <cwchar>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -18,6 +20,54 @@
 #include "ui/focus_win.h"
 
 namespace {
+
+constexpr wchar_t kDefaultMaxError[] = L"0.5";
+constexpr double kDefaultMaxErrorValue = 0.5;
+
+// The largest height error as the field holds it: a number (a decimal comma
+// taken as the point) of at least 0 and nothing else; otherwise nothing.
+std::optional<double> MaxErrorFromText(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (c == L',') c = L'.';
+    }
+    const wchar_t* start = text.c_str();
+    wchar_t* end = nullptr;
+    const double value = std::wcstod(start, &end);
+    if (end == start) return std::nullopt;
+    while (*end == L' ' || *end == L'\t') ++end;
+    if (*end != L'\0' || !std::isfinite(value) || value < 0.0) return std::nullopt;
+    return value;
+}
+
+// A negative error is put back to the default while it is typed, as the
+// units field does with a negative number.
+void ClampMaxErrorField(HWND field) {
+    const std::wstring text = ReadFieldText(field);
+    const std::optional<double> value = MaxErrorFromText(text);
+    if (value || text.find(L'-') == std::wstring::npos) return;
+    SetWindowTextW(field, kDefaultMaxError);
+    SendMessageW(field, EM_SETSEL, 3, 3);
+}
+
+// The error the job gets: the field's number, or the default, which the
+// field then shows again, when the field is empty or holds no usable number.
+double ReadyMaxError(HWND window) {
+    const HWND field = FindControl(window, IDC_MAX_ERROR);
+    const std::optional<double> value = MaxErrorFromText(ReadFieldText(field));
+    if (value) return *value;
+    SetWindowTextW(field, kDefaultMaxError);
+    return kDefaultMaxErrorValue;
+}
+
+// The Interpolated estimate: its counts, or dashes while the Simplified box
+// is ticked, whose counts are known only once converted.
+void ShowInterpolatedEstimate(HWND window) {
+    if (g_app.inputPath.empty()) return;
+    UpdateEstimates(window);
+    const HWND box = FindControl(window, IDC_SIMPLIFIED);
+    if (SendMessageW(box, BM_GETCHECK, 0, 0) != BST_CHECKED) return;
+    SetWindowTextW(FindControl(window, IDC_ESTIMATE_INTERPOLATED), L"\x2014\n\x2014\n\x2014");
+}
 
 void ChooseMethod(HWND window, MeshMethod method) {
     EnableInterpolatedEstimate(window, method == Interpolated);
@@ -49,6 +99,10 @@ bool ReopenSelectedGrid(HWND window, GridStream& input) {
 JobRequest RequestFromWindow(HWND window, float unitMeters) {
     JobRequest request;
     request.method = g_app.method;
+    if (SimplifiedChosen(window)) {
+        request.method = Simplified;
+        request.maxError = ReadyMaxError(window);
+    }
     request.geometry = ChosenGeometry(window);
     request.up = ChosenUpAxis(window);
     // True scale reads the unit of the grid's coordinates from a .prj beside it.
@@ -155,7 +209,11 @@ void HandleButton(HWND window, int id) {
     case IDCANCEL:
         if (g_app.converting) PressButton(window, IDC_CONVERT);
         break;
-    case IDC_SELECT_FILE: SelectGridFile(window); break;
+    case IDC_SELECT_FILE:
+        SelectGridFile(window);
+        GridSelected(window);
+        break;
+    case IDC_SIMPLIFIED: ShowInterpolatedEstimate(window); break;
     case IDC_METHOD_INTERPOLATED: ChooseMethod(window, Interpolated); break;
     case IDC_METHOD_FLOATING: ChooseMethod(window, FloatingPlanes); break;
     case IDC_CONVERT: ConvertOrCancel(window); break;
@@ -176,12 +234,21 @@ void HandleFieldChange(HWND window, int id, HWND field) {
         ClampUnitsField(field);
         return;
     }
+    if (id == IDC_MAX_ERROR) {
+        ClampMaxErrorField(field);
+        return;
+    }
     if (!IsRegionField(id)) return;
     if (!RegionFieldWaits(field)) ClampRegionField(field, RegionFieldLimit(id));
-    UpdateEstimates(window);
+    ShowInterpolatedEstimate(window);
 }
 
 }  // namespace
+
+void GridSelected(HWND window) {
+    EnableSimplifiedChoice(window);
+    ShowInterpolatedEstimate(window);
+}
 
 void EndConversion(HWND window) {
     if (g_app.jobThread == nullptr) return;

@@ -8,6 +8,11 @@
 // notification, then, independently, edit-field changes (EN_CHANGE).
 void HandleCommand(HWND window, WPARAM wParam, LPARAM lParam);
 
+// A grid file was selected (or the selection failed): the Simplified choice
+// follows the method chosen with it, and the Interpolated estimate shows
+// whether its counts are known before converting.
+void GridSelected(HWND window);
+
 // kJobEndedMessage: the job thread has ended. Waits for it, re-enables the
 // inputs, clears `converting`, and destroys the window when it was closed
 // while the job ran.

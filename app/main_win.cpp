@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "app/app_state.h"
+#include "app/commands_win.h"
 #include "app/window_place_win.h"
 #include "app/window_proc_win.h"
 #include "grid/file_selection_win.h"
@@ -45,7 +46,10 @@ HWND CreateMainWindow(HINSTANCE instance) {
 void SelectGridFromCommandLine(HWND window) {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (arguments != nullptr && count > 1) SelectGridPath(window, arguments[1]);
+    if (arguments != nullptr && count > 1) {
+        SelectGridPath(window, arguments[1]);
+        GridSelected(window);
+    }
     LocalFree(arguments);
 }
 

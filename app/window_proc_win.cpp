@@ -82,7 +82,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     // Always 0 (CDRF_DODEFAULT): the buttons' own painting goes on.
     case WM_NOTIFY: OnNotify(window, lParam); return 0;
     case WM_COMMAND: OnCommand(window, wParam, lParam); return 0;
-    case WM_DROPFILES: SelectDroppedGridFile(window, reinterpret_cast<HDROP>(wParam)); return 0;
+    case WM_DROPFILES:
+        SelectDroppedGridFile(window, reinterpret_cast<HDROP>(wParam));
+        GridSelected(window);
+        return 0;
     // Answered here, so the focus goes back to a control, not to the window.
     case WM_ACTIVATE: OnActivate(window, wParam); return 0;
     case WM_VSCROLL: ScrollClient(window, LOWORD(wParam)); return 0;

@@ -34,6 +34,7 @@ constexpr int kMethodControls[] = {
     IDC_ESTIMATE_LABELS_FLOATING,
     IDC_ESTIMATE_FLOATING,
 };
+constexpr int kSimplifiedControls[] = {IDC_SIMPLIFIED, IDC_MAX_ERROR};
 constexpr int kInterpolatedEstimate[] = {IDC_ESTIMATE_LABELS_INTERPOLATED, IDC_ESTIMATE_INTERPOLATED};
 constexpr int kFloatingEstimate[] = {IDC_ESTIMATE_LABELS_FLOATING, IDC_ESTIMATE_FLOATING};
 // The up axis follows the geometry (EnableUpAxis).
@@ -142,6 +143,13 @@ void EnableRegionGroup(HWND window, bool enable) {
 
 void EnableMethodGroup(HWND window, bool enable) {
     EnableControls(window, kMethodControls, enable);
+    EnableSimplifiedChoice(window);
+}
+
+void EnableSimplifiedChoice(HWND window) {
+    const bool enable =
+        g_app.method == Interpolated && IsWindowEnabled(FindControl(window, IDC_METHOD_INTERPOLATED));
+    EnableControls(window, kSimplifiedControls, enable);
 }
 
 void EnableInterpolatedEstimate(HWND window, bool enable) {
@@ -173,6 +181,11 @@ bool HeightBitmapChosen(HWND window) {
     return SendMessageW(FindControl(window, IDC_HEIGHT_BITMAP), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+bool SimplifiedChosen(HWND window) {
+    const HWND box = FindControl(window, IDC_SIMPLIFIED);
+    return IsWindowEnabled(box) && SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
 void EnableAllSteps(HWND window, bool enable) {
     EnableFileInfo(window, enable);
     EnableRegionGroup(window, enable);
@@ -192,6 +205,7 @@ void EnableInputSteps(HWND window, bool enable) {
 
 void SelectMethod(HWND window, MeshMethod method) {
     g_app.method = method;
+    EnableSimplifiedChoice(window);
     RedrawWindow(FindControl(window, IDC_METHOD_INTERPOLATED), nullptr, nullptr, RDW_INVALIDATE);
     RedrawWindow(FindControl(window, IDC_METHOD_FLOATING), nullptr, nullptr, RDW_INVALIDATE);
 }

@@ -19,7 +19,11 @@ void SetConverting(HWND window, bool converting);
 void EnableFileInfo(HWND window, bool enable);
 // Step 2; also sets regionEnabled, which picks the region picture.
 void EnableRegionGroup(HWND window, bool enable);
+// Step 3; the simplified choice follows as EnableSimplifiedChoice sets it.
 void EnableMethodGroup(HWND window, bool enable);
+// The Simplified check box and its error field: enabled while the method
+// buttons are and Interpolated is the chosen method.
+void EnableSimplifiedChoice(HWND window);
 void EnableInterpolatedEstimate(HWND window, bool enable);
 void EnableFloatingEstimate(HWND window, bool enable);
 // Step 4: the units and the geometry; Y up only with True scale.
@@ -30,6 +34,8 @@ void GeometryChanged(HWND window);
 MeshGeometryKind ChosenGeometry(HWND window);
 UpAxis ChosenUpAxis(HWND window);
 bool HeightBitmapChosen(HWND window);
+// Ticked and enabled: the Interpolated surface is simplified.
+bool SimplifiedChosen(HWND window);
 // The file-info panel and steps 2 to 5.
 void EnableAllSteps(HWND window, bool enable);
 // The select-file button, the file-info panel, steps 2 to 4 and the

@@ -100,6 +100,9 @@ const ControlLayout kControls[] = {
     {IDC_ESTIMATE_INTERPOLATED, kStatic, IDC_STEP3_FRAME, L"---\n---\n---", kVisible | SS_LEFT, 72, 166, 80, 50, Font::Caption, Images::None},
     {IDC_ESTIMATE_LABELS_FLOATING, kStatic, IDC_STEP3_FRAME, L"Floating planes\n\n~Verts:\n~Tris:\n~Quads:", kVisible | SS_LEFT, 316, 132, 100, 88, Font::Caption, Images::None},
     {IDC_ESTIMATE_FLOATING, kStatic, IDC_STEP3_FRAME, L"---\n---\n---", kVisible | SS_LEFT, 379, 166, 80, 50, Font::Caption, Images::None},
+    // In the Interpolated column, right of its estimates.
+    {IDC_SIMPLIFIED, kButton, 0, L"Simplified, max. error:", kInput | BS_AUTOCHECKBOX, 174, 697, 155, 22, Font::Caption, Images::None},
+    {IDC_MAX_ERROR, kEdit, 0, L"0.5", kInput | ES_RIGHT, 192, 722, 50, 20, Font::Caption, Images::None},
     {IDC_STEP4_FRAME, kStatic, 0, L"", kVisible | SS_ETCHEDFRAME, 15, 818, 625, 50, Font::None, Images::None},
     {IDC_STEP4_CAPTION, kStatic, 0, L" Step 4: Units setup (optional):", kVisible | SS_LEFT, 20, 808, 190, 20, Font::Caption, Images::None},
     {IDC_UNITS_LABEL, kStatic, 0, kUnitsLabel, kVisible | SS_LEFT, 24, 838, 300, 20, Font::Caption, Images::None},
@@ -120,7 +123,7 @@ const ControlLayout kControls[] = {
 };
 // clang-format on
 
-static_assert(sizeof(kControls) / sizeof(kControls[0]) == 46, "the window has 46 controls");
+static_assert(sizeof(kControls) / sizeof(kControls[0]) == 48, "the window has 48 controls");
 
 // Each image group is a run of consecutive resource ids, stored in AppState
 // in the same order.

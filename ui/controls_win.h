@@ -5,7 +5,7 @@
 #include <windows.h>
 
 // Control ids. 201-239: frames, static texts and the progress bar; 304-309:
-// image buttons; 310: the height-bitmap check box; 401-405: edit fields;
+// image buttons; 310-311: check boxes; 401-405 and 408: edit fields;
 // 406-407: the geometry's drop-down lists. The comment gives each control's
 // parent; a control inside a panel frame is found with GetDlgItem on that
 // frame, every other one with GetDlgItem on the main window.
@@ -49,6 +49,7 @@ enum ControlId : int {
     IDC_METHOD_FLOATING = 306,               // main
     IDC_CONVERT = 309,                       // main
     IDC_HEIGHT_BITMAP = 310,                 // main
+    IDC_SIMPLIFIED = 311,                    // main: Interpolated, simplified
     IDC_XMIN = 401,                          // main
     IDC_YMIN = 402,                          // main
     IDC_XMAX = 403,                          // main
@@ -56,6 +57,7 @@ enum ControlId : int {
     IDC_UNITS = 405,                         // main
     IDC_GEOMETRY = 406,                      // main: Classic, True scale
     IDC_UP_AXIS = 407,                       // main: Z up, Y up
+    IDC_MAX_ERROR = 408,                     // main: the simplified mesh's largest height error
 };
 
 // The client area at 96 DPI; like every place and size of the layout it is

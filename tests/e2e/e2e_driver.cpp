@@ -406,6 +406,8 @@ const ControlEntry kControls[] = {
     {222, "IDC_ESTIMATE_INTERPOLATED", 219, L"STATIC", L"---\n---\n---", false},
     {223, "IDC_ESTIMATE_LABELS_FLOATING", 219, L"STATIC", L"Floating planes\n\n~Verts:\n~Tris:\n~Quads:", false},
     {224, "IDC_ESTIMATE_FLOATING", 219, L"STATIC", L"---\n---\n---", false},
+    {311, "IDC_SIMPLIFIED", 0, L"BUTTON", L"Simplified, max. error:", false},
+    {408, "IDC_MAX_ERROR", 0, L"EDIT", L"0.5", false},
     {229, "IDC_STEP4_FRAME", 0, L"STATIC", L"", false},
     {230, "IDC_STEP4_CAPTION", 0, L"STATIC", L" Step 4: Units setup (optional):", false},
     {231, "IDC_UNITS_LABEL", 0, L"STATIC", L"1 unit in your 3d application is               meter(s).", false},
@@ -430,7 +432,7 @@ const ControlEntry* Entry(int id) {
 // Ids of the controls that the enable groups switch, by phase.
 const std::set<int> kInputGroupIds = {304, 205, 206, 207, 208, 209, 210, 211, 212, 213, 215, 216, 217, 218,
                                       401, 402, 403, 404, 219, 220, 305, 306, 221, 222, 223, 224, 229, 230,
-                                      231, 405, 406, 310};
+                                      231, 405, 406, 310, 311, 408};
 
 // ---------------------------------------------------------------------------
 // Files
@@ -1137,7 +1139,7 @@ void TinyGrid(App& app, const Paths& paths, const Conversion& tiny) {
     // A cancelled dialog leaves the previous selection whole: the panel, the
     // fields, the chosen method and the file that the next job reads.
     Click(app.Control(306));
-    CheckEnabledStates(app, "4x3 grid: Floating planes chosen", {221, 222});
+    CheckEnabledStates(app, "4x3 grid: Floating planes chosen", {221, 222, 311, 408});
     HWND dialog = OpenFileDialog(app);
     if (Check("cancelled dialog: dialog appears", dialog != nullptr)) {
         PressDialogButton(dialog, IDCANCEL);
@@ -1146,7 +1148,7 @@ void TinyGrid(App& app, const Paths& paths, const Conversion& tiny) {
     }
     CheckText(app, "cancelled dialog: file info kept", 208, FileInfoColumn1(L"tiny.asc", 4, 3));
     CheckRegionFields(app, "cancelled dialog: region fields kept", L"1", L"1", L"4", L"3");
-    CheckEnabledStates(app, "cancelled dialog: steps and chosen method stay", {221, 222});
+    CheckEnabledStates(app, "cancelled dialog: steps and chosen method stay", {221, 222, 311, 408});
     Conversion again = tiny;
     again.label = "convert after a cancelled dialog (Floating planes kept)";
     again.output = paths.Grid(L"tiny__floating_planes.obj");
@@ -1248,7 +1250,7 @@ void RegionAndMethods(App& app, const Paths& paths) {
 
     Click(app.Control(306));
     WaitFor([&] { return app.Enabled(223) && !app.Enabled(221); }, 5000);
-    CheckEnabledStates(app, "Floating planes chosen: Interpolated estimate greyed", {221, 222});
+    CheckEnabledStates(app, "Floating planes chosen: Interpolated estimate greyed", {221, 222, 311, 408});
     Click(app.Control(305));
     CheckEnabledStates(app, "Interpolated chosen: Floating planes estimate greyed", {223, 224});
     Click(app.Control(305));
@@ -1422,7 +1424,7 @@ void CancelledJobs(App& app, const Paths& paths) {
     CheckText(app, "3000x3000 grid: file info", 208, FileInfoColumn1(L"cancel.asc", 3000, 3000));
 
     Check("cancel: earlier file placed", PlaceEarlierFile(output));
-    for (int i = 0; i < 8; ++i) Key(app, VK_TAB);  // from Select file to Convert
+    for (int i = 0; i < 10; ++i) Key(app, VK_TAB);  // from Select file to Convert
     Key(app, VK_RETURN);
     std::wstring status;
     bool running = WaitFor([&] {
@@ -1520,7 +1522,7 @@ void KeyboardWalk(App& app, const Conversion& tiny) {
     if (!SelectGrid(app, tiny.grid, "keyboard")) return;
     Check("keyboard: focus back on Select file after the dialog", WaitFor([&] { return FocusId(app) == 304; }, 3000),
           "focus on " + FocusName(app));
-    const int order[] = {401, 402, 403, 404, 305, 306, 405, 406, 310, 309, 304};
+    const int order[] = {401, 402, 403, 404, 305, 306, 311, 408, 405, 406, 310, 309, 304};
     std::string walked;
     bool inOrder = true;
     for (int id : order) {
@@ -1530,7 +1532,7 @@ void KeyboardWalk(App& app, const Conversion& tiny) {
         if (id == 305) Shot("04-tab-focus");
     }
     Check("keyboard: Tab walks the region fields, the methods, units, Convert and back", inOrder, walked);
-    for (int i = 0; i < 7; ++i) Key(app, VK_TAB);
+    for (int i = 0; i < 9; ++i) Key(app, VK_TAB);
     Conversion byEnter = tiny;
     byEnter.label = "Enter in the units field converts";
     ConvertAndCompare(app, byEnter, [&] { Key(app, VK_RETURN); });
@@ -1556,6 +1558,30 @@ void GeometryAndBitmap(App& app, const Paths& paths) {
     for (UINT key : {VK_TAB, VK_UP, VK_TAB, VK_SPACE}) Key(app, key);  // Classic, no bitmap
     const HWND up = GetDlgItem(app.main, 407);
     Check("geometry: Classic again sets Z up and greys it", TextOf(up) == L"Z up" && !IsWindowEnabled(up), Utf8(TextOf(up)));
+}
+
+// Simplified, error 1: dashes for the unknown counts, a "# N triangles" end
+// line and the error in the summary.
+void SimplifiedMesh(App& app, const Paths& paths) {
+    if (!SelectGrid(app, paths.Grid(L"tiny.asc"), "simplified")) return;
+    const std::wstring output = paths.Grid(L"tiny__simplified.obj");
+    DeleteFileW(output.c_str());
+    Click(app.Control(311));
+    Edit(app, 408, L"1");
+    CheckText(app, "simplified: Interpolated estimate unknown", 222, L"\x2014\n\x2014\n\x2014");
+    Click(app.Control(309));
+    std::wstring text;
+    ExpectBox(app, "simplified", kDone, nullptr, nullptr, 60000, &text);
+    WaitFor([&] { return app.Enabled(310); }, 10000);
+    std::string obj;
+    ReadBytes(output, obj);
+    while (!obj.empty() && (obj.back() == '\n' || obj.back() == '\r')) obj.pop_back();
+    Check("simplified: OBJ ends with its triangle count, summary names the error",
+          obj.size() > 10 && obj.compare(obj.size() - 10, 10, " triangles") == 0 &&
+              text.find(L"Largest height error") != std::wstring::npos,
+          Escaped(obj.substr(obj.size() > 80 ? obj.size() - 80 : 0)) + " / " + Shown(text));
+    Click(app.Control(311));
+    DeleteFileW(output.c_str());
 }
 
 // A 120-character name is shortened in its middle on its line, so the
@@ -1728,6 +1754,7 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     UnitsField(app, paths);
     KeyboardWalk(app, tiny);
     GeometryAndBitmap(app, paths);
+    SimplifiedMesh(app, paths);
     LongFileName(app, paths);
     RegionAndMethods(app, paths);
     WitnessGrid(app, paths);
@@ -1784,7 +1811,7 @@ int RunSmallScreen(const std::wstring& exe, const Paths& paths) {
             Check("small screen: the mouse wheel brings Convert into view", WaitFor(convertShown, 3000));
             PostMessageW(app.main, WM_VSCROLL, SB_TOP, 0);
             Check("small screen: the scroll bar goes back to the top", WaitFor([&] { return !convertShown(); }, 3000));
-            for (int i = 0; i < 10; ++i) Key(app, VK_TAB);
+            for (int i = 0; i < 12; ++i) Key(app, VK_TAB);
             Check("small screen: Tab to Convert scrolls it into view", FocusId(app) == 309 && convertShown(),
                   "focus on " + FocusName(app));
             Shot("05-small-screen");
