@@ -309,22 +309,6 @@ struct CellCase {
     const char* nodata = nullptr;  // a no-data value that is not whole
 };
 
-struct ObjMesh {
-    std::vector<std::array<double, 3>> v;
-    std::vector<std::array<int64_t, 4>> f;
-};
-
-ObjMesh ParseObj(const std::string& file) {
-    ObjMesh mesh;
-    std::istringstream lines(file);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line.substr(std::min<std::size_t>(2, line.size())));
-        if (line.rfind("v ", 0) == 0) fields >> mesh.v.emplace_back()[0] >> mesh.v.back()[1] >> mesh.v.back()[2];
-        if (line.rfind("f ", 0) == 0) fields >> mesh.f.emplace_back()[0] >> mesh.f.back()[1] >> mesh.f.back()[2] >> mesh.f.back()[3];
-    }
-    return mesh;
-}
-
 // "a b c/d e f" with the text `put` gives the cell whose south-west corner is
 // at (x, y) in cell units; "." elsewhere.
 template <typename Put>

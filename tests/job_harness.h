@@ -2,6 +2,8 @@
 // every hook call, so tests can check files, counts, ticks and statuses.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -152,6 +154,27 @@ inline ::testing::AssertionResult SameText(const std::string& actual, const std:
         if (endA == std::string::npos) return ::testing::AssertionSuccess();
         at = endA + 1;
     }
+}
+
+// An OBJ file's vertices and faces (a triangle's fourth index is -1).
+struct ObjMesh {
+    std::vector<std::array<double, 3>> v;
+    std::vector<std::array<int64_t, 4>> f;
+};
+
+inline ObjMesh ParseObj(const std::string& file) {
+    ObjMesh mesh;
+    std::istringstream lines(file);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line.substr(std::min<std::size_t>(2, line.size())));
+        if (line.rfind("v ", 0) == 0) fields >> mesh.v.emplace_back()[0] >> mesh.v.back()[1] >> mesh.v.back()[2];
+        if (line.rfind("f ", 0) != 0) continue;
+        auto& f = mesh.f.emplace_back();
+        f = {0, 0, 0, -1};
+        fields >> f[0] >> f[1] >> f[2];
+        if (!(fields >> f[3])) f[3] = -1;
+    }
+    return mesh;
 }
 
 // The fixed header block every file starts with (timestamp 2026-12-07, 14:03).

@@ -15,27 +15,6 @@
 
 namespace {
 
-struct Mesh {
-    std::vector<std::array<double, 3>> v;
-    std::vector<std::array<int64_t, 4>> f;  // the fourth -1 for triangles
-};
-
-Mesh Parse(const std::string& file) {
-    Mesh m;
-    std::istringstream lines(file);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream in(line.substr(std::min<std::size_t>(2, line.size())));
-        if (line.rfind("v ", 0) == 0) in >> m.v.emplace_back()[0] >> m.v.back()[1] >> m.v.back()[2];
-        if (line.rfind("f ", 0) == 0) {
-            auto& f = m.f.emplace_back();
-            f = {0, 0, 0, -1};
-            in >> f[0] >> f[1] >> f[2];
-            if (!(in >> f[3])) f[3] = -1;
-        }
-    }
-    return m;
-}
-
 // A grid of smooth hills with noise and, unless `clean`, holes of no-data.
 std::string MakeGrid(std::mt19937& rng, int cols, int rows, bool clean) {
     std::string text = "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) +
@@ -68,7 +47,7 @@ TEST(Simplified, KeepsEveryVertexWithinTheErrorAndEveryHoleOpen) {
         const auto grid = harness.WriteGrid("g.asc", MakeGrid(rng, c.cols, c.rows, c.clean));
         harness.beforeRun = nullptr;
         const JobRecord full = harness.Run(grid, Interpolated);
-        const Mesh surface = Parse(full.file);
+        const ObjMesh surface = ParseObj(full.file);
         std::string first;
         for (int workers : {1, 2, 7}) {
             harness.workers = workers;
@@ -78,7 +57,7 @@ TEST(Simplified, KeepsEveryVertexWithinTheErrorAndEveryHoleOpen) {
             if (workers == 1) first = r.file;
             EXPECT_TRUE(r.file == first) << label << ", " << workers << " workers";
         }
-        const Mesh mesh = Parse(first);
+        const ObjMesh mesh = ParseObj(first);
         // Counter-clockwise triangles whose area is the valid cells' area, and
         // whose centroids lie on valid cells (the Interpolated quads' south-west corners).
         std::set<std::pair<int64_t, int64_t>> validCells;
