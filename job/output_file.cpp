@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include <fcntl.h>
@@ -175,18 +177,45 @@ std::filesystem::path TemporaryOutputPath(const std::filesystem::path& finalPath
     return path;
 }
 
-int RemoveStaleTemporaries(const std::filesystem::path& finalPath) {
-    const NameText prefix = TemporaryPrefix(finalPath);
-    const std::filesystem::path folder = finalPath.has_parent_path() ? finalPath.parent_path() : ".";
-    std::vector<std::filesystem::path> stale;
+namespace {
+
+// The temporary files left by ended processes, by folder and then by the
+// prefix of their output's name. A folder is read once a process: a batch
+// converting thousands of tiles into one folder lists it once, not once a
+// tile. Guarded by g_staleLock (jobs run side by side).
+std::mutex g_staleLock;
+std::map<std::filesystem::path, std::multimap<NameText, std::filesystem::path>> g_staleByFolder;
+
+std::multimap<NameText, std::filesystem::path> FindStaleTemporaries(const std::filesystem::path& folder) {
+    static const NameText mark = std::filesystem::path(kTemporaryMark).native();
+    std::multimap<NameText, std::filesystem::path> stale;
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const NameText name = it->path().filename().native();
-        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::size_t at = name.rfind(mark);
+        if (at == NameText::npos) continue;
+        const NameText prefix = name.substr(0, at + mark.size());
         const int64_t process = ProcessOfTemporary(name.substr(prefix.size()));
-        if (process >= 0 && process != ProcessNumber() && ProcessIsGone(process)) stale.push_back(it->path());
+        if (process >= 0 && process != ProcessNumber() && ProcessIsGone(process)) stale.emplace(prefix, it->path());
+    }
+    return stale;
+}
+
+}  // namespace
+
+int RemoveStaleTemporaries(const std::filesystem::path& finalPath) {
+    const std::filesystem::path folder = finalPath.has_parent_path() ? finalPath.parent_path() : ".";
+    std::vector<std::filesystem::path> stale;
+    {
+        std::lock_guard<std::mutex> guard(g_staleLock);
+        auto known = g_staleByFolder.find(folder);
+        if (known == g_staleByFolder.end()) known = g_staleByFolder.emplace(folder, FindStaleTemporaries(folder)).first;
+        const auto [first, last] = known->second.equal_range(TemporaryPrefix(finalPath));
+        for (auto it = first; it != last; ++it) stale.push_back(it->second);
+        known->second.erase(first, last);
     }
     int removed = 0;
+    std::error_code error;
     for (const std::filesystem::path& path : stale) removed += std::filesystem::remove(path, error) ? 1 : 0;
     return removed;
 }

@@ -30,7 +30,8 @@ struct OutputFile {
 // and a scratch file's beside it, fit wherever the final name fits.
 std::filesystem::path TemporaryOutputPath(const std::filesystem::path& finalPath, int64_t process, int n);
 // Removes the temporary files of `finalPath` (and their scratch files) left
-// by processes that have ended: a crash or a kill. Returns how many.
+// by processes that have ended: a crash or a kill. Returns how many. The
+// folder is read once a process, at the first output into it.
 int RemoveStaleTemporaries(const std::filesystem::path& finalPath);
 // Creates a new temporary file for `finalPath`, never writing through a file
 // or link already standing at a temporary name; false when it cannot be
