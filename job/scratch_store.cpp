@@ -7,8 +7,25 @@
 
 ScratchStore::~ScratchStore() {
     if (file != nullptr) std::fclose(file);
-    if (memory != nullptr) memory->Note(-static_cast<int64_t>(held.capacity()));
+    if (memory != nullptr) memory->Note(-static_cast<int64_t>(held.capacity() + fileBuffer.size()));
 }
+
+namespace {
+
+// The file's own buffer: stdio's default of a few kilobytes would read the
+// bytes back in thousands of calls.
+constexpr std::size_t kScratchFileBufferBytes = std::size_t{1} << 20;
+
+std::FILE* OpenScratchFile(ScratchStore& store) {
+    std::FILE* file = CreateScratchFile(*store.beside, ".cells");
+    if (file == nullptr) return nullptr;
+    store.fileBuffer.resize(kScratchFileBufferBytes);
+    if (store.memory != nullptr) store.memory->Note(static_cast<int64_t>(kScratchFileBufferBytes));
+    std::setvbuf(file, store.fileBuffer.data(), _IOFBF, store.fileBuffer.size());
+    return file;
+}
+
+}  // namespace
 
 bool AppendScratch(ScratchStore& store, const char* data, std::size_t size) {
     if (store.failed) return false;
@@ -21,7 +38,7 @@ bool AppendScratch(ScratchStore& store, const char* data, std::size_t size) {
         if (store.memory != nullptr) NoteCapacity(*store.memory, store.held, before);
     }
     if (kept == size) return true;
-    if (store.file == nullptr) store.file = CreateScratchFile(*store.beside, ".cells");
+    if (store.file == nullptr) store.file = OpenScratchFile(store);
     const std::size_t rest = size - kept;
     if (store.file == nullptr || std::fwrite(data + kept, 1, rest, store.file) != rest) store.failed = true;
     return !store.failed;
