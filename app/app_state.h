@@ -6,9 +6,12 @@
 
 #include "grid/grid_reader.h"
 #include "grid/grid_types.h"
+#include "picture/terrain_preview.h"
 
 #ifdef _WIN32
 #include <windows.h>
+
+struct PreviewRun;  // ui/region_picture_win.cpp
 #endif
 
 // The longest path the open-file dialog may return: the longest Windows has,
@@ -35,11 +38,29 @@ struct AppState {
     bool regionEnabled = false;                // window thread only: set with the region's controls, read when painting
     bool quitRequested = false;                // window thread only
 
+    // The region picture's terrain preview. The window thread starts one
+    // preview thread at a time for the selected grid and waits for it before
+    // it starts another; the thread renders into its own record and only
+    // posts its end (ui/region_picture_win).
+    std::atomic<bool> previewCancel{false};  // set by the window thread, polled by the preview's workers
+    unsigned previewGeneration = 0;          // window thread: counts the selections read
+    TerrainPreview preview;                  // window thread: the selected grid's, shown; width 0 while none
+
 #ifdef _WIN32
     // Window thread only: the running job's thread, kept until the window has
     // handled the job's end, so at most one job exists and closing the window
     // waits for it.
     HANDLE jobThread = nullptr;
+    // Window thread only: the running preview thread and the record it
+    // renders into, freed once the thread has ended.
+    HANDLE previewThread = nullptr;
+    PreviewRun* previewRun = nullptr;
+    // Window thread only: a drag over the region picture, from where the
+    // button went down; it moves the region once it has gone past the
+    // system's drag distance.
+    bool dragPressed = false;
+    bool dragMoved = false;
+    POINT dragStart = {};
 
     // The face the texts are set in, chosen during process start-up, before
     // the entry point: the layout's own (Segoe UI) where the system has it,

@@ -18,6 +18,7 @@
 #include "ui/control_states_win.h"
 #include "ui/controls_win.h"
 #include "ui/focus_win.h"
+#include "ui/region_picture_win.h"
 
 namespace {
 
@@ -123,6 +124,9 @@ JobRequest RequestFromWindow(HWND window, float unitMeters) {
 // Disables the inputs, then starts the job thread; the window thread learns
 // of the job's end through kJobEndedMessage (EndConversion).
 void LaunchJob(HWND window, std::unique_ptr<JobStart> start) {
+    // The job has the processor to itself; a preview cut short is read again
+    // after it (EndConversion).
+    StopRegionPreview();
     g_app.cancelRequested = false;
     SetConverting(window, true);
     EnableInputSteps(window, false);
@@ -262,6 +266,7 @@ void EndConversion(HWND window) {
     EnableInputSteps(window, true);
     SetConverting(window, false);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
+    if (!g_app.closeRequested) ResumeRegionPreview(window);
     if (g_app.closeRequested) DestroyWindow(window);
 }
 

@@ -12,6 +12,7 @@
 #include "ui/control_states_win.h"
 #include "ui/controls_win.h"
 #include "ui/focus_win.h"
+#include "ui/region_picture_win.h"
 #include "ui/scroll_win.h"
 
 namespace {
@@ -22,6 +23,7 @@ void OnCreate(HWND window) {
     classes.dwICC = ICC_PROGRESS_CLASS | ICC_BAR_CLASSES;  // the bar classes bring the tooltip
     InitCommonControlsEx(&classes);
     CreateControls(window);
+    SetUpRegionPicture(window);
     CreateFileNameTip(window);
     EnableAllSteps(window, false);
     // A grid file dropped on the window is selected as the dialog would.
@@ -29,23 +31,19 @@ void OnCreate(HWND window) {
 }
 
 void OnDestroy() {
+    StopRegionPreview();
     PostQuitMessage(0);
     g_app.quitRequested = true;
 }
 
 // The main window itself shows only its class background; the one thing
-// painted here is the region picture, coloured while step 2 is enabled.
+// painted here is the region picture (which also paints itself when only it
+// changes).
 void OnPaint(HWND window) {
     PAINTSTRUCT paint;
     BeginPaint(window, &paint);
     EndPaint(window, &paint);
-
-    const HWND picture = FindControl(window, IDC_REGION_PICTURE);
-    PAINTSTRUCT picturePaint;
-    const HDC dc = BeginPaint(picture, &picturePaint);
-    const HICON image = g_app.regionImages[g_app.regionEnabled ? 0 : 1];
-    DrawIconEx(dc, 0, 0, image, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
-    EndPaint(picture, &picturePaint);
+    PaintRegionPicture(window);
 }
 
 // The window moved to a monitor of another DPI, or its monitor's scale
@@ -57,6 +55,7 @@ void OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
     const RECT suggested = *reinterpret_cast<const RECT*>(lParam);
     ScaleControls(window, dpi);
     if (!g_app.inputPath.empty()) ShowFileInfo(window);
+    ResumeRegionPreview(window);  // read again at the picture's new size
     MoveToDpi(window, suggested, dpi);
     SetUpClientScrolling(window);
 }
@@ -78,6 +77,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     // No question asked, also while a conversion runs.
     case WM_CLOSE: CloseMainWindow(window); return 0;
     case kJobEndedMessage: EndConversion(window); return 0;
+    case kPreviewEndedMessage: EndRegionPreview(window, wParam); return 0;
     case WM_PAINT: OnPaint(window); return 0;
     // Always 0 (CDRF_DODEFAULT): the buttons' own painting goes on.
     case WM_NOTIFY: OnNotify(window, lParam); return 0;

@@ -128,4 +128,6 @@ void UpdateEstimates(HWND window) {
     const RegionEstimates estimates = EstimateRegion(g_app.region);
     SetText(FindControl(window, IDC_ESTIMATE_INTERPOLATED), InterpolatedEstimateText(estimates));
     SetText(FindControl(window, IDC_ESTIMATE_FLOATING), FloatingEstimateText(estimates));
+    // The region picture draws the region.
+    InvalidateRect(FindControl(window, IDC_REGION_PICTURE), nullptr, FALSE);
 }

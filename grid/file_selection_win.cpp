@@ -12,6 +12,7 @@
 #include "grid/path_parts.h"
 #include "ui/control_states_win.h"
 #include "ui/controls_win.h"
+#include "ui/region_picture_win.h"
 
 namespace {
 
@@ -113,5 +114,6 @@ void SelectGridPath(HWND window, const std::wstring& chosenPath) {
     EnableFloatingEstimate(window, false);
     UpdateEstimates(window);
     g_app.method = Interpolated;
+    StartRegionPreview(window);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
 }

@@ -139,6 +139,7 @@ void EnableFileInfo(HWND window, bool enable) {
 void EnableRegionGroup(HWND window, bool enable) {
     g_app.regionEnabled = enable;
     EnableControls(window, kRegionControls, enable);
+    InvalidateRect(FindControl(window, IDC_REGION_PICTURE), nullptr, FALSE);
 }
 
 void EnableMethodGroup(HWND window, bool enable) {

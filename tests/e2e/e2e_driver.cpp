@@ -704,13 +704,15 @@ std::string FocusName(const App& app) {
 
 // A request carried out on the window's thread by the driver's hook DLL,
 // loaded there by the system (see drop_hook.cpp).
-bool AskThroughHook(App& app, const wchar_t* message, WPARAM wParam) {
+// A second wParam posts the request twice, the second right behind the first.
+bool AskThroughHook(App& app, const wchar_t* message, WPARAM wParam, WPARAM second = 0) {
     static HMODULE hookModule = LoadLibraryW(L"dunmoor-e2e-drop.dll");
     auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(hookModule, "DropHookProc")));
     HHOOK hook = proc ? SetWindowsHookExW(WH_GETMESSAGE, proc, hookModule, app.process.dwThreadId) : nullptr;
     if (!Check("hook set on the window's thread", hook != nullptr, Format("error %lu", GetLastError())))
         return false;
     PostMessageW(app.main, RegisterWindowMessageW(message), wParam, 0);
+    if (second != 0) PostMessageW(app.main, RegisterWindowMessageW(message), second, 0);
     Sleep(500);
     Responsive(app.main);
     UnhookWindowsHookEx(hook);
@@ -1304,6 +1306,120 @@ void ThinGrids(App& app, const Paths& paths) {
     }
 }
 
+// The region picture as the screen shows it, 0xRRGGBB row by row.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+Picture ShownPicture(App& app) {
+    Responsive(app.main);
+    Sleep(150);
+    RECT r{};
+    GetWindowRect(app.Control(214), &r);
+    Picture p{r.right - r.left, r.bottom - r.top, std::vector<uint32_t>((r.right - r.left) * (r.bottom - r.top))};
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), p.width, -p.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, p.width, p.height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, p.width, p.height, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+    GetDIBits(memory, bitmap, 0, p.height, p.pixels.data(), &info, DIB_RGB_COLORS);
+    for (uint32_t& pixel : p.pixels) pixel &= 0xFFFFFF;
+    DeleteObject(bitmap), DeleteDC(memory), ReleaseDC(nullptr, screen);
+    return p;
+}
+
+// A preview rather than an image: the panel's colour beside or above a grid
+// that does not fill the picture.
+bool PreviewShown(App& app) {
+    const Picture p = ShownPicture(app);
+    return p.width > 2 && (p.pixels[p.height / 2 * p.width + 1] == 0xF0F0F0 || p.pixels[p.width + p.width / 2] == 0xF0F0F0);
+}
+
+// The --preview picture of a grid, as scripts/e2e wrote it (binary PPM).
+Picture ExpectedPicture(const std::wstring& ppm) {
+    std::string bytes;
+    Picture p;
+    int depth = 0, read = 0;
+    if (!ReadBytes(ppm, bytes) || std::sscanf(bytes.c_str(), "P6 %d %d %d%n", &p.width, &p.height, &depth, &read) != 3)
+        return {};
+    for (std::size_t i = read + 1; i + 2 < bytes.size(); i += 3)
+        p.pixels.push_back((uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]));
+    return p;
+}
+
+// The share of pixels more than a few levels apart; 1 for pictures of other sizes.
+double Difference(const Picture& a, const Picture& b) {
+    if (a.pixels.empty() || a.pixels.size() != b.pixels.size()) return 1;
+    int apart = 0;
+    for (std::size_t i = 0; i < a.pixels.size(); ++i) {
+        bool alike = true;
+        for (int shift = 0; shift < 24; shift += 8) alike = alike && std::abs(int((a.pixels[i] >> shift) & 0xFF) - int((b.pixels[i] >> shift) & 0xFF)) <= 3;
+        apart += !alike;
+    }
+    return static_cast<double>(apart) / a.pixels.size();
+}
+
+// Waits until the picture is the grid's --preview but for the region's marks.
+bool ShowsPreviewOf(App& app, const Picture& expected, double& difference, DWORD timeoutMs = 10000) {
+    return WaitFor([&] { return (difference = Difference(ShownPicture(app), expected)) < 0.06; }, timeoutMs);
+}
+
+void Drag(App& app, POINT from, POINT to) {
+    for (UINT message : {WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_LBUTTONUP})
+        PostMessageW(app.Control(214), message, message != WM_LBUTTONUP ? MK_LBUTTON : 0,
+                     message == WM_LBUTTONDOWN ? MAKELPARAM(from.x, from.y) : MAKELPARAM(to.x, to.y));
+    Responsive(app.main);
+}
+
+// The region picture shows the grid as --preview draws it, the region on it;
+// dragging over it sets the region (the lake grid has 2 pixels a cell).
+void RegionPicture(App& app, const Paths& paths) {
+    const Picture hillside = ExpectedPicture(paths.Expected(L"hillside.ppm"));
+    const Picture tall = ExpectedPicture(paths.Expected(L"tall.ppm"));
+    double difference = 1;
+    if (SelectGrid(app, paths.Grid(L"hillside.asc"), "picture of the sample")) {
+        Check("picture of the sample: as --preview draws it", ShowsPreviewOf(app, hillside, difference),
+              Format("%.3f of the pixels differ", difference));
+        Shot("10-picture-sample");
+    }
+    if (SelectGrid(app, paths.Grid(L"tall.asc"), "picture of a tall grid")) {
+        Check("picture of a tall grid: as --preview draws it, unlike the sample's",
+              ShowsPreviewOf(app, tall, difference) && Difference(hillside, tall) > 0.3,
+              Format("%.3f of the pixels differ", difference));
+        Shot("12-picture-tall");
+    }
+    if (!SelectGrid(app, paths.Grid(L"lake.asc"), "picture of a grid with no-data")) return;
+    Check("picture of a grid with no-data: shown", WaitFor([&] { return Difference(ShownPicture(app), tall) > 0.5; }, 10000));
+    Shot("11-picture-no-data");
+    const Picture whole = ShownPicture(app);
+    Edit(app, 401, L"60");
+    Check("typed X min moves the frame", Difference(ShownPicture(app), whole) > 0.001);
+    Drag(app, {201, 91}, {50, 20});
+    CheckRegionFields(app, "drag from south-east to north-west sets the region", L"26", L"11", L"101", L"46");
+    Shot("13-picture-region-dragged");
+    CheckEstimates(app, "dragged region", 76, 36);
+    Drag(app, {387, 10}, {387, 60});
+    CheckRegionFields(app, "drag along the last column: X min clamped", L"193", L"6", L"194", L"31");
+    Drag(app, {100, 50}, {100, 50});
+    Drag(app, {100, 50}, {102, 51});
+    CheckRegionFields(app, "a click and a move under the drag distance change nothing", L"193", L"6", L"194", L"31");
+
+    // A large grid and the sample dropped one right behind the other: the
+    // large grid's preview is cancelled as it starts and never shows.
+    ATOM large = GlobalAddAtomW(paths.Grid(L"cancel.asc").c_str()), sample = GlobalAddAtomW(paths.Grid(L"hillside.asc").c_str());
+    if (AskThroughHook(app, L"DunmoorE2eDrop", large, sample) &&
+        CheckText(app, "large grid replaced at once: the sample selected", 208, FileInfoColumn1(L"hillside.asc", 120, 90), 10000)) {
+        bool stays = ShowsPreviewOf(app, hillside, difference);
+        for (int i = 0; i < 10 && stays; ++i, Sleep(200)) stays = Difference(ShownPicture(app), hillside) < 0.06;
+        Check("large grid replaced at once: the sample's picture shows and stays", stays,
+              Format("%.3f of the pixels differ", difference));
+    }
+    GlobalDeleteAtom(large);
+    GlobalDeleteAtom(sample);
+}
+
 // A header of 100 000 x 100 000 cells: counts beyond 32 bits.
 void HugeHeader(App& app, const Paths& paths) {
     if (!SelectGrid(app, paths.Grid(L"huge.asc"), "100000x100000 header")) return;
@@ -1451,6 +1567,8 @@ void GridChangedAfterSelection(App& app, const Paths& paths) {
     std::wstring output = paths.Grid(L"gone__interpolated.obj");
     CopyFileW(paths.Grid(L"tiny.asc").c_str(), grid.c_str(), FALSE);
     if (!SelectGrid(app, grid, "grid changed after selection")) return;
+    // The region picture's reading of the file has ended.
+    Check("changed grid: its picture shown", WaitFor([&] { return PreviewShown(app); }, 10000));
     Check("changed grid: earlier file placed", PlaceEarlierFile(output));
     struct Change {
         const char* label;
@@ -1760,6 +1878,7 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     WitnessGrid(app, paths);
     ThinGrids(app, paths);
     DroppedFiles(app, paths);
+    RegionPicture(app, paths);
     HugeHeader(app, paths);
     UnwritableOutput(app, paths);
     CancelledJobs(app, paths);

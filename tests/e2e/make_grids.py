@@ -14,6 +14,8 @@ OUTDIR receives:
   notgrid.txt      text that is no grid
   terrain_survey_...asc  tiny.asc under a 120- and a 235-character name
   cancel.asc       3000 x 3000, large enough to cancel a job in its vertex pass
+  hillside.asc     the sample grid; tall.asc 40 x 400, tall and narrow
+  lake.asc         194 x 62, 2 pixels a cell of the region picture, no-data in a lake and a corner
   blocked/blocked.asc  with a folder blocked/blocked__interpolated.obj where the
                    output would go
 Deterministic: the same files every run.
@@ -78,6 +80,13 @@ def main():
         for r in range(3000):
             f.write(templates[r % 7])
             f.write("\n")
+
+    shutil.copyfile(sample, os.path.join(out, "hillside.asc"))
+    lake = (" ".join("-9999" if (c - 120) ** 2 + (r - 30) ** 2 < 300 or c + r < 12 else "%.2f" % terrain(c * 3, r * 3)
+                     for c in range(194)) for r in range(62))
+    write(os.path.join(out, "lake.asc"), header(194, 62, cell=10.0) + "\n".join(lake) + "\n")
+    tall = (" ".join("%.2f" % (terrain(c * 5, r) + 0.2 * r) for c in range(40)) for r in range(400))
+    write(os.path.join(out, "tall.asc"), header(40, 400) + "\n".join(tall) + "\n")
 
     blocked = os.path.join(out, "blocked")
     os.makedirs(os.path.join(blocked, "blocked__interpolated.obj"), exist_ok=True)
