@@ -19,6 +19,16 @@
 #include "job/output_file.h"
 #include "job/scratch_store.h"
 
+// About the bytes a pass writes for a region: a line of some 35 bytes a
+// cell. Only sizes the pipeline's chunks, so a small tile does not take
+// (and touch) the memory of a large grid.
+constexpr int64_t kPassBytesPerCell = 35;
+inline std::size_t ExpectedPassBytes(const RegionWindow& region) {
+    const int64_t columns = std::max<int64_t>(int64_t{region.xMax} - region.xMin + 1, 0);
+    const int64_t rows = std::max<int64_t>(int64_t{region.yMax} - region.yMin + 1, 0);
+    return static_cast<std::size_t>(std::min<int64_t>(columns * rows, int64_t{1} << 40) * kPassBytesPerCell);
+}
+
 // Made by the job's thread.
 struct GridPass {
     GridPass(GridStream& gridInput, OutputFile& output, const GridHeader& gridHeader, const RegionWindow& jobRegion,
@@ -26,6 +36,7 @@ struct GridPass {
         : input(gridInput), out(output), header(gridHeader), region(jobRegion), workers(jobWorkers) {
         scratch.beside = &out;
         scratch.memory = &memory;
+        chunks.expectedBytes = ExpectedPassBytes(jobRegion);
     }
     GridPass(const GridPass&) = delete;
     GridPass& operator=(const GridPass&) = delete;

@@ -31,6 +31,10 @@ constexpr std::size_t kMinChunkBytes = std::size_t{48} << 10;
 // far less memory up front (4 MiB with 2 workers instead of 16): a 1000 x 1000
 // tile converts in two thirds of the time it took with 1 MiB chunks.
 constexpr std::size_t kMaxChunkBytes = std::size_t{256} << 10;
+// A pass expected to write little gets chunks down to this size: a small
+// tile of a batch of thousands takes a fraction of the memory, and of the
+// page faults, of a large grid.
+constexpr std::size_t kSmallPassChunkBytes = std::size_t{16} << 10;
 // The most workers, of 8 chunks of the least size, stay within the budget.
 static_assert(kMaxWorkers * kChunksPerWorker * kMinChunkBytes <= kChunkBudgetBytes, "the chunk budget holds");
 // A chunk holds the largest reservation, whatever size a test asks for.
@@ -260,6 +264,16 @@ void RunWorker(Pipeline& p, int worker) {
     p.memory->Note(-static_cast<int64_t>(item.text.capacity()));
 }
 
+// The size of each worker's chunks: the budget shared out, at most
+// kMaxChunkBytes; for a pass expected to write less than all the chunks
+// hold, about its bytes shared out.
+std::size_t ChunkBytesFor(std::size_t expectedBytes, int workers) {
+    const std::size_t chunks = kChunksPerWorker * static_cast<std::size_t>(workers);
+    const std::size_t shared = std::clamp(kChunkBudgetBytes / chunks, kMinChunkBytes, kMaxChunkBytes);
+    if (expectedBytes == 0 || expectedBytes / chunks >= shared) return shared;
+    return std::max(expectedBytes / chunks, kSmallPassChunkBytes);
+}
+
 // `count` chunks of `size` bytes from the pool, made where it has fewer; the
 // pool drops chunks of another size (a test's).
 void TakeChunks(ChunkPool& pool, std::size_t size, std::size_t count) {
@@ -347,8 +361,7 @@ PipelineEnd RunPipeline(const PipelineWork& work, const PipelineOutput& output, 
     p.memory = pool.memory;
     workers = std::clamp(workers, 1, kMaxWorkers);
     p.onJobThread = workers == 1;
-    p.chunkBytes = std::clamp(kChunkBudgetBytes / (kChunksPerWorker * static_cast<std::size_t>(workers)),
-                              kMinChunkBytes, kMaxChunkBytes);
+    p.chunkBytes = ChunkBytesFor(pool.expectedBytes, workers);
     const std::size_t testChunkBytes = CurrentTestHooks().chunkBytes;
     if (testChunkBytes != 0) p.chunkBytes = std::max(testChunkBytes, kLeastChunkBytes);
     p.freeChunks.resize(static_cast<std::size_t>(workers));

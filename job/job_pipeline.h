@@ -84,6 +84,7 @@ struct Pipeline;
 struct ChunkPool {
     std::vector<std::unique_ptr<OutputChunk>> chunks;
     JobMemory* memory = nullptr;
+    std::size_t expectedBytes = 0;  // about what a pass writes, set before the first; 0: not known
     explicit ChunkPool(JobMemory& jobMemory) : memory(&jobMemory) {}
     ChunkPool(const ChunkPool&) = delete;
     ChunkPool& operator=(const ChunkPool&) = delete;

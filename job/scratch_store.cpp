@@ -14,7 +14,7 @@ namespace {
 
 // The file's own buffer: stdio's default of a few kilobytes would read the
 // bytes back in thousands of calls.
-constexpr std::size_t kScratchFileBufferBytes = std::size_t{1} << 20;
+constexpr std::size_t kScratchFileBufferBytes = std::size_t{256} << 10;
 
 std::FILE* OpenScratchFile(ScratchStore& store) {
     std::FILE* file = CreateScratchFile(*store.beside, ".cells");
