@@ -204,9 +204,12 @@ bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
 // Cells 1 to `last` of the current row, all away from the region's east and
 // south edges and below cells the row above holds, with cached x texts: only
 // their main vertices, as ConvertPlacedCell writes them, in a tighter loop.
-// Every cell of a full row but its last goes through here.
-bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
-                       const RowTexts& y, int64_t last) {
+// Every cell of a full row but its last goes through here. `Classic`: the
+// classic geometry with z up, the default, whose lines are put together here
+// without asking the geometry for each.
+template <bool Classic>
+bool ConvertInnerCellsOf(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
+                         const RowTexts& y, int64_t last) {
     const MeshGeometry& g = w.pass->geometry;
     const float scale = g.heightScale;
     const uint8_t* aboveCells = above.cells.data();
@@ -227,7 +230,15 @@ bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
             const float mainZ = CornerMean(aboveLeftHeight, aboveHeight, leftHeight, own, missing, scale);
             char* p = ReserveSinkBytes(sink, kCellBytes);
             if (p == nullptr) return false;
-            p = PutVertexLine(p, NumberTextAt(w.westTexts, i), y.north, mainZ, g);
+            if (Classic) {
+                p = CopyText(CopyText(p, NumberTextAt(w.westTexts, i)), y.north.bytes, y.north.size);
+                p = FormatFixed2(p, mainZ);
+                p[0] = '\r';
+                p[1] = '\n';
+                p += 2;
+            } else {
+                p = PutVertexLine(p, NumberTextAt(w.westTexts, i), y.north, mainZ, g);
+            }
             CommitSinkBytes(sink, p);
             cells[i] |= kMainVertex;
             sink.counts.vertices += 1;
@@ -240,6 +251,13 @@ bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
         aboveLeftHeight = aboveHeight;
     }
     return true;
+}
+
+bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
+                       const RowTexts& y, int64_t last) {
+    const MeshGeometry& g = w.pass->geometry;
+    if (!g.trueScale && !g.yUp) return ConvertInnerCellsOf<true>(w, sink, above, current, y, last);
+    return ConvertInnerCellsOf<false>(w, sink, above, current, y, last);
 }
 
 // The missing cells of row r after the `extent` columns it supplied, as far
@@ -262,16 +280,22 @@ template <typename Take>
 int64_t ForEachRegionValue(const CornerRegion& m, std::string_view line, Take take) {
     const char* p = line.data();
     const char* end = p + line.size();
-    int64_t extent = 0;
-    for (int64_t j = 1; j - m.west < m.cols; ++j) {
+    // Kept apart from the region: the cell bytes written through `take` may
+    // alias anything, which would have the loop read them anew every cell.
+    const int64_t west = m.west, last = m.west + m.cols - 1;
+    int64_t j = 1;
+    for (; j < west; ++j) {
+        const FloatScan scan = ScanGridCell(p, end);
+        if (!scan.ok) return 0;
+        p = scan.next;
+    }
+    for (; j <= last; ++j) {
         const FloatScan scan = ScanGridCell(p, end);
         if (!scan.ok) break;
         p = scan.next;
-        if (j < m.west) continue;
-        extent = j - m.west + 1;
         take(scan.value);
     }
-    return extent;
+    return j - west;
 }
 
 void StartRow(RowCells& row) {
@@ -282,15 +306,35 @@ void StartRow(RowCells& row) {
 // The heights and validity of a row's region cells from the text of its
 // line; returns the no-data values among them.
 int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells& row) {
-    const GridHeader& header = w.pass->request.header;
-    int64_t nodata = 0;
+    const GridHeader header = w.pass->request.header;
     StartRow(row);
+    // Room for the columns the header promises inside the region first (a
+    // region may reach far beyond the grid), grown only for a longer line.
+    const int64_t promised = std::clamp<int64_t>(int64_t{header.ncols} - w.m.west + 1, 0, w.m.cols);
+    const auto makeRoom = [&row](int64_t cells) {
+        row.cells.resize(static_cast<std::size_t>(cells));
+        row.heights.resize(static_cast<std::size_t>(cells));
+    };
+    if (row.cells.size() < static_cast<std::size_t>(promised)) makeRoom(promised);
+    float* heights = row.heights.data();
+    uint8_t* cells = row.cells.data();
+    int64_t room = static_cast<int64_t>(row.cells.size());
+    int64_t width = 0, nodata = 0;
     row.extent = ForEachRegionValue(w.m, line, [&](float value) {
-        AddCell(row, value);
+        if (width == room) {
+            makeRoom(std::max<int64_t>(64, 2 * room));
+            heights = row.heights.data();
+            cells = row.cells.data();
+            room = static_cast<int64_t>(row.cells.size());
+        }
+        heights[width] = value;
         // Interpolated compares no-data exactly (Floating planes truncates).
-        if (!IsInterpolatedNodata(value, header)) row.cells[static_cast<std::size_t>(row.width - 1)] = kValid;
-        else nodata += 1;
+        const bool hole = IsInterpolatedNodata(value, header);
+        cells[width] = hole ? 0 : kValid;
+        nodata += hole;
+        width += 1;
     });
+    row.width = width;
     return nodata;
 }
 
