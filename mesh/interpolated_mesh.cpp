@@ -471,37 +471,25 @@ bool ReadStoredRowsItem(void* context, WorkItem& item) {
     return true;
 }
 
-// The vertex numbers of one stored row as texts ("N "), in writing order:
-// main vertices per column, the east-edge vertex, and on the region's last
-// row the south-edge vertices and the south-east corner. "0 " where a vertex
-// was not written; a row that was not stored (no record) has none. A regular
-// row gets its texts only when a face needs them (see IsRegularRow).
+// The vertex numbers of one stored row. Rows away from the region's last two
+// have their faces written from counters (WriteRunningRowFaces); the last two
+// get the numbers as texts ("N "), in writing order: main vertices per
+// column, the east-edge vertex, and on the region's last row the south-edge
+// vertices and the south-east corner; "0 " where a vertex was not written. A
+// row that was not stored (no record) has none.
 struct RowNumbers {
     const uint8_t* cells = nullptr;
     int64_t width = 0;
     int64_t before = 0;     // vertices written before the row's first
     bool lastRow = false;   // the region's last row
-    bool regular = false;
     bool hasTexts = false;
     NumberTexts main;
     NumberTexts south;  // the region's last row only
     NumberTexts edges;  // [0] east edge, [1] south-east corner
 };
 
-// A row of the full region width, not its last, whose every cell is valid and
-// wrote its main vertex, the last cell also the east-edge vertex: its vertex
-// numbers run on one by one, before + 1 to before + width + 1. Most rows of
-// a LIDAR tile are like this.
-bool IsRegularRow(const RowNumbers& n, int64_t cols) {
-    if (n.cells == nullptr || n.lastRow || n.width != cols || n.width == 0) return false;
-    constexpr uint8_t kInner = kValid | kMainVertex;
-    for (int64_t c = 0; c + 1 < n.width; ++c)
-        if (n.cells[c] != kInner) return false;
-    return n.cells[n.width - 1] == (kInner | kEastVertex);
-}
-
-// Fills the row's texts; returns the vertices up to the row's last.
-int64_t MakeRowTexts(RowNumbers& n) {
+// Fills the row's texts.
+void MakeRowTexts(RowNumbers& n) {
     n.main.ends.clear();
     n.south.ends.clear();
     n.edges.ends.clear();
@@ -530,21 +518,20 @@ int64_t MakeRowTexts(RowNumbers& n) {
     }
     AddIndexText(n.edges, east);
     AddIndexText(n.edges, corner);
-    return counter.value;
 }
 
-// Numbers the stored row `record` (nullptr: not stored) after `before`
+// Takes the stored row `record` (nullptr: not stored) after `before`
 // vertices; returns the vertices up to its last.
-int64_t NumberRow(const char* record, bool lastRow, int64_t before, int64_t cols, RowNumbers& n) {
+int64_t NumberRow(const char* record, bool lastRow, int64_t before, RowNumbers& n) {
     n.width = 0;
     if (record != nullptr) std::memcpy(&n.width, record, sizeof n.width);
     n.cells = record != nullptr ? reinterpret_cast<const uint8_t*>(record + sizeof n.width) : nullptr;
     n.before = before;
     n.lastRow = lastRow;
-    n.regular = IsRegularRow(n, cols);
     n.hasTexts = false;
-    if (n.regular) return before + n.width + 1;
-    return MakeRowTexts(n);
+    int64_t vertices = 0;
+    for (int64_t c = 0; c < n.width; ++c) vertices += VertexCount(n.cells[c]);
+    return before + vertices;
 }
 
 // Number c of a row's texts, or "0 " beyond the columns it stored.
@@ -557,33 +544,43 @@ char* PutIndex(char* p, const NumberTexts& texts, int64_t c, int64_t width) {
     return CopyNumberText(p, texts, static_cast<std::size_t>(c - 1));
 }
 
-// The faces between two regular rows: cell c's corners are next + c,
-// next + c + 1, this + c + 1 and this + c (the last cell's "+ 1" being the
-// rows' east-edge vertices), counted up as text, no table needed. The same
-// bytes as the general path below.
-bool WriteRegularRowFaces(PipelineSink& sink, const RowNumbers& thisRow, const RowNumbers& nextRow) {
-    VertexCounter a, b, c, d;  // next + c, next + c + 1, this + c + 1, this + c
-    StartVertexCounter(a, nextRow.before + 1);
-    StartVertexCounter(b, nextRow.before + 2);
-    StartVertexCounter(c, thisRow.before + 2);
-    StartVertexCounter(d, thisRow.before + 1);
-    for (int64_t column = 1; column <= thisRow.width; ++column) {
-        char* p = ReserveSinkBytes(sink, 2 + 4 * kCounterTextBytes + 2);
-        if (p == nullptr) return false;
-        *p++ = 'f';
-        *p++ = ' ';
-        p = PutCounter(p, a);
-        p = PutCounter(p, b);
-        p = PutCounter(p, c);
-        p = PutCounter(p, d);
-        p[-1] = '\r';
-        *p++ = '\n';
-        CommitSinkBytes(sink, p);
-        if (SegmentIsFull(sink)) EndSinkSegment(sink);
-        CountVertex(a);
-        CountVertex(b);
-        CountVertex(c);
-        CountVertex(d);
+// The faces of a row whose row below is not the region's last (so neither
+// row has south-edge vertices), counted up as text, no table needed. In such
+// a row a valid cell c's corners are main vertices numbered one after the
+// other: below(c), below(c + 1), own(c + 1), own(c), where the last column's
+// "+ 1" is its row's east-edge vertex, written right after its main vertex.
+// Every cell that wrote a main vertex moves its row's numbers on by one. The
+// same bytes as the general path below.
+bool WriteRunningRowFaces(PipelineSink& sink, const RowNumbers& thisRow, const RowNumbers& nextRow) {
+    VertexCounter below, own, ownEast;  // below(c), own(c), own(c) + 1
+    StartVertexCounter(below, nextRow.before + 1);
+    StartVertexCounter(own, thisRow.before + 1);
+    StartVertexCounter(ownEast, thisRow.before + 2);
+    const int64_t belowWidth = nextRow.width;
+    for (int64_t c = 0; c < thisRow.width; ++c) {
+        const uint8_t cell = thisRow.cells[c];
+        bool belowCounted = false;
+        if (cell & kValid) {
+            char* p = ReserveSinkBytes(sink, 2 + 4 * kCounterTextBytes + 2);
+            if (p == nullptr) return false;
+            *p++ = 'f';
+            *p++ = ' ';
+            p = PutCounter(p, below);
+            CountVertex(below);  // below(c + 1): the cell below wrote its main vertex
+            belowCounted = true;
+            p = PutCounter(p, below);
+            p = PutCounter(p, ownEast);
+            p = PutCounter(p, own);
+            p[-1] = '\r';
+            *p++ = '\n';
+            CommitSinkBytes(sink, p);
+            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        }
+        if (!belowCounted && c < belowWidth && (nextRow.cells[c] & kMainVertex)) CountVertex(below);
+        if (cell & kMainVertex) {
+            own = ownEast;
+            CountVertex(ownEast);
+        }
     }
     return true;
 }
@@ -591,7 +588,7 @@ bool WriteRegularRowFaces(PipelineSink& sink, const RowNumbers& thisRow, const R
 // Faces of the valid cells of stored row r, counter-clockwise seen from above.
 bool WriteRowFaces(const CornerRegion& m, PipelineSink& sink, int64_t r, RowNumbers& thisRow,
                    RowNumbers& nextRow) {
-    if (thisRow.regular && nextRow.regular) return WriteRegularRowFaces(sink, thisRow, nextRow);
+    if (r < m.rows && !nextRow.lastRow) return WriteRunningRowFaces(sink, thisRow, nextRow);
     if (!thisRow.hasTexts) MakeRowTexts(thisRow);
     if (!nextRow.hasTexts) MakeRowTexts(nextRow);
     for (int64_t c = 1; c <= thisRow.width; ++c) {
@@ -629,14 +626,14 @@ void WriteCornerFaces(void* context, const WorkItem& item, PipelineSink& sink) {
         std::memcpy(&width, at, sizeof width);
         return sizeof width + static_cast<std::size_t>(width);
     };
-    int64_t next = NumberRow(record, item.firstRow == m.rows, item.firstNumber, m.cols, *thisRow);
+    int64_t next = NumberRow(record, item.firstRow == m.rows, item.firstNumber, *thisRow);
     for (int64_t i = 0; i < item.rows; ++i) {
         const int64_t r = item.firstRow + i;
         record += recordSize(record);
         if (i + 1 < item.rows || item.contextRow) {
-            next = NumberRow(record, r + 1 == m.rows, next, m.cols, *nextRow);
+            next = NumberRow(record, r + 1 == m.rows, next, *nextRow);
         } else {
-            NumberRow(nullptr, false, next, m.cols, *nextRow);  // not stored: no valid cell above it
+            NumberRow(nullptr, false, next, *nextRow);  // not stored: no valid cell above it
         }
         if (!WriteRowFaces(m, sink, r, *thisRow, *nextRow)) return;
         sink.progress = r;

@@ -42,19 +42,6 @@ void StartVertexCounter(VertexCounter& counter, int64_t value) {
     std::memcpy(counter.digits + kCounterDigitsEnd - counter.size, text, static_cast<std::size_t>(counter.size));
 }
 
-void CountVertex(VertexCounter& counter) {
-    counter.value += 1;
-    int i = kCounterDigitsEnd - 1;
-    const int first = kCounterDigitsEnd - counter.size;
-    while (i >= first && counter.digits[i] == '9') counter.digits[i--] = '0';
-    if (i >= first) {
-        counter.digits[i] += 1;
-    } else {
-        counter.digits[i] = '1';  // one digit more: 99 + 1
-        counter.size += 1;
-    }
-}
-
 void AddCounterText(NumberTexts& texts, const VertexCounter& counter) {
     char* p = PutCounter(IndexTextPlace(texts), counter);
     texts.ends.push_back(static_cast<std::size_t>(p - texts.bytes.data()));

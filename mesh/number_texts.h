@@ -67,7 +67,19 @@ static_assert(kCounterDigitsEnd >= static_cast<int>(kMaxIntChars), "a counter ho
 constexpr std::size_t kCounterTextBytes = kCounterDigitsEnd + 1;
 
 void StartVertexCounter(VertexCounter& counter, int64_t value);
-void CountVertex(VertexCounter& counter);
+// Inline: the face pass counts once or twice a face.
+inline void CountVertex(VertexCounter& counter) {
+    counter.value += 1;
+    int i = kCounterDigitsEnd - 1;
+    const int first = kCounterDigitsEnd - counter.size;
+    while (i >= first && counter.digits[i] == '9') counter.digits[i--] = '0';
+    if (i >= first) {
+        counter.digits[i] += 1;
+    } else {
+        counter.digits[i] = '1';  // one digit more: 99 + 1
+        counter.size += 1;
+    }
+}
 // Copies the counter's number and a space; the target has kCounterTextBytes
 // of room.
 inline char* PutCounter(char* p, const VertexCounter& counter) {
