@@ -11,13 +11,14 @@
 
 #include "grid/float_scan.h"
 #include "grid/grid_types.h"
+#include "job/byte_buffer.h"
 
 // A grid file open for reading, with its block buffer. The unread bytes are
 // buffer[begin, end). After a successful ReadGridHeader it stands right behind
 // the header's last number.
 struct GridStream {
     std::FILE* file = nullptr;
-    std::vector<char> buffer;
+    ByteBuffer buffer;
     std::size_t begin = 0;
     std::size_t end = 0;
     bool atEof = false;   // the file has no more bytes beyond buffer[end)

@@ -11,11 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "job/byte_buffer.h"
+
 // Written by the job's thread, and during a pass by the worker holding the
 // pipeline's writer role (one at a time).
 struct OutputFile {
     std::FILE* file = nullptr;
-    std::vector<char> buffer;
+    ByteBuffer buffer;
     std::size_t used = 0;
     bool failed = false;  // the file could not be created or a write failed
     std::filesystem::path finalPath;
