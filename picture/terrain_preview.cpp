@@ -54,6 +54,11 @@ void Paint(const GridHeader& h, const PreviewColours& colours, const Accumulator
     const double stepX = static_cast<double>(h.ncols) * std::fabs(h.cellsize) / a.width;
     const double stepY = static_cast<double>(h.nrows) * std::fabs(CellSizeY(h)) / a.height;
     const double lx = -0.5, ly = 0.5, lz = std::sqrt(0.5);  // towards the light: west, north, up
+    // The slopes span a cell at least: where the picture is larger than the
+    // grid, a cell covers one pixel or two by turns, and neighbouring pixels
+    // would see its slope whole or halved, in stripes.
+    const int reachX = std::max(1, static_cast<int>(std::ceil(static_cast<double>(a.width) / h.ncols)));
+    const int reachY = std::max(1, static_cast<int>(std::ceil(static_cast<double>(a.height) / h.nrows)));
     const int x0 = static_cast<int>(std::lround(p.left)), y0 = static_cast<int>(std::lround(p.top));
     for (int y = 0; y < p.height; ++y)
         for (int x = 0; x < p.width; ++x) {
@@ -73,8 +78,8 @@ void Paint(const GridHeader& h, const PreviewColours& colours, const Accumulator
                 return a.count[at(cx, cy)] != 0 ? mean[at(cx, cy)] : mean[at(gx, gy)];
             };
             // East and north slopes; y grows to the south in the picture.
-            const double dzdx = (height(gx + 1, gy) - height(gx - 1, gy)) / (2 * stepX);
-            const double dzdy = (height(gx, gy - 1) - height(gx, gy + 1)) / (2 * stepY);
+            const double dzdx = (height(gx + reachX, gy) - height(gx - reachX, gy)) / (2 * reachX * stepX);
+            const double dzdy = (height(gx, gy - reachY) - height(gx, gy + reachY)) / (2 * reachY * stepY);
             const double light = std::clamp((-dzdx * lx - dzdy * ly + lz) / std::sqrt(dzdx * dzdx + dzdy * dzdy + 1), 0.0, 1.0);
             const double t = (mean[at(gx, gy)] - lowest) / relief;
             const double shade = 0.35 + 0.65 * light;
