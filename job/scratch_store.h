@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "job/byte_buffer.h"
 #include "job/job_memory.h"
 #include "job/output_file.h"
 
@@ -21,7 +22,7 @@ struct ScratchStore {
     JobMemory* memory = nullptr;         // the job's, for the bytes held
     std::vector<char> held;
     std::FILE* file = nullptr;  // the bytes beyond `held`, once it is full
-    std::vector<char> fileBuffer;  // the file's stdio buffer, closed with it
+    ByteBuffer fileBuffer;  // the file's stdio buffer, closed with it
     std::size_t readAt = 0;     // reading back: the next byte of `held`
     bool failed = false;        // the file could not be created, written or read
     ScratchStore() = default;

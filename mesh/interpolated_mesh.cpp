@@ -89,13 +89,17 @@ struct RowCells {
     int64_t extent = 0;  // region columns the row supplied
 };
 
+// Room for `cells` cells at least; the arrays double (from 64) as they grow.
+inline void MakeRowRoom(RowCells& row, std::size_t cells) {
+    if (row.cells.size() >= cells) return;
+    const std::size_t grown = std::max({std::size_t{64}, 2 * row.cells.size(), cells});
+    row.cells.resize(grown);
+    row.heights.resize(grown);
+}
+
 // Appends a cell to the row: its value, and no state yet.
 inline void AddCell(RowCells& row, float value) {
-    if (static_cast<std::size_t>(row.width) == row.cells.size()) {
-        const std::size_t grown = std::max<std::size_t>(64, 2 * row.cells.size());
-        row.cells.resize(grown);
-        row.heights.resize(grown);
-    }
+    MakeRowRoom(row, static_cast<std::size_t>(row.width) + 1);
     row.heights[static_cast<std::size_t>(row.width)] = value;
     row.cells[static_cast<std::size_t>(row.width)] = 0;
     row.width += 1;
@@ -311,18 +315,14 @@ int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells
     // Room for the columns the header promises inside the region first (a
     // region may reach far beyond the grid), grown only for a longer line.
     const int64_t promised = std::clamp<int64_t>(int64_t{header.ncols} - w.m.west + 1, 0, w.m.cols);
-    const auto makeRoom = [&row](int64_t cells) {
-        row.cells.resize(static_cast<std::size_t>(cells));
-        row.heights.resize(static_cast<std::size_t>(cells));
-    };
-    if (row.cells.size() < static_cast<std::size_t>(promised)) makeRoom(promised);
+    MakeRowRoom(row, static_cast<std::size_t>(promised));
     float* heights = row.heights.data();
     uint8_t* cells = row.cells.data();
     int64_t room = static_cast<int64_t>(row.cells.size());
     int64_t width = 0, nodata = 0;
     row.extent = ForEachRegionValue(w.m, line, [&](float value) {
         if (width == room) {
-            makeRoom(std::max<int64_t>(64, 2 * room));
+            MakeRowRoom(row, static_cast<std::size_t>(room) + 1);
             heights = row.heights.data();
             cells = row.cells.data();
             room = static_cast<int64_t>(row.cells.size());
@@ -438,11 +438,15 @@ bool ReadStoredRow(ScratchStore& scratch, std::vector<char>& row) {
     return ReadScratch(scratch, row.data() + sizeof width, static_cast<std::size_t>(width));
 }
 
-int64_t VerticesOf(const std::vector<char>& row) {
+// The vertices a stored row's cells wrote.
+int64_t RowVertices(const uint8_t* cells, int64_t width) {
     int64_t count = 0;
-    for (std::size_t i = sizeof(RowWidth); i < row.size(); ++i)
-        count += VertexCount(static_cast<uint8_t>(row[i]));
+    for (int64_t c = 0; c < width; ++c) count += VertexCount(cells[c]);
     return count;
+}
+int64_t VerticesOf(const std::vector<char>& row) {
+    return RowVertices(reinterpret_cast<const uint8_t*>(row.data() + sizeof(RowWidth)),
+                       static_cast<int64_t>(row.size() - sizeof(RowWidth)));
 }
 
 // Whole stored rows of about kFaceItemCells cells, then the row after them
@@ -529,9 +533,7 @@ int64_t NumberRow(const char* record, bool lastRow, int64_t before, RowNumbers& 
     n.before = before;
     n.lastRow = lastRow;
     n.hasTexts = false;
-    int64_t vertices = 0;
-    for (int64_t c = 0; c < n.width; ++c) vertices += VertexCount(n.cells[c]);
-    return before + vertices;
+    return before + (n.cells != nullptr ? RowVertices(n.cells, n.width) : 0);
 }
 
 // Number c of a row's texts, or "0 " beyond the columns it stored.
