@@ -104,28 +104,21 @@ bool TakePlaneFaces(void* context, WorkItem& item) {
     return true;
 }
 
-// "f 4k 4k-1 4k-2 4k-3": the last three differ from the first in the last
-// digit only, unless a borrow reaches further.
-char* PutPlaneFace(char* p, int64_t k) {
-    char* const start = p;
+// "f 4k 4k-1 4k-2 4k-3" from two counters, 4k and 4k-3, each moved on by
+// four a face: 4k-1 and 4k-2 differ from 4k in the last digit only, or, where
+// 4k ends in 0 or 2, from 4k-3.
+char* PutPlaneFace(char* p, const VertexCounter& fourK, const VertexCounter& fourKLess3) {
     *p++ = 'f';
     *p++ = ' ';
-    char* const first = p;
-    p = FormatInt(p, 4 * k);
-    const char last = p[-1];
-    if (last < '3') {
-        return PutFaceLine(start, 4 * k, 4 * k - 1, 4 * k - 2, 4 * k - 3);
-    }
-    const std::size_t n = static_cast<std::size_t>(p - first);
-    for (char digit = static_cast<char>(last - 1); digit >= last - 3; --digit) {
-        *p++ = ' ';
-        // A fixed-size copy is inlined; the line has room for its spill.
-        if (n <= 16) std::memmove(p, first, 16);
-        else std::memmove(p, first, n);
-        p[n - 1] = digit;
-        p += n;
-    }
-    *p++ = '\r';
+    p = PutCounter(p, fourK);
+    const char last = LastDigit(fourK);
+    const char lowLast = LastDigit(fourKLess3);
+    p = last >= '1' ? PutCounterWithLastDigit(p, fourK, static_cast<char>(last - 1))
+                    : PutCounterWithLastDigit(p, fourKLess3, static_cast<char>(lowLast + 2));
+    p = last >= '2' ? PutCounterWithLastDigit(p, fourK, static_cast<char>(last - 2))
+                    : PutCounterWithLastDigit(p, fourKLess3, static_cast<char>(lowLast + 1));
+    p = PutCounter(p, fourKLess3);
+    p[-1] = '\r';
     *p++ = '\n';
     return p;
 }
@@ -133,10 +126,15 @@ char* PutPlaneFace(char* p, int64_t k) {
 void WritePlaneFaces(void* context, const WorkItem& item, PipelineSink& sink) {
     const int64_t planes = static_cast<FloatingPlanesWork*>(context)->planes;
     const int64_t last = item.firstNumber + item.count - 1;
+    VertexCounter fourK, fourKLess3;
+    StartVertexCounter(fourK, 4 * item.firstNumber);
+    StartVertexCounter(fourKLess3, 4 * item.firstNumber - 3);
     for (int64_t k = item.firstNumber; k <= last; ++k) {
-        char* p = ReserveSinkBytes(sink, kMaxFaceLineBytes);
+        char* p = ReserveSinkBytes(sink, 2 + 4 * kCounterTextBytes + 2);
         if (p == nullptr) return;
-        CommitSinkBytes(sink, PutPlaneFace(p, k));
+        CommitSinkBytes(sink, PutPlaneFace(p, fourK, fourKLess3));
+        AdvanceCounter(fourK, 4);
+        AdvanceCounter(fourKLess3, 4);
         sink.progress = k;
         if (ProgressStepsAt(k, planes) || SegmentIsFull(sink)) EndSinkSegment(sink);
         if ((k & 1023) == 0 && SinkStopped(sink)) return;

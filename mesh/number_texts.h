@@ -67,11 +67,18 @@ static_assert(kCounterDigitsEnd >= static_cast<int>(kMaxIntChars), "a counter ho
 constexpr std::size_t kCounterTextBytes = kCounterDigitsEnd + 1;
 
 void StartVertexCounter(VertexCounter& counter, int64_t value);
-// Inline: the face pass counts once or twice a face.
-inline void CountVertex(VertexCounter& counter) {
-    counter.value += 1;
+// Adds a step of 1 to 9. Inline: the face passes count once or more a face.
+inline void AdvanceCounter(VertexCounter& counter, int step) {
+    assert(step >= 1 && step <= 9);
+    counter.value += step;
     int i = kCounterDigitsEnd - 1;
     const int first = kCounterDigitsEnd - counter.size;
+    const int digit = counter.digits[i] - '0' + step;
+    if (digit <= 9) {
+        counter.digits[i] = static_cast<char>('0' + digit);
+        return;
+    }
+    counter.digits[i--] = static_cast<char>('0' + digit - 10);
     while (i >= first && counter.digits[i] == '9') counter.digits[i--] = '0';
     if (i >= first) {
         counter.digits[i] += 1;
@@ -80,6 +87,7 @@ inline void CountVertex(VertexCounter& counter) {
         counter.size += 1;
     }
 }
+inline void CountVertex(VertexCounter& counter) { AdvanceCounter(counter, 1); }
 // Copies the counter's number and a space; the target has kCounterTextBytes
 // of room.
 inline char* PutCounter(char* p, const VertexCounter& counter) {
@@ -88,6 +96,14 @@ inline char* PutCounter(char* p, const VertexCounter& counter) {
     *p++ = ' ';
     return p;
 }
+// The same with the number's last digit replaced: a number that differs from
+// the counter's in its last digit only.
+inline char* PutCounterWithLastDigit(char* p, const VertexCounter& counter, char lastDigit) {
+    p = PutCounter(p, counter);
+    p[-2] = lastDigit;
+    return p;
+}
+inline char LastDigit(const VertexCounter& counter) { return counter.digits[kCounterDigitsEnd - 1]; }
 // Appends the counter's number and a space to a table.
 void AddCounterText(NumberTexts& texts, const VertexCounter& counter);
 
