@@ -579,8 +579,8 @@ bool WriteRunningRowFaces(PipelineSink& sink, const RowNumbers& thisRow, const R
             if (SegmentIsFull(sink)) EndSinkSegment(sink);
         }
         if (!belowCounted && c < belowWidth && (nextRow.cells[c] & kMainVertex)) CountVertex(below);
-        if (cell & kMainVertex) {
-            own = ownEast;
+        if (cell & kMainVertex) {  // own and ownEast move on together
+            CountVertex(own);
             CountVertex(ownEast);
         }
     }
