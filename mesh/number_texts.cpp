@@ -40,6 +40,7 @@ void StartVertexCounter(VertexCounter& counter, int64_t value) {
     counter.value = value;
     counter.size = static_cast<int>(FormatInt(text, value) - text);
     std::memcpy(counter.digits + kCounterDigitsEnd - counter.size, text, static_cast<std::size_t>(counter.size));
+    counter.last = text[counter.size - 1];
 }
 
 void AddCounterText(NumberTexts& texts, const VertexCounter& counter) {

@@ -58,9 +58,13 @@ constexpr int kCounterDigitsEnd = 24;
 struct VertexCounter {
     int64_t value = 0;
     // The value's digits end at kCounterDigitsEnd; the bytes after them let
-    // the text be copied with one fixed copy of kCounterDigitsEnd bytes.
+    // the text be copied with one fixed copy of kCounterDigitsEnd bytes. The
+    // last digit is kept apart in `last` (the byte in `digits` is stale): a
+    // copy of `digits` right after a one-byte store into them would wait for
+    // that store, and the last digit changes with every count.
     char digits[2 * kCounterDigitsEnd];
     int size = 0;
+    char last = '0';
 };
 static_assert(kCounterDigitsEnd >= static_cast<int>(kMaxIntChars), "a counter holds every number");
 // Room a counter's number and its space take in a line: the fixed copy.
@@ -71,14 +75,14 @@ void StartVertexCounter(VertexCounter& counter, int64_t value);
 inline void AdvanceCounter(VertexCounter& counter, int step) {
     assert(step >= 1 && step <= 9);
     counter.value += step;
-    int i = kCounterDigitsEnd - 1;
-    const int first = kCounterDigitsEnd - counter.size;
-    const int digit = counter.digits[i] - '0' + step;
+    const int digit = counter.last - '0' + step;
     if (digit <= 9) {
-        counter.digits[i] = static_cast<char>('0' + digit);
+        counter.last = static_cast<char>('0' + digit);
         return;
     }
-    counter.digits[i--] = static_cast<char>('0' + digit - 10);
+    counter.last = static_cast<char>('0' + digit - 10);
+    int i = kCounterDigitsEnd - 2;
+    const int first = kCounterDigitsEnd - counter.size;
     while (i >= first && counter.digits[i] == '9') counter.digits[i--] = '0';
     if (i >= first) {
         counter.digits[i] += 1;
@@ -88,22 +92,20 @@ inline void AdvanceCounter(VertexCounter& counter, int step) {
     }
 }
 inline void CountVertex(VertexCounter& counter) { AdvanceCounter(counter, 1); }
-// Copies the counter's number and a space; the target has kCounterTextBytes
-// of room.
-inline char* PutCounter(char* p, const VertexCounter& counter) {
+// Copies the counter's number, its last digit replaced, and a space; the
+// target has kCounterTextBytes of room.
+inline char* PutCounterWithLastDigit(char* p, const VertexCounter& counter, char lastDigit) {
     std::memcpy(p, counter.digits + kCounterDigitsEnd - counter.size, kCounterDigitsEnd);
     p += counter.size;
+    p[-1] = lastDigit;
     *p++ = ' ';
     return p;
 }
-// The same with the number's last digit replaced: a number that differs from
-// the counter's in its last digit only.
-inline char* PutCounterWithLastDigit(char* p, const VertexCounter& counter, char lastDigit) {
-    p = PutCounter(p, counter);
-    p[-2] = lastDigit;
-    return p;
+// Copies the counter's number and a space.
+inline char* PutCounter(char* p, const VertexCounter& counter) {
+    return PutCounterWithLastDigit(p, counter, counter.last);
 }
-inline char LastDigit(const VertexCounter& counter) { return counter.digits[kCounterDigitsEnd - 1]; }
+inline char LastDigit(const VertexCounter& counter) { return counter.last; }
 // Appends the counter's number and a space to a table.
 void AddCounterText(NumberTexts& texts, const VertexCounter& counter);
 
