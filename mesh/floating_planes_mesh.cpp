@@ -30,10 +30,20 @@ struct FloatingPlanesWork {
     int64_t planes = 0;
 };
 
+// A vertex line of a plane from its texts; `YUp` puts the height before the
+// row's text. A template, so that a plane's four lines ask nothing.
+template <bool YUp>
+char* PutPlaneVertexLine(char* p, std::string_view x, const LocalText& row, const LocalText& height) {
+    p = CopyText(p, x);
+    if (YUp) return CopyText(CopyText(p, height.bytes, height.size), row.bytes, row.size);
+    return CopyText(CopyText(p, row.bytes, row.size), height.bytes, height.size);
+}
+
 // One region row: a plane for every valid value from region.xMin to
 // region.xMax; the cells the row does not supply are counted missing. False
 // when the job stops.
-bool ConvertPlaneRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::string_view line) {
+template <bool YUp>
+bool ConvertPlaneRowOf(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::string_view line) {
     const MeshPass& pass = *w.pass;
     const RegionWindow& region = pass.request.region;
     const MeshGeometry& g = pass.geometry;
@@ -67,13 +77,10 @@ bool ConvertPlaneRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std
 
         char* q = ReserveSinkBytes(sink, kPlaneBytes);
         if (q == nullptr) return false;
-        const std::string_view corners[4][2] = {
-            {westText, {north.bytes, north.size}},  // north-west
-            {eastText, {north.bytes, north.size}},  // north-east
-            {eastText, {south.bytes, south.size}},  // south-east
-            {westText, {south.bytes, south.size}},  // south-west
-        };
-        for (const auto& corner : corners) q = PutVertexLine(q, corner[0], corner[1], height, g);
+        q = PutPlaneVertexLine<YUp>(q, westText, north, height);  // north-west
+        q = PutPlaneVertexLine<YUp>(q, eastText, north, height);  // north-east
+        q = PutPlaneVertexLine<YUp>(q, eastText, south, height);  // south-east
+        q = PutPlaneVertexLine<YUp>(q, westText, south, height);  // south-west
         CommitSinkBytes(sink, q);
         sink.counts.quads += 1;
         sink.counts.vertices += 4;
@@ -82,6 +89,11 @@ bool ConvertPlaneRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std
             if (SinkStopped(sink)) return false;
         }
     }
+}
+
+bool ConvertPlaneRow(FloatingPlanesWork& w, PipelineSink& sink, int64_t row, std::string_view line) {
+    return w.pass->geometry.yUp ? ConvertPlaneRowOf<true>(w, sink, row, line)
+                                : ConvertPlaneRowOf<false>(w, sink, row, line);
 }
 
 bool ReadPlaneRowBlock(void* context, WorkItem& item) {
