@@ -123,8 +123,8 @@ char* PutPlaneFace(char* p, const VertexCounter& fourK, const VertexCounter& fou
     *p++ = 'f';
     *p++ = ' ';
     p = PutCounter(p, fourK);
-    const char last = LastDigit(fourK);
-    const char lowLast = LastDigit(fourKLess3);
+    const char last = fourK.last;
+    const char lowLast = fourKLess3.last;
     p = last >= '1' ? PutCounterWithLastDigit(p, fourK, static_cast<char>(last - 1))
                     : PutCounterWithLastDigit(p, fourKLess3, static_cast<char>(lowLast + 2));
     p = last >= '2' ? PutCounterWithLastDigit(p, fourK, static_cast<char>(last - 2))
@@ -142,7 +142,7 @@ void WritePlaneFaces(void* context, const WorkItem& item, PipelineSink& sink) {
     StartVertexCounter(fourK, 4 * item.firstNumber);
     StartVertexCounter(fourKLess3, 4 * item.firstNumber - 3);
     for (int64_t k = item.firstNumber; k <= last; ++k) {
-        char* p = ReserveSinkBytes(sink, 2 + 4 * kCounterTextBytes + 2);
+        char* p = ReserveSinkBytes(sink, kCounterFaceLineBytes);
         if (p == nullptr) return;
         CommitSinkBytes(sink, PutPlaneFace(p, fourK, fourKLess3));
         AdvanceCounter(fourK, 4);

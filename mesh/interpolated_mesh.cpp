@@ -566,7 +566,7 @@ bool WriteRunningRowFaces(PipelineSink& sink, const RowNumbers& thisRow, const R
         const uint8_t cell = thisRow.cells[c];
         bool belowCounted = false;
         if (cell & kValid) {
-            char* p = ReserveSinkBytes(sink, 2 + 4 * kCounterTextBytes + 2);
+            char* p = ReserveSinkBytes(sink, kCounterFaceLineBytes);
             if (p == nullptr) return false;
             *p++ = 'f';
             *p++ = ' ';

@@ -69,6 +69,8 @@ struct VertexCounter {
 static_assert(kCounterDigitsEnd >= static_cast<int>(kMaxIntChars), "a counter holds every number");
 // Room a counter's number and its space take in a line: the fixed copy.
 constexpr std::size_t kCounterTextBytes = kCounterDigitsEnd + 1;
+// Room a face line of four counters takes: "f ", four fixed copies, CR LF.
+constexpr std::size_t kCounterFaceLineBytes = 2 + 4 * kCounterTextBytes + 2;
 
 void StartVertexCounter(VertexCounter& counter, int64_t value);
 // Adds a step of 1 to 9. Inline: the face passes count once or more a face.
@@ -105,7 +107,6 @@ inline char* PutCounterWithLastDigit(char* p, const VertexCounter& counter, char
 inline char* PutCounter(char* p, const VertexCounter& counter) {
     return PutCounterWithLastDigit(p, counter, counter.last);
 }
-inline char LastDigit(const VertexCounter& counter) { return counter.last; }
 // Appends the counter's number and a space to a table.
 void AddCounterText(NumberTexts& texts, const VertexCounter& counter);
 
