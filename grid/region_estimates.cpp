@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "grid/float_scan.h"
-#include "mesh/number_format.h"
+#include "job/number_format.h"
 
 std::wstring FormatGrouped(int64_t value) {
     char digits[24];
@@ -155,16 +155,8 @@ std::wstring Fixed2Text(float value) {
 // nan, inf, -inf.
 static std::wstring NodataText(const GridHeader& header) {
     if (header.nodataWhole) return std::to_wstring(header.nodata);
-    const float value = header.nodataValue;
-    if (std::isnan(value)) return L"nan";
-    if (std::isinf(value)) return value < 0 ? L"-inf" : L"inf";
-    char text[32] = {};
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        const FloatScan back = ScanFloat(text, text + std::char_traits<char>::length(text));
-        if (back.ok && back.value == value) break;
-    }
-    return std::wstring(text, text + std::char_traits<char>::length(text));
+    const std::string text = ShortestText(header.nodataValue);
+    return std::wstring(text.begin(), text.end());
 }
 
 // A cell size as the file info shows it: two decimals from 0.01 on (as every

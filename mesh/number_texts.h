@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mesh/number_format.h"
+#include "job/number_format.h"
 #include "mesh/obj_writer.h"
 
 constexpr std::size_t kCopySlack = 32;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "job/output_file.h"
-#include "mesh/number_format.h"
+#include "job/number_format.h"
 
 // Longest vertex line: "v " + three coordinates with separators + CR LF.
 constexpr std::size_t kMaxVertexLineBytes = 2 + 3 * (kMaxFixed2Chars + 1) + 2;

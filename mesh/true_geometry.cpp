@@ -49,18 +49,6 @@ std::string ShortNumber(double value) {
     return s;
 }
 
-// A float with the fewest decimals that read back as the same float.
-std::string ShortFloat(float value) {
-    int decimals = 0;
-    while (decimals < kMaxFixedDecimals) {
-        const double power = std::pow(10.0, decimals);
-        if (static_cast<float>(std::round(static_cast<double>(value) * power) / power) == value) break;
-        ++decimals;
-    }
-    char text[kMaxFixedChars];
-    return std::string(text, FormatFixed(text, value, decimals));
-}
-
 const char* GroundUnitName(GroundUnit unit) {
     switch (unit) {
     case GroundUnit::Degrees: return "degrees";
@@ -108,7 +96,7 @@ void MakeTrueScaleGeometry(const JobRequest& request, MeshGeometry& g) {
 std::string GeometryComments(const MeshGeometry& g, float unitMeters) {
     if (!g.trueScale) return {};
     const bool degrees = g.ground.unit == GroundUnit::Degrees;
-    std::string text = "# Geometry: true scale, 1 unit = " + ShortFloat(unitMeters) + " m, " +
+    std::string text = "# Geometry: true scale, 1 unit = " + ShortestText(unitMeters) + " m, " +
                        (g.yUp ? "x east, y up, z south" : "x east, y north, z up") + "\r\n";
     text += "# Origin: the region's south-west corner, at x " + ShortNumber(g.originX) + " y " +
             ShortNumber(g.originY) + " in the grid's coordinates (" + GroundUnitName(g.ground.unit) + ")\r\n";

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include "grid/float_scan.h"
+#include "job/number_format.h"
 #include "picture/png_writer.h"
 
 namespace {
@@ -178,13 +179,6 @@ void AddHoleRows(GridPass& pass, PngImageData& data, int64_t width, int64_t rows
     deflateEnd(&stream);
 }
 
-// The shortest text that reads back as the same value.
-template <typename Value>
-std::string Number(Value value) {
-    char text[48];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-
 }  // namespace
 
 uint16_t HeightPixel(float height, const HeightRange& range) {
@@ -222,10 +216,10 @@ void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range
     }
     WritePngStart(pass.out, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
                   {{"Software", "Dunmoor v0.2"},
-                   {"Description", "Heights " + Number(range.lowest) + " to " + Number(range.highest) +
+                   {"Description", "Heights " + ShortestText(range.lowest) + " to " + ShortestText(range.highest) +
                                        " of the grid's height unit map linearly to 1 to 65535; 0 is no data"},
-                   {"HeightMin", Number(range.lowest)},
-                   {"HeightMax", Number(range.highest)}});
+                   {"HeightMin", ShortestText(range.lowest)},
+                   {"HeightMax", ShortestText(range.highest)}});
     PngImageData data;
     AddHoleRows(pass, data, width, std::min<int64_t>(height, 1 - int64_t{region.yMin}));  // rows before row 1
     const int workers = JobWorkerCount(pass.workers);
@@ -256,5 +250,5 @@ std::string WorldFileText(const GridHeader& header, const RegionWindow& region) 
     const double dx = header.cellsize, dy = CellSizeY(header);
     const double centreX = header.xllcorner + (static_cast<double>(region.xMin) - 0.5) * dx;
     const double centreY = header.yllcorner + (static_cast<double>(header.nrows) - region.yMin + 0.5) * dy;
-    return Number(dx) + "\r\n0\r\n0\r\n" + Number(-dy) + "\r\n" + Number(centreX) + "\r\n" + Number(centreY) + "\r\n";
+    return ShortestText(dx) + "\r\n0\r\n0\r\n" + ShortestText(-dy) + "\r\n" + ShortestText(centreX) + "\r\n" + ShortestText(centreY) + "\r\n";
 }

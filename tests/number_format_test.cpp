@@ -1,7 +1,7 @@
 // FormatFixed2 against an exact decimal expansion of the float, and the
 // integer formatters against std::to_string.
 #include "mesh/number_texts.h"
-#include "mesh/number_format.h"
+#include "job/number_format.h"
 
 #include <gtest/gtest.h>
 

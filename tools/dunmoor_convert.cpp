@@ -37,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "job/number_format.h"
 #include "grid/ground_units.h"
 #include "grid/grid_reader.h"
 #include "grid/path_parts.h"
@@ -151,16 +152,6 @@ std::vector<fs::path> OutputsOf(const fs::path& grid, const Options& options) {
         outputs.push_back(folder / WidePath(stem + kWorldFileSuffix));
     }
     return outputs;
-}
-
-// A height as short as it reads back exactly.
-std::string HeightText(float value) {
-    char text[32];
-    for (int digits = 6; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value) break;
-    }
-    return text;
 }
 
 // Why a grid's header could not be read: the file is missing, a folder,
@@ -278,8 +269,8 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
                       static_cast<long long>(s.counts.missing));
     result.line += counts;
     if (s.heightBitmap)
-        result.line += ", heights: " + (s.heightRange.any ? HeightText(s.heightRange.lowest) + " to " +
-                                                               HeightText(s.heightRange.highest)
+        result.line += ", heights: " + (s.heightRange.any ? ShortestText(s.heightRange.lowest) + " to " +
+                                                               ShortestText(s.heightRange.highest)
                                                          : std::string("none"));
     if (s.method == Simplified && s.mesh) {
         std::snprintf(counts, sizeof counts, ", largest error: %.3f, %.2f %% of %lld vertices", s.maxErrorReached,

@@ -1,9 +1,11 @@
-// Hand-written exact formatters for the OBJ writer and the window texts.
+// Hand-written exact formatters for the mesh formats and the window texts,
+// and the shortest texts of numbers people read.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 // Longest text FormatFixed2 writes: sign, 39 integer digits, point, 2 decimals.
@@ -34,6 +36,12 @@ constexpr std::size_t kMaxFixedChars = kMaxFixed2Chars;
 // half away from zero, without a minus sign for a value that rounds to zero.
 // Writes no terminator; returns the end.
 char* FormatFixed(char* out, double value, int decimals);
+
+// The shortest text that reads back as the same value: "0.3048", "1e+30",
+// "-9999.75", "nan", "-inf". For the texts people read (headers, summaries,
+// world files), not for the mesh's coordinates.
+std::string ShortestText(float value);
+std::string ShortestText(double value);
 
 // Copies `text` exactly (no terminator); returns the end.
 inline char* PutText(char* out, std::string_view text) {

@@ -1,7 +1,8 @@
 // Exact number-to-text conversion for the OBJ file and the window texts,
 // without the C library's formatted output.
-#include "mesh/number_format.h"
+#include "job/number_format.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -129,4 +130,14 @@ char* FormatFixed(char* out, double value, int decimals) {
         fraction /= 10;
     }
     return out + decimals;
+}
+
+std::string ShortestText(float value) {
+    char text[48];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+std::string ShortestText(double value) {
+    char text[48];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
