@@ -77,6 +77,7 @@ expect 3 "cut.asc: The grid file held 2 fewer values than its header promised; t
 expect 0 "largest error: " "$grids/tile_1.asc" --method simplified --max-error 1 --outdir "$out/simple"
 expect 2 "--max-error must be a number" "$grids/tile_1.asc" --method simplified --max-error nan
 expect 0 "terrain preview" --preview "$out/preview.png" "$grids/tile_1.asc" --preview-size 40 30
+expect 2 "--preview needs a picture file name" --preview "" "$grids/tile_1.asc"
 [[ $(head -c 4 "$out/preview.png" | tail -c 3) == PNG ]] || fail "--preview wrote no PNG"
 for units in 0 abc nan -1 1.5x; do
   expect 2 "units must be a positive number" "$grids/tile_1.asc" --units "$units" --outdir "$out/units"
@@ -101,9 +102,25 @@ expect 2 "--method needs a value: interpolated, floating or simplified" "$t1" --
 expect 2 "--region needs four values" "$t1" --region 1 1 2
 expect 2 "X min 10 is above X max 5" "$t1" --region 10 10 5 5 --outdir "$out/refused"
 expect 2 "--up y needs --geometry true" "$t1" --up y --outdir "$out/refused"
+# Every number is plain decimal text: nothing around it, no '+', hex, exponent, inf or nan.
+for v in 0x10 " 1" "1 " +1 1e2 inf -0 .5; do
+  expect 2 "--max-error must be a number" "$t1" --method simplified --max-error "$v" --outdir "$out/refused"
+done
+for args in "--slice| 1/2" "--slice|+1/+2" "--jobs|0x10" "--workers|1 " "--units|1e0" "--region|1|1| 2|2" \
+            "--preview-size|+40|30"; do
+  IFS='|' read -ra values <<<"$args" && expect 2 "" "$t1" "${values[@]}" --outdir "$out/refused"
+done
 [[ ! -e "$out/refused" ]] || fail "refused options wrote a file"
 for h in --help -h /?; do expect 0 "--workers N" "$t1" "$h"; done
 expect 0 "total: 1 converted" "$t1" --timestamp "2024-02-29, 23:59"
+# A path beyond 260 characters. Wine opens one without the manifest that allows it on Windows, so
+# there the manifest is looked for in the executable.
+deep=$out/$(printf 'folder_%0100d/' 1 2 3) && mkdir -p "$deep" && cp "$t1" "$deep/"
+expect 0 "total: 1 converted" "$deep/tile_1.asc" && [[ -f $deep/tile_1__interpolated.obj ]] || fail "no OBJ in $deep"
+if [[ ${convert[0]} == *wine* ]]; then
+  grep -aq '<longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true</longPathAware>' \
+    "${convert[1]}" || fail "${convert[1]} has no manifest that allows long paths"
+fi
 # Per file: a region beyond the grid, a missing file; plain progress lines off a terminal.
 expect 1 "tile_2.asc: not converted: X max 300 is beyond the grid's 2 columns" "$t1" "$grids/tile_2.asc" --region 200 1 300 2
 expect 1 "none.asc: no such file" "$grids/none.asc" "$t1"
@@ -148,6 +165,19 @@ failed_of "$out/batch/log" >"$out/batch/again" && grep -q $'t 5.asc\tfailed\t.*\
 cp "$data/corners_square.asc" "$b/t 5.asc"
 expect 0 "total: 1 converted, 0 failed" --from "$out/batch/again" --log "$out/batch/log"
 [[ -z $(failed_of "$out/batch/log") ]] || fail "the rerun is not logged"
+# A list line holding a NUL byte names no file: refused, nothing converted. A log that cannot be
+# written fails the run: from the start (nothing converted), or from a line on.
+printf '%s\n%s\0x\n' "$t1" "$t1" >"$out/batch/list_nul"
+expect 2 "--from: line 2 of" --from "$out/batch/list_nul" --outdir "$out/not_listed"
+expect 1 "--log: /dev/full cannot be written" "$t1" --log /dev/full --outdir "$out/not_listed"
+[[ ! -e "$out/not_listed" ]] || fail "a refused list or log wrote $(ls "$out/not_listed")"
+if [[ ${convert[0]} != *wine* ]]; then  # a log at the converter's file size limit
+  head -c 4096 /dev/zero >"$out/batch/limited"
+  (convert=(bash -c 'trap "" XFSZ && ulimit -f 4 && exec "$@"' limited "${convert[@]}")
+   expect 1 "could not be written: File too large; the lines of 1 file are missing" "$t1" --log "$out/batch/limited" \
+     --outdir "$out/limited"
+   exit $failed) || failed=1
+fi
 truncate -s -1 "$b/t 2__interpolated.obj" && echo "# 3 quads" >"$b/t 3__interpolated.obj"
 mv "$b/t 4__interpolated.obj" "$b/t 4__interpolated.obj.part-2147483646-1"
 expect 0 "total: 3 converted, 2 skipped, 0 failed" "$b/t ?.asc" --skip-existing --timestamp "$stamp"

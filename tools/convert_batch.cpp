@@ -4,6 +4,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "tools/convert_console.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -53,6 +55,15 @@ bool EndsWithFaceCount(const std::string& tail) {
     return digits > 0 && at >= 3 && tail.compare(at - 3, 3, "\n# ") == 0;
 }
 
+// Writes and flushes a whole line; false with errno set (EIO when the
+// system gave no reason) when it is not all written.
+bool WriteLine(std::FILE* file, const std::string& line) {
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), file) == line.size() && std::fflush(file) == 0) return true;
+    if (errno == 0) errno = EIO;
+    return false;
+}
+
 std::string Field(std::string text) {
     for (char& c : text)
         if (c == '\t' || c == '\n' || c == '\r') c = '?';
@@ -88,6 +99,8 @@ bool ReadGridList(const ArgText& source, std::vector<ArgText>& paths, std::strin
         start = end + 1;
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find('\0') != std::string::npos)
+            return problem = "--from: line " + std::to_string(number) + " of " + name + " holds a NUL byte", false;
         if (line.find_first_not_of(" \t") == std::string::npos) continue;
 #ifdef _WIN32
         const int size = static_cast<int>(line.size());
@@ -126,16 +139,20 @@ RunLog::~RunLog() {
 }
 
 bool RunLog::Open(const fs::path& path, std::string& problem) {
+    name_ = Shown(path);
     errno = 0;
     file_ = OpenFile(path, true);
     if (file_ == nullptr) {
-        problem = "--log: " + Ascii(path.native()) + " cannot be opened: " + std::generic_category().message(errno);
+        problem = "--log: " + name_ + " cannot be opened: " + std::generic_category().message(errno);
         return false;
     }
+    static const std::string kHeader = "path\toutcome\tvertices\ttriangles\tquads\tnodata\tmissing\tseconds\tdetail\n";
     std::fseek(file_, 0, SEEK_END);
-    if (std::ftell(file_) == 0) {
-        std::fputs("path\toutcome\tvertices\ttriangles\tquads\tnodata\tmissing\tseconds\tdetail\n", file_);
-        std::fflush(file_);
+    if (std::ftell(file_) == 0 && !WriteLine(file_, kHeader)) {
+        problem = "--log: " + name_ + " cannot be written: " + std::generic_category().message(errno);
+        std::fclose(file_);
+        file_ = nullptr;
+        return false;
     }
     return true;
 }
@@ -152,6 +169,25 @@ void RunLog::Append(const LogEntry& e) {
     std::snprintf(seconds, sizeof seconds, "%.2f", e.seconds);
     line += std::string(seconds) + "\t" + Field(e.detail) + "\n";
     std::lock_guard<std::mutex> hold(lock_);
-    std::fputs(line.c_str(), file_);
-    std::fflush(file_);
+    if (writeError_ == 0 && !WriteLine(file_, line)) writeError_ = errno;
+    if (writeError_ != 0) ++lost_;
+}
+
+bool RunLog::Close(std::string& problem) {
+    errno = 0;
+    const bool closed = std::fclose(file_) == 0;
+    const int closeError = errno != 0 ? errno : EIO;
+    file_ = nullptr;
+    if (writeError_ != 0) {
+        problem = "--log: " + name_ + " could not be written: " + std::generic_category().message(writeError_) +
+                  "; the lines of " + std::to_string(lost_) + (lost_ == 1 ? " file are" : " files are") +
+                  " missing from it";
+        return false;
+    }
+    if (!closed) {
+        problem = "--log: " + name_ + " could not be closed: " + std::generic_category().message(closeError) +
+                  "; its last lines may be missing";
+        return false;
+    }
+    return true;
 }

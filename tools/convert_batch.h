@@ -15,7 +15,8 @@
 // The paths `source` names, one per line ("-": standard input): blank lines
 // skipped, a line's spaces kept, the CR of a CR LF and a UTF-8 byte order
 // mark dropped. The list is UTF-8 on Windows, bytes elsewhere. False with
-// `problem` when it cannot be read.
+// `problem` when it cannot be read, or a line holds a NUL byte (no path
+// does) or, on Windows, is not UTF-8.
 bool ReadGridList(const ArgText& source, std::vector<ArgText>& paths, std::string& problem);
 
 // Whether `path` holds an output a finished job left: an OBJ that begins
@@ -37,18 +38,27 @@ struct LogEntry {
 };
 
 // The run log: one tab-separated line per file, appended and flushed as the
-// file ends, under a header line written when the log is new.
+// file ends, under a header line written when the log is new. A log that
+// cannot be written fails the run: Open and Close say why.
 class RunLog {
 public:
     RunLog() = default;
     RunLog(const RunLog&) = delete;
     RunLog& operator=(const RunLog&) = delete;
     ~RunLog();
+    // False with `problem` when the log cannot be opened or its header written.
     bool Open(const std::filesystem::path& path, std::string& problem);
     bool IsOpen() const { return file_ != nullptr; }
-    void Append(const LogEntry& entry);  // from any thread
+    // From any thread. After a line fails to be written no more are tried.
+    void Append(const LogEntry& entry);
+    // After the last Append: false with `problem` when a line could not be
+    // written or the log could not be closed.
+    bool Close(std::string& problem);
 
 private:
     std::FILE* file_ = nullptr;
-    std::mutex lock_;
+    std::string name_;      // the log's path, as printed
+    std::mutex lock_;       // guards the writes and the two fields below
+    int writeError_ = 0;    // errno of the first line that could not be written
+    std::size_t lost_ = 0;  // lines not written, that one included
 };

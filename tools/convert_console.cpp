@@ -80,6 +80,14 @@ void Print(std::FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
+std::string Shown(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return path.u8string();
+#else
+    return path.native();
+#endif
+}
+
 bool ErrorIsTerminal() {
 #ifdef _WIN32
     DWORD mode = 0;

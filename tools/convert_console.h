@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,6 +19,9 @@
 // Writes UTF-8 text; a Windows console gets it as wide characters, so every
 // name shows whatever the console's code page.
 void Print(std::FILE* stream, const std::string& text);
+
+// A path as it is printed: UTF-8 on Windows, its own bytes on Linux.
+std::string Shown(const std::filesystem::path& path);
 
 // True when the standard error stream is a terminal (a console on Windows).
 bool ErrorIsTerminal();

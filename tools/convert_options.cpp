@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 
 #include "grid/region_estimates.h"
 #include "job/job_pipeline.h"
@@ -64,22 +63,37 @@ std::string Visible(std::string text) {
     return "\"" + text + "\"";
 }
 
-bool ParseInt(const std::string& text, int32_t& value) {
+// Every numeric option's text: plain decimal digits, nothing around them (no
+// spaces, '+', hex, exponent, inf or nan); a leading '-' only with `minus`, a
+// '.' with digits on both sides only with `fraction`.
+bool ParsePlainNumber(const std::string& text, bool minus, bool fraction, double& value) {
+    std::size_t at = minus && !text.empty() && text[0] == '-' ? 1 : 0;
+    const auto digits = [&text, &at] {
+        const std::size_t from = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+        return at > from;
+    };
+    if (!digits()) return false;
+    if (fraction && at < text.size() && text[at] == '.') {
+        ++at;
+        if (!digits()) return false;
+    }
+    if (at != text.size()) return false;
     char* end = nullptr;
-    const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
-    value = static_cast<int32_t>(parsed);
+    value = std::strtod(text.c_str(), &end);
+    return *end == '\0' && std::isfinite(value);
+}
+
+// A whole number that fits 32 bits, negative only with `minus`.
+bool ParseInt(const std::string& text, int32_t& value, bool minus = false) {
+    double number = 0;
+    if (!ParsePlainNumber(text, minus, false, number) || number < INT32_MIN || number > INT32_MAX) return false;
+    value = static_cast<int32_t>(number);
     return true;
 }
 
-// The units exactly as the window reads its units field (a decimal comma is
-// a point; nothing may follow the number), and usable as the window demands.
-bool ParseUnits(const std::string& text, float& unitMeters) {
-    const std::optional<float> units = UnitsFromText(std::wstring(text.begin(), text.end()));
-    if (!units || !UnitsAreUsable(*units)) return false;
-    unitMeters = *units;
-    return true;
-}
+// A decimal of 0 or more: the value the window reads from the same text.
+bool ParseDecimal(const std::string& text, double& value) { return ParsePlainNumber(text, false, true, value); }
 
 // One option with its values (`values` holds as many as it takes).
 bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std::size_t first, Options& o,
@@ -92,30 +106,32 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
         else if (value == "simplified") o.method = Simplified;
         else return fail("unknown method " + Visible(value) + ": interpolated, floating or simplified");
     } else if (name == "--max-error") {
-        char* end = nullptr;
-        const double e = std::strtod(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || !std::isfinite(e) || e < 0)
+        if (!ParseDecimal(value, o.maxError))
             return fail("--max-error must be a number of 0 or more, not " + Visible(value));
-        o.maxError = e;
     } else if (name == "--region") {
+        // Limits below 1 are read, for the message that names the bound.
         RegionWindow& r = o.region;
-        if (!ParseInt(value, r.xMin) || !ParseInt(Ascii(args[first + 1]), r.yMin) ||
-            !ParseInt(Ascii(args[first + 2]), r.xMax) || !ParseInt(Ascii(args[first + 3]), r.yMax))
-            return fail("region limits must be integers");
+        int32_t* limits[] = {&r.xMin, &r.yMin, &r.xMax, &r.yMax};
+        for (std::size_t i = 0; i < 4; ++i)
+            if (!ParseInt(Ascii(args[first + i]), *limits[i], true))
+                return fail("region limits must be integers, not " + Visible(Ascii(args[first + i])));
         if (r.xMin > r.xMax)
             return fail("--region: X min " + std::to_string(r.xMin) + " is above X max " + std::to_string(r.xMax));
         if (r.yMin > r.yMax)
             return fail("--region: Y min " + std::to_string(r.yMin) + " is above Y max " + std::to_string(r.yMax));
         o.wholeGrid = false;
     } else if (name == "--preview") {
+        if (args[first].empty()) return fail("--preview needs a picture file name");
         o.preview = std::filesystem::path(args[first]);
     } else if (name == "--preview-size") {
         if (!ParseInt(value, o.previewWidth) || !ParseInt(Ascii(args[first + 1]), o.previewHeight) ||
             o.previewWidth < 1 || o.previewHeight < 1 || o.previewWidth > 8192 || o.previewHeight > 8192)
             return fail("--preview-size needs a width and a height of 1 to 8192 pixels");
     } else if (name == "--units") {
-        if (!ParseUnits(value, o.unitMeters))
+        double units = 0;
+        if (!ParseDecimal(value, units) || !UnitsAreUsable(static_cast<float>(units)))
             return fail("units must be a positive number of meters, not " + Visible(value));
+        o.unitMeters = static_cast<float>(units);
     } else if (name == "--geometry") {
         if (value == "classic") o.geometry = ClassicGeometry;
         else if (value == "true") o.geometry = TrueScaleGeometry;
@@ -213,7 +229,8 @@ std::string HelpText() {
     std::snprintf(line, sizeof line, "  %-32s %s\n", "-h, --help, /?", "this help");
     return text + line +
            "\nExit status: 0 all converted; 3 converted with a warning (holes for missing values, or\n"
-           "vertices the classic geometry misplaces); 1 some file failed; 2 wrong options; 130 interrupted.\n";
+           "vertices the classic geometry misplaces); 1 some file failed, or the log could not be written;\n"
+           "2 wrong options; 130 interrupted.\n";
 }
 
 bool IsValidTimestamp(const std::string& text) {

@@ -18,7 +18,8 @@
 //
 // Exit status: 0 every file converted; 3 converted with a warning (a grid
 // held fewer values than its header promised, or the classic geometry
-// misplaced vertices); 1 some file failed; 2 bad arguments; 130 interrupted.
+// misplaced vertices); 1 some file failed, or the log could not be written;
+// 2 bad arguments; 130 interrupted.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -66,17 +67,18 @@ constexpr int kExitUsage = 2;
 constexpr int kExitWarning = 3;
 constexpr int kExitInterrupted = 130;
 
-// Text as UTF-8 for printing; a Linux path is printed as its own bytes.
+// Text as UTF-8 for printing.
 std::string Utf8(const std::wstring& text) { return WidePath(text).u8string(); }
-#ifdef _WIN32
-std::string Shown(const fs::path& path) { return path.u8string(); }
-#else
-std::string Shown(const fs::path& path) { return path.native(); }
-#endif
 
 int Usage(const std::string& problem) {
     Print(stderr, "dunmoor-convert: " + problem + "\n" + UsageText());
     return kExitUsage;
+}
+
+// A run that cannot go on for a reason of the system's, not the options'.
+int Failure(const std::string& problem) {
+    Print(stderr, "dunmoor-convert: " + problem + "\n");
+    return kExitFailed;
 }
 
 // `*` any run of characters, `?` one character; letters in any case on
@@ -460,7 +462,7 @@ int Run(const std::vector<ArgText>& args) {
         for (const ArgText& path : paths) named.emplace_back(path);
     }
     RunLog log;
-    if (!options.log.empty() && !log.Open(options.log, problem)) return Usage(problem);
+    if (!options.log.empty() && !log.Open(options.log, problem)) return Failure(problem);
     CatchInterruptions();  // a list being read is simply left
     // Slices share out the list sorted by full path, so that every run that
     // is given the same files cuts it alike.
@@ -530,6 +532,8 @@ int Run(const std::vector<ArgText>& args) {
     }
     JobsEnded();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const bool logWritten = !log.IsOpen() || log.Close(problem);
+    if (!logWritten) Print(stderr, "dunmoor-convert: " + problem + "\n");
 
     std::size_t converted = 0, skipped = 0, missing = 0, misplaced = 0, interrupted = 0;
     for (const FileResult& r : results) {
@@ -553,7 +557,7 @@ int Run(const std::vector<ArgText>& args) {
                   converted, skips.c_str(), failed, missing, misplaced, elapsed.count(), filesAtOnce,
                   filesAtOnce == 1 ? "" : "s");
     Print(stdout, total);
-    if (failed > 0) return kExitFailed;
+    if (failed > 0 || !logWritten) return kExitFailed;
     return missing > 0 || misplaced > 0 ? kExitWarning : kExitConverted;
 }
 
