@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "grid/float_scan.h"
+#include "job/number_format.h"
 #include "job/test_hooks.h"
 
 #if defined(__SSE2__)
@@ -125,11 +126,14 @@ bool ParseNodata(std::string_view token, GridHeader& h, std::size_t& consumed) {
     return true;
 }
 
-bool ParseFloatValue(std::string_view token, float& value, std::size_t& consumed) {
+// A real number of the header: the float the classic geometry counts in, and
+// the double of the same text, which places the grid on the ground.
+bool ParseRealValue(std::string_view token, float& value, double& exact, std::size_t& consumed) {
     const FloatScan scan = ScanFloat(token.data(), token.data() + token.size());
     if (!scan.ok) return false;
     value = scan.value;
     consumed = static_cast<std::size_t>(scan.next - token.data());
+    exact = std::strtod(std::string(token.data(), consumed).c_str(), nullptr);
     return true;
 }
 
@@ -154,28 +158,46 @@ bool ReadPair(GridStream& s, Parse parse) {
     return true;
 }
 
-// The six pairs by position. Keywords are not compared, with one exception:
+// True when the next keyword is `lowerCase` (any case).
+bool NextKeywordIs(GridStream& s, const char* lowerCase) {
+    std::string_view token;
+    return PeekToken(s, token) && IsKeyword(token, lowerCase);
+}
+
+// A centre keyword gives the lower-left cell's centre: its corner lies half a
+// cell further south-west.
+void PlaceCornerFromCentre(GridHeader& h, bool xCentre, bool yCentre) {
+    if (xCentre) h.cornerX -= h.cellWidth / 2.0;
+    if (yCentre) h.cornerY -= h.cellHeight / 2.0;
+    h.cornerFromCentre = xCentre || yCentre;
+}
+
+// The six pairs by position. Keywords are not compared, with two exceptions:
 // a fifth keyword "dx" followed by "dy" (any case) gives non-square cells,
-// and the no-data pair comes after dy.
+// and the no-data pair comes after dy; a third keyword "xllcenter" and a
+// fourth "yllcenter" give the lower-left cell's centre instead of its corner.
 bool ParseHeader(GridStream& s, GridHeader& h) {
     const auto count = [](int32_t& field) {
         return [&field](std::string_view t, std::size_t& n) { return ParseCount(t, field, n); };
     };
-    const auto real = [](float& field) {
-        return [&field](std::string_view t, std::size_t& n) { return ParseFloatValue(t, field, n); };
+    const auto real = [](float& field, double& exact) {
+        return [&field, &exact](std::string_view t, std::size_t& n) { return ParseRealValue(t, field, exact, n); };
     };
-    if (!ReadPair(s, count(h.ncols)) || !ReadPair(s, count(h.nrows)) || !ReadPair(s, real(h.xllcorner)) ||
-        !ReadPair(s, real(h.yllcorner))) {
-        return false;
-    }
-    std::string_view token;
-    if (!PeekToken(s, token)) return false;
-    const bool dx = IsKeyword(token, "dx");
-    if (!ReadPair(s, real(h.cellsize))) return false;
-    if (dx && PeekToken(s, token) && IsKeyword(token, "dy")) {
-        if (!ReadPair(s, real(h.cellsizeY))) return false;
+    if (!ReadPair(s, count(h.ncols)) || !ReadPair(s, count(h.nrows))) return false;
+    const bool xCentre = NextKeywordIs(s, "xllcenter");
+    if (!ReadPair(s, real(h.xllcorner, h.cornerX))) return false;
+    const bool yCentre = NextKeywordIs(s, "yllcenter");
+    if (!ReadPair(s, real(h.yllcorner, h.cornerY))) return false;
+    const bool dx = NextKeywordIs(s, "dx");
+    if (!ReadPair(s, real(h.cellsize, h.cellWidth))) return false;
+    h.cellHeight = h.cellWidth;
+    if (dx && NextKeywordIs(s, "dy")) {
+        if (!ReadPair(s, real(h.cellsizeY, h.cellHeight))) return false;
         h.nonSquare = true;
     }
+    PlaceCornerFromCentre(h, xCentre, yCentre);
+
+    std::string_view token;
 
     if (!PeekToken(s, token)) return false;
     if (ScanFloatOrNonFinite(token.data(), token.data() + token.size()).ok) {
@@ -184,6 +206,36 @@ bool ParseHeader(GridStream& s, GridHeader& h) {
         return true;
     }
     return ReadPair(s, [&h](std::string_view t, std::size_t& n) { return ParseNodata(t, h, n); });
+}
+
+// A grid longer than this on a side, in any unit, lies on no ground: the
+// Earth's circumference is 4e7 m (1.3e8 ft, 4e10 mm). Below it a double still
+// places every cell edge within an eighth of a unit and a coordinate's text keeps
+// to 16 digits before the point; a cell size of 1e30 would give 31.
+constexpr double kMaxGridSide = 1e15;
+
+// What rules out a cell size of the header (`name` as the message calls it)
+// for a side of `cells` cells; empty when nothing does. `single` is the float
+// the classic geometry counts in: a size that only the double holds (1e-50)
+// is no size for it.
+std::string CellSizeProblem(const char* name, double size, float single, int32_t cells) {
+    const std::string stated = std::string("the header's ") + name + " " + ShortestText(size);
+    if (!(size > 0.0) || !std::isfinite(size)) return stated + " is not a size: cells must be larger than 0";
+    if (!(single > 0.0f)) return stated + " is too small for a cell";
+    if (size * cells > kMaxGridSide)
+        return stated + " makes " + std::to_string(cells) + " cells " + ShortestText(size * cells) +
+               " long, longer than any ground (at most 1e+15)";
+    return "";
+}
+
+// The first cell size problem of a header: its width across the columns,
+// then its height down the rows.
+std::string HeaderCellSizeProblem(const GridHeader& h) {
+    const char* width = h.nonSquare ? "dx" : "cell size";
+    const char* height = h.nonSquare ? "dy" : "cell size";
+    std::string problem = CellSizeProblem(width, h.cellWidth, h.cellsize, h.ncols);
+    if (problem.empty()) problem = CellSizeProblem(height, h.cellHeight, CellSizeY(h), h.nrows);
+    return problem;
 }
 
 }  // namespace
@@ -218,6 +270,13 @@ void CloseGridStream(GridStream& stream) {
 }
 
 bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridHeader& header) {
+    std::string ignored;
+    return ReadGridHeader(path, stream, header, ignored);
+}
+
+bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridHeader& header,
+                    std::string& problem) {
+    problem.clear();
     GridStream fresh;
     fresh.file = OpenForReading(path);
     if (fresh.file == nullptr) return false;
@@ -225,7 +284,9 @@ bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridH
     fresh.buffer.resize(ReadBlockBytes());
 
     GridHeader parsed;
-    if (!ParseHeader(fresh, parsed)) {
+    const bool extracted = ParseHeader(fresh, parsed);
+    if (extracted) problem = HeaderCellSizeProblem(parsed);
+    if (!extracted || !problem.empty()) {
         CloseGridStream(fresh);
         return false;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,8 +47,16 @@ void CloseGridStream(GridStream& stream);
 // A fifth keyword "dx" followed by "dy" reads both cell sizes. Any number is
 // a no-data value (see GridHeader). A keyword position that holds a number
 // instead means the file has no no-data line: `nodata` is -9999 and the data
-// section starts at that number.
+// section starts at that number. Third and fourth keywords "xllcenter" and
+// "yllcenter" give the lower-left cell's centre (see cornerFromCentre).
+// It also fails for a cell size no grid can have: not above 0, or one that
+// makes a side of the grid longer than 1e15.
 bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridHeader& header);
+// The same, with the reason for a refused cell size in `problem`, for the
+// message ("the header's cell size 0 is not a size: ..."). Empty otherwise,
+// also when the file cannot be opened or holds no grid header.
+bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridHeader& header,
+                    std::string& problem);
 
 // Reads the next line of the data section into `line`, without its line end:
 // a line ends at LF, CR LF or a lone CR. The view stays valid until the next

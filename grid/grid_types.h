@@ -22,16 +22,33 @@ struct GridHeader {
     // nan, -1e+30): cells are compared with it as single-precision floats.
     bool nodataWhole = true;
     float nodataValue = 0.0f;  // the no-data value read as float, when not whole
+    // Where the grid lies, for everything that places it on the ground (True
+    // scale, the world file): the lower-left corner and the cell width and
+    // height in double precision, from the header's text as written. The
+    // single-precision fields above stay what the classic geometry counts in.
+    double cornerX = 0.0;
+    double cornerY = 0.0;
+    double cellWidth = 0.0;
+    double cellHeight = 0.0;  // dy of a dx/dy header, else the cell width
+    // The header gave the lower-left cell's centre (an "xllcenter" or
+    // "yllcenter" keyword): cornerX or cornerY is that centre less half a
+    // cell, while xllcorner and yllcorner hold the centre's numbers, which
+    // the classic geometry takes as the corner.
+    bool cornerFromCentre = false;
 };
 
-// True when two headers hold the same values: every field, floats compared by
-// their bits (a nan no-data value equals itself). Keep in step with GridHeader.
+// True when two headers hold the same values: every field, floating-point
+// ones compared by their bits (a nan no-data value equals itself). Keep in
+// step with GridHeader.
 inline bool SameGridHeader(const GridHeader& a, const GridHeader& b) {
     auto same = [](float x, float y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+    auto sameExact = [](double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; };
     return a.ncols == b.ncols && a.nrows == b.nrows && same(a.xllcorner, b.xllcorner) &&
            same(a.yllcorner, b.yllcorner) && same(a.cellsize, b.cellsize) && a.nodata == b.nodata &&
            a.nonSquare == b.nonSquare && same(a.cellsizeY, b.cellsizeY) && a.nodataWhole == b.nodataWhole &&
-           same(a.nodataValue, b.nodataValue);
+           same(a.nodataValue, b.nodataValue) && sameExact(a.cornerX, b.cornerX) &&
+           sameExact(a.cornerY, b.cornerY) && sameExact(a.cellWidth, b.cellWidth) &&
+           sameExact(a.cellHeight, b.cellHeight) && a.cornerFromCentre == b.cornerFromCentre;
 }
 
 // Cell height in meters: dy of a dx/dy header, else the square cell size.

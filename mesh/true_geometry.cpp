@@ -49,11 +49,12 @@ std::string ShortNumber(double value) {
     return s;
 }
 
-const char* GroundUnitName(GroundUnit unit) {
-    switch (unit) {
+std::string GroundUnitName(const GroundUnits& units) {
+    switch (units.unit) {
     case GroundUnit::Degrees: return "degrees";
     case GroundUnit::Feet: return "feet";
     case GroundUnit::UsSurveyFeet: return "US survey feet";
+    case GroundUnit::OtherLength: return "units of " + ShortestText(units.metresPerUnit) + " m";
     default: return "metres";
     }
 }
@@ -63,14 +64,14 @@ const char* GroundUnitName(GroundUnit unit) {
 void MakeTrueScaleGeometry(const JobRequest& request, MeshGeometry& g) {
     const GridHeader& h = request.header;
     const RegionWindow& region = request.region;
-    const double dx = h.cellsize, dy = CellSizeY(h), units = request.unitMeters;
+    const double dx = h.cellWidth, dy = h.cellHeight, units = request.unitMeters;
     g.trueScale = true;
     g.yUp = request.up == YUp;
     g.ground = GroundUnitsOf(h, request.hasProjection, request.projection);
     g.westColumn = region.xMin;
     g.southRow = region.yMax;
-    g.originX = h.xllcorner + (static_cast<double>(region.xMin) - 1.0) * dx;
-    g.originY = h.yllcorner + (static_cast<double>(h.nrows) - region.yMax) * dy;
+    g.originX = h.cornerX + (static_cast<double>(region.xMin) - 1.0) * dx;
+    g.originY = h.cornerY + (static_cast<double>(h.nrows) - region.yMax) * dy;
 
     double metresEast = dx, metresNorth = dy, heightMetres = 1.0;
     if (g.ground.unit == GroundUnit::Degrees) {
@@ -82,7 +83,7 @@ void MakeTrueScaleGeometry(const JobRequest& request, MeshGeometry& g) {
         metresEast = dx * east;
         metresNorth = dy * north;
     } else {
-        heightMetres = MetresPerUnit(g.ground.unit);
+        heightMetres = g.ground.metresPerUnit;
         metresEast = dx * heightMetres;
         metresNorth = dy * heightMetres;
     }
@@ -99,7 +100,7 @@ std::string GeometryComments(const MeshGeometry& g, float unitMeters) {
     std::string text = "# Geometry: true scale, 1 unit = " + ShortestText(unitMeters) + " m, " +
                        (g.yUp ? "x east, y up, z south" : "x east, y north, z up") + "\r\n";
     text += "# Origin: the region's south-west corner, at x " + ShortNumber(g.originX) + " y " +
-            ShortNumber(g.originY) + " in the grid's coordinates (" + GroundUnitName(g.ground.unit) + ")\r\n";
+            ShortNumber(g.originY) + " in the grid's coordinates (" + GroundUnitName(g.ground) + ")\r\n";
     if (degrees) text += "# Degrees turned into metres at latitude " + ShortNumber(g.latitude) + " (WGS 84)\r\n";
     return text;
 }

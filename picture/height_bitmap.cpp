@@ -247,8 +247,8 @@ void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range
 }
 
 std::string WorldFileText(const GridHeader& header, const RegionWindow& region) {
-    const double dx = header.cellsize, dy = CellSizeY(header);
-    const double centreX = header.xllcorner + (static_cast<double>(region.xMin) - 0.5) * dx;
-    const double centreY = header.yllcorner + (static_cast<double>(header.nrows) - region.yMin + 0.5) * dy;
+    const double dx = header.cellWidth, dy = header.cellHeight;
+    const double centreX = header.cornerX + (static_cast<double>(region.xMin) - 0.5) * dx;
+    const double centreY = header.cornerY + (static_cast<double>(header.nrows) - region.yMin + 0.5) * dy;
     return ShortestText(dx) + "\r\n0\r\n0\r\n" + ShortestText(-dy) + "\r\n" + ShortestText(centreX) + "\r\n" + ShortestText(centreY) + "\r\n";
 }

@@ -32,5 +32,6 @@ void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range
 uint16_t HeightPixel(float height, const HeightRange& range);
 
 // The world file's six lines (pixel width, two rotations, minus the pixel
-// height, and the centre of the upper-left pixel) in the grid's coordinates.
+// height, and the centre of the upper-left pixel) in the grid's coordinates,
+// from the header's numbers in double precision (cornerX, cellWidth, ...).
 std::string WorldFileText(const GridHeader& header, const RegionWindow& region);

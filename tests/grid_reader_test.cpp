@@ -1,9 +1,12 @@
 // The grid file reader: the header read by position, the failures that leave
 // the current file in place, and the data section's line reads, including a
-// differential check of the block-wise line reader against a plain splitter.
+// differential check of the block-wise line reader against a plain splitter;
+// and the unit of the grid's coordinates that a .prj beside it gives.
 #include "grid/grid_reader.h"
 
 #include <gtest/gtest.h>
+
+#include "grid/ground_units.h"
 
 #include <cfloat>
 #include <cmath>
@@ -123,20 +126,30 @@ TEST(GridHeaderTest, StandardFileReadsValuesAndRows) {
     EXPECT_FALSE(ReadGridLine(g.stream, line));  // stays at the end
 }
 
+// The numbers go by position whatever the keywords; only a centre keyword in
+// the third or fourth place moves the exact corner half a cell south-west
+// (the classic geometry's float fields keep the numbers as written).
 TEST(GridHeaderTest, KeywordsAreTakenByPositionNotByName) {
-    const char* headers[] = {
-        "ncols 4\nnrows 3\nxllcenter 100.5\nyllcenter 200\ncellsize 1\nNODATA_value -9999\n",
-        "NCOLS 4\nNROWS 3\nXLLCENTER 100.5\nYLLCENTER 200\nCELLSIZE 1\nnodata_VALUE -9999\n",
-        "a 4\nb 3\n= 100.5\n# 200\nzz 1\nx -9999\n",
-        "nrows 4\nncols 3\ncellsize 100.5\nxllcorner 200\nyllcorner 1\nNODATA -9999\n",
-        "ncols\t4\r\nnrows\v3\fxllcorner\r100.5 yllcorner\n\n\n200 cellsize   1\n\tNODATA_value -9999\n",
+    const struct {
+        const char* header;
+        double cornerX, cornerY;
+    } cases[] = {
+        {"ncols 4\nnrows 3\nxllcenter 100.5\nyllcenter 200\ncellsize 1\nNODATA_value -9999\n", 100, 199.5},
+        {"NCOLS 4\nNROWS 3\nXLLCENTER 100.5\nYLLCENTER 200\nCELLSIZE 1\nnodata_VALUE -9999\n", 100, 199.5},
+        {"ncols 4\nnrows 3\nxllcorner 100.5\nyllcenter 200\ncellsize 1\nNODATA_value -9999\n", 100.5, 199.5},
+        {"a 4\nb 3\n= 100.5\n# 200\nzz 1\nx -9999\n", 100.5, 200},
+        {"nrows 4\nncols 3\ncellsize 100.5\nxllcorner 200\nyllcorner 1\nNODATA -9999\n", 100.5, 200},
+        {"ncols\t4\r\nnrows\v3\fxllcorner\r100.5 yllcorner\n\n\n200 cellsize   1\n\tNODATA_value -9999\n", 100.5, 200},
     };
-    for (const char* header : headers) {
-        SCOPED_TRACE(header);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.header);
         OpenGrid g;
-        ASSERT_TRUE(ReadGridHeader(WriteFile("kw.asc", std::string(header) + kStandardRows), g.stream,
+        ASSERT_TRUE(ReadGridHeader(WriteFile("kw.asc", std::string(c.header) + kStandardRows), g.stream,
                                    g.header));
         ExpectStandardHeader(g.header);
+        EXPECT_EQ(g.header.cornerX, c.cornerX);
+        EXPECT_EQ(g.header.cornerY, c.cornerY);
+        EXPECT_EQ(g.header.cornerFromCentre, c.cornerX != 100.5 || c.cornerY != 200);
         EXPECT_EQ(Rows(AllLines(g.stream)), kStandardRowTexts);
     }
 }
@@ -282,18 +295,24 @@ TEST(GridHeaderTest, HeaderWithoutNodataLineStartsDataAtTheSixthNumber) {
     }
 }
 
-TEST(GridHeaderTest, ValuesAreSinglePrecisionAndCountsMayHaveZeroFraction) {
+// Single precision for the classic geometry, and the same text in double
+// precision for placing the grid: 5000000.13 is 5000000.0 as a float.
+TEST(GridHeaderTest, ValuesAreSingleAndDoublePrecisionAndCountsMayHaveZeroFraction) {
     OpenGrid g;
     ASSERT_TRUE(ReadGridHeader(
         WriteFile("f.asc",
-                  "ncols 4.0\nnrows +3.000\nxllcorner 123456.789\nyllcorner -1.5e3\ncellsize 0.1\n"
+                  "ncols 4.0\nnrows +3.000\nxllcorner 123456.789\nyllcorner 5000000.13\ndx 0.1\ndy +2.5e-1\n"
                   "NODATA_value -9999\n1 2 3 4\n"),
         g.stream, g.header));
     EXPECT_EQ(g.header.ncols, 4);
     EXPECT_EQ(g.header.nrows, 3);
     EXPECT_EQ(g.header.xllcorner, 123456.789f);
-    EXPECT_EQ(g.header.yllcorner, -1500.0f);
+    EXPECT_EQ(g.header.yllcorner, 5000000.0f);
     EXPECT_EQ(g.header.cellsize, 0.1f);
+    EXPECT_EQ(g.header.cornerX, 123456.789);
+    EXPECT_EQ(g.header.cornerY, 5000000.13);
+    EXPECT_EQ(g.header.cellWidth, 0.1);
+    EXPECT_EQ(g.header.cellHeight, 0.25);
 }
 
 TEST(GridHeaderTest, VeryLongKeywordsReadWhole) {
@@ -382,9 +401,16 @@ TEST(GridHeaderTest, RefusedFilesLeaveTheCurrentFileInPlace) {
     const char chunk[] = "\0\0\0\rIHDR\0\0\0\x04\0\0\0\x03\x08\x06";
     binary.append(chunk, sizeof chunk - 1);
     for (int i = 0; i < 512; ++i) binary.push_back(static_cast<char>(i * 37 + 11));
+    const auto withCells = [](const char* cells) {
+        return std::string("ncols 4\nnrows 3\nxllcorner 100.5\nyllcorner 200\n") + cells +
+               "\nNODATA_value -9999\n1 2 3 4\n";
+    };
+    // `problem`: how the reason for a cell size no grid can have starts;
+    // other refusals give none.
     const struct {
         const char* what;
         std::string bytes;
+        std::string problem = "";
     } refused[] = {
         {"empty file", ""},
         {"only whitespace", " \r\n\t\n"},
@@ -408,6 +434,12 @@ TEST(GridHeaderTest, RefusedFilesLeaveTheCurrentFileInPlace) {
         {"nodata text", five + "NODATA_value none\n1 2 3 4\n"},
         {"nodata word", five + "NODATA_value na\n1 2 3 4\n"},
         {"binary", binary},
+        {"cellsize 0", withCells("cellsize 0"), "the header's cell size 0 is not a size"},
+        {"cellsize negative", withCells("cellsize -2"), "the header's cell size -2 is not a size"},
+        {"dy 0", withCells("dx 1\ndy 0.0"), "the header's dy 0 is not a size"},
+        {"cellsize below float", withCells("cellsize 1e-50"), "the header's cell size 1e-50 is too small"},
+        {"cellsize 1e30", withCells("cellsize 1e30"), "the header's cell size 1e+30 makes 4 cells 4e+30 long"},
+        {"dy of 1e15 rows", withCells("dx 1\ndy 4e14"), "the header's dy 4e+14 makes 3 cells 1.2e+15 long"},
     };
 
     const fs::path goodPath = WriteFile("good.asc", std::string(kStandardHeader) + kStandardRows);
@@ -427,7 +459,10 @@ TEST(GridHeaderTest, RefusedFilesLeaveTheCurrentFileInPlace) {
     };
     for (std::size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i) {
         const fs::path path = WriteFile("bad" + std::to_string(i) + ".asc", refused[i].bytes);
-        EXPECT_FALSE(ReadGridHeader(path, g.stream, g.header)) << refused[i].what;
+        std::string problem = "left over";
+        EXPECT_FALSE(ReadGridHeader(path, g.stream, g.header, problem)) << refused[i].what;
+        EXPECT_EQ(problem.substr(0, refused[i].problem.size()), refused[i].problem) << refused[i].what;
+        EXPECT_EQ(problem.empty(), refused[i].problem.empty()) << refused[i].what << ": " << problem;
         expectUntouched(refused[i].what);
     }
     EXPECT_FALSE(ReadGridHeader(goodPath.parent_path() / "no such file.asc", g.stream, g.header));
@@ -448,6 +483,55 @@ TEST(GridHeaderTest, RefusedFilesLeaveTheCurrentFileInPlace) {
     EXPECT_FALSE(IsGridStreamOpen(closed));
     EXPECT_EQ(zero.ncols, 0);
     EXPECT_EQ(zero.nodata, 0);
+}
+
+// The unit a .prj gives where it is more than a geographic system or named
+// feet: the last UNIT's factor, the older keyword lines, or nothing understood
+// (flagged, and guessed from the header as without one); and where a grid in
+// degrees reaches beyond a pole.
+TEST(GroundUnitsTest, ProjectionTextsAndPoles) {
+    const struct {
+        const char* prj;
+        double south, cell;  // 10 x 2000 cells from x 10
+        GroundUnit unit;
+        double metresPerUnit;
+        bool unreadable, beyondPole;
+    } cases[] = {
+        {"PROJCS[\"x\",GEOGCS[\"WGS 84\",UNIT[\"degree\",0.0174532925]],UNIT[\"km\", 1000]]", 6234, 1,
+         GroundUnit::OtherLength, 1000, false, false},
+        {"PROJCS[\"x\",GEOGCS[\"WGS 84\"],UNIT[\"metre\"]]", 6234000, 1, GroundUnit::Metres, 1, true, false},
+        {"Projection GEOGRAPHIC\r\nUnits DD\r\n", 47, 0.001, GroundUnit::Degrees, 1, false, false},
+        {"projection STATEPLANE\runits feet\r", 6234000, 1, GroundUnit::UsSurveyFeet, 1200.0 / 3937, false, false},
+        {"Projection UTM\nUnits KM\n", 6234000, 1, GroundUnit::Metres, 1, true, false},
+        {"", 47, 0.001, GroundUnit::Degrees, 1, true, false},
+        {"\x89PNG\r\n\x1a\n\x7f\x01IHDR", 6234000, 1, GroundUnit::Metres, 1, true, false},
+        {"Projection GEOGRAPHIC\n", 89.99, 0.001, GroundUnit::Degrees, 1, false, true},
+        {"GEOGCS[]", -90, 0.09, GroundUnit::Degrees, 1, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.prj);
+        GridHeader h;
+        h.ncols = 10;
+        h.nrows = 2000;
+        h.cornerX = 10;
+        h.cornerY = c.south;
+        h.cellWidth = h.cellHeight = c.cell;
+        const GroundUnits units = GroundUnitsOf(h, true, c.prj);
+        EXPECT_EQ(units.unit, c.unit);
+        EXPECT_DOUBLE_EQ(units.metresPerUnit, c.metresPerUnit);
+        EXPECT_EQ(units.projectionUnreadable, c.unreadable);
+        EXPECT_EQ(LatitudeProblem(h, units).empty(), !c.beyondPole);
+    }
+}
+
+// A folder named as the .prj stands beside the grid, though it cannot be read.
+TEST(GroundUnitsTest, AProjectionThatCannotBeReadIsThere) {
+    const fs::path grid = WriteFile("g.asc", kStandardHeader);
+    std::string text = "left over";
+    EXPECT_FALSE(ReadProjectionBeside(grid, text));
+    fs::create_directory(fs::path(grid).replace_extension(".prj"));
+    EXPECT_TRUE(ReadProjectionBeside(grid, text));
+    EXPECT_EQ(text, "");
 }
 
 // Opens a file of the standard header followed by `data`.

@@ -37,6 +37,9 @@ const char kGeographic[] = "GEOGCS[\"WGS 84\",DATUM[\"WGS_1984\"],UNIT[\"degree\
 const char kUsFeet[] =
     "PROJCS[\"NAD83 / Colorado North (ftUS)\",GEOGCS[\"NAD83\",UNIT[\"degree\",0.0174532925199433]],"
     "PROJECTION[\"Lambert_Conformal_Conic_2SP\"],UNIT[\"US survey foot\",0.304800609601219]]";
+const char kKilometres[] =
+    "PROJCS[\"UTM 32N (km)\",GEOGCS[\"WGS 84\",UNIT[\"degree\",0.0174532925199433]],"
+    "PROJECTION[\"Transverse_Mercator\"],UNIT[\"Kilometer\",1000]]";
 
 // Decimals of a number's text.
 int DecimalsOf(const std::string& number) {
@@ -61,6 +64,8 @@ TEST(TrueScale, PlacesEveryVertexFromTheHeaderAlone) {
          0.0008333333 * DegreeEast(lat), 0.0008333333 * DegreeNorth(lat), 1, true},
         {"US survey feet", "xllcorner 3000000\nyllcorner 1200000\ncellsize 3\n", 5, 4, {}, 1.0f, kUsFeet,
          3 * 1200.0 / 3937, 3 * 1200.0 / 3937, 1200.0 / 3937, false},
+        {"kilometres", "xllcorner 512\nyllcorner 6234\ncellsize 0.5\n", 5, 4, {}, 1.0f, kKilometres, 500, 500, 1000,
+         false},
     };
     JobHarness harness("true-scale");
     for (const TrueScaleCase& c : cases) {

@@ -4,7 +4,8 @@
 # with it), assimp reads the OBJ files back, and the vertex, triangle and quad
 # counts it finds must be the ones dunmoor-convert printed. GDAL also reads
 # the height bitmaps back, placed by their world files, against its own
-# reading of the grids.
+# reading of the grids, and places grids with their .prj files where the
+# world files and the True scale origins must place them.
 #
 #   witness_test.sh PATH/TO/dunmoor-convert
 #
@@ -196,6 +197,55 @@ if bad: sys.exit("\n".join(bad))
 PY
 }
 
+# Where GDAL places a grid: the world file's pixel size and upper-left centre and the True scale origin
+# (the region's south-west corner) against GDAL's geotransform to 1 mm (1e-8 degrees), and the
+# unit the origin comment names against the coordinate system GDAL reads from the .prj. UTM-sized
+# corner and centre headers (a centre header's corner lies half a cell south-west), dx and dy, a
+# region, and .prj files of the older keyword lines and of WKT.
+georeference_witness() {
+    local table=() name header region prj grid
+    while IFS='|' read -r name header region prj; do
+        grid="$work/geo-$name.asc"
+        printf "ncols 6\nnrows 4\n$header\nNODATA_value -9999\n" >"$grid"
+        printf '1 2 3 4 5 6\n%.0s' 1 2 3 4 >>"$grid"
+        [[ -n $prj ]] && printf "$prj" >"${grid%.asc}.prj"
+        # shellcheck disable=SC2086  # the region's four numbers are words of their own
+        "$convert" "$grid" --geometry true --heightmap ${region:+--region $region} --outdir "$work/geo-$name" \
+            >/dev/null || fail "georeference $name: dunmoor-convert failed"
+        table+=("$name" "$grid" "$work/geo-$name/geo-$name" "${region:-1 1 6 4}")
+    done <<'GRIDS'
+corner|xllcorner 412345.67\nyllcorner 5000000.13\ncellsize 0.5||
+corner-region|xllcorner 512000.5\nyllcorner 6234000.37\ncellsize 0.5|2 2 5 3|
+centre|xllcenter 412345.67\nyllcenter 5000000.13\ncellsize 0.5||
+centre-dxdy-region|XLLCENTER 300000.1\nYLLCENTER 4000000.3\ndx 2\ndy 0.5|3 1 6 2|
+degrees-centre|xllcenter 10.0005\nyllcenter 47.0005\ncellsize 0.001||Projection    GEOGRAPHIC\nDatum         WGS84\nUnits         DD\n
+feet|xllcorner 1968503.9\nyllcorner 16404199.5\ncellsize 3|2 1 6 4|Projection    UTM\nZone          32\nDatum         WGS84\nUnits         FEET\n
+kilometres|xllcorner 412.34567\nyllcorner 5000.00013\ncellsize 0.0005||PROJCS["km",GEOGCS["WGS 84",DATUM["WGS_1984",SPHEROID["WGS 84",6378137,298.257223563]],PRIMEM["Greenwich",0],UNIT["degree",0.0174532925199433]],PROJECTION["Transverse_Mercator"],PARAMETER["latitude_of_origin",0],PARAMETER["central_meridian",9],PARAMETER["scale_factor",0.9996],PARAMETER["false_easting",500],PARAMETER["false_northing",0],UNIT["Kilometer",1000]]
+GRIDS
+    /usr/bin/python3 - "${table[@]}" <<'PY' || fail "georeferences differ from GDAL's"
+import re, sys
+from osgeo import gdal
+bad = []
+for name, grid, out, region in zip(*[iter(sys.argv[1:])] * 4):
+    ds = gdal.Open(grid)
+    x0, dx, _, y0, _, ndy = ds.GetGeoTransform()
+    c0, r0, c1, r1 = map(int, region.split())
+    srs = ds.GetSpatialRef()  # none without a .prj: metres, as these grids' sizes say
+    metres = srs.GetLinearUnits() if srs is not None and srs.IsProjected() else 1.0
+    unit = {1.0: "metres", 0.3048006096: "US survey feet"}.get(round(metres, 10), "units of %g m" % metres)
+    unit = "degrees" if srs is not None and srs.IsGeographic() else unit
+    world = open(out + "__heightmap.pgw", newline="").read().split("\r\n")[:6]
+    comment = re.search(r"^# Origin: .* at x (\S+) y (\S+) in the grid's coordinates \((.*)\)\r$",
+                        open(out + "__interpolated.obj", newline="").read(), re.M).groups()
+    got = list(map(float, world + list(comment[:2])))
+    want = [dx, 0, 0, ndy, x0 + (c0 - 0.5) * dx, y0 + (r0 - 0.5) * ndy, x0 + (c0 - 1) * dx, y0 + r1 * ndy]
+    if max(abs(a - b) for a, b in zip(got, want)) > (1e-8 if unit == "degrees" else 1e-3 / metres) or comment[2] != unit:
+        bad.append("%s: world file and origin %s (%s), GDAL %s (%s)" % (name, got, comment[2], want, unit))
+    print("%s: upper-left centre %.4f %.4f, origin %.4f %.4f in %s" % (name, *want[4:], unit))
+if bad: sys.exit("\n".join(bad))
+PY
+}
+
 if /usr/bin/python3 -c 'from osgeo import gdal' 2>/dev/null; then
     float_witness float-min32 -3.4028234663852886e+38 Float32
     float_witness float-below-min32 -3.4028230607370965e+38 Float32
@@ -203,6 +253,7 @@ if /usr/bin/python3 -c 'from osgeo import gdal' 2>/dev/null; then
     float_witness float-1e30 -1e+30 Float32
     float_witness float-min64 -1.7976931348623157e+308 Float64
     bitmap_witness
+    georeference_witness
 else
     echo "float rasters and height bitmaps skipped: python3-gdal not found"
 fi
