@@ -26,6 +26,8 @@ void ShowRowProgress(void* context, int64_t row) {
 
 void ShowFaceProgress(void* context, int64_t done) { AdvanceProgress(PassOf(context).progress, done); }
 
+void ShowNoProgress(void*, int64_t) {}
+
 PipelineEnd RunPassWork(GridPass& pass, const PipelineWork& work, void (*showProgress)(void*, int64_t)) {
     PipelineOutput output;
     output.context = &pass;
@@ -77,3 +79,5 @@ PipelineEnd RunFacePass(GridPass& pass, const PipelineWork& work, int64_t total)
     if (end == PipelineEnd::Completed) AdvanceProgress(pass.progress, total);
     return end;
 }
+
+PipelineEnd RunQuietPass(GridPass& pass, const PipelineWork& work) { return RunPassWork(pass, work, ShowNoProgress); }

@@ -83,6 +83,10 @@ PipelineEnd RunRowPass(GridPass& pass, const PipelineWork& work, const RowBlockR
 // pass's `total` units (faces, stored rows).
 PipelineEnd RunFacePass(GridPass& pass, const PipelineWork& work, int64_t total);
 
+// Runs a pass's work on the workers without moving the bar (what it does is
+// a small part of the job).
+PipelineEnd RunQuietPass(GridPass& pass, const PipelineWork& work);
+
 // A reader of the grid's rows up to `lastRow` for a row pass.
 RowBlockReader RegionRowReader(GridPass& pass, int64_t lastRow, bool keepContext);
 

@@ -1,5 +1,7 @@
 #include "job/job_pipeline.h"
 
+#include "job/worker_threads.h"
+
 #include <algorithm>
 #include <cassert>
 #include <atomic>
@@ -384,14 +386,7 @@ PipelineEnd RunPipeline(const PipelineWork& work, const PipelineOutput& output, 
     } else {
         // The job's thread is worker 0. A worker whose thread cannot be
         // started takes no item, so the pass runs on the workers it has.
-        std::vector<std::thread> threads;
-        try {
-            threads.reserve(static_cast<std::size_t>(workers - 1));
-            for (int w = 1; w < workers; ++w) threads.emplace_back(RunWorker, std::ref(p), w);
-        } catch (const std::exception&) {
-        }
-        RunWorker(p, 0);
-        for (std::thread& t : threads) t.join();
+        RunOnWorkers(workers, [&p](int w) { RunWorker(p, w); });
         const bool completed = !p.stop.load() && p.readerDone && p.writeSequence == p.itemCount;
         end = completed ? PipelineEnd::Completed : PipelineEnd::Stopped;
     }

@@ -51,3 +51,12 @@ inline void AdvanceProgress(JobProgress& progress, int64_t done) {
 inline bool ProgressStepsAt(int64_t done, int64_t total) {
     return done >= 1 && done <= total && done * kProgressHalf / total != (done - 1) * kProgressHalf / total;
 }
+
+// The first count of units after `done` at which the bar moves (past `total`
+// when it moves no more): a loop over many small units compares with it
+// instead of dividing for each.
+inline int64_t NextProgressStep(int64_t done, int64_t total) {
+    if (total <= 0 || done >= total) return total + 1;
+    const int64_t step = std::max<int64_t>(done, 0) * kProgressHalf / total + 1;  // the next position
+    return (step * total + kProgressHalf - 1) / kProgressHalf;
+}

@@ -250,16 +250,77 @@ void WriteOutputBlock(OutputFile& out, const char* data, std::size_t size) {
     WriteToFile(out, data, size);
 }
 
-bool CommitOutputFile(OutputFile& out) {
+bool FinishOutputFile(OutputFile& out) {
     FlushOutputFile(out);
     CloseOutputFile(out);
-    if (!out.failed && MoveIntoPlace(out.temporaryPath, out.finalPath)) {
+    if (!out.failed) return true;
+    RemoveTemporary(out);
+    return false;
+}
+
+bool PlaceOutputFile(OutputFile& out) {
+    std::error_code error;
+    if (std::filesystem::exists(out.finalPath, error)) {
+        // The earlier file steps aside under a temporary name of the job's
+        // own, so that it can come back if a later output fails.
+        out.earlierPath = TemporaryOutputPath(out.finalPath, ProcessNumber(), ++g_lastTemporary);
+        if (!MoveIntoPlace(out.finalPath, out.earlierPath)) {
+            out.earlierPath.clear();
+            return false;
+        }
+    }
+    if (MoveIntoPlace(out.temporaryPath, out.finalPath)) {
         out.temporaryPath.clear();
         return true;
     }
-    out.failed = true;
-    RemoveTemporary(out);
+    if (!out.earlierPath.empty() && MoveIntoPlace(out.earlierPath, out.finalPath)) out.earlierPath.clear();
     return false;
+}
+
+void RestoreEarlierFile(OutputFile& out) {
+    std::error_code error;
+    if (out.earlierPath.empty()) {
+        std::filesystem::remove(out.finalPath, error);
+        return;
+    }
+    if (MoveIntoPlace(out.earlierPath, out.finalPath)) out.earlierPath.clear();
+}
+
+void ForgetEarlierFile(OutputFile& out) {
+    if (out.earlierPath.empty()) return;
+    std::error_code error;
+    std::filesystem::remove(out.earlierPath, error);
+    out.earlierPath.clear();
+}
+
+bool CommitOutputFile(OutputFile& out) {
+    if (!FinishOutputFile(out)) return false;
+    if (!PlaceOutputFile(out)) {
+        out.failed = true;
+        RemoveTemporary(out);
+        return false;
+    }
+    ForgetEarlierFile(out);
+    return true;
+}
+
+bool PatchOutputBytes(OutputFile& out, int64_t offset, const char* data, std::size_t size) {
+    FlushOutputFile(out);
+    if (out.file == nullptr || out.failed || offset < 0 || offset + static_cast<int64_t>(size) > out.written)
+        return false;
+#ifdef _WIN32
+    const bool placed = _fseeki64(out.file, offset, SEEK_SET) == 0;
+#else
+    const bool placed = fseeko(out.file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+    const bool wrote = placed && std::fwrite(data, 1, size, out.file) == size;
+#ifdef _WIN32
+    const bool back = _fseeki64(out.file, 0, SEEK_END) == 0;
+#else
+    const bool back = fseeko(out.file, 0, SEEK_END) == 0;
+#endif
+    if (!wrote || !back) out.failed = true;
+    return !out.failed;
 }
 
 void DiscardOutputFile(OutputFile& out) {

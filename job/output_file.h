@@ -22,6 +22,7 @@ struct OutputFile {
     bool failed = false;  // the file could not be created or a write failed
     std::filesystem::path finalPath;
     std::filesystem::path temporaryPath;
+    std::filesystem::path earlierPath;  // an earlier file at finalPath, stepped aside while the job's are placed
     int64_t written = 0;  // bytes handed to the file so far
 };
 
@@ -44,6 +45,20 @@ bool OpenOutputFile(OutputFile& out, const std::filesystem::path& finalPath);
 // or the move failed; the temporary file is then removed and an earlier file
 // stays as it was.
 bool CommitOutputFile(OutputFile& out);
+// CommitOutputFile in steps, for a job that puts several files in place
+// together: writes what is gathered and closes the file (false, and the
+// temporary file gone, when that failed); moves it into place, an earlier
+// file stepping aside (false when it could not: the earlier file is back);
+// then either forgets the earlier file (removes it) or, when another of the
+// job's files could not be placed, restores it.
+bool FinishOutputFile(OutputFile& out);
+bool PlaceOutputFile(OutputFile& out);
+void ForgetEarlierFile(OutputFile& out);
+void RestoreEarlierFile(OutputFile& out);
+// Writes `size` bytes over bytes already written at `offset`: a header whose
+// counts are known only at the end, reserved at the start. False when it
+// could not (the file then counts as failed).
+bool PatchOutputBytes(OutputFile& out, int64_t offset, const char* data, std::size_t size);
 // Closes and removes the temporary file; an earlier file stays as it was.
 void DiscardOutputFile(OutputFile& out);
 // A new read-write file of the job's own beside `out`'s temporary file

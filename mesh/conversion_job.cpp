@@ -7,8 +7,8 @@
 
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
+#include "format/obj_format.h"
 #include "mesh/mesh_passes.h"
-#include "mesh/obj_writer.h"
 #include "picture/height_bitmap.h"
 
 namespace {
@@ -19,21 +19,19 @@ const MeshMethodPasses& PassesOf(MeshMethod method) {
     return method == FloatingPlanes ? kFloatingPlanesPasses : kInterpolatedPasses;
 }
 
+// The one place a format is chosen.
+const MeshFormat& FormatOf(MeshFormatKind) { return kObjFormat; }
+
 void SetStatus(const JobHooks& hooks, const wchar_t* text) {
     if (hooks.setStatus != nullptr) hooks.setStatus(hooks.context, text);
 }
 
-void SendProgress(const JobHooks& hooks, unsigned message, uint64_t wParam, int64_t lParam) {
-    if (hooks.progress != nullptr) hooks.progress(hooks.context, message, wParam, lParam);
+void SendProgress(const JobHooks& hooks, JobPhase phase, double fraction) {
+    if (hooks.progress != nullptr) hooks.progress(hooks.context, phase, fraction);
 }
 
 void SendPosition(void* context, int position) {
-    SendProgress(*static_cast<const JobHooks*>(context), kPbmSetPos, static_cast<uint64_t>(position), 0);
-}
-
-// PBM_SETRANGE's lParam: minimum 0 in the low word, maximum in the high word.
-int64_t RangeParam(int64_t maximum) {
-    return static_cast<int64_t>((static_cast<uint64_t>(maximum) & 0xFFFF) << 16);
+    SendProgress(*static_cast<const JobHooks*>(context), JobPhase::Working, position / 100.0);
 }
 
 JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
@@ -46,29 +44,41 @@ JobSummary NamedSummary(const JobRequest& request) {
     JobSummary summary;
     summary.method = request.method;
     summary.mesh = request.writeMesh;
-    summary.outputFileName = OutputFileName(request.inputStem, request.method);
-    summary.outputName = NarrowOutputName(request.inputStem, request.method);
+    summary.outputFileName = OutputFileName(request.inputStem, request.method, request.format);
+    summary.outputName = NarrowOutputName(request.inputStem, request.method, request.format);
     summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
     return summary;
 }
 
-// The header, the vertex pass, the vertex count and names, the face pass and
-// the quad count. A grid that could not be read to the region's end, or a
-// vertex pass that failed, gets no faces: the file is not a result.
-void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, const JobHooks& hooks,
-                   const std::string& outputName) {
+// What the format's writer is told of the file besides its vertices and faces.
+MeshFileInfo FileInfoOf(const MeshPass& pass, const MeshMethodPasses& method, const std::string& outputName) {
+    const RegionWindow& region = pass.request.region;
+    MeshFileInfo info;
+    info.timestamp = pass.request.timestamp;
+    info.comments = GeometryComments(pass.geometry, pass.request.unitMeters);
+    info.name = outputName;
+    info.faces = method.faces;
+    info.westColumn = std::max<int64_t>(region.xMin, 1);
+    info.columns = std::max<int64_t>(int64_t{region.xMax} - info.westColumn + 1, 0);
+    return info;
+}
+
+// The file's start, the vertex pass, the part between, the face pass and the
+// file's end. A grid that could not be read to the region's end, or a vertex
+// pass that failed, gets no faces: the file is not a result.
+void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, MeshWriter& writer, const JobHooks& hooks) {
+    pass.writer = &writer;
     SetStatus(hooks, kStatusCalculatingVertices);
-    WriteObjHeader(pass.out, pass.request.timestamp, GeometryComments(pass.geometry, pass.request.unitMeters));
+    writer.WriteStartPart(pass.out);
     const RegionWindow& region = pass.request.region;
     StartProgressPass(pass.progress, 0, int64_t{region.yMax} - region.yMin + 1);
     method.vertexPass(pass);
 
     SetStatus(hooks, kStatusCalculatingQuads);
-    WriteVertexCountAndNames(pass.out, pass.counts.vertices, outputName);
+    writer.WriteMiddlePart(pass.out, pass.counts);
     if (pass.failedRow == 0 && !pass.outOfMemory && !pass.scratch.failed) method.facePass(pass);
-    SendProgress(hooks, kPbmSetPos, 0, 0);
-    if (pass.request.method == Simplified) WriteTriangleCount(pass.out, pass.counts.triangles);
-    else WriteQuadCount(pass.out, pass.counts.quads);
+    SendProgress(hooks, JobPhase::Ended, 0.0);
+    writer.WriteEndPart(pass.out, pass.counts);
 }
 
 // What the passes leave: a file to put in place, or the reason against it.
@@ -87,11 +97,11 @@ JobOutcome OutcomeOfPasses(const GridPass& pass) {
 
 }  // namespace
 
-std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method) {
-    return inputStem + PassesOf(method).fileSuffix;
+std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method, MeshFormatKind format) {
+    return inputStem + PassesOf(method).nameSuffix + FormatOf(format).extension;
 }
 
-std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method) {
+std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method, MeshFormatKind format) {
     std::string name;
     for (wchar_t c : inputStem) {
         uint32_t code = static_cast<uint32_t>(c);
@@ -103,15 +113,15 @@ std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method) {
         if (code > 0xFF) break;
         name.push_back(static_cast<char>(static_cast<unsigned char>(code)));
     }
-    for (const wchar_t* s = PassesOf(method).fileSuffix; *s != L'\0'; ++s) name.push_back(static_cast<char>(*s));
+    for (const wchar_t* s = PassesOf(method).nameSuffix; *s != L'\0'; ++s) name.push_back(static_cast<char>(*s));
+    for (const wchar_t* s = FormatOf(format).extension; *s != L'\0'; ++s) name.push_back(static_cast<char>(*s));
     return name;
 }
 
 namespace {
 
 void StartJobProgress(GridPass& pass, const JobHooks& hooks) {
-    SendProgress(hooks, kPbmSetRange, 0, RangeParam(100));
-    SendProgress(hooks, kPbmSetPos, 0, 0);
+    SendProgress(hooks, JobPhase::Started, 0.0);
     pass.cancelRequested = hooks.cancelRequested;
     pass.progress.context = const_cast<JobHooks*>(&hooks);
     pass.progress.setPosition = SendPosition;
@@ -144,15 +154,31 @@ JobOutcome WriteOutput(JobOutputs& outputs, const std::filesystem::path& path, J
     return outcome;
 }
 
-// Puts every output in place when the job finished, else removes them all.
+// Puts every output in place when the job finished, else removes them all:
+// all or none. An output that cannot be put in place takes back those placed
+// before it, and their earlier files come back.
 JobOutcome CommitOutputs(JobOutputs& outputs, JobOutcome outcome, JobSummary& summary) {
-    for (const auto& out : outputs) {
-        if (outcome == JobOutcome::Finished && !CommitOutputFile(*out)) {
-            outcome = JobOutcome::OutputNotWritten;
-            summary.outputPath = out->finalPath;
+    if (outcome == JobOutcome::Finished) {
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            if (!FinishOutputFile(*outputs[i])) {
+                outcome = JobOutcome::OutputNotWritten;
+                summary.outputPath = outputs[i]->finalPath;
+                break;
+            }
         }
-        if (outcome != JobOutcome::Finished) DiscardOutputFile(*out);
     }
+    if (outcome == JobOutcome::Finished) {
+        std::size_t placed = 0;
+        while (placed < outputs.size() && PlaceOutputFile(*outputs[placed])) ++placed;
+        if (placed == outputs.size()) {
+            for (const auto& out : outputs) ForgetEarlierFile(*out);
+            return outcome;
+        }
+        outcome = JobOutcome::OutputNotWritten;
+        summary.outputPath = outputs[placed]->finalPath;
+        while (placed > 0) RestoreEarlierFile(*outputs[--placed]);
+    }
+    for (const auto& out : outputs) DiscardOutputFile(*out);
     return outcome;
 }
 
@@ -164,7 +190,10 @@ JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHo
     MeshPass pass(input, out, request);
     StartJobProgress(pass, hooks);
     pass.geometry = MakeMeshGeometry(request);
-    RunMeshPasses(pass, PassesOf(request.method), hooks, summary.outputName);
+    const MeshMethodPasses& method = PassesOf(request.method);
+    const std::unique_ptr<MeshWriter> writer =
+        FormatOf(request.format).makeWriter(pass.geometry, FileInfoOf(pass, method, summary.outputName));
+    RunMeshPasses(pass, method, *writer, hooks);
     summary.elapsedSeconds = SecondsSince(start);
     summary.counts = pass.counts;
     summary.failedRow = pass.failedRow;
@@ -189,7 +218,7 @@ JobOutcome ConvertHeightBitmap(const JobRequest& request, GridStream& input, con
     StartJobProgress(pass, hooks);
     SetStatus(hooks, kStatusWritingHeightBitmap);
     RunHeightBitmapPasses(pass, dataStart, summary.heightRange);
-    SendProgress(hooks, kPbmSetPos, 0, 0);
+    SendProgress(hooks, JobPhase::Ended, 0.0);
     if (!request.writeMesh) {
         summary.elapsedSeconds = SecondsSince(start);
         summary.counts = pass.counts;

@@ -1,7 +1,9 @@
-// One conversion run: output file, header, the chosen method's vertex and face
-// passes, counts, progress, cancellation, timing and the summary. Portable:
-// the window layer turns the hooks into progress-bar messages, status texts
-// and control states; tests and the headless converter count them.
+// One conversion run: the outputs asked for (the mesh of the chosen method in
+// the chosen format, the height bitmap), each written safely and all put in
+// place together; counts, progress, cancellation, timing and the summary.
+// Portable: the window layer turns the hooks into progress-bar messages,
+// status texts and control states; tests and the headless converter count
+// them.
 #pragma once
 
 #include <atomic>
@@ -12,21 +14,14 @@
 #include "grid/ground_units.h"
 #include "grid/grid_reader.h"
 #include "grid/grid_types.h"
+#include "format/mesh_format.h"
 #include "job/job_counts.h"
 #include "picture/height_bitmap.h"
-
-// Progress-bar message numbers, as the window layer sends them.
-constexpr unsigned kPbmSetRange = 1025;
-constexpr unsigned kPbmSetPos = 1026;
 
 constexpr wchar_t kStatusCalculatingVertices[] = L"Calculating vertices...";
 constexpr wchar_t kStatusCalculatingQuads[] = L"Calculating quads...";
 constexpr wchar_t kStatusReady[] = L"Ready...";
 constexpr wchar_t kStatusWritingHeightBitmap[] = L"Writing the height bitmap...";
-
-// The height bitmap's file names after the grid's stem.
-constexpr wchar_t kHeightBitmapSuffix[] = L"__heightmap.png";
-constexpr wchar_t kWorldFileSuffix[] = L"__heightmap.pgw";
 
 // Only a finished job puts a file in place; every other outcome leaves an
 // earlier file of the output's name exactly as it was.
@@ -75,11 +70,15 @@ struct JobSummary {
     std::filesystem::path outputPath;    // where the file is written (final name)
 };
 
+// Where a job stands: started (the bar at 0), working (`fraction` of the
+// whole job done, 0 to 1, only ever forward), ended (the bar back at 0).
+enum class JobPhase : uint8_t { Started, Working, Ended };
+
 struct JobHooks {
     void* context = nullptr;
-    // A progress-bar message with its wParam and lParam (kPbm* numbers), from
-    // the job's thread or from the worker writing in its turn, one at a time.
-    void (*progress)(void* context, unsigned message, uint64_t wParam, int64_t lParam) = nullptr;
+    // From the job's thread or from the worker writing in its turn, one at a
+    // time.
+    void (*progress)(void* context, JobPhase phase, double fraction) = nullptr;
     void (*setStatus)(void* context, const wchar_t* text) = nullptr;
     // Set by another thread (the window's); polled by the workers between
     // segments (whole cells, at most 64 KiB of output) and once more at the
@@ -91,6 +90,7 @@ struct JobHooks {
 
 struct JobRequest {
     MeshMethod method = Interpolated;
+    MeshFormatKind format = MeshFormatKind::Obj;
     MeshGeometryKind geometry = ClassicGeometry;
     UpAxis up = ZUp;
     GridHeader header;
@@ -110,10 +110,13 @@ struct JobRequest {
     int workers = 0;                  // threads that format; 0: one per core
 };
 
-// The output file names for a stem: the full Unicode name, and the narrow name
-// whose bytes are the stem's characters up to the first one above U+00FF.
-std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method);
-std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method);
+// The mesh file's names for a stem: the full Unicode name, and the narrow
+// name whose bytes are the stem's characters up to the first one above
+// U+00FF ("<stem>__<method>.<extension>").
+std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method,
+                            MeshFormatKind format = MeshFormatKind::Obj);
+std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method,
+                             MeshFormatKind format = MeshFormatKind::Obj);
 
 // Runs the whole job on the calling thread, reading the data section from
 // `input` (which it closes; a closed or failed stream is refused), and hands

@@ -22,9 +22,12 @@ HWND WindowOf(void* context) {
     return static_cast<HWND>(context);
 }
 
-void ForwardProgress(void* context, unsigned message, uint64_t wParam, int64_t lParam) {
-    SendMessageW(FindControl(WindowOf(context), IDC_PROGRESS), message,
-                 static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+// The bar runs from 0 to 100 over the job and goes back to 0 at its end.
+void ForwardProgress(void* context, JobPhase phase, double fraction) {
+    const HWND bar = FindControl(WindowOf(context), IDC_PROGRESS);
+    if (phase == JobPhase::Started) SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    const int position = phase == JobPhase::Working ? static_cast<int>(fraction * 100.0 + 0.5) : 0;
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void ForwardStatus(void* context, const wchar_t* text) {

@@ -24,7 +24,6 @@
 
 #include "grid/float_scan.h"
 #include "mesh/mesh_passes.h"
-#include "mesh/number_texts.h"
 
 namespace {
 
@@ -41,8 +40,6 @@ inline int VertexCount(uint8_t cell) {
            ((cell & kCornerVertex) != 0);
 }
 
-// A cell's vertex lines, with room for CopyText's fixed copies.
-constexpr std::size_t kCellBytes = 4 * kMaxVertexLineBytes + kCopySlack;
 // Cells per face-pass work item (whole rows).
 constexpr int64_t kFaceItemCells = 65536;
 // A stored row in the scratch store: its width, then one byte per cell.
@@ -71,8 +68,6 @@ struct InterpolatedWork {
     CornerRegion m;
     ScratchStore* scratch = nullptr;  // face pass: the stored rows, read under the reader lock
     RowBlockReader reader;
-    NumberTexts westTexts;  // "v xWest " of the cached columns from m.west
-    int64_t cachedColumns = 0;
     // Face pass reader, under the reader lock.
     std::vector<char> pending;  // the next stored row, not yet handed out
     bool havePending = false;
@@ -130,16 +125,6 @@ bool EdgeHeight(bool cellPresent, float value, Neighbour other, float scale, flo
     return true;
 }
 
-// The texts of the current row's north and south edges.
-struct RowTexts {
-    LocalText north, south;
-};
-
-void SetRowTexts(const MeshPass& pass, int64_t fileRow, RowTexts& t) {
-    SetRowText(t.north, pass.geometry, fileRow, false);
-    SetRowText(t.south, pass.geometry, fileRow, true);
-}
-
 // The height of a cell's main (north-west) vertex: the mean of the valid ones
 // of the four cells that meet there, `missing` of which are holes (given as
 // 0). The one formula for both paths below.
@@ -153,12 +138,10 @@ inline float CornerMean(float aboveLeft, float above, float left, float own, int
 // Converts cell (r, c) of `current`, whose height and validity the row holds
 // already: a value read from the file, or a hole (no-data, or a cell the file
 // did not supply). False when the job stops.
-bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
-                       const RowTexts& y, int64_t r, int64_t c) {
-    const MeshPass& pass = *w.pass;
+bool ConvertPlacedCell(InterpolatedWork& w, VertexBatch& batch, const RowCells& above, RowCells& current,
+                       int64_t r, int64_t c) {
     const CornerRegion& m = w.m;
-    const MeshGeometry& g = pass.geometry;
-    const float scale = g.heightScale;
+    const float scale = w.pass->geometry.heightScale;
     const Neighbour a = CellOf(above, c);
     const Neighbour al = CellOf(above, c - 1);
     const Neighbour left = CellOf(current, c - 1);
@@ -169,60 +152,47 @@ bool ConvertPlacedCell(InterpolatedWork& w, PipelineSink& sink, const RowCells& 
     const bool hole = (cell & kValid) == 0;
     if (hole && missing == 3) return true;
 
-    LocalText west;
-    const std::string_view westText = c <= w.cachedColumns
-                                          ? NumberTextAt(w.westTexts, static_cast<std::size_t>(c - 1))
-                                          : ColumnText(west, g, c + m.west - 1, false);
-
     float own = value;
     if (hole) {
         missing += 1;
         own = 0.0f;
     }
-    const float mainZ = CornerMean(al.height, a.height, left.height, own, missing, scale);
-
-    char* p = ReserveSinkBytes(sink, kCellBytes);
-    if (p == nullptr) return false;
-    p = PutVertexLine(p, westText, y.north, mainZ, g);
+    const int64_t column = c + m.west - 1, row = r + m.top - 1;
+    if (!AddVertex(batch, column, row, 0, CornerMean(al.height, a.height, left.height, own, missing, scale)))
+        return false;
     uint8_t wrote = kMainVertex;
-    if (!hole) sink.counts.quads += 1;
+    if (!hole) batch.sink.counts.quads += 1;
     float z;
-    LocalText eastSpace;
-    const std::string_view east = c == m.cols ? ColumnText(eastSpace, g, c + m.west - 1, true) : std::string_view();
     if (c == m.cols && EdgeHeight(!hole, value, a, scale, z)) {
-        p = PutVertexLine(p, east, y.north, z, g);
+        if (!AddVertex(batch, column, row, kEastEdge, z)) return false;
         wrote |= kEastVertex;
     }
     if (r == m.rows && EdgeHeight(!hole, value, left, scale, z)) {
-        p = PutVertexLine(p, westText, y.south, z, g);
+        if (!AddVertex(batch, column, row, kSouthEdge, z)) return false;
         wrote |= kSouthVertex;
     }
     if (c == m.cols && r == m.rows && !hole) {
-        p = PutVertexLine(p, east, y.south, value * scale, g);
+        if (!AddVertex(batch, column, row, kEastEdge | kSouthEdge, value * scale)) return false;
         wrote |= kCornerVertex;
     }
-    CommitSinkBytes(sink, p);
     cell |= wrote;
-    sink.counts.vertices += VertexCount(wrote);
-    if (SegmentIsFull(sink)) EndSinkSegment(sink);
+    batch.sink.counts.vertices += VertexCount(wrote);
     return true;
 }
 
 // Cells 1 to `last` of the current row, all away from the region's east and
-// south edges and below cells the row above holds, with cached x texts: only
-// their main vertices, as ConvertPlacedCell writes them, in a tighter loop.
-// Every cell of a full row but its last goes through here. `Classic`: the
-// classic geometry with z up, the default, whose lines are put together here
-// without asking the geometry for each.
-template <bool Classic>
-bool ConvertInnerCellsOf(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
-                         const RowTexts& y, int64_t last) {
-    const MeshGeometry& g = w.pass->geometry;
-    const float scale = g.heightScale;
+// south edges and below cells the row above holds: only their main vertices,
+// as ConvertPlacedCell hands them over, in a tighter loop. Every cell of a
+// full row but its last goes through here.
+bool ConvertInnerCells(InterpolatedWork& w, VertexBatch& batch, const RowCells& above, RowCells& current,
+                       int64_t row, int64_t last) {
+    const float scale = w.pass->geometry.heightScale;
+    const int64_t westColumn = w.m.west - 1;
     const uint8_t* aboveCells = above.cells.data();
     const float* aboveHeights = above.heights.data();
     uint8_t* cells = current.cells.data();
     const float* heights = current.heights.data();
+    JobCounts& counts = batch.sink.counts;
     // The cells west of column 1 are holes.
     bool leftValid = false, aboveLeftValid = false;
     float leftHeight = 0.0f, aboveLeftHeight = 0.0f;
@@ -235,22 +205,10 @@ bool ConvertInnerCellsOf(InterpolatedWork& w, PipelineSink& sink, const RowCells
         const int missing = !aboveValid + !aboveLeftValid + !leftValid + !valid;
         if (missing < 4) {
             const float mainZ = CornerMean(aboveLeftHeight, aboveHeight, leftHeight, own, missing, scale);
-            char* p = ReserveSinkBytes(sink, kCellBytes);
-            if (p == nullptr) return false;
-            if (Classic) {
-                p = CopyText(CopyText(p, NumberTextAt(w.westTexts, i)), y.north.bytes, y.north.size);
-                p = FormatFixed2(p, mainZ);
-                p[0] = '\r';
-                p[1] = '\n';
-                p += 2;
-            } else {
-                p = PutVertexLine(p, NumberTextAt(w.westTexts, i), y.north, mainZ, g);
-            }
-            CommitSinkBytes(sink, p);
+            if (!AddVertex(batch, westColumn + c, row, 0, mainZ)) return false;
             cells[i] |= kMainVertex;
-            sink.counts.vertices += 1;
-            sink.counts.quads += valid;
-            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+            counts.vertices += 1;
+            counts.quads += valid;
         }
         leftValid = valid;
         leftHeight = own;
@@ -260,22 +218,15 @@ bool ConvertInnerCellsOf(InterpolatedWork& w, PipelineSink& sink, const RowCells
     return true;
 }
 
-bool ConvertInnerCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
-                       const RowTexts& y, int64_t last) {
-    const MeshGeometry& g = w.pass->geometry;
-    if (!g.trueScale && !g.yUp) return ConvertInnerCellsOf<true>(w, sink, above, current, y, last);
-    return ConvertInnerCellsOf<false>(w, sink, above, current, y, last);
-}
-
 // The missing cells of row r after the `extent` columns it supplied, as far
 // as a valid cell of this row or the row above can touch them; further east
 // every corner is a hole's and nothing is written.
-bool ConvertMissingCells(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current,
-                         const RowTexts& y, int64_t r) {
+bool ConvertMissingCells(InterpolatedWork& w, VertexBatch& batch, const RowCells& above, RowCells& current,
+                         int64_t r) {
     const int64_t reach = std::min(w.m.cols, std::max(current.extent, above.extent) + 1);
     for (int64_t c = current.extent + 1; c <= reach; ++c) {
         AddCell(current, 0.0f);
-        if (!ConvertPlacedCell(w, sink, above, current, y, r, c)) return false;
+        if (!ConvertPlacedCell(w, batch, above, current, r, c)) return false;
     }
     return true;
 }
@@ -342,22 +293,21 @@ int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells
 }
 
 // Region row r from the text of its line: its values are read first, then
-// converted up to the region's east edge, then the holes the line leaves.
-// False when the job stops.
-bool ConvertCornerRow(InterpolatedWork& w, PipelineSink& sink, const RowCells& above, RowCells& current, int64_t r,
+// converted up to the region's east edge, then the holes the line leaves;
+// its vertices are all handed over. False when the job stops.
+bool ConvertCornerRow(InterpolatedWork& w, VertexBatch& batch, const RowCells& above, RowCells& current, int64_t r,
                       std::string_view line) {
     const CornerRegion& m = w.m;
     const int64_t fileRow = r + m.top - 1;
-    RowTexts y;
-    SetRowTexts(*w.pass, fileRow, y);
-    sink.counts.nodata += ReadRowValues(w, line, current);
-    const int64_t inner = r < m.rows ? std::min({current.extent, above.width, m.cols - 1, w.cachedColumns}) : 0;
-    if (!ConvertInnerCells(w, sink, above, current, y, inner)) return false;
+    batch.sink.counts.nodata += ReadRowValues(w, line, current);
+    const int64_t inner = r < m.rows ? std::min({current.extent, above.width, m.cols - 1}) : 0;
+    if (!ConvertInnerCells(w, batch, above, current, fileRow, inner)) return false;
     for (int64_t c = inner + 1; c <= current.extent; ++c) {
-        if (!ConvertPlacedCell(w, sink, above, current, y, r, c)) return false;
+        if (!ConvertPlacedCell(w, batch, above, current, r, c)) return false;
     }
-    sink.counts.missing += PromisedCells(w.pass->header, w.pass->region, fileRow, fileRow, current.extent + m.west);
-    return ConvertMissingCells(w, sink, above, current, y, r);
+    batch.sink.counts.missing +=
+        PromisedCells(w.pass->header, w.pass->region, fileRow, fileRow, current.extent + m.west);
+    return ConvertMissingCells(w, batch, above, current, r) && FlushVertices(batch);
 }
 
 void AppendStoredRow(std::vector<char>& rows, const RowCells& row) {
@@ -398,6 +348,7 @@ void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) 
     RowCells* above = &rowA;
     RowCells* current = &rowB;
     std::vector<char> stored;
+    VertexBatch batch(*w.pass->writer, sink);
     const char* p = item.text.data();
     const char* end = p + item.text.size();
     if (item.contextRow) {
@@ -409,10 +360,8 @@ void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) 
         // beside the last row's values can share a corner with a valid cell.
         const int64_t r = item.firstRow - m.top + 1;
         if (r < 2 || r > m.rows || above->extent == 0) return;
-        RowTexts y;
-        SetRowTexts(*w.pass, r + m.top - 1, y);
         StartRow(*current);
-        if (!ConvertMissingCells(w, sink, *above, *current, y, r)) return;
+        if (!ConvertMissingCells(w, batch, *above, *current, r) || !FlushVertices(batch)) return;
         AppendStoredRow(stored, *current);
         AppendScratchBytes(sink, stored.data(), stored.size());
         return;
@@ -420,7 +369,7 @@ void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) 
     const bool go = ConvertBlockRows(*w.pass, item, p, sink, [&](int64_t fileRow, std::string_view line) {
         const int64_t r = fileRow - m.top + 1;
         if (r == 1) StartRow(*above);
-        if (!ConvertCornerRow(w, sink, *above, *current, r, line)) return false;
+        if (!ConvertCornerRow(w, batch, *above, *current, r, line)) return false;
         AppendStoredRow(stored, *current);
         std::swap(above, current);
         return true;
@@ -478,53 +427,36 @@ bool ReadStoredRowsItem(void* context, WorkItem& item) {
     return true;
 }
 
-// The vertex numbers of one stored row. Rows away from the region's last two
-// have their faces written from counters (WriteRunningRowFaces); the last two
-// get the numbers as texts ("N "), in writing order: main vertices per
-// column, the east-edge vertex, and on the region's last row the south-edge
-// vertices and the south-east corner; "0 " where a vertex was not written. A
-// row that was not stored (no record) has none.
+// The vertex numbers of one stored row (from 0, in writing order: main
+// vertices per column, the east-edge vertex, and on the region's last row the
+// south-edge vertices and the south-east corner). Rows away from the region's
+// last two have their faces numbered as they go (WriteRunningRowFaces); the
+// last two get tables of them, -1 where a vertex was not written. A row that
+// was not stored (no record) has none.
 struct RowNumbers {
     const uint8_t* cells = nullptr;
     int64_t width = 0;
     int64_t before = 0;     // vertices written before the row's first
     bool lastRow = false;   // the region's last row
-    bool hasTexts = false;
-    NumberTexts main;
-    NumberTexts south;  // the region's last row only
-    NumberTexts edges;  // [0] east edge, [1] south-east corner
+    bool hasTables = false;
+    std::vector<int64_t> main;
+    std::vector<int64_t> south;  // the region's last row only
+    int64_t east = -1, corner = -1;
 };
 
-// Fills the row's texts.
-void MakeRowTexts(RowNumbers& n) {
-    n.main.ends.clear();
-    n.south.ends.clear();
-    n.edges.ends.clear();
-    n.hasTexts = true;
-    int64_t east = 0, corner = 0;
-    VertexCounter counter;
-    StartVertexCounter(counter, n.before);
-    // The next vertex's number, appended to `texts`; "0 " when not written.
-    const auto number = [&counter](NumberTexts& texts, bool written) {
-        if (!written) return AddIndexText(texts, 0);
-        CountVertex(counter);
-        AddCounterText(texts, counter);
-    };
-    for (int64_t c = 1; c <= n.width; ++c) {
-        const uint8_t cell = n.cells[c - 1];
-        number(n.main, (cell & kMainVertex) != 0);
-        if (cell & kEastVertex) {
-            CountVertex(counter);
-            east = counter.value;
-        }
-        if (n.lastRow) number(n.south, (cell & kSouthVertex) != 0);
-        if (cell & kCornerVertex) {
-            CountVertex(counter);
-            corner = counter.value;
-        }
+void MakeRowTables(RowNumbers& n) {
+    n.hasTables = true;
+    n.main.assign(static_cast<std::size_t>(n.width), -1);
+    n.south.assign(n.lastRow ? static_cast<std::size_t>(n.width) : 0, -1);
+    n.east = n.corner = -1;
+    int64_t next = n.before;
+    for (int64_t c = 0; c < n.width; ++c) {
+        const uint8_t cell = n.cells[c];
+        if (cell & kMainVertex) n.main[static_cast<std::size_t>(c)] = next++;
+        if (cell & kEastVertex) n.east = next++;
+        if (n.lastRow && (cell & kSouthVertex)) n.south[static_cast<std::size_t>(c)] = next++;
+        if (cell & kCornerVertex) n.corner = next++;
     }
-    AddIndexText(n.edges, east);
-    AddIndexText(n.edges, corner);
 }
 
 // Takes the stored row `record` (nullptr: not stored) after `before`
@@ -535,93 +467,66 @@ int64_t NumberRow(const char* record, bool lastRow, int64_t before, RowNumbers& 
     n.cells = record != nullptr ? reinterpret_cast<const uint8_t*>(record + sizeof n.width) : nullptr;
     n.before = before;
     n.lastRow = lastRow;
-    n.hasTexts = false;
+    n.hasTables = false;
     return before + (n.cells != nullptr ? RowVertices(n.cells, n.width) : 0);
 }
 
-// Number c of a row's texts, or "0 " beyond the columns it stored.
-char* PutIndex(char* p, const NumberTexts& texts, int64_t c, int64_t width) {
-    if (c > width) {
-        *p++ = '0';
-        *p++ = ' ';
-        return p;
-    }
-    return CopyNumberText(p, texts, static_cast<std::size_t>(c - 1));
+// Number c (from 1) of a row's table, or -1 beyond the columns it stored.
+int64_t NumberAt(const std::vector<int64_t>& table, int64_t c, int64_t width) {
+    return c > width ? -1 : table[static_cast<std::size_t>(c - 1)];
 }
 
 // The faces of a row whose row below is not the region's last (so neither
-// row has south-edge vertices), counted up as text, no table needed. In such
+// row has south-edge vertices), numbered as they go, no table needed. In such
 // a row a valid cell c's corners are main vertices numbered one after the
 // other: below(c), below(c + 1), own(c + 1), own(c), where the last column's
 // "+ 1" is its row's east-edge vertex, written right after its main vertex.
 // Every cell that wrote a main vertex moves its row's numbers on by one. The
-// same bytes as the general path below.
-bool WriteRunningRowFaces(PipelineSink& sink, const RowNumbers& thisRow, const RowNumbers& nextRow) {
-    VertexCounter below, own, ownEast;  // below(c), own(c), own(c) + 1
-    StartVertexCounter(below, nextRow.before + 1);
-    StartVertexCounter(own, thisRow.before + 1);
-    StartVertexCounter(ownEast, thisRow.before + 2);
+// same numbers as the tables below.
+bool WriteRunningRowFaces(FaceBatch& batch, const RowNumbers& thisRow, const RowNumbers& nextRow) {
+    int64_t below = nextRow.before, own = thisRow.before;
     const int64_t belowWidth = nextRow.width;
     for (int64_t c = 0; c < thisRow.width; ++c) {
         const uint8_t cell = thisRow.cells[c];
-        bool belowCounted = false;
         if (cell & kValid) {
-            char* p = ReserveSinkBytes(sink, kCounterFaceLineBytes);
-            if (p == nullptr) return false;
-            *p++ = 'f';
-            *p++ = ' ';
-            p = PutCounter(p, below);
-            CountVertex(below);  // below(c + 1): the cell below wrote its main vertex
-            belowCounted = true;
-            p = PutCounter(p, below);
-            p = PutCounter(p, ownEast);
-            p = PutCounter(p, own);
-            p[-1] = '\r';
-            *p++ = '\n';
-            CommitSinkBytes(sink, p);
-            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+            // below(c + 1): the cell below wrote its main vertex.
+            if (!AddQuad(batch, below, below + 1, own + 1, own)) return false;
+            below += 1;
+        } else if (c < belowWidth && (nextRow.cells[c] & kMainVertex)) {
+            below += 1;
         }
-        if (!belowCounted && c < belowWidth && (nextRow.cells[c] & kMainVertex)) CountVertex(below);
-        if (cell & kMainVertex) {  // own and ownEast move on together
-            CountVertex(own);
-            CountVertex(ownEast);
-        }
+        own += (cell & kMainVertex) != 0;
     }
     return true;
 }
 
 // Faces of the valid cells of stored row r, counter-clockwise seen from above.
-bool WriteRowFaces(const CornerRegion& m, PipelineSink& sink, int64_t r, RowNumbers& thisRow,
-                   RowNumbers& nextRow) {
-    if (r < m.rows && !nextRow.lastRow) return WriteRunningRowFaces(sink, thisRow, nextRow);
-    if (!thisRow.hasTexts) MakeRowTexts(thisRow);
-    if (!nextRow.hasTexts) MakeRowTexts(nextRow);
-    for (int64_t c = 1; c <= thisRow.width; ++c) {
+bool WriteRowFaces(const CornerRegion& m, FaceBatch& batch, int64_t r, RowNumbers& thisRow, RowNumbers& nextRow) {
+    if (r < m.rows && !nextRow.lastRow) return WriteRunningRowFaces(batch, thisRow, nextRow);
+    if (!thisRow.hasTables) MakeRowTables(thisRow);
+    if (!nextRow.hasTables) MakeRowTables(nextRow);
+    const int64_t width = thisRow.width;
+    for (int64_t c = 1; c <= width; ++c) {
         if (!(thisRow.cells[c - 1] & kValid)) continue;
         const bool lastCol = c == m.cols;
-        char* p = ReserveSinkBytes(sink, 2 + 4 * (kMaxIndexTextBytes + kCopySlack));
-        if (p == nullptr) return false;
-        *p++ = 'f';
-        *p++ = ' ';
+        int64_t southWest, southEast;
         if (r < m.rows) {
-            p = PutIndex(p, nextRow.main, c, nextRow.width);
-            p = lastCol ? CopyNumberText(p, nextRow.edges, 0) : PutIndex(p, nextRow.main, c + 1, nextRow.width);
+            southWest = NumberAt(nextRow.main, c, nextRow.width);
+            southEast = lastCol ? nextRow.east : NumberAt(nextRow.main, c + 1, nextRow.width);
         } else {
-            p = PutIndex(p, thisRow.south, c, thisRow.width);
-            p = lastCol ? CopyNumberText(p, thisRow.edges, 1) : PutIndex(p, thisRow.south, c + 1, thisRow.width);
+            southWest = NumberAt(thisRow.south, c, width);
+            southEast = lastCol ? thisRow.corner : NumberAt(thisRow.south, c + 1, width);
         }
-        p = lastCol ? CopyNumberText(p, thisRow.edges, 0) : PutIndex(p, thisRow.main, c + 1, thisRow.width);
-        p = PutIndex(p, thisRow.main, c, thisRow.width);
-        p[-1] = '\r';
-        *p++ = '\n';
-        CommitSinkBytes(sink, p);
-        if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        const int64_t northEast = lastCol ? thisRow.east : NumberAt(thisRow.main, c + 1, width);
+        if (!AddQuad(batch, southWest, southEast, northEast, NumberAt(thisRow.main, c, width))) return false;
     }
     return true;
 }
 
 void WriteCornerFaces(void* context, const WorkItem& item, PipelineSink& sink) {
-    const CornerRegion& m = static_cast<InterpolatedWork*>(context)->m;
+    const InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
+    const CornerRegion& m = w.m;
+    FaceBatch batch(*w.pass->writer, sink, 4);
     RowNumbers rowA, rowB;
     RowNumbers* thisRow = &rowA;
     RowNumbers* nextRow = &rowB;
@@ -640,22 +545,12 @@ void WriteCornerFaces(void* context, const WorkItem& item, PipelineSink& sink) {
         } else {
             NumberRow(nullptr, false, next, *nextRow);  // not stored: no valid cell above it
         }
-        if (!WriteRowFaces(m, sink, r, *thisRow, *nextRow)) return;
+        if (!WriteRowFaces(m, batch, r, *thisRow, *nextRow) || !FlushFaces(batch)) return;
         sink.progress = r;
         if (ProgressStepsAt(r, m.rows) || SegmentIsFull(sink)) EndSinkSegment(sink);
         if (SinkStopped(sink)) return;
         std::swap(thisRow, nextRow);
     }
-}
-
-void SetWestTexts(InterpolatedWork& w) {
-    const CornerRegion& m = w.m;
-    const MeshPass& pass = *w.pass;
-    const int64_t lastCached =
-        std::min({m.cols, std::max<int64_t>(pass.request.header.ncols - m.west + 1, 1), kMaxCachedColumns});
-    for (int64_t c = 1; c <= lastCached; ++c)
-        AddColumnText(w.westTexts, pass.geometry, c + m.west - 1, false);
-    w.cachedColumns = lastCached;
 }
 
 // The cell bytes of the rows read go to the job's scratch store, in row order.
@@ -666,9 +561,8 @@ void RunCornerVertexPass(MeshPass& pass) {
     w.m = CornerRegionOf(pass.request.region);
     if (w.m.cols == 0) return;
     w.reader = RegionRowReader(pass, w.m.top + w.m.rows - 1, true);
-    SetWestTexts(w);
     const PipelineWork work{&w, ReadCornerRowBlock, ConvertCornerRows};
-    RunRowPass(pass, work, w.reader, NumberTextsBytes(w.westTexts));
+    RunRowPass(pass, work, w.reader, pass.writer->TableBytes());
 }
 
 // Reads the cell bytes back, numbering each block of rows from the vertices
@@ -686,4 +580,5 @@ void RunCornerFacePass(MeshPass& pass) {
 
 }  // namespace
 
-const MeshMethodPasses kInterpolatedPasses = {L"__interpolated.obj", RunCornerVertexPass, RunCornerFacePass};
+const MeshMethodPasses kInterpolatedPasses = {L"__interpolated", FaceKind::Quads, RunCornerVertexPass,
+                                              RunCornerFacePass};

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "job/number_format.h"
 #include "mesh/conversion_job.h"
 
 namespace {
@@ -11,18 +12,6 @@ namespace {
 // Columns or rows the classic check looks at: all of a region's up to this
 // many, evenly spread ones beyond.
 constexpr int64_t kMaxCheckedLines = int64_t{1} << 20;
-
-// True scale: the coordinate of an edge, counted from the origin.
-double TrueColumnX(const MeshGeometry& g, int64_t column) {
-    return static_cast<double>(column - g.westColumn) * g.stepX;
-}
-double TrueRowY(const MeshGeometry& g, int64_t row) {  // north edge of `row`
-    return static_cast<double>(g.southRow - row + 1) * g.stepY;
-}
-
-char* PutCoordinate(char* p, const MeshGeometry& g, double value) {
-    return g.trueScale ? FormatFixed(p, value, g.positionDecimals) : FormatFixed2(p, static_cast<float>(value));
-}
 
 // Two positions the file would show as one.
 bool PrintAlike(float a, float b) {
@@ -58,42 +47,6 @@ MeshGeometry MakeMeshGeometry(const JobRequest& request) {
     g.heightScale = g.scale;
     if (request.geometry == TrueScaleGeometry) MakeTrueScaleGeometry(request, g);
     return g;
-}
-
-std::string_view ColumnText(LocalText& text, const MeshGeometry& g, int64_t column, bool eastEdge) {
-    char* p = PutText(text.bytes, "v ");
-    if (g.trueScale) {
-        p = PutCoordinate(p, g, TrueColumnX(g, column + (eastEdge ? 1 : 0)));
-    } else {
-        const float west = WestEdge(column, *g.header, g.scale);
-        p = FormatFixed2(p, eastEdge ? west + g.scale : west);
-    }
-    *p++ = ' ';
-    text.size = static_cast<std::size_t>(p - text.bytes);
-    return {text.bytes, text.size};
-}
-
-void AddColumnText(NumberTexts& texts, const MeshGeometry& g, int64_t column, bool eastEdge) {
-    LocalText text;
-    AddText(texts, ColumnText(text, g, column, eastEdge));
-}
-
-void SetRowText(LocalText& text, const MeshGeometry& g, int64_t row, bool southEdge) {
-    char* p = text.bytes;
-    if (g.trueScale) {
-        const double y = TrueRowY(g, row + (southEdge ? 1 : 0));
-        p = PutCoordinate(p, g, g.yUp ? -y : y);
-    } else {
-        const float north = NorthEdge(row, *g.header, g.scaleY);
-        p = FormatFixed2(p, southEdge ? SouthEdge(north, g.scaleY) : north);
-    }
-    if (g.yUp) {
-        *p++ = '\r';
-        *p++ = '\n';
-    } else {
-        *p++ = ' ';
-    }
-    text.size = static_cast<std::size_t>(p - text.bytes);
 }
 
 bool ClassicMisplacesVertices(const JobRequest& request) {

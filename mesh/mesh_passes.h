@@ -18,6 +18,7 @@ struct MeshPass : GridPass {
     // Set before the passes, then only read.
     const JobRequest& request;
     MeshGeometry geometry;
+    const MeshWriter* writer = nullptr;  // the format's: every worker hands it vertices and faces
 
     // Written by the job's thread: what a method keeps from its vertex pass
     // for its face pass, and what a simplified mesh reached.
@@ -27,14 +28,17 @@ struct MeshPass : GridPass {
     int64_t largestRegionCells = 0;    // a region refused for its size: the most cells that fit
 };
 
-// A mesh method: the file name's suffix and the two passes. Each pass sets
-// up its work and runs it with RunRowPass or RunFacePass; the job writes the
-// header, the count comments and names, commits and sums up.
+// A mesh method: its part of the file name, the faces it makes and the two
+// passes. Each pass sets up its work and runs it with RunRowPass or
+// RunFacePass, handing its vertices and faces to the pass's writer; the job
+// has the format write what comes before, between and after them, commits
+// and sums up.
 struct MeshMethodPasses {
-    const wchar_t* fileSuffix;
+    const wchar_t* nameSuffix;  // "__interpolated": after the grid's stem, before the format's extension
+    FaceKind faces;
     void (*vertexPass)(MeshPass& pass);
     void (*facePass)(MeshPass& pass);
 };
 extern const MeshMethodPasses kInterpolatedPasses;
 extern const MeshMethodPasses kFloatingPlanesPasses;
-extern const MeshMethodPasses kSimplifiedPasses;  // triangles: counts.triangles, "# N triangles"
+extern const MeshMethodPasses kSimplifiedPasses;  // triangles: counts.triangles

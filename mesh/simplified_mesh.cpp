@@ -25,12 +25,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <thread>
 #include <vector>
 
 #include "grid/float_scan.h"
 #include "mesh/mesh_passes.h"
-#include "mesh/number_texts.h"
+#include "job/worker_threads.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -64,9 +63,11 @@ struct CornerField {
 // ---- One-dimensional greedy insertion along a segment ----
 
 // Marks the points of corners [from, to] (`step` apart in the field) that keep
-// the segment's heights within `maxError` of their polyline.
-void SimplifySegment(const CornerField& f, std::size_t from, std::size_t step, int64_t count, double maxError,
-                     std::vector<uint8_t>& keep) {
+// the segment's heights within `maxError` of their polyline; returns the
+// largest error left along it.
+double SimplifySegment(const CornerField& f, std::size_t from, std::size_t step, int64_t count, double maxError,
+                       std::vector<uint8_t>& keep) {
+    double reached = 0.0;
     // keep[i] for i in 0..count; the ends are always kept.
     std::vector<std::pair<int64_t, int64_t>> pending = {{0, count}};
     keep[0] = keep[static_cast<std::size_t>(count)] = 1;
@@ -75,21 +76,26 @@ void SimplifySegment(const CornerField& f, std::size_t from, std::size_t step, i
         pending.pop_back();
         const double ha = f.height[from + static_cast<std::size_t>(a) * step];
         const double hb = f.height[from + static_cast<std::size_t>(b) * step];
-        double worst = maxError;
+        double worst = maxError, largest = 0.0;
         int64_t at = -1;
         for (int64_t i = a + 1; i < b; ++i) {
             const double t = static_cast<double>(i - a) / static_cast<double>(b - a);
             const double e = std::fabs(f.height[from + static_cast<std::size_t>(i) * step] - (ha + t * (hb - ha)));
+            largest = std::max(largest, e);
             if (e > worst) {
                 worst = e;
                 at = i;
             }
         }
-        if (at < 0) continue;
+        if (at < 0) {
+            reached = std::max(reached, largest);  // the piece stays as it is
+            continue;
+        }
         keep[static_cast<std::size_t>(at)] = 1;
         pending.push_back({a, at});
         pending.push_back({at, b});
     }
+    return reached;
 }
 
 // ---- Greedy insertion Delaunay in one block ----
@@ -400,6 +406,7 @@ struct SimplifiedState {
     std::vector<Leaf> leaves;
     std::vector<std::vector<int64_t>> leafTriangles;  // field corners, 3 a triangle
     std::vector<double> leafError;
+    std::vector<int64_t> vertexCorners;  // the field corners in vertex order
     int64_t triangles = 0;
     double maxError = 0.0;
 };
@@ -442,8 +449,10 @@ bool PieceSideClean(const CornerField& f, int64_t x, int64_t y) {
 // The points a clean leaf keeps on its boundary, in local coordinates (x east
 // from its west edge, y north from its south edge). Each side is cut into
 // pieces at multiples of kSubBlockCells; a piece between two clean sub-blocks
-// keeps what its heights need, any other all of its points.
-std::vector<std::pair<int32_t, int32_t>> BoundaryPoints(const CornerField& f, const Leaf& leaf, double maxError) {
+// keeps what its heights need, any other all of its points. `reached`: the
+// largest error left along the simplified pieces.
+std::vector<std::pair<int32_t, int32_t>> BoundaryPoints(const CornerField& f, const Leaf& leaf, double maxError,
+                                                        double& reached) {
     std::vector<std::pair<int32_t, int32_t>> points;
     std::vector<uint8_t> keep;
     // A horizontal side at field row `y` (cells y - 1 and y on its sides), or
@@ -456,7 +465,7 @@ std::vector<std::pair<int32_t, int32_t>> BoundaryPoints(const CornerField& f, co
             keep.assign(static_cast<std::size_t>(b - a + 1), simplify ? 0 : 1);
             const std::size_t start = horizontal ? f.Corner(a, line) : f.Corner(line, a);
             const std::size_t step = horizontal ? 1 : static_cast<std::size_t>(f.cols + 1);
-            if (simplify) SimplifySegment(f, start, step, b - a, maxError, keep);
+            if (simplify) reached = std::max(reached, SimplifySegment(f, start, step, b - a, maxError, keep));
             for (int64_t i = 0; i <= b - a; ++i) {
                 if (!keep[static_cast<std::size_t>(i)]) continue;
                 const int64_t x = horizontal ? a + i : line, y = horizontal ? line : a + i;
@@ -564,51 +573,109 @@ void SimplifyLeaves(MeshPass& pass, SimplifiedState& s) {
     s.leafError.assign(s.leaves.size(), 0.0);
     std::atomic<std::size_t> next{0};
     const double maxError = pass.request.maxError;
-    const auto work = [&] {
+    RunOnWorkers(JobWorkerCount(pass.request.workers), [&](int) {
         for (std::size_t i = next++; i < s.leaves.size() && !CancelRequested(pass); i = next++) {
             const Leaf& leaf = s.leaves[i];
             if (!leaf.clean) {
                 KeepLeafWhole(s.field, leaf, s.leafTriangles[i]);
                 continue;
             }
-            s.leafError[i] = SimplifyBlock(s.field, leaf.x0, leaf.y0, leaf.width, leaf.height,
-                                           BoundaryPoints(s.field, leaf, maxError), maxError, s.leafTriangles[i]);
+            double edgeError = 0.0;
+            const auto boundary = BoundaryPoints(s.field, leaf, maxError, edgeError);
+            const double inside = SimplifyBlock(s.field, leaf.x0, leaf.y0, leaf.width, leaf.height, boundary,
+                                                maxError, s.leafTriangles[i]);
+            s.leafError[i] = std::max(inside, edgeError);
         }
-    };
-    std::vector<std::thread> threads;
-    try {
-        for (int w = 1; w < JobWorkerCount(pass.request.workers); ++w) threads.emplace_back(work);
-    } catch (const std::exception&) {
-    }
-    work();
-    for (std::thread& t : threads) t.join();
+    });
     for (std::size_t i = 0; i < s.leaves.size(); ++i) {
         s.triangles += static_cast<int64_t>(s.leafTriangles[i].size() / 3);
         s.maxError = std::max(s.maxError, s.leafError[i]);
     }
 }
 
-// "v" lines in the order the triangles first use the corners.
-void WriteSimplifiedVertices(MeshPass& pass, SimplifiedState& s) {
+// Numbers the corners in the order the triangles first use them.
+void NumberVertices(SimplifiedState& s) {
     CornerField& f = s.field;
-    const MeshGeometry& g = pass.geometry;
     f.vertex.assign(f.height.size(), 0);
     int32_t count = 0;
-    LocalText x, y;
     for (const std::vector<int64_t>& triangles : s.leafTriangles) {
         for (const int64_t corner : triangles) {
             int32_t& number = f.vertex[static_cast<std::size_t>(corner)];
             if (number != 0) continue;
             number = ++count;
-            const int64_t cx = corner % (f.cols + 1), cy = corner / (f.cols + 1);
-            const std::string_view xText = ColumnText(x, g, f.west + std::min(cx, f.cols - 1), cx == f.cols);
-            SetRowText(y, g, f.top + std::min(cy, f.rows - 1), cy == f.rows);
-            char* p = ReserveOutputBytes(pass.out, kMaxVertexLineBytes + kCopySlack);
-            CommitOutputBytes(pass.out, PutVertexLine(p, xText, y, f.height[static_cast<std::size_t>(corner)] * g.heightScale, g));
+            s.vertexCorners.push_back(corner);
         }
-        if (CancelRequested(pass)) return;
     }
-    pass.counts.vertices = count;
+}
+
+constexpr int64_t kVerticesPerItem = 16384;
+constexpr std::size_t kLeavesPerItem = 16;
+
+// The output passes' work: runs of vertices, then runs of leaves' triangles.
+struct OutputWork {
+    const MeshPass* pass = nullptr;
+    const SimplifiedState* state = nullptr;
+    int64_t next = 0;         // the next vertex or leaf to hand out
+    int64_t trianglesBefore = 0;  // face pass: the triangles of the leaves handed out
+};
+
+bool TakeVertices(void* context, WorkItem& item) {
+    OutputWork& w = *static_cast<OutputWork*>(context);
+    const int64_t total = static_cast<int64_t>(w.state->vertexCorners.size());
+    if (w.next >= total) return false;
+    item.firstNumber = w.next;
+    item.count = std::min(kVerticesPerItem, total - w.next);
+    w.next += item.count;
+    return true;
+}
+
+void WriteVertexRun(void* context, const WorkItem& item, PipelineSink& sink) {
+    const OutputWork& w = *static_cast<OutputWork*>(context);
+    const CornerField& f = w.state->field;
+    const float scale = w.pass->geometry.heightScale;
+    VertexBatch batch(*w.pass->writer, sink);
+    for (int64_t i = item.firstNumber; i < item.firstNumber + item.count; ++i) {
+        const int64_t corner = w.state->vertexCorners[static_cast<std::size_t>(i)];
+        const int64_t cx = corner % (f.cols + 1), cy = corner / (f.cols + 1);
+        const uint8_t edges = (cx == f.cols ? kEastEdge : 0) | (cy == f.rows ? kSouthEdge : 0);
+        if (!AddVertex(batch, f.west + std::min(cx, f.cols - 1), f.top + std::min(cy, f.rows - 1), edges,
+                       f.height[static_cast<std::size_t>(corner)] * scale))
+            return;
+    }
+    if (FlushVertices(batch)) sink.counts.vertices += item.count;
+}
+
+bool TakeLeaves(void* context, WorkItem& item) {
+    OutputWork& w = *static_cast<OutputWork*>(context);
+    const std::size_t total = w.state->leafTriangles.size();
+    if (static_cast<std::size_t>(w.next) >= total) return false;
+    item.firstNumber = w.next;
+    item.count = static_cast<int64_t>(std::min(kLeavesPerItem, total - static_cast<std::size_t>(w.next)));
+    item.firstRow = w.trianglesBefore;
+    for (int64_t i = 0; i < item.count; ++i)
+        w.trianglesBefore += static_cast<int64_t>(w.state->leafTriangles[static_cast<std::size_t>(w.next + i)].size() / 3);
+    w.next += item.count;
+    return true;
+}
+
+void WriteLeafTriangles(void* context, const WorkItem& item, PipelineSink& sink) {
+    const OutputWork& w = *static_cast<OutputWork*>(context);
+    const std::vector<int32_t>& vertex = w.state->field.vertex;
+    FaceBatch batch(*w.pass->writer, sink, 3);
+    int64_t done = item.firstRow;
+    for (int64_t i = item.firstNumber; i < item.firstNumber + item.count; ++i) {
+        const std::vector<int64_t>& triangles = w.state->leafTriangles[static_cast<std::size_t>(i)];
+        for (std::size_t t = 0; t < triangles.size(); t += 3) {
+            const auto number = [&](std::size_t k) { return int64_t{vertex[static_cast<std::size_t>(triangles[t + k])]} - 1; };
+            if (!AddTriangle(batch, number(0), number(1), number(2))) return;
+        }
+        if (!FlushFaces(batch)) return;
+        sink.counts.triangles += static_cast<int64_t>(triangles.size() / 3);
+        done += static_cast<int64_t>(triangles.size() / 3);
+        sink.progress = done;
+        EndSinkSegment(sink);
+        if (SinkStopped(sink)) return;
+    }
 }
 
 void RunSimplifiedVertexPass(MeshPass& pass) {
@@ -644,38 +711,29 @@ void RunSimplifiedVertexPass(MeshPass& pass) {
     MakeCornerHeights(f);
     std::vector<float>().swap(f.cellHeight);
     SimplifyLeaves(pass, *state);
-    if (!CancelRequested(pass)) WriteSimplifiedVertices(pass, *state);
+    if (CancelRequested(pass)) return;
+    NumberVertices(*state);
+    OutputWork output;
+    output.pass = &pass;
+    output.state = state.get();
+    RunQuietPass(pass, {&output, TakeVertices, WriteVertexRun});
 }
 
 void RunSimplifiedFacePass(MeshPass& pass) {
     auto* s = static_cast<SimplifiedState*>(pass.methodState.get());
-    const int64_t total = s != nullptr ? s->triangles : 0;
-    StartProgressPass(pass.progress, kProgressHalf, total);
-    if (s == nullptr) return;
-    int64_t written = 0;
-    for (const std::vector<int64_t>& triangles : s->leafTriangles) {
-        for (std::size_t i = 0; i < triangles.size(); i += 3) {
-            char* p = ReserveOutputBytes(pass.out, 2 + 3 * kMaxIndexTextBytes + 2);
-            *p++ = 'f';
-            for (int k = 0; k < 3; ++k) {
-                *p++ = ' ';
-                p = FormatInt(p, s->field.vertex[static_cast<std::size_t>(triangles[i + static_cast<std::size_t>(k)])]);
-            }
-            *p++ = '\r';
-            *p++ = '\n';
-            CommitOutputBytes(pass.out, p);
-            if ((++written & 0xFFFF) == 0) {
-                AdvanceProgress(pass.progress, written);
-                if (CancelRequested(pass)) return;
-            }
-        }
+    OutputWork w;
+    w.pass = &pass;
+    w.state = s;
+    if (s == nullptr) {
+        StartProgressPass(pass.progress, kProgressHalf, 0);
+        return;
     }
-    pass.counts.triangles = written;
+    if (RunFacePass(pass, {&w, TakeLeaves, WriteLeafTriangles}, s->triangles) != PipelineEnd::Completed) return;
     pass.maxErrorReached = s->maxError;
     pass.interpolatedVertices = s->field.corners;
-    AdvanceProgress(pass.progress, total);
 }
 
 }  // namespace
 
-const MeshMethodPasses kSimplifiedPasses = {L"__simplified.obj", RunSimplifiedVertexPass, RunSimplifiedFacePass};
+const MeshMethodPasses kSimplifiedPasses = {L"__simplified", FaceKind::Triangles, RunSimplifiedVertexPass,
+                                            RunSimplifiedFacePass};

@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "mesh/conversion_job.h"
+#include "grid/ground_units.h"
+#include "job/number_format.h"
 #include "mesh/mesh_geometry.h"
 
 namespace {

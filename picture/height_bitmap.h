@@ -21,6 +21,10 @@ struct HeightRange {
 // samples are held in memory).
 constexpr int64_t kMaxBitmapSide = int64_t{1} << 24;
 
+// The bitmap's and its world file's names after the grid's stem.
+constexpr wchar_t kHeightBitmapSuffix[] = L"__heightmap.png";
+constexpr wchar_t kWorldFileSuffix[] = L"__heightmap.pgw";
+
 // Runs both passes into `pass.out` (the PNG), reading the data section from
 // `dataStart` in the grid file each time. On return the counts are those of
 // the region (no-data, missing), `range` the valid heights'. A failure shows

@@ -20,7 +20,6 @@
 #include "job/job_pipeline.h"
 #include "job/scratch_store.h"
 #include "job/test_hooks.h"
-#include "mesh/obj_writer.h"
 
 namespace {
 
@@ -34,15 +33,13 @@ std::string ColumnGrid(int rows, int cols, const char* value = "5") {
     return text;
 }
 
-int64_t RangeOf(int64_t maximum) { return (maximum & 0xFFFF) << 16; }
-
-// A job's progress calls: range 0 to 100 and position 0, then the positions
-// from..to (the bar only moves forward), and position 0 at the end.
-std::vector<ProgressCall> ExpectedProgress(std::vector<std::pair<uint64_t, uint64_t>> runs) {
-    std::vector<ProgressCall> calls = {{kPbmSetRange, 0, RangeOf(100)}, {kPbmSetPos, 0, 0}};
+// A job's progress calls: started, then the percentages from..to (the bar
+// only moves forward), and ended.
+std::vector<ProgressCall> ExpectedProgress(std::vector<std::pair<int, int>> runs) {
+    std::vector<ProgressCall> calls = {{JobPhase::Started, 0}};
     for (const auto& [from, to] : runs)
-        for (uint64_t p = from; p <= to; ++p) calls.push_back({kPbmSetPos, p, 0});
-    calls.push_back({kPbmSetPos, 0, 0});
+        for (int p = from; p <= to; ++p) calls.push_back({JobPhase::Working, p});
+    calls.push_back({JobPhase::Ended, 0});
     return calls;
 }
 
@@ -113,7 +110,7 @@ TEST(JobKeepsTheEarlierFile, CancelledFullDiskOrUnreadableInput) {
         const auto grid = harness.WriteGrid("g.asc", c.cancelAt == 51 ? ColumnGrid(100, 10) : ColumnGrid(1000, 1));
         const std::filesystem::path earlier = harness.folder / OutputFileName(L"grid", c.method);
         harness.onProgress = [&](const JobRecord& record) {
-            if (c.cancelAt != 0 && record.progress.back().wParam == c.cancelAt) harness.cancel = true;
+            if (c.cancelAt != 0 && static_cast<uint64_t>(record.progress.back().percent) == c.cancelAt) harness.cancel = true;
         };
         TestHooks writer;
         writer.writableBytes = c.writableBytes == kScratchFails ? -1 : c.writableBytes;
@@ -542,13 +539,6 @@ TEST(JobSummaryText, DoneAndCancelledTextsWithGroupedCounts) {
     s.counts.vertices = 4 * s.counts.quads;
     EXPECT_NE(FormatJobSummary(s).text.find(L"Vertices: 2 400 000 000\nTriangles: 1 200 000 000"),
               std::wstring::npos);
-}
-
-TEST(JobSummaryText, FaceIndicesBeyondThirtyTwoBits) {
-    const int64_t k = 600000000;  // a plane of a region over 536 million cells
-    char line[kMaxFaceLineBytes];
-    char* end = PutFaceLine(line, 4 * k, 4 * k - 1, 4 * k - 2, 4 * k - 3);
-    EXPECT_EQ(std::string(line, end), "f 2400000000 2399999999 2399999998 2399999997\r\n");
 }
 
 }  // namespace

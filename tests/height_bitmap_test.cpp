@@ -103,7 +103,7 @@ TEST(HeightBitmap, CancelOrFullDiskKeepsTheEarlierBitmap) {
     for (const uint64_t cancelAt : {uint64_t{20}, uint64_t{70}, uint64_t{0}}) {
         harness.cancel = false;
         harness.onProgress = [&](const JobRecord& record) {
-            if (cancelAt != 0 && record.progress.back().wParam == cancelAt) harness.cancel = true;
+            if (cancelAt != 0 && static_cast<uint64_t>(record.progress.back().percent) == cancelAt) harness.cancel = true;
         };
         TestHooks hooks;
         hooks.writableBytes = cancelAt == 0 ? 100 : -1;

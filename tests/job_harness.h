@@ -29,12 +29,9 @@ inline std::ostream& operator<<(std::ostream& out, const JobCounts& c) {
 }
 
 struct ProgressCall {
-    unsigned message;
-    uint64_t wParam;
-    int64_t lParam;
-    bool operator==(const ProgressCall& o) const {
-        return message == o.message && wParam == o.wParam && lParam == o.lParam;
-    }
+    JobPhase phase;
+    int percent;
+    bool operator==(const ProgressCall& o) const { return phase == o.phase && percent == o.percent; }
 };
 
 struct JobRecord {
@@ -111,9 +108,9 @@ struct JobHarness {
         JobHooks hooks;
         hooks.context = this;
         hooks.cancelRequested = &cancel;
-        hooks.progress = [](void* c, unsigned m, uint64_t w, int64_t l) {
+        hooks.progress = [](void* c, JobPhase phase, double fraction) {
             auto* self = static_cast<JobHarness*>(c);
-            self->record.progress.push_back({m, w, l});
+            self->record.progress.push_back({phase, static_cast<int>(fraction * 100.0 + 0.5)});
             if (self->onProgress) self->onProgress(self->record);
         };
         hooks.setStatus = [](void* c, const wchar_t* text) {

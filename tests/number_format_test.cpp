@@ -1,6 +1,6 @@
 // FormatFixed2 against an exact decimal expansion of the float, and the
 // integer formatters against std::to_string.
-#include "mesh/number_texts.h"
+#include "format/number_texts.h"
 #include "job/number_format.h"
 
 #include <gtest/gtest.h>

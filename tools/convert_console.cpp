@@ -165,12 +165,12 @@ void ProgressBoard::End(unsigned slot) {
     endedBytes_ += slots_[slot]->bytes;
 }
 
-void ProgressBoard::OnProgress(void* context, unsigned message, uint64_t wParam, int64_t) {
-    if (message != kPbmSetPos) return;
+void ProgressBoard::OnProgress(void* context, JobPhase phase, double fraction) {
+    if (phase != JobPhase::Working) return;
     Slot& slot = *static_cast<Slot*>(context);
     // One job calls at a time; the bar only moves forward (its reset at the
     // job's end is no news).
-    const int position = static_cast<int>(std::min<uint64_t>(wParam, 100));
+    const int position = std::min(static_cast<int>(fraction * 100.0 + 0.5), 100);
     const int before = slot.percent.load(std::memory_order_relaxed);
     if (position <= before) return;
     slot.percent.store(position, std::memory_order_relaxed);

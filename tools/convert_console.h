@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "mesh/conversion_job.h"
+
 // Writes UTF-8 text; a Windows console gets it as wide characters, so every
 // name shows whatever the console's code page.
 void Print(std::FILE* stream, const std::string& text);
@@ -56,7 +58,7 @@ public:
     void* Start(unsigned slot, const std::string& name, uint64_t bytes);
     void End(unsigned slot);
     // JobHooks::progress.
-    static void OnProgress(void* context, unsigned message, uint64_t wParam, int64_t lParam);
+    static void OnProgress(void* context, JobPhase phase, double fraction);
     // Prints whole lines (a file's result), the progress line cleared first.
     void Lines(std::FILE* stream, const std::string& text);
 

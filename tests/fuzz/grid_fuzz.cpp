@@ -23,7 +23,7 @@
 #include "grid/grid_reader.h"
 #include "mesh/conversion_job.h"
 #include "job/test_hooks.h"
-#include "mesh/obj_writer.h"
+#include "format/obj_format.h"
 #include "job/test_hooks.h"
 
 namespace {

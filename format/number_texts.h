@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "job/number_format.h"
-#include "mesh/obj_writer.h"
 
 constexpr std::size_t kCopySlack = 32;
+
+// A vertex number and the space after it.
+constexpr std::size_t kMaxIndexTextBytes = kMaxIntChars + 1;
 
 // Copies n bytes; the source has kCopySlack readable bytes and the target
 // room for them.

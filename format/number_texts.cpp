@@ -1,4 +1,4 @@
-#include "mesh/number_texts.h"
+#include "format/number_texts.h"
 
 namespace {
 

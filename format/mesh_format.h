@@ -1,0 +1,206 @@
+// The seam between the mesh methods and the file formats. A method works out
+// where its vertices stand and which faces join them; a format turns them
+// into a file's bytes. Neither knows the other: the conversion job picks one
+// of each and hands the method the format's writer.
+//
+// A method hands over its vertices and faces in batches, from the pipeline's
+// workers, each into the worker's own sink; the writer only reads its own
+// tables there. The job's thread writes what a file holds before, between
+// and after them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "grid/ground_units.h"
+#include "grid/grid_types.h"
+#include "job/job_counts.h"
+#include "job/job_pipeline.h"
+#include "job/output_file.h"
+
+// Where a mesh's vertices stand, as the job's geometry set it up (see
+// mesh/mesh_geometry.h). Two geometries:
+// - Classic: positions count cells from the grid's origin (xllcorner and
+//   yllcorner taken as cell counts) times the cell size (dx, dy) over the
+//   units, partly summed in single precision; heights are multiplied by the
+//   cell size over the units too; x east, y north, z up. Files and users
+//   rely on these positions: they never change.
+// - True scale: metres from the region's south-west corner over the units,
+//   in double precision; heights over the units alone; z up, or y up (x east,
+//   y up, z south) for 3D applications.
+struct MeshGeometry {
+    bool trueScale = false;
+    bool yUp = false;  // only with trueScale
+    const GridHeader* header = nullptr;
+    float scale = 0.0f;        // classic: cellsize (dx) / unitMeters
+    float scaleY = 0.0f;       // classic: the cell height (dy) / unitMeters
+    float heightScale = 0.0f;  // a vertex's height is the value * heightScale
+
+    // True scale.
+    double stepX = 0.0, stepY = 0.0;  // output units per column and per row
+    int64_t westColumn = 0;           // the grid column whose west edge is x 0
+    int64_t southRow = 0;             // the grid row whose south edge is y 0
+    // Decimals that keep a position within 1/1000 of the cell spacing and a
+    // height within 1 mm, for formats that write text.
+    int positionDecimals = 2;
+    int heightDecimals = 2;
+    GroundUnits ground;
+    double latitude = 0.0;  // degrees: where they were turned into metres
+    double originX = 0.0;   // x 0 and y 0 in the grid's own coordinates
+    double originY = 0.0;
+};
+
+// Classic: the west edge of grid column j, (j + xllcorner) in single
+// precision, the rest in double precision, rounded to float.
+inline float WestEdge(int64_t column, const GridHeader& header, float scale) {
+    const float sum = static_cast<float>(column) + header.xllcorner;
+    return static_cast<float>((static_cast<double>(sum) - 1.0) * static_cast<double>(scale));
+}
+
+// Classic: the north edge of grid row L, (1 - L + nrows + yllcorner) left to
+// right in double precision from single-precision terms, rounded to float.
+// `scale` is the y scale: yllcorner counts in cell heights like the rows.
+inline float NorthEdge(int64_t row, const GridHeader& header, float scale) {
+    const double sum = (1.0 - static_cast<double>(static_cast<float>(row))) +
+                       static_cast<double>(static_cast<float>(header.nrows)) +
+                       static_cast<double>(header.yllcorner);
+    return static_cast<float>(sum * static_cast<double>(scale));
+}
+
+// Classic: the lower edge is the negated difference, so an upper edge equal
+// to scale gives negative zero (written -0.00). A cell's east edge is its
+// west edge plus the scale, in single precision: not always the next
+// column's west edge, and that is how the files have it.
+inline float SouthEdge(float northEdge, float scale) { return -(scale - northEdge); }
+
+// The x of grid column `column`'s west (or east) edge and the y of grid row
+// `row`'s north (or south) edge, in output units (classic: exactly the float
+// the geometry computes).
+inline double ColumnX(const MeshGeometry& g, int64_t column, bool eastEdge) {
+    if (g.trueScale) return static_cast<double>(column + (eastEdge ? 1 : 0) - g.westColumn) * g.stepX;
+    const float west = WestEdge(column, *g.header, g.scale);
+    return eastEdge ? west + g.scale : west;
+}
+inline double RowY(const MeshGeometry& g, int64_t row, bool southEdge) {
+    if (g.trueScale) return static_cast<double>(g.southRow - row - (southEdge ? 1 : 0) + 1) * g.stepY;
+    const float north = NorthEdge(row, *g.header, g.scaleY);
+    return southEdge ? SouthEdge(north, g.scaleY) : north;
+}
+
+// A vertex as a method hands it over: on the west or east edge of a grid
+// column, the north or south edge of a grid row, at height z (the value
+// times heightScale). Vertices are numbered from 0 in the order handed over.
+// One record with kCellCorners stands for the four corners of its cell, all
+// at z, in the order north-west, north-east, south-east, south-west: a flat
+// cell, written as four vertices.
+constexpr uint8_t kEastEdge = 1;
+constexpr uint8_t kSouthEdge = 2;
+constexpr uint8_t kCellCorners = 4;
+struct MeshVertex {
+    int64_t column;
+    int64_t row;
+    float z;
+    uint8_t edges;
+};
+
+enum class FaceKind : uint8_t { Quads, Triangles };
+
+// What a mesh file holds besides its vertices and faces.
+struct MeshFileInfo {
+    std::string timestamp;  // "YYYY-MM-DD, HH:MM"; empty: local time now
+    std::string comments;   // the geometry's comment lines, "# ...\r\n" each; none in the classic geometry
+    std::string name;       // the mesh's name (narrow text)
+    FaceKind faces = FaceKind::Quads;
+    // The region's columns: a format may keep tables of what they share.
+    int64_t westColumn = 1;
+    int64_t columns = 0;
+};
+
+// A format's writer for one file. The job's thread makes it and calls the
+// Write*Part calls between the passes; during a pass every worker calls
+// WriteVertices and WriteFaces at once, each with its own sink, so those only
+// read the writer's tables.
+class MeshWriter {
+public:
+    virtual ~MeshWriter() = default;
+    // Before the first vertex; between the last vertex and the first face;
+    // after the last face, with what the file holds.
+    virtual void WriteStartPart(OutputFile& out) = 0;
+    virtual void WriteMiddlePart(OutputFile& out, const JobCounts& counts) = 0;
+    virtual void WriteEndPart(OutputFile& out, const JobCounts& counts) = 0;
+    // The next `count` vertices. False when the job stops.
+    virtual bool WriteVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const = 0;
+    // `count` faces of `corners` (3 or 4) vertex numbers each, counter-clockwise
+    // seen from above. False when the job stops.
+    virtual bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const = 0;
+    // The bytes of the writer's tables, for the job's memory.
+    virtual int64_t TableBytes() const = 0;
+};
+
+// A format as the job knows it: its file name's extension and its writer.
+struct MeshFormat {
+    const wchar_t* extension;  // ".obj"
+    std::unique_ptr<MeshWriter> (*makeWriter)(const MeshGeometry& geometry, const MeshFileInfo& info);
+};
+
+// A method's batch of vertices on their way to the writer: gathered here,
+// handed over when full and wherever the method's segments end (the end of a
+// row), so that the bytes come before the segment's end.
+constexpr std::size_t kBatchVertices = 1024;
+struct VertexBatch {
+    VertexBatch(const MeshWriter& meshWriter, PipelineSink& workerSink) : writer(meshWriter), sink(workerSink) {}
+    const MeshWriter& writer;
+    PipelineSink& sink;
+    std::size_t size = 0;
+    MeshVertex vertices[kBatchVertices];
+};
+// Hands the batch over; false when the job stops.
+inline bool FlushVertices(VertexBatch& batch) {
+    const std::size_t size = batch.size;
+    batch.size = 0;
+    return size == 0 || batch.writer.WriteVertices(batch.sink, batch.vertices, size);
+}
+inline bool AddVertex(VertexBatch& batch, int64_t column, int64_t row, uint8_t edges, float z) {
+    batch.vertices[batch.size++] = MeshVertex{column, row, z, edges};
+    return batch.size < kBatchVertices || FlushVertices(batch);
+}
+inline bool AddCellCorners(VertexBatch& batch, int64_t column, int64_t row, float z) {
+    return AddVertex(batch, column, row, kCellCorners, z);
+}
+
+// The same for faces of `corners` vertex numbers each.
+constexpr std::size_t kBatchFaces = 1024;
+struct FaceBatch {
+    FaceBatch(const MeshWriter& meshWriter, PipelineSink& workerSink, int faceCorners)
+        : writer(meshWriter), sink(workerSink), corners(faceCorners) {}
+    const MeshWriter& writer;
+    PipelineSink& sink;
+    const int corners;
+    std::size_t size = 0;  // faces
+    int64_t numbers[4 * kBatchFaces];
+};
+inline bool FlushFaces(FaceBatch& batch) {
+    const std::size_t size = batch.size;
+    batch.size = 0;
+    return size == 0 || batch.writer.WriteFaces(batch.sink, batch.numbers, size, batch.corners);
+}
+inline bool AddQuad(FaceBatch& batch, int64_t a, int64_t b, int64_t c, int64_t d) {
+    int64_t* n = batch.numbers + 4 * batch.size++;
+    n[0] = a;
+    n[1] = b;
+    n[2] = c;
+    n[3] = d;
+    return batch.size < kBatchFaces || FlushFaces(batch);
+}
+inline bool AddTriangle(FaceBatch& batch, int64_t a, int64_t b, int64_t c) {
+    int64_t* n = batch.numbers + 3 * batch.size++;
+    n[0] = a;
+    n[1] = b;
+    n[2] = c;
+    return batch.size < kBatchFaces || FlushFaces(batch);
+}
+
+// The formats a user can choose.
+enum class MeshFormatKind : uint8_t { Obj };

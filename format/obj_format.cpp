@@ -1,0 +1,303 @@
+#include "format/obj_format.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "format/number_texts.h"
+#include "job/number_format.h"
+
+namespace {
+
+// Longest vertex line: "v " + three coordinates with separators + CR LF.
+constexpr std::size_t kMaxVertexLineBytes = 2 + 3 * (kMaxFixed2Chars + 1) + 2;
+// Room a vertex line takes in a sink: the line and CopyText's fixed copies.
+constexpr std::size_t kVertexRoom = kMaxVertexLineBytes + kCopySlack;
+
+// ---- Coordinates as text ----
+
+char* PutCoordinate(char* p, const MeshGeometry& g, double value) {
+    return g.trueScale ? FormatFixed(p, value, g.positionDecimals) : FormatFixed2(p, static_cast<float>(value));
+}
+
+// "v x " of the west (or east) edge of grid column `column`, in `text`.
+std::string_view ColumnText(LocalText& text, const MeshGeometry& g, int64_t column, bool eastEdge) {
+    char* p = PutText(text.bytes, "v ");
+    p = PutCoordinate(p, g, ColumnX(g, column, eastEdge));
+    *p++ = ' ';
+    text.size = static_cast<std::size_t>(p - text.bytes);
+    return {text.bytes, text.size};
+}
+
+// The north (or south) edge's coordinate of grid row `row` with what follows
+// it in a vertex line: "y " with z up; "z\r\n" (z = -y) with y up.
+void SetRowText(LocalText& text, const MeshGeometry& g, int64_t row, bool southEdge) {
+    const double y = RowY(g, row, southEdge);
+    char* p = PutCoordinate(text.bytes, g, g.yUp ? -y : y);
+    if (g.yUp) {
+        *p++ = '\r';
+        *p++ = '\n';
+    } else {
+        *p++ = ' ';
+    }
+    text.size = static_cast<std::size_t>(p - text.bytes);
+}
+
+// A height's text, kept for the vertices after it: a plane's four corners
+// share one, and so do the corners of flat ground.
+struct HeightText {
+    LocalText text;
+    uint32_t bits = 0;
+    bool set = false;
+};
+
+template <bool Classic>
+char* PutHeight(char* p, const MeshGeometry& g, float z, HeightText& last) {
+    uint32_t bits;
+    std::memcpy(&bits, &z, sizeof bits);
+    if (!last.set || bits != last.bits) {
+        char* end = Classic ? FormatFixed2(last.text.bytes, z)
+                            : FormatFixed(last.text.bytes, static_cast<double>(z), g.heightDecimals);
+        last.text.size = static_cast<std::size_t>(end - last.text.bytes);
+        last.bits = bits;
+        last.set = true;
+    }
+    return CopyText(p, last.text.bytes, last.text.size);
+}
+
+// What follows the height in a vertex line: CR LF with z up, a space with y up.
+template <bool YUp>
+char* PutHeightEnd(char* p) {
+    if (YUp) {
+        *p++ = ' ';
+    } else {
+        *p++ = '\r';
+        *p++ = '\n';
+    }
+    return p;
+}
+
+// ---- Header and count lines ----
+
+std::string LocalTimestampNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d, %H:%M", &local);
+    return text;
+}
+
+// "# N" followed by `rest`: the count comments of the file.
+void WriteCountComment(OutputFile& out, int64_t count, std::string_view rest) {
+    char* p = ReserveOutputBytes(out, 2 + kMaxIntChars + rest.size());
+    *p++ = '#';
+    *p++ = ' ';
+    p = FormatInt(p, count);
+    p = PutText(p, rest);
+    CommitOutputBytes(out, p);
+}
+
+// ---- The writer ----
+
+// A number counted up from the one before: by a digit or two when it moved
+// on by 1 to 9 (the faces of a row move on so), formatted anew otherwise.
+inline void MoveCounterTo(VertexCounter& counter, int64_t value) {
+    const int64_t step = value - counter.value;
+    if (step == 0) return;
+    if (step > 0 && step <= 9) AdvanceCounter(counter, static_cast<int>(step));
+    else StartVertexCounter(counter, value);
+}
+
+// The same for a counter that may lag far behind: when `value` is a step or
+// a few past `near` or `other`, it is that one's copy moved on.
+inline void MoveCounterNear(VertexCounter& counter, int64_t value, const VertexCounter& near,
+                            const VertexCounter& other) {
+    const int64_t step = value - counter.value;
+    if (step == 0) return;
+    if (step > 0 && step <= 9) return AdvanceCounter(counter, static_cast<int>(step));
+    for (const VertexCounter* from : {&near, &other}) {
+        const int64_t ahead = value - from->value;
+        if (ahead >= 0 && ahead <= 9) {
+            counter = *from;
+            if (ahead > 0) AdvanceCounter(counter, static_cast<int>(ahead));
+            return;
+        }
+    }
+    StartVertexCounter(counter, value);
+}
+
+class ObjWriter final : public MeshWriter {
+public:
+    ObjWriter(const MeshGeometry& geometry, const MeshFileInfo& info) : g_(geometry), info_(info) {
+        // Columns beyond the grid's last never hold a value: no texts for them.
+        const int64_t inGrid = g_.header != nullptr ? int64_t{g_.header->ncols} - info.westColumn + 1 : info.columns;
+        cachedColumns_ = std::clamp<int64_t>(std::min(info.columns, inGrid), 0, kMaxCachedColumns);
+        LocalText text;
+        for (int64_t i = 0; i < cachedColumns_; ++i) {
+            AddText(westTexts_, ColumnText(text, g_, info.westColumn + i, false));
+            AddText(eastTexts_, ColumnText(text, g_, info.westColumn + i, true));
+        }
+    }
+
+    void WriteStartPart(OutputFile& out) override {
+        WriteOutputText(out,
+                        "# Dunmoor v0.2\r\n"
+                        "# Terrain mesh converter, (c) 2018 Dunmoor, https://dunmoor.example\r\n"
+                        "#\r\n");
+        WriteOutputText(out, "# File conversion started at: ");
+        WriteOutputText(out, info_.timestamp.empty() ? LocalTimestampNow() : info_.timestamp);
+        WriteOutputText(out, "\r\n");
+        WriteOutputText(out, info_.comments);
+        WriteOutputText(out, "\r\n\r\n");
+    }
+
+    void WriteMiddlePart(OutputFile& out, const JobCounts& counts) override {
+        WriteCountComment(out, counts.vertices, " vertices\r\n\r\n");
+        WriteOutputText(out, "o ");
+        WriteOutputText(out, info_.name);
+        WriteOutputText(out, "\r\ng ");
+        WriteOutputText(out, info_.name);
+        WriteOutputText(out, "\r\n");
+    }
+
+    // "# N quads" (or "# N triangles"), the last bytes of the file (no line end).
+    void WriteEndPart(OutputFile& out, const JobCounts& counts) override {
+        if (info_.faces == FaceKind::Triangles) WriteCountComment(out, counts.triangles, " triangles");
+        else WriteCountComment(out, counts.quads, " quads");
+    }
+
+    bool WriteVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const override {
+        // The classic geometry with z up, the default, has its lines put
+        // together without asking the geometry for each.
+        if (!g_.trueScale) return PutVertices<true, false>(sink, vertices, count);
+        return g_.yUp ? PutVertices<false, true>(sink, vertices, count) : PutVertices<false, false>(sink, vertices, count);
+    }
+
+    bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const override {
+        return corners == 4 ? PutFaces<4>(sink, numbers, count) : PutFaces<3>(sink, numbers, count);
+    }
+
+    int64_t TableBytes() const override { return NumberTextsBytes(westTexts_) + NumberTextsBytes(eastTexts_); }
+
+private:
+    // The "v x " of a column's west (or east) edge: from the tables, or
+    // formatted into `local`.
+    std::string_view XText(int64_t column, bool eastEdge, LocalText& local) const {
+        const int64_t i = column - info_.westColumn;
+        if (i >= 0 && i < cachedColumns_)
+            return NumberTextAt(eastEdge ? eastTexts_ : westTexts_, static_cast<std::size_t>(i));
+        return ColumnText(local, g_, column, eastEdge);
+    }
+
+    // "f a b c d" from counters that move on by a step or a few along a row.
+    // Lines are reserved and committed a few at a time.
+    template <int Corners>
+    static bool PutFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count) {
+        constexpr std::size_t kLineBytes = 2 + Corners * kCounterTextBytes + 2;
+        constexpr std::size_t kLinesAtOnce = kMaxReserveBytes / kLineBytes;
+        VertexCounter counters[Corners];
+        for (int k = 0; k < Corners; ++k) StartVertexCounter(counters[k], numbers[k] + 1);
+        for (std::size_t i = 0; i < count;) {
+            const std::size_t end = std::min(count, i + kLinesAtOnce);
+            char* p = ReserveSinkBytes(sink, (end - i) * kLineBytes);
+            if (p == nullptr) return false;
+            for (; i < end; ++i, numbers += Corners) {
+                *p++ = 'f';
+                *p++ = ' ';
+                // The first and the last corner are counted on; one between
+                // them whose number differs from either in the last digit
+                // only is that one's text with its own digit (a plane's
+                // mostly are), any other is counted on by itself.
+                const int64_t first = numbers[0] + 1, last = numbers[Corners - 1] + 1;
+                MoveCounterTo(counters[0], first);
+                MoveCounterTo(counters[Corners - 1], last);
+                const int64_t firstTens = first - (counters[0].last - '0');
+                const int64_t lastTens = last - (counters[Corners - 1].last - '0');
+                p = PutCounter(p, counters[0]);
+#pragma GCC unroll 2
+                for (int k = 1; k < Corners - 1; ++k) {
+                    const int64_t number = numbers[k] + 1;
+                    if (static_cast<uint64_t>(number - firstTens) < 10) {
+                        p = PutCounterWithLastDigit(p, counters[0], static_cast<char>('0' + (number - firstTens)));
+                    } else if (static_cast<uint64_t>(number - lastTens) < 10) {
+                        p = PutCounterWithLastDigit(p, counters[Corners - 1],
+                                                    static_cast<char>('0' + (number - lastTens)));
+                    } else {
+                        MoveCounterNear(counters[k], number, counters[0], counters[Corners - 1]);
+                        p = PutCounter(p, counters[k]);
+                    }
+                }
+                p = PutCounter(p, counters[Corners - 1]);
+                p[-1] = '\r';
+                *p++ = '\n';
+            }
+            CommitSinkBytes(sink, p);
+            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        }
+        return true;
+    }
+
+    // Lines are reserved and committed many at a time: as many records as
+    // surely fit in the largest reservation.
+    template <bool Classic, bool YUp>
+    bool PutVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const {
+        static_assert(kMaxReserveBytes > 8 * kVertexRoom, "a reservation holds records of four lines");
+        LocalText north, south, westLocal, eastLocal;
+        HeightText height;
+        int64_t textRow = 0;
+        bool haveRow = false;
+        // A line from its x text and its row's text, at the record's height.
+        const auto line = [&](char* p, std::string_view x, const LocalText& y, float z) {
+            p = CopyText(p, x);
+            if (YUp) return CopyText(PutHeightEnd<true>(PutHeight<Classic>(p, g_, z, height)), y.bytes, y.size);
+            return PutHeightEnd<false>(PutHeight<Classic>(CopyText(p, y.bytes, y.size), g_, z, height));
+        };
+        for (std::size_t i = 0; i < count;) {
+            char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
+            if (p == nullptr) return false;
+            const char* const last = p + kMaxReserveBytes - 4 * kVertexRoom;  // room for one more record
+            for (; i < count && p <= last; ++i) {
+                const MeshVertex& v = vertices[i];
+                if (!haveRow || v.row != textRow) {
+                    SetRowText(north, g_, v.row, false);
+                    SetRowText(south, g_, v.row, true);
+                    textRow = v.row;
+                    haveRow = true;
+                }
+                if (v.edges & kCellCorners) {
+                    const std::string_view west = XText(v.column, false, westLocal);
+                    const std::string_view east = XText(v.column, true, eastLocal);
+                    p = line(p, west, north, v.z);
+                    p = line(p, east, north, v.z);
+                    p = line(p, east, south, v.z);
+                    p = line(p, west, south, v.z);
+                } else {
+                    p = line(p, XText(v.column, (v.edges & kEastEdge) != 0, westLocal),
+                             (v.edges & kSouthEdge) != 0 ? south : north, v.z);
+                }
+            }
+            CommitSinkBytes(sink, p);
+            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        }
+        return true;
+    }
+
+    const MeshGeometry g_;
+    const MeshFileInfo info_;
+    NumberTexts westTexts_, eastTexts_;  // "v x " of the cached columns' west and east edges
+    int64_t cachedColumns_ = 0;
+};
+
+std::unique_ptr<MeshWriter> MakeObjWriter(const MeshGeometry& geometry, const MeshFileInfo& info) {
+    return std::make_unique<ObjWriter>(geometry, info);
+}
+
+}  // namespace
+
+const MeshFormat kObjFormat = {L".obj", MakeObjWriter};
