@@ -7,9 +7,10 @@ GridPass& PassOf(void* context) { return *static_cast<GridPass*>(context); }
 bool WritePassBytes(void* context, SegmentTarget target, const char* data, std::size_t size) {
     GridPass& pass = PassOf(context);
     if (target == SegmentTarget::Output) {
-        if (pass.frameOutput != nullptr) pass.frameOutput(pass.frameContext, pass.out, data, size);
-        else WriteOutputBlock(pass.out, data, size);
-        return !pass.out.failed;
+        if (pass.out == nullptr) return size == 0;
+        if (pass.frameOutput != nullptr) pass.frameOutput(pass.frameContext, *pass.out, data, size);
+        else WriteOutputBlock(*pass.out, data, size);
+        return !pass.out->failed;
     }
     return AppendScratch(pass.scratch, data, size);
 }

@@ -31,10 +31,11 @@ inline std::size_t ExpectedPassBytes(const RegionWindow& region) {
 
 // Made by the job's thread.
 struct GridPass {
-    GridPass(GridStream& gridInput, OutputFile& output, const GridHeader& gridHeader, const RegionWindow& jobRegion,
+    // `output`: null for a pass that writes nothing (it keeps what it reads).
+    GridPass(GridStream& gridInput, OutputFile* output, const GridHeader& gridHeader, const RegionWindow& jobRegion,
              int jobWorkers)
         : input(gridInput), out(output), header(gridHeader), region(jobRegion), workers(jobWorkers) {
-        scratch.beside = &out;
+        scratch.beside = out;
         scratch.memory = &memory;
         chunks.expectedBytes = ExpectedPassBytes(jobRegion);
     }
@@ -43,7 +44,7 @@ struct GridPass {
 
     // Set before the passes, then only read.
     GridStream& input;  // read under the pipeline's reader lock
-    OutputFile& out;    // written like `counts`
+    OutputFile* const out;  // written like `counts`; null: nothing is written
     const GridHeader& header;
     const RegionWindow region;
     const int workers;  // 0: one per core

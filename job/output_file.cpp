@@ -220,6 +220,10 @@ int RemoveStaleTemporaries(const std::filesystem::path& finalPath) {
     return removed;
 }
 
+int OutputNameLength(const std::filesystem::path& path) {
+    return static_cast<int>(path.filename().native().size());
+}
+
 bool OpenOutputFile(OutputFile& out, const std::filesystem::path& finalPath) {
     out.finalPath = finalPath;
     out.file = nullptr;

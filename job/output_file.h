@@ -36,6 +36,14 @@ std::filesystem::path TemporaryOutputPath(const std::filesystem::path& finalPath
 // by processes that have ended: a crash or a kill. Returns how many. The
 // folder is read once a process, at the first output into it.
 int RemoveStaleTemporaries(const std::filesystem::path& finalPath);
+// The longest file name (its last part) file systems take: 255 characters
+// (UTF-16 units on Windows, bytes elsewhere).
+constexpr int kMaxOutputNameLength = 255;
+int OutputNameLength(const std::filesystem::path& path);
+inline bool OutputNameTooLong(const std::filesystem::path& path) {
+    return OutputNameLength(path) > kMaxOutputNameLength;
+}
+
 // Creates a new temporary file for `finalPath`, never writing through a file
 // or link already standing at a temporary name; false when it cannot be
 // created. An earlier file at `finalPath` is not touched.

@@ -17,6 +17,7 @@ namespace {
 constexpr std::size_t kScratchFileBufferBytes = std::size_t{256} << 10;
 
 std::FILE* OpenScratchFile(ScratchStore& store) {
+    if (store.beside == nullptr) return nullptr;  // a pass without an output keeps nothing
     std::FILE* file = CreateScratchFile(*store.beside, ".cells");
     if (file == nullptr) return nullptr;
     store.fileBuffer.resize(kScratchFileBufferBytes);

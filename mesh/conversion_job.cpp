@@ -4,7 +4,10 @@
 #include <memory>
 #include <cmath>
 #include <utility>
+#include <vector>
 
+#include "grid/ground_units.h"
+#include "job/number_format.h"
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
 #include "format/obj_format.h"
@@ -12,6 +15,9 @@
 #include "picture/height_bitmap.h"
 
 namespace {
+
+// A text of ASCII characters (numbers, the reader's reasons) as wide text.
+std::wstring WideText(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 // The one place a method is chosen.
 const MeshMethodPasses& PassesOf(MeshMethod method) {
@@ -39,11 +45,16 @@ JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
     return summary;
 }
 
-// The summary's names: the file's Unicode name, its narrow name and its path.
+// The summary's names: the file's Unicode name, its narrow name and its
+// path; and what the grid's georeference is taken to be.
 JobSummary NamedSummary(const JobRequest& request) {
     JobSummary summary;
     summary.method = request.method;
     summary.mesh = request.writeMesh;
+    const GroundUnits ground = GroundUnitsOf(request.header, request.hasProjection, request.projection);
+    summary.projectionUnreadable = ground.projectionUnreadable;
+    if (request.writeMesh && request.geometry == TrueScaleGeometry) summary.refusal = LatitudeProblem(request.header, ground);
+    summary.classicCentre = request.writeMesh && request.geometry == ClassicGeometry && request.header.cornerFromCentre;
     summary.outputFileName = OutputFileName(request.inputStem, request.method, request.format);
     summary.outputName = NarrowOutputName(request.inputStem, request.method, request.format);
     summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
@@ -69,16 +80,16 @@ MeshFileInfo FileInfoOf(const MeshPass& pass, const MeshMethodPasses& method, co
 void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, MeshWriter& writer, const JobHooks& hooks) {
     pass.writer = &writer;
     SetStatus(hooks, kStatusCalculatingVertices);
-    writer.WriteStartPart(pass.out);
+    writer.WriteStartPart(*pass.out);
     const RegionWindow& region = pass.request.region;
     StartProgressPass(pass.progress, 0, int64_t{region.yMax} - region.yMin + 1);
     method.vertexPass(pass);
 
     SetStatus(hooks, kStatusCalculatingQuads);
-    writer.WriteMiddlePart(pass.out, pass.counts);
+    writer.WriteMiddlePart(*pass.out, pass.counts);
     if (pass.failedRow == 0 && !pass.outOfMemory && !pass.scratch.failed) method.facePass(pass);
     SendProgress(hooks, JobPhase::Ended, 0.0);
-    writer.WriteEndPart(pass.out, pass.counts);
+    writer.WriteEndPart(*pass.out, pass.counts);
 }
 
 // What the passes leave: a file to put in place, or the reason against it.
@@ -86,7 +97,7 @@ void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, MeshWriter& w
 // here once more, so a cancel that comes after the passes' last poll still
 // keeps the file from replacing an earlier one.
 JobOutcome OutcomeOfPasses(const GridPass& pass) {
-    if (pass.out.failed) return JobOutcome::OutputNotWritten;
+    if (pass.out != nullptr && pass.out->failed) return JobOutcome::OutputNotWritten;
     if (pass.scratch.failed) return JobOutcome::ScratchNotWritten;
     if (pass.failedRow != 0) return JobOutcome::ReadFailed;
     if (pass.outOfMemory) return JobOutcome::RegionTooLarge;
@@ -140,6 +151,10 @@ using JobOutputs = std::vector<std::unique_ptr<OutputFile>>;
 // cannot be had anywhere in it fails the job, not the program.
 template <typename Convert>
 JobOutcome WriteOutput(JobOutputs& outputs, const std::filesystem::path& path, JobSummary& summary, Convert convert) {
+    if (OutputNameTooLong(path)) {
+        summary.outputPath = path;
+        return JobOutcome::NameTooLong;
+    }
     summary.staleFilesRemoved += RemoveStaleTemporaries(path);
     outputs.push_back(std::make_unique<OutputFile>());
     OutputFile& out = *outputs.back();
@@ -187,7 +202,7 @@ JobOutcome CommitOutputs(JobOutputs& outputs, JobOutcome outcome, JobSummary& su
 JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHooks& hooks, OutputFile& out,
                        JobSummary& summary) {
     const auto start = std::chrono::steady_clock::now();
-    MeshPass pass(input, out, request);
+    MeshPass pass(input, &out, request);
     StartJobProgress(pass, hooks);
     pass.geometry = MakeMeshGeometry(request);
     const MeshMethodPasses& method = PassesOf(request.method);
@@ -214,7 +229,7 @@ JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHo
 JobOutcome ConvertHeightBitmap(const JobRequest& request, GridStream& input, const JobHooks& hooks,
                                int64_t dataStart, OutputFile& out, JobSummary& summary) {
     const auto start = std::chrono::steady_clock::now();
-    GridPass pass(input, out, request.header, request.region, request.workers);
+    GridPass pass(input, &out, request.header, request.region, request.workers);
     StartJobProgress(pass, hooks);
     SetStatus(hooks, kStatusWritingHeightBitmap);
     RunHeightBitmapPasses(pass, dataStart, summary.heightRange);
@@ -248,6 +263,25 @@ JobOutcome WriteHeightBitmap(const JobRequest& request, GridStream& input, const
     return outcome;
 }
 
+// The terrain preview of the whole grid, read once more from the data's start.
+JobOutcome WritePreview(const JobRequest& request, GridStream& input, const JobHooks& hooks, JobOutputs& outputs,
+                        JobSummary& summary) {
+    summary.previewPath = !request.previewPath.empty()
+                              ? request.previewPath
+                              : request.outputDir / WidePath(request.inputStem + kPreviewSuffix);
+    const JobOutcome outcome = WriteOutput(outputs, summary.previewPath, summary, [&](OutputFile& out) {
+        TerrainPreview preview;
+        if (!RenderTerrainPreview(input, request.header, request.previewWidth, request.previewHeight, PreviewColours{},
+                                  hooks.cancelRequested, preview, request.workers))
+            return hooks.cancelRequested != nullptr && hooks.cancelRequested->load() ? JobOutcome::Cancelled
+                                                                                     : JobOutcome::ReadFailed;
+        WritePreviewPng(out, preview);
+        return JobOutcome::Finished;
+    });
+    summary.preview = outcome == JobOutcome::Finished;
+    return outcome;
+}
+
 }  // namespace
 
 JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const JobHooks& hooks) {
@@ -256,7 +290,9 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     // file without rows, all holes: refused. A stream that fails is the
     // passes' to report, at the row where reading fails.
     JobOutputs outputs;
-    if (!IsGridStreamOpen(input)) {
+    if (!summary.refusal.empty()) {
+        summary.outcome = JobOutcome::Refused;
+    } else if (!IsGridStreamOpen(input)) {
         summary.outcome = JobOutcome::ReadFailed;
     } else {
         const int64_t dataStart = GridStreamPosition(input);
@@ -271,31 +307,69 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
                                   ? WriteHeightBitmap(request, input, hooks, dataStart, outputs, summary)
                                   : JobOutcome::ReadFailed;
         }
+        if (request.writePreview && summary.outcome == JobOutcome::Finished) {
+            if (!request.writeMesh && !request.writeHeightBitmap)
+                summary.outputPath = !request.previewPath.empty()
+                                         ? request.previewPath
+                                         : request.outputDir / WidePath(request.inputStem + kPreviewSuffix);
+            summary.outcome = SeekGridStream(input, dataStart) ? WritePreview(request, input, hooks, outputs, summary)
+                                                               : JobOutcome::ReadFailed;
+        }
         summary.outcome = CommitOutputs(outputs, summary.outcome, summary);
     }
     CloseGridStream(input);
     return Finish(hooks, summary);
 }
 
-std::wstring GeometryText(const JobSummary& summary) {
-    if (summary.classicMisplaced)
-        return L"In the classic geometry some vertices of this grid fall on one another or off their cells "
-               L"(its coordinates are too large or its cells too small for it); the True scale geometry "
-               L"places every one.";
-    if (!summary.trueScale) return L"";
+namespace {
+
+// How True scale took the grid's coordinates.
+std::wstring TrueScaleText(const JobSummary& summary) {
     std::wstring text = L"True scale, from the region's south-west corner: ";
     switch (summary.ground.unit) {
     case GroundUnit::Degrees:
         text += L"the grid's cells were taken as degrees" +
-                std::wstring(summary.ground.guessed ? L" (no .prj file beside it; its cell size and extent are "
-                                                      L"those of degrees)" : L"") +
+                std::wstring(!summary.ground.guessed ? L""
+                             : summary.projectionUnreadable
+                                 ? L" (its .prj file says nothing understood; its cell size and extent are those of degrees)"
+                                 : L" (no .prj file beside it; its cell size and extent are those of degrees)") +
                 L" and turned into metres at latitude " + Fixed2Text(static_cast<float>(summary.latitude)) + L".";
         break;
     case GroundUnit::Feet: text += L"positions and heights were converted from feet."; break;
     case GroundUnit::UsSurveyFeet: text += L"positions and heights were converted from US survey feet."; break;
     case GroundUnit::Metres: text += L"the grid's coordinates and heights were taken as metres."; break;
+    case GroundUnit::OtherLength:
+        text += L"positions and heights were converted from the .prj file's unit of " +
+                WideText(ShortestText(summary.ground.metresPerUnit)) + L" m.";
+        break;
     }
     return text;
+}
+
+}  // namespace
+
+std::wstring GeometryText(const JobSummary& summary) {
+    std::vector<std::wstring> notes;
+    if (summary.projectionUnreadable)
+        notes.push_back(L"The .prj file beside the grid could not be understood; its coordinates were taken as "
+                        L"without one.");
+    if (summary.classicCentre)
+        notes.push_back(L"The grid's header gives the centre of its lower-left cell; the classic geometry places "
+                        L"its vertices from it as from the corner (the True scale geometry and the height "
+                        L"bitmap's world file take the corner half a cell away).");
+    if (summary.classicMisplaced)
+        notes.push_back(L"In the classic geometry some vertices of this grid fall on one another or off their cells "
+                        L"(its coordinates are too large or its cells too small for it); the True scale geometry "
+                        L"places every one.");
+    else if (summary.trueScale)
+        notes.push_back(TrueScaleText(summary));
+    std::wstring text;
+    for (const std::wstring& note : notes) text += (text.empty() ? L"" : L" ") + note;
+    return text;
+}
+
+bool GeometryWarns(const JobSummary& summary) {
+    return summary.classicMisplaced || summary.classicCentre || summary.projectionUnreadable;
 }
 
 std::wstring StaleFilesText(int count) {
@@ -353,6 +427,14 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
     const std::wstring file = L"\"" + PathToWide(summary.outputPath) + L"\"";
     SummaryMessage message;
     switch (summary.outcome) {
+    case JobOutcome::NameTooLong:
+        return FailureMessage(L"The file " + file + L" could not be written: its name is " +
+                              std::to_wstring(OutputNameLength(summary.outputPath)) + L" characters long, and a "
+                              L"file name may have at most " + std::to_wstring(kMaxOutputNameLength) +
+                              L".\n\nPlease give the grid file a shorter name. " + kEarlierFileKept);
+    case JobOutcome::Refused:
+        return FailureMessage(L"The grid file is not converted: " + WideText(summary.refusal) +
+                              L".\n\nNo file was written.");
     case JobOutcome::OutputNotWritten:
         return FailureMessage(L"The file " + file +
                               L" could not be written.\n\nPlease check that its folder is writable, that no "
@@ -373,6 +455,10 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
         if (summary.method == FloatingPlanes)
             return FailureMessage(L"There is not enough memory for a row of this grid file.\n\nPlease "
                                   L"choose a smaller region. No file was written.");
+        if (summary.method == Simplified)
+            return FailureMessage(L"The region is too large for the Simplified method: there is not enough "
+                                  L"memory for it.\n\nPlease choose a smaller region or the Interpolated method. "
+                                  L"No file was written.");
         return FailureMessage(L"The region is too large for the Interpolated method: there is not "
                               L"enough memory for it.\n\nPlease choose a smaller region or the "
                               L"Floating planes method. No file was written.");
@@ -397,8 +483,9 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
     }
     const std::wstring geometry = GeometryText(summary);
     if (!geometry.empty()) {
-        // The classic geometry misplacing vertices is worth a warning.
-        message.warning = message.warning || summary.classicMisplaced;
+        // The classic geometry misplacing vertices, and a georeference taken
+        // other than the file says, are worth a warning.
+        message.warning = message.warning || GeometryWarns(summary);
         message.text += L"\n\n" + geometry;
     }
     if (summary.heightBitmap) message.text += L"\n\n" + HeightBitmapText(summary);

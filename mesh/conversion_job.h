@@ -17,6 +17,7 @@
 #include "format/mesh_format.h"
 #include "job/job_counts.h"
 #include "picture/height_bitmap.h"
+#include "picture/terrain_preview.h"
 
 constexpr wchar_t kStatusCalculatingVertices[] = L"Calculating vertices...";
 constexpr wchar_t kStatusCalculatingQuads[] = L"Calculating quads...";
@@ -29,6 +30,8 @@ enum class JobOutcome {
     Finished,          // the file was written completely
     Cancelled,         // the user cancelled; the counts are those reached
     OutputNotWritten,  // the output file could not be created, written or moved into place
+    NameTooLong,       // an output's file name is longer than a file system's names may be
+    Refused,           // the grid cannot be placed as asked (refusal says why); nothing was read
     ScratchNotWritten, // the job's scratch file beside it could not be created or written
     RegionTooLarge,    // memory ran out: a work item (a row of some hundred million values) did
                        // not fit, or the job's buffers could not be had
@@ -59,12 +62,20 @@ struct JobSummary {
     GroundUnits ground;
     double latitude = 0.0;
     // Classic: some vertices land on one another or off their cells; True
-    // scale would place them.
+    // scale would place them. Or the header gives the lower-left cell's
+    // centre, which the classic geometry takes as the corner.
     bool classicMisplaced = false;
+    bool classicCentre = false;
+    // A ".prj" file stands beside the grid but says nothing understood.
+    bool projectionUnreadable = false;
+    std::string refusal;  // Refused: why
     // The height bitmap, when it was written: where, and its heights' range.
     bool heightBitmap = false;
     std::filesystem::path heightBitmapPath;
     HeightRange heightRange;
+    // The terrain preview, when it was written.
+    bool preview = false;
+    std::filesystem::path previewPath;
     std::string outputName;              // narrow name, as in the object and group lines
     std::wstring outputFileName;         // full Unicode file name (no directory)
     std::filesystem::path outputPath;    // where the file is written (final name)
@@ -88,6 +99,9 @@ struct JobHooks {
     void (*showSummary)(void* context, const JobSummary& summary) = nullptr;
 };
 
+// Simplified's maximum height error unless asked otherwise.
+constexpr double kDefaultMaxError = 0.5;
+
 struct JobRequest {
     MeshMethod method = Interpolated;
     MeshFormatKind format = MeshFormatKind::Obj;
@@ -96,14 +110,18 @@ struct JobRequest {
     GridHeader header;
     RegionWindow region;
     float unitMeters = 1.0f;
-    double maxError = 0.5;  // Simplified: in the grid's height unit, before the units
+    double maxError = kDefaultMaxError;  // Simplified: in the grid's height unit, before the units
     // The coordinate system from a ".prj" file beside the grid, as its text
     // (ReadProjectionBeside); True scale reads its unit from it.
     bool hasProjection = false;
     std::string projection;
-    // The outputs: the mesh, the height bitmap (with its world file), or both.
+    // The outputs: the mesh, the height bitmap (with its world file), the
+    // terrain preview of the whole grid (previewPath; empty: after the stem).
     bool writeMesh = true;
     bool writeHeightBitmap = false;
+    bool writePreview = false;
+    std::filesystem::path previewPath;
+    int previewWidth = kPreviewWidth, previewHeight = kPreviewHeight;
     std::wstring inputStem;
     std::filesystem::path outputDir;  // empty: the current directory
     std::string timestamp;            // "YYYY-MM-DD, HH:MM"; empty: local time now
@@ -136,6 +154,9 @@ std::wstring MissingCellsText(int64_t missingCount);
 // coordinates in, or that the classic geometry misplaced vertices; empty when
 // there is nothing to say. By the summary box and the converter alike.
 std::wstring GeometryText(const JobSummary& summary);
+
+// Whether what GeometryText says is a warning.
+bool GeometryWarns(const JobSummary& summary);
 
 // The line that says that temporary files of an interrupted conversion of
 // the same output were removed: by the summary box and the converter alike.

@@ -11,7 +11,7 @@
 // A mesh job's record: the grid passes' record, the request and the
 // geometry the methods write.
 struct MeshPass : GridPass {
-    MeshPass(GridStream& gridInput, OutputFile& output, const JobRequest& jobRequest)
+    MeshPass(GridStream& gridInput, OutputFile* output, const JobRequest& jobRequest)
         : GridPass(gridInput, output, jobRequest.header, jobRequest.region, jobRequest.workers),
           request(jobRequest) {}
 

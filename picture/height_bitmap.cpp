@@ -158,7 +158,7 @@ void WriteItemRows(void* context, const WorkItem& item, PipelineSink& sink) {
 // Rows the file does not supply (before the grid's first row, after the data
 // ended): all holes, deflated on the job's thread straight into the PNG.
 void AddHoleRows(GridPass& pass, PngImageData& data, int64_t width, int64_t rows) {
-    if (rows <= 0 || pass.out.failed) return;
+    if (rows <= 0 || pass.out->failed) return;
     std::vector<uint8_t> scanline(static_cast<std::size_t>(1 + 2 * width), 0);
     scanline[0] = kSubFilter;
     z_stream stream{};
@@ -173,7 +173,7 @@ void AddHoleRows(GridPass& pass, PngImageData& data, int64_t width, int64_t rows
             stream.next_out = reinterpret_cast<Bytef*>(out.data());
             stream.avail_out = static_cast<uInt>(out.size());
             deflate(&stream, last ? Z_SYNC_FLUSH : Z_NO_FLUSH);
-            AddPngDeflate(pass.out, data, out.data(), out.size() - stream.avail_out);
+            AddPngDeflate(*pass.out, data, out.data(), out.size() - stream.avail_out);
         } while (stream.avail_out == 0);
     }
     deflateEnd(&stream);
@@ -214,7 +214,7 @@ void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range
         pass.failedRow = std::max<int64_t>(region.yMin, 1);
         return;
     }
-    WritePngStart(pass.out, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+    WritePngStart(*pass.out, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
                   {{"Software", "Dunmoor v0.2"},
                    {"Description", "Heights " + ShortestText(range.lowest) + " to " + ShortestText(range.highest) +
                                        " of the grid's height unit map linearly to 1 to 65535; 0 is no data"},
@@ -243,7 +243,7 @@ void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range
                                                         std::max<int64_t>(region.yMin, 1) + 1);
     const int64_t before = std::min<int64_t>(height, std::max<int64_t>(0, 1 - int64_t{region.yMin}));
     AddHoleRows(pass, data, width, height - before - rowsWritten);  // rows after the data ended
-    WritePngEnd(pass.out, data);
+    WritePngEnd(*pass.out, data);
 }
 
 std::string WorldFileText(const GridHeader& header, const RegionWindow& region) {

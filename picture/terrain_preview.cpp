@@ -161,8 +161,7 @@ bool RenderTerrainPreview(GridStream& input, const GridHeader& header, int width
     Accumulators a;
     FitGrid(header, preview.width, preview.height, preview, a);
     // A pass over every row of the grid that writes nothing.
-    OutputFile none;
-    GridPass pass(input, none, header, RegionWindow{1, 1, header.ncols, header.nrows}, workers);
+    GridPass pass(input, nullptr, header, RegionWindow{1, 1, header.ncols, header.nrows}, workers);
     pass.cancelRequested = cancel;
     PreviewWork w;
     w.pass = &pass;
@@ -183,11 +182,6 @@ void PreviewCellAt(const TerrainPreview& p, const GridHeader& header, double x, 
     row = static_cast<int32_t>(std::clamp<int64_t>(static_cast<int64_t>(std::floor(fy * header.nrows)) + 1, 1, header.nrows));
 }
 
-bool SavePreviewPng(const std::filesystem::path& path, const TerrainPreview& preview) {
-    OutputFile out;
-    if (!OpenOutputFile(out, path)) return false;
+void WritePreviewPng(OutputFile& out, const TerrainPreview& preview) {
     WritePngRgb(out, static_cast<uint32_t>(preview.width), static_cast<uint32_t>(preview.height), preview.rgb);
-    if (CommitOutputFile(out)) return true;
-    DiscardOutputFile(out);
-    return false;
 }

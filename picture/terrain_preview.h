@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "grid/grid_reader.h"
+#include "job/output_file.h"
 #include "grid/grid_types.h"
 
 struct TerrainPreview {
@@ -21,6 +22,13 @@ struct TerrainPreview {
     // turning picture positions back into cells.
     double left = 0.0, top = 0.0, gridWidth = 0.0, gridHeight = 0.0;
 };
+
+// The window's picture of the grid, and the preview's size unless asked
+// otherwise, at 96 DPI.
+constexpr int kPreviewWidth = 388;
+constexpr int kPreviewHeight = 124;
+// Its file name after the grid's stem, when no other is given.
+constexpr wchar_t kPreviewSuffix[] = L"__preview.png";
 
 // Colours the preview leaves to its surroundings and gives no-data.
 struct PreviewColours {
@@ -36,9 +44,8 @@ bool RenderTerrainPreview(GridStream& input, const GridHeader& header, int width
                           const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& preview,
                           int workers = 0);
 
-// Writes the preview as an 8-bit RGB PNG, safely (a temporary file moved
-// into place); false when it could not be written.
-bool SavePreviewPng(const std::filesystem::path& path, const TerrainPreview& preview);
+// Writes the preview into `out` as an 8-bit RGB PNG.
+void WritePreviewPng(OutputFile& out, const TerrainPreview& preview);
 
 // The grid cell (column, row, from 1) under picture position (x, y), clamped
 // to the grid.

@@ -17,7 +17,8 @@ fail() { echo "FAIL $*"; failed=1; }
 check() {  # GRID GOLDEN WRITTEN [converter options...]
   local grid=$1 golden=$2 written=$3
   shift 3
-  "${convert[@]}" "$data/$grid" --outdir "$out" --timestamp "$stamp" "$@" >/dev/null
+  # 3: converted with a warning (a centre header in the classic geometry).
+  "${convert[@]}" "$data/$grid" --outdir "$out" --timestamp "$stamp" "$@" >/dev/null || [ $? -eq 3 ]
   if cmp -s "$out/$written" "$data/$golden"; then
     echo "ok   $grid $*"
   else

@@ -228,9 +228,9 @@ std::string HelpText() {
     }
     std::snprintf(line, sizeof line, "  %-32s %s\n", "-h, --help, /?", "this help");
     return text + line +
-           "\nExit status: 0 all converted; 3 converted with a warning (holes for missing values, or\n"
-           "vertices the classic geometry misplaces); 1 some file failed, or the log could not be written;\n"
-           "2 wrong options; 130 interrupted.\n";
+           "\nExit status: 0 all converted; 3 converted with a warning (holes for missing values, vertices\n"
+           "the classic geometry misplaces or a header's centre it takes as the corner, a .prj file not\n"
+           "understood); 1 some file failed, or the log could not be written; 2 wrong options; 130 interrupted.\n";
 }
 
 bool IsValidTimestamp(const std::string& text) {

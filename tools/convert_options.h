@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "grid/grid_types.h"
+#include "mesh/conversion_job.h"
 
 // An argument as the system hands it over: wide text on Windows, the bytes of
 // the name on Linux (never re-encoded, so any file name keeps its bytes).
@@ -19,7 +20,7 @@ struct Options {
     std::vector<ArgText> grids;  // file names and patterns, as given
     std::vector<ArgText> lists;  // --from: files naming grids one per line; "-" standard input
     MeshMethod method = Interpolated;
-    double maxError = 0.5;  // simplified: in the grid's height unit
+    double maxError = kDefaultMaxError;  // simplified: in the grid's height unit
     MeshGeometryKind geometry = ClassicGeometry;
     UpAxis up = ZUp;
     bool wholeGrid = true;
@@ -38,7 +39,7 @@ struct Options {
     int32_t workers = 0;  // threads formatting each file's job; 0: the cores shared among the jobs
     bool help = false;    // --help, -h or /?: nothing else is looked at
     std::filesystem::path preview;  // --preview: the one grid's terrain preview goes here, nothing else
-    int32_t previewWidth = 388, previewHeight = 124;
+    int32_t previewWidth = kPreviewWidth, previewHeight = kPreviewHeight;
 };
 
 // Reads the arguments; false with `problem` (one line) when they are wrong.

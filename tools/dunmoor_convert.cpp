@@ -17,8 +17,9 @@
 // a line per file, from which the failed ones are taken for the next run.
 //
 // Exit status: 0 every file converted; 3 converted with a warning (a grid
-// held fewer values than its header promised, or the classic geometry
-// misplaced vertices); 1 some file failed, or the log could not be written;
+// held fewer values than its header promised, the classic geometry
+// misplaced vertices or took a centre for the corner, or a .prj file beside
+// the grid said nothing understood); 1 some file failed, or the log could not be written;
 // 2 bad arguments; 130 interrupted.
 #include <algorithm>
 #include <atomic>
@@ -39,6 +40,7 @@
 #include <vector>
 
 #include "job/number_format.h"
+#include "job/worker_threads.h"
 #include "grid/ground_units.h"
 #include "grid/grid_reader.h"
 #include "grid/path_parts.h"
@@ -127,6 +129,7 @@ struct FileResult {
     bool skipped = false;      // its outputs stood complete (--skip-existing)
     bool missingCells = false;
     bool misplaced = false;    // converted, but the classic geometry misplaced vertices
+    bool georeferenceWarned = false;  // converted, but the georeference was taken other than the file says
     bool interrupted = false;  // cancelled, or not started after an interruption
     std::string line;          // what is printed for the file, ending with a line feed
     LogEntry log;              // its line in the run log; no outcome: the file never started
@@ -209,7 +212,9 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     GridStream input;
     const InputCloser closer{input};
     GridHeader header;
-    if (!ReadGridHeader(grid, input, header)) return Failed(grid, WhyNotRead(grid));
+    std::string headerProblem;
+    if (!ReadGridHeader(grid, input, header, headerProblem))
+        return Failed(grid, headerProblem.empty() ? WhyNotRead(grid) : "not converted: " + headerProblem);
     const std::string regionProblem = options.wholeGrid ? "" : RegionProblem(options.region, header);
     if (!regionProblem.empty()) return Failed(grid, "not converted: " + regionProblem);
     JobRequest request;
@@ -294,8 +299,9 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     }
     const std::wstring geometry = GeometryText(s);
     if (!geometry.empty()) result.line += Shown(grid) + ": " + Utf8(geometry) + "\n";
-    if (s.classicMisplaced) result.log.detail += (result.log.detail.empty() ? "" : " ") + Utf8(geometry);
+    if (GeometryWarns(s)) result.log.detail += (result.log.detail.empty() ? "" : " ") + Utf8(geometry);
     result.misplaced = s.classicMisplaced;
+    result.georeferenceWarned = GeometryWarns(s) && !s.classicMisplaced;
     result.line += stale;
     return result;
 }
@@ -404,16 +410,12 @@ std::vector<FileResult> ConvertAll(const std::vector<fs::path>& grids, const std
             }
         }
     };
-    std::vector<std::thread> threads;
-    try {
-        for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, w);
-    } catch (const std::system_error&) {
-        board.Lines(stderr, "dunmoor-convert: only " + std::to_string(threads.size() + 1) + " of " +
-                                std::to_string(workers) + " files can be converted at a time here\n");
-        workers = static_cast<unsigned>(threads.size() + 1);
+    const int ran = RunOnWorkers(static_cast<int>(workers), [&](int slot) { work(static_cast<unsigned>(slot)); });
+    if (static_cast<unsigned>(ran) < workers) {
+        board.Lines(stderr, "dunmoor-convert: only " + std::to_string(ran) + " of " + std::to_string(workers) +
+                                " files could be converted at a time here\n");
+        workers = static_cast<unsigned>(ran);
     }
-    work(0);
-    for (std::thread& t : threads) t.join();
     return results;
 }
 
@@ -422,17 +424,30 @@ int WritePreview(const Options& options) {
     if (options.grids.size() != 1 || IsPattern(options.grids[0])) return Usage("--preview takes exactly one grid file");
     const fs::path grid(options.grids[0]);
     GridStream input;
+    const InputCloser closer{input};
     GridHeader header;
-    if (!ReadGridHeader(grid, input, header)) {
-        Print(stderr, Shown(grid) + ": " + WhyNotRead(grid) + "\n");
+    std::string problem;
+    if (!ReadGridHeader(grid, input, header, problem)) {
+        Print(stderr, Shown(grid) + ": " + (problem.empty() ? WhyNotRead(grid) : problem) + "\n");
         return kExitFailed;
     }
-    TerrainPreview preview;
-    const bool rendered = RenderTerrainPreview(input, header, options.previewWidth, options.previewHeight,
-                                               PreviewColours{}, nullptr, preview, options.workers);
-    if (!rendered || !SavePreviewPng(options.preview, preview)) {
-        Print(stderr, Shown(grid) + (rendered ? ": the preview could not be written to " + Shown(options.preview)
-                                              : ": the grid file could not be read") + "\n");
+    JobRequest request;
+    request.header = header;
+    request.writeMesh = false;
+    request.writePreview = true;
+    request.previewPath = options.preview;
+    request.previewWidth = options.previewWidth;
+    request.previewHeight = options.previewHeight;
+    request.workers = options.workers;
+    JobHooks hooks;
+    hooks.cancelRequested = InterruptFlag();
+    const JobSummary s = RunConversionJob(request, input, hooks);
+    if (s.outcome == JobOutcome::Cancelled) {
+        Print(stderr, Shown(grid) + ": interrupted; " + Shown(options.preview) + " was not written\n");
+        return kExitInterrupted;
+    }
+    if (s.outcome != JobOutcome::Finished) {
+        Print(stderr, Shown(grid) + ": " + OneLine(FormatJobSummary(s).text) + "\n");
         return kExitFailed;
     }
     Print(stdout, Shown(grid) + " -> " + Shown(options.preview) + ": terrain preview\n");
@@ -535,12 +550,13 @@ int Run(const std::vector<ArgText>& args) {
     const bool logWritten = !log.IsOpen() || log.Close(problem);
     if (!logWritten) Print(stderr, "dunmoor-convert: " + problem + "\n");
 
-    std::size_t converted = 0, skipped = 0, missing = 0, misplaced = 0, interrupted = 0;
+    std::size_t converted = 0, skipped = 0, missing = 0, misplaced = 0, interrupted = 0, warned = 0;
     for (const FileResult& r : results) {
         converted += r.converted ? 1 : 0;
         skipped += r.skipped ? 1 : 0;
         missing += r.missingCells ? 1 : 0;
         misplaced += r.misplaced ? 1 : 0;
+        warned += r.georeferenceWarned ? 1 : 0;
         interrupted += r.interrupted ? 1 : 0;
     }
     const std::size_t failed = results.size() - converted - skipped - interrupted + refused.size();
@@ -558,7 +574,7 @@ int Run(const std::vector<ArgText>& args) {
                   filesAtOnce == 1 ? "" : "s");
     Print(stdout, total);
     if (failed > 0 || !logWritten) return kExitFailed;
-    return missing > 0 || misplaced > 0 ? kExitWarning : kExitConverted;
+    return missing > 0 || misplaced > 0 || warned > 0 ? kExitWarning : kExitConverted;
 }
 
 }  // namespace
