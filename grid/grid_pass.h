@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "grid/float_scan.h"
 #include "grid/grid_reader.h"
 #include "grid/grid_types.h"
 #include "grid/row_blocks.h"
@@ -112,6 +113,31 @@ bool ConvertBlockRows(const GridPass& pass, const WorkItem& item, const char* p,
         if (SinkStopped(sink)) return false;
     }
     return true;
+}
+
+// The values of grid columns [first, last] of a row's line (`first` at
+// least 1), handed to take(column, value) in column order, up to the first
+// token that is not a number. Returns the last column the line supplied
+// (first - 1 or less when none of them; at most `last`), or -1 when take
+// returned false (the job stops). The one loop every pass reads its rows'
+// values with.
+template <typename Take>
+inline int64_t ForEachRowValue(std::string_view line, int64_t first, int64_t last, Take take) {
+    const char* p = line.data();
+    const char* end = p + line.size();
+    int64_t column = 1;
+    for (; column < first; ++column) {
+        const FloatScan scan = ScanGridCell(p, end);
+        if (!scan.ok) return column - 1;
+        p = scan.next;
+    }
+    for (; column <= last; ++column) {
+        const FloatScan scan = ScanGridCell(p, end);
+        if (!scan.ok) break;
+        p = scan.next;
+        if (!take(column, scan.value)) return -1;
+    }
+    return column - 1;
 }
 
 // Cells of rows [firstRow, lastRow] from column firstColumn on that lie in

@@ -10,6 +10,7 @@
 
 #include "grid/float_scan.h"
 #include "job/number_format.h"
+#include "job/output_file.h"
 #include "job/test_hooks.h"
 
 #if defined(__SSE2__)
@@ -27,16 +28,6 @@ std::size_t ReadBlockBytes() {
 // A header token longer than this is not part of a grid header.
 constexpr std::size_t kMaxHeaderTokenBytes = std::size_t{1} << 20;
 constexpr int32_t kDefaultNodata = -9999;
-
-std::FILE* OpenForReading(const std::filesystem::path& path) {
-#ifdef _WIN32
-    // The wide path keeps every Unicode name; other processes keep read and
-    // write access to the file meanwhile.
-    return _wfopen(path.c_str(), L"rb");
-#else
-    return std::fopen(path.c_str(), "rb");
-#endif
-}
 
 // Reads more of the file behind the unread bytes, moving them to the front
 // and growing the buffer when the unread bytes fill it. Returns false when no
@@ -278,7 +269,7 @@ bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridH
                     std::string& problem) {
     problem.clear();
     GridStream fresh;
-    fresh.file = OpenForReading(path);
+    fresh.file = OpenExistingFile(path);
     if (fresh.file == nullptr) return false;
     std::setvbuf(fresh.file, nullptr, _IONBF, 0);  // the block buffer is ours
     fresh.buffer.resize(ReadBlockBytes());

@@ -220,6 +220,14 @@ int RemoveStaleTemporaries(const std::filesystem::path& finalPath) {
     return removed;
 }
 
+std::FILE* OpenExistingFile(const std::filesystem::path& path, bool append) {
+#ifdef _WIN32
+    return _wfopen(path.c_str(), append ? L"ab" : L"rb");
+#else
+    return std::fopen(path.c_str(), append ? "ab" : "rb");
+#endif
+}
+
 int OutputNameLength(const std::filesystem::path& path) {
     return static_cast<int>(path.filename().native().size());
 }

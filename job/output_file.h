@@ -26,6 +26,11 @@ struct OutputFile {
     int64_t written = 0;  // bytes handed to the file so far
 };
 
+// Opens an existing file by its full Unicode name, to read it ("rb") or to
+// append to it ("ab"); other processes keep read and write access to it
+// meanwhile. nullptr (and errno set) when it cannot be opened.
+std::FILE* OpenExistingFile(const std::filesystem::path& path, bool append = false);
+
 // The temporary name of an output file: "<name>.part-<process>-<n>", in the
 // same folder, so the move into place stays on one disk. A file left by a
 // crash is recognisable by it and never ends in the final extension. A long

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <string_view>
 
-#include "grid/float_scan.h"
 #include "mesh/mesh_passes.h"
 
 namespace {
@@ -31,25 +30,18 @@ bool ConvertPlaneRow(FloatingPlanesWork& w, VertexBatch& batch, int64_t row, std
     const RegionWindow& region = pass.request.region;
     const float scale = pass.geometry.heightScale;
     JobCounts& counts = batch.sink.counts;
-    const char* p = line.data();
-    const char* end = p + line.size();
-    for (int64_t column = 1;; ++column) {
-        const FloatScan scan = ScanGridCell(p, end);
-        if (!scan.ok) {
-            counts.missing += PromisedCells(pass.header, pass.region, row, row, column);
-            return FlushVertices(batch);
-        }
-        if (column > region.xMax) return FlushVertices(batch);
-        p = scan.next;
-        if (column < region.xMin) continue;
-        if (IsFloatingNodata(scan.value, pass.request.header)) {
+    const int64_t supplied = ForEachRowValue(line, std::max(region.xMin, 1), region.xMax, [&](int64_t column, float value) {
+        if (IsFloatingNodata(value, pass.request.header)) {
             counts.nodata += 1;
-            continue;
+            return true;
         }
-        if (!AddCellCorners(batch, column, row, scan.value * scale)) return false;
         counts.quads += 1;
         counts.vertices += 4;
-    }
+        return AddCellCorners(batch, column, row, value * scale);
+    });
+    if (supplied < 0) return false;
+    counts.missing += PromisedCells(pass.header, pass.region, row, row, supplied + 1);
+    return FlushVertices(batch);
 }
 
 bool ReadPlaneRowBlock(void* context, WorkItem& item) {

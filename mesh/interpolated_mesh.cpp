@@ -22,7 +22,6 @@
 #include <string_view>
 #include <utility>
 
-#include "grid/float_scan.h"
 #include "mesh/mesh_passes.h"
 
 namespace {
@@ -231,31 +230,6 @@ bool ConvertMissingCells(InterpolatedWork& w, VertexBatch& batch, const RowCells
     return true;
 }
 
-// Hands take(value) the values of the region's columns in `line`, up to a
-// token that is not a number or the region's east edge. Returns the columns
-// supplied.
-template <typename Take>
-int64_t ForEachRegionValue(const CornerRegion& m, std::string_view line, Take take) {
-    const char* p = line.data();
-    const char* end = p + line.size();
-    // Kept apart from the region: the cell bytes written through `take` may
-    // alias anything, which would have the loop read them anew every cell.
-    const int64_t west = m.west, last = m.west + m.cols - 1;
-    int64_t j = 1;
-    for (; j < west; ++j) {
-        const FloatScan scan = ScanGridCell(p, end);
-        if (!scan.ok) return 0;
-        p = scan.next;
-    }
-    for (; j <= last; ++j) {
-        const FloatScan scan = ScanGridCell(p, end);
-        if (!scan.ok) break;
-        p = scan.next;
-        take(scan.value);
-    }
-    return j - west;
-}
-
 void StartRow(RowCells& row) {
     row.width = 0;
     row.extent = 0;
@@ -274,7 +248,10 @@ int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells
     uint8_t* cells = row.cells.data();
     int64_t room = static_cast<int64_t>(row.cells.size());
     int64_t width = 0, nodata = 0;
-    row.extent = ForEachRegionValue(w.m, line, [&](float value) {
+    // Kept apart from the region: the cell bytes written by the loop may
+    // alias anything, which would have it read them anew every cell.
+    const int64_t west = w.m.west, last = w.m.west + w.m.cols - 1;
+    const int64_t supplied = ForEachRowValue(line, west, last, [&](int64_t, float value) {
         if (width == room) {
             MakeRowRoom(row, static_cast<std::size_t>(room) + 1);
             heights = row.heights.data();
@@ -287,7 +264,9 @@ int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells
         cells[width] = hole ? 0 : kValid;
         nodata += hole;
         width += 1;
+        return true;
     });
+    row.extent = std::max<int64_t>(supplied - west + 1, 0);
     row.width = width;
     return nodata;
 }

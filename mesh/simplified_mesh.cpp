@@ -27,7 +27,6 @@
 #include <limits>
 #include <vector>
 
-#include "grid/float_scan.h"
 #include "mesh/mesh_passes.h"
 #include "job/worker_threads.h"
 
@@ -532,20 +531,13 @@ void StoreRows(void* context, const WorkItem& item, PipelineSink& sink) {
     const MeshPass& pass = *w.pass;
     ConvertBlockRows(pass, item, item.text.data(), sink, [&](int64_t fileRow, std::string_view line) {
         const int64_t y = fileRow - f.top;
-        const char* p = line.data();
-        const char* end = p + line.size();
-        int64_t supplied = 0;
-        for (int64_t column = 1; column < f.west + f.cols; ++column) {
-            const FloatScan scan = ScanGridCell(p, end);
-            if (!scan.ok) break;
-            p = scan.next;
-            supplied = column;
-            if (column < f.west) continue;
+        const int64_t supplied = ForEachRowValue(line, f.west, f.west + f.cols - 1, [&](int64_t column, float value) {
             const std::size_t cell = f.Cell(column - f.west, y);
-            f.cellHeight[cell] = scan.value;
-            if (IsInterpolatedNodata(scan.value, pass.header)) sink.counts.nodata += 1;
+            f.cellHeight[cell] = value;
+            if (IsInterpolatedNodata(value, pass.header)) sink.counts.nodata += 1;
             else f.cellValid[cell] = 1;
-        }
+            return true;
+        });
         sink.counts.missing += PromisedCells(pass.header, pass.region, fileRow, fileRow, supplied + 1);
         return true;
     });

@@ -43,20 +43,13 @@ struct BitmapWork {
 template <typename Take>
 int64_t ForEachRegionCell(const GridPass& pass, std::string_view line, int64_t& nodata, Take take) {
     const RegionWindow& region = pass.region;
-    const char* p = line.data();
-    const char* end = p + line.size();
-    int64_t supplied = 0;
-    for (int64_t column = 1; column <= region.xMax; ++column) {
-        const FloatScan scan = ScanGridCell(p, end);
-        if (!scan.ok) break;
-        p = scan.next;
-        supplied = column;
-        if (column < region.xMin) continue;
+    const int64_t supplied = ForEachRowValue(line, std::max(region.xMin, 1), region.xMax, [&](int64_t column, float value) {
         // The Interpolated rule: no-data compared exactly; not finite is a hole.
-        if (IsInterpolatedNodata(scan.value, pass.header)) nodata += 1;
-        else take(column - region.xMin, scan.value);
-    }
-    return supplied;
+        if (IsInterpolatedNodata(value, pass.header)) nodata += 1;
+        else take(column - region.xMin, value);
+        return true;
+    });
+    return std::max<int64_t>(supplied, 0);
 }
 
 void FindRowRange(BitmapWork& w, PipelineSink& sink, int64_t row, std::string_view line, HeightRange& range) {

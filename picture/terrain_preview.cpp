@@ -124,22 +124,20 @@ void AccumulateRows(void* context, const WorkItem& item, PipelineSink& sink) {
         // than the grid repeats a cell over several pixels).
         const int py0 = static_cast<int>((row - 1) * a.height / rows);
         const int py1 = std::max(py0 + 1, static_cast<int>(row * a.height / rows));
-        const char* p = line.data();
-        const char* end = p + line.size();
-        for (int64_t column = 0; column < cols; ++column) {
-            const FloatScan scan = ScanGridCell(p, end);
-            if (!scan.ok) break;  // the rest of the row is missing: holes
-            p = scan.next;
-            if (IsInterpolatedNodata(scan.value, header)) continue;
+        // A row that ends early leaves the rest of its cells missing: holes.
+        ForEachRowValue(line, 1, cols, [&](int64_t gridColumn, float value) {
+            if (IsInterpolatedNodata(value, header)) return true;
+            const int64_t column = gridColumn - 1;
             const int px0 = static_cast<int>(column * a.width / cols);
             const int px1 = std::max(px0 + 1, static_cast<int>((column + 1) * a.width / cols));
             for (int py = py0; py < py1; ++py)
                 for (int px = px0; px < px1; ++px) {
                     const std::size_t i = static_cast<std::size_t>(py - first) * a.width + px;
-                    sum[i] += scan.value;
+                    sum[i] += value;
                     count[i] += 1;
                 }
-        }
+            return true;
+        });
         return true;
     });
     std::lock_guard<std::mutex> guard(w.lock);

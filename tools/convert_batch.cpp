@@ -4,6 +4,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "job/output_file.h"
 #include "tools/convert_console.h"
 
 #ifdef _WIN32
@@ -15,14 +16,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::FILE* OpenFile(const fs::path& path, bool append) {
-#ifdef _WIN32
-    return _wfopen(path.c_str(), append ? L"ab" : L"rb");
-#else
-    return std::fopen(path.c_str(), append ? "ab" : "rb");
-#endif
-}
 
 bool ReadAll(std::FILE* file, std::string& bytes) {
     char block[65536];
@@ -83,7 +76,7 @@ bool ReadGridList(const ArgText& source, std::vector<ArgText>& paths, std::strin
 #endif
         if (!ReadAll(stdin, bytes)) return problem = "--from: standard input could not be read", false;
     } else {
-        std::FILE* file = OpenFile(fs::path(source), false);
+        std::FILE* file = OpenExistingFile(fs::path(source), false);
         if (file == nullptr)
             return problem = "--from: " + name + " cannot be opened: " + std::generic_category().message(errno), false;
         const bool read = ReadAll(file, bytes);
@@ -121,7 +114,7 @@ bool OutputStandsComplete(const fs::path& path) {
     std::error_code error;
     const uintmax_t size = fs::is_regular_file(path, error) ? fs::file_size(path, error) : 0;
     if (error || size == 0) return false;
-    std::FILE* file = OpenFile(path, false);
+    std::FILE* file = OpenExistingFile(path, false);
     if (file == nullptr) return false;
     const std::string head = ReadAt(file, 0, 16);
     const std::string tail = ReadAt(file, static_cast<int64_t>(size > 32 ? size - 32 : 0), 32);
@@ -141,7 +134,7 @@ RunLog::~RunLog() {
 bool RunLog::Open(const fs::path& path, std::string& problem) {
     name_ = Shown(path);
     errno = 0;
-    file_ = OpenFile(path, true);
+    file_ = OpenExistingFile(path, true);
     if (file_ == nullptr) {
         problem = "--log: " + name_ + " cannot be opened: " + std::generic_category().message(errno);
         return false;

@@ -167,11 +167,7 @@ std::string WhyNotRead(const fs::path& grid) {
     if (type == fs::file_type::not_found) return "no such file";
     if (type == fs::file_type::directory) return "is a folder, not a grid file";
     errno = 0;
-#ifdef _WIN32
-    std::FILE* file = _wfopen(grid.c_str(), L"rb");
-#else
-    std::FILE* file = std::fopen(grid.c_str(), "rb");
-#endif
+    std::FILE* file = OpenExistingFile(grid);
     const int reason = errno;
     if (file == nullptr) return "cannot be opened: " + std::generic_category().message(reason);
     std::fclose(file);
