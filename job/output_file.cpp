@@ -272,7 +272,12 @@ bool FinishOutputFile(OutputFile& out) {
 
 bool PlaceOutputFile(OutputFile& out) {
     std::error_code error;
-    if (std::filesystem::exists(out.finalPath, error)) {
+    const std::filesystem::file_type earlier = std::filesystem::symlink_status(out.finalPath, error).type();
+    if (earlier != std::filesystem::file_type::not_found && earlier != std::filesystem::file_type::none) {
+        // Only a file (or a link) is replaced, as a rename over it would: a
+        // folder of the name stays where it is, and the output fails.
+        if (earlier != std::filesystem::file_type::regular && earlier != std::filesystem::file_type::symlink)
+            return false;
         // The earlier file steps aside under a temporary name of the job's
         // own, so that it can come back if a later output fails.
         out.earlierPath = TemporaryOutputPath(out.finalPath, ProcessNumber(), ++g_lastTemporary);

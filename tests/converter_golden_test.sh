@@ -189,6 +189,36 @@ done
 [[ ! -e "$b/t 4__interpolated.obj.part-2147483646-1" ]] || fail "the stale temporary file is still there"
 "${convert[@]}" "$b/t 1.asc" "$b/t 2.asc" --heightmap-only >/dev/null && truncate -s -1 "$b/t 1__heightmap.png"
 expect 0 "total: 1 converted, 1 skipped" "$b/t 1.asc" "$b/t 2.asc" --heightmap-only --skip-existing
+# The outputs of one file are put in place together or not at all: a world
+# file that cannot replace a folder of its name takes back the new OBJ.
+mkdir -p "$out/all/t__heightmap.pgw/in" && cp "$data/corners_square.asc" "$out/all/t.asc"
+printf 'earlier' >"$out/all/t__interpolated.obj"
+expect 1 "could not be written" "$out/all/t.asc" --heightmap
+[[ $(<"$out/all/t__interpolated.obj") == earlier ]] && ! compgen -G "$out/all/*.part-*" >/dev/null ||
+  fail "a failed world file left $(ls "$out/all")"
+# A name longer than file names may be says so.
+long=$(printf 'n%.0s' {1..246}) && cp "$data/corners_square.asc" "$out/all/$long.asc"
+expect 1 "at most 255" "$out/all/$long.asc"
+# Simplified interrupted in each of its passes (reading, simplifying, writing),
+# or short of memory in any of them: a clean end, nothing left.
+if [[ ${convert[0]} != *wine* ]]; then
+  mkdir "$out/rough" && awk 'BEGIN { print "ncols 2000\nnrows 1000\nxllcorner 0\nyllcorner 0\ncellsize 1"
+    for (r = 0; r < 1000; r++) { l = ""; for (c = 0; c < 2000; c++) l = l (c ? " " : "") ((r * 7919 + c * 104729) % 1000) / 10; print l } }' >"$out/rough/r.asc"
+  for delay in 0.05 0.6 1.2; do
+    "${convert[@]}" "$out/rough/r.asc" --method simplified --max-error 0 --workers 2 >"$out/rough.log" 2>&1 & pid=$!
+    sleep $delay && kill -INT $pid 2>/dev/null || true
+    status=0 && wait $pid || status=$?
+    [[ $status == 130 || $status == 0 ]] && ! compgen -G "$out/rough/*.part-*" >/dev/null ||
+      fail "Simplified interrupted after $delay s: exit $status, left $(ls "$out/rough")"
+  done
+  for kib in 100000 200000 300000; do
+    status=0 && (ulimit -v $kib && exec "${convert[@]}" "$out/rough/r.asc" --method simplified --max-error 0 \
+      --workers 2 >"$out/rough.log" 2>&1) || status=$?
+    [[ $status == 0 || ($status == 1 && $(<"$out/rough.log") == *"too large for the Simplified method"*) ]] &&
+      ! compgen -G "$out/rough/*.part-*" >/dev/null || fail "Simplified in $kib KiB: exit $status, $(<"$out/rough.log")"
+  done
+  echo "ok   Simplified interrupted or short of memory: nothing left"
+fi
 # An interruption cancels the running file, starts no other and leaves no temporary file.
 if [[ ${convert[0]} != *wine* ]]; then
   mkdir "$out/big" && row=$(seq 2000 | tr '\n' ' ')
