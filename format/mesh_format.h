@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "grid/ground_units.h"
 #include "grid/grid_types.h"
@@ -110,7 +111,7 @@ enum class FaceKind : uint8_t { Quads, Triangles };
 // What a mesh file holds besides its vertices and faces.
 struct MeshFileInfo {
     std::string timestamp;  // "YYYY-MM-DD, HH:MM"; empty: local time now
-    std::string comments;   // the geometry's comment lines, "# ...\r\n" each; none in the classic geometry
+    std::vector<std::string> notes;  // what the geometry says of itself, a line each; none in the classic one
     std::string name;       // the mesh's name (narrow text)
     FaceKind faces = FaceKind::Quads;
     // The region's columns: a format may keep tables of what they share.

@@ -153,7 +153,11 @@ public:
         WriteOutputText(out, "# File conversion started at: ");
         WriteOutputText(out, info_.timestamp.empty() ? LocalTimestampNow() : info_.timestamp);
         WriteOutputText(out, "\r\n");
-        WriteOutputText(out, info_.comments);
+        for (const std::string& note : info_.notes) {
+            WriteOutputText(out, "# ");
+            WriteOutputText(out, note);
+            WriteOutputText(out, "\r\n");
+        }
         WriteOutputText(out, "\r\n\r\n");
     }
 

@@ -66,7 +66,7 @@ MeshFileInfo FileInfoOf(const MeshPass& pass, const MeshMethodPasses& method, co
     const RegionWindow& region = pass.request.region;
     MeshFileInfo info;
     info.timestamp = pass.request.timestamp;
-    info.comments = GeometryComments(pass.geometry, pass.request.unitMeters);
+    info.notes = GeometryNotes(pass.geometry, pass.request.unitMeters);
     info.name = outputName;
     info.faces = method.faces;
     info.westColumn = std::max<int64_t>(region.xMin, 1);

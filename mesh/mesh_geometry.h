@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "format/mesh_format.h"
 
@@ -21,6 +22,6 @@ void MakeTrueScaleGeometry(const JobRequest& request, MeshGeometry& g);
 // single-precision arithmetic moves by more than a tenth of a cell.
 bool ClassicMisplacesVertices(const JobRequest& request);
 
-// The header comment lines of a True scale file: the geometry, the units,
-// the axes and where the origin lies. Empty for the classic geometry.
-std::string GeometryComments(const MeshGeometry& g, float unitMeters);
+// What a True scale file says of its geometry, a line each: the units, the
+// axes and where the origin lies. None for the classic geometry.
+std::vector<std::string> GeometryNotes(const MeshGeometry& g, float unitMeters);

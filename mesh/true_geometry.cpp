@@ -96,13 +96,14 @@ void MakeTrueScaleGeometry(const JobRequest& request, MeshGeometry& g) {
     g.heightDecimals = DecimalsWithin(1e-3 / units);
 }
 
-std::string GeometryComments(const MeshGeometry& g, float unitMeters) {
+std::vector<std::string> GeometryNotes(const MeshGeometry& g, float unitMeters) {
     if (!g.trueScale) return {};
-    const bool degrees = g.ground.unit == GroundUnit::Degrees;
-    std::string text = "# Geometry: true scale, 1 unit = " + ShortestText(unitMeters) + " m, " +
-                       (g.yUp ? "x east, y up, z south" : "x east, y north, z up") + "\r\n";
-    text += "# Origin: the region's south-west corner, at x " + ShortNumber(g.originX) + " y " +
-            ShortNumber(g.originY) + " in the grid's coordinates (" + GroundUnitName(g.ground) + ")\r\n";
-    if (degrees) text += "# Degrees turned into metres at latitude " + ShortNumber(g.latitude) + " (WGS 84)\r\n";
-    return text;
+    std::vector<std::string> notes;
+    notes.push_back("Geometry: true scale, 1 unit = " + ShortestText(unitMeters) + " m, " +
+                    (g.yUp ? "x east, y up, z south" : "x east, y north, z up"));
+    notes.push_back("Origin: the region's south-west corner, at x " + ShortNumber(g.originX) + " y " +
+                    ShortNumber(g.originY) + " in the grid's coordinates (" + GroundUnitName(g.ground) + ")");
+    if (g.ground.unit == GroundUnit::Degrees)
+        notes.push_back("Degrees turned into metres at latitude " + ShortNumber(g.latitude) + " (WGS 84)");
+    return notes;
 }
