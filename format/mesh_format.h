@@ -140,10 +140,13 @@ public:
     virtual int64_t TableBytes() const = 0;
 };
 
-// A format as the job knows it: its file name's extension and its writer.
+// A format as the job knows it: its file name's extension, its writer, and
+// whether a file of `size` bytes is one the writer finished (not cut short,
+// not another program's), for --skip-existing.
 struct MeshFormat {
     const wchar_t* extension;  // ".obj"
     std::unique_ptr<MeshWriter> (*makeWriter)(const MeshGeometry& geometry, const MeshFileInfo& info);
+    bool (*standsComplete)(std::FILE* file, int64_t size);
 };
 
 // A method's batch of vertices on their way to the writer: gathered here,

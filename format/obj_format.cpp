@@ -302,6 +302,23 @@ std::unique_ptr<MeshWriter> MakeObjWriter(const MeshGeometry& geometry, const Me
     return std::make_unique<ObjWriter>(geometry, info);
 }
 
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The header's first line, and "...\n# 1234 quads" (or "triangles", a
+// simplified mesh's) at the very end: the count is the last thing written.
+bool ObjStandsComplete(std::FILE* file, int64_t size) {
+    const std::string head = ReadFileAt(file, 0, 16);
+    const std::string tail = ReadFileAt(file, size > 32 ? size - 32 : 0, 32);
+    if (head.compare(0, 10, "# Dunmoor ") != 0) return false;
+    const std::string faces = EndsWith(tail, " quads") ? " quads" : " triangles";
+    if (!EndsWith(tail, faces)) return false;
+    std::size_t at = tail.size() - faces.size(), digits = 0;
+    for (; at > 0 && tail[at - 1] >= '0' && tail[at - 1] <= '9'; --at) ++digits;
+    return digits > 0 && at >= 3 && tail.compare(at - 3, 3, "\n# ") == 0;
+}
+
 }  // namespace
 
-const MeshFormat kObjFormat = {L".obj", MakeObjWriter};
+const MeshFormat kObjFormat = {L".obj", MakeObjWriter, ObjStandsComplete};

@@ -228,6 +228,17 @@ std::FILE* OpenExistingFile(const std::filesystem::path& path, bool append) {
 #endif
 }
 
+std::string ReadFileAt(std::FILE* file, int64_t offset, std::size_t count) {
+#ifdef _WIN32
+    const int moved = _fseeki64(file, offset, SEEK_SET);
+#else
+    const int moved = fseeko(file, static_cast<off_t>(offset), SEEK_SET);
+#endif
+    std::string bytes(count, '\0');
+    bytes.resize(moved == 0 ? std::fread(&bytes[0], 1, count, file) : 0);
+    return bytes;
+}
+
 int OutputNameLength(const std::filesystem::path& path) {
     return static_cast<int>(path.filename().native().size());
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct OutputFile {
 // append to it ("ab"); other processes keep read and write access to it
 // meanwhile. nullptr (and errno set) when it cannot be opened.
 std::FILE* OpenExistingFile(const std::filesystem::path& path, bool append = false);
+
+// Up to `count` bytes of `file` from `offset` (fewer at its end; none when
+// it cannot be read there).
+std::string ReadFileAt(std::FILE* file, int64_t offset, std::size_t count);
 
 // The temporary name of an output file: "<name>.part-<process>-<n>", in the
 // same folder, so the move into place stays on one disk. A file left by a

@@ -13,6 +13,7 @@
 #include "format/obj_format.h"
 #include "mesh/mesh_passes.h"
 #include "picture/height_bitmap.h"
+#include "picture/png_writer.h"
 
 namespace {
 
@@ -107,6 +108,22 @@ JobOutcome OutcomeOfPasses(const GridPass& pass) {
 
 
 }  // namespace
+
+bool OutputStandsComplete(const std::filesystem::path& path) {
+    std::error_code error;
+    const uintmax_t size = std::filesystem::is_regular_file(path, error) ? std::filesystem::file_size(path, error) : 0;
+    if (error || size == 0) return false;
+    std::FILE* file = OpenExistingFile(path);
+    if (file == nullptr) return false;
+    const std::filesystem::path extension = path.extension();
+    bool complete = true;
+    if (extension == ".png") complete = PngStandsComplete(file, static_cast<int64_t>(size));
+    for (const MeshFormatKind kind : {MeshFormatKind::Obj}) {
+        if (extension == FormatOf(kind).extension) complete = FormatOf(kind).standsComplete(file, static_cast<int64_t>(size));
+    }
+    std::fclose(file);
+    return complete;
+}
 
 std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method, MeshFormatKind format) {
     return inputStem + PassesOf(method).nameSuffix + FormatOf(format).extension;

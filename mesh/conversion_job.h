@@ -136,6 +136,11 @@ std::wstring OutputFileName(const std::wstring& inputStem, MeshMethod method,
 std::string NarrowOutputName(const std::wstring& inputStem, MeshMethod method,
                              MeshFormatKind format = MeshFormatKind::Obj);
 
+// Whether the file at `path` is an output a job finished (a mesh of a
+// format, a PNG; any other file that is not empty): what --skip-existing
+// leaves.
+bool OutputStandsComplete(const std::filesystem::path& path);
+
 // Runs the whole job on the calling thread, reading the data section from
 // `input` (which it closes; a closed or failed stream is refused), and hands
 // the result to hooks.showSummary.

@@ -104,3 +104,9 @@ void WritePngRgb(OutputFile& out, uint32_t width, uint32_t height, const std::ve
     WriteChunk(out, "IDAT", reinterpret_cast<const char*>(packed.data()), size);
     WriteChunk(out, "IEND", nullptr, 0);
 }
+
+bool PngStandsComplete(std::FILE* file, int64_t size) {
+    static const std::string kEnd("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+    return ReadFileAt(file, 0, 8) == "\x89PNG\r\n\x1A\n" && size >= 20 &&
+           ReadFileAt(file, size - 12, 12) == kEnd;
+}

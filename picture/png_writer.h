@@ -29,3 +29,5 @@ void AddPngDeflate(OutputFile& out, PngImageData& data, const char* bytes, std::
 // Ends the zlib stream (a final empty block and the Adler-32 of the
 // uncompressed data, `data.adler`), the last IDAT chunk and the file.
 void WritePngEnd(OutputFile& out, PngImageData& data);
+// Whether a file of `size` bytes is a PNG written to its end (its IEND chunk).
+bool PngStandsComplete(std::FILE* file, int64_t size);

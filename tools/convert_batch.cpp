@@ -24,30 +24,6 @@ bool ReadAll(std::FILE* file, std::string& bytes) {
 }
 
 // `count` bytes from `offset`; fewer at the end.
-std::string ReadAt(std::FILE* file, int64_t offset, std::size_t count) {
-#ifdef _WIN32
-    const int moved = _fseeki64(file, offset, SEEK_SET);
-#else
-    const int moved = fseeko(file, static_cast<off_t>(offset), SEEK_SET);
-#endif
-    std::string bytes(count, '\0');
-    bytes.resize(moved == 0 ? std::fread(&bytes[0], 1, count, file) : 0);
-    return bytes;
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// "...\n# 1234 quads" (or "triangles", a simplified mesh's) at the very end.
-bool EndsWithFaceCount(const std::string& tail) {
-    const std::string faces = EndsWith(tail, " quads") ? " quads" : " triangles";
-    if (!EndsWith(tail, faces)) return false;
-    std::size_t at = tail.size() - faces.size(), digits = 0;
-    for (; at > 0 && tail[at - 1] >= '0' && tail[at - 1] <= '9'; --at) ++digits;
-    return digits > 0 && at >= 3 && tail.compare(at - 3, 3, "\n# ") == 0;
-}
-
 // Writes and flushes a whole line; false with errno set (EIO when the
 // system gave no reason) when it is not all written.
 bool WriteLine(std::FILE* file, const std::string& line) {
@@ -108,23 +84,6 @@ bool ReadGridList(const ArgText& source, std::vector<ArgText>& paths, std::strin
 #endif
     }
     return true;
-}
-
-bool OutputStandsComplete(const fs::path& path) {
-    std::error_code error;
-    const uintmax_t size = fs::is_regular_file(path, error) ? fs::file_size(path, error) : 0;
-    if (error || size == 0) return false;
-    std::FILE* file = OpenExistingFile(path, false);
-    if (file == nullptr) return false;
-    const std::string head = ReadAt(file, 0, 16);
-    const std::string tail = ReadAt(file, static_cast<int64_t>(size > 32 ? size - 32 : 0), 32);
-    const std::string extension = path.extension().string();
-    std::fclose(file);
-    if (extension == ".obj") return head.compare(0, 10, "# Dunmoor ") == 0 && EndsWithFaceCount(tail);
-    if (extension == ".png")
-        return head.compare(0, 8, "\x89PNG\r\n\x1A\n") == 0 &&
-               EndsWith(tail, std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12));
-    return !head.empty();
 }
 
 RunLog::~RunLog() {

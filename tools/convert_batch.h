@@ -19,13 +19,6 @@
 // does) or, on Windows, is not UTF-8.
 bool ReadGridList(const ArgText& source, std::vector<ArgText>& paths, std::string& problem);
 
-// Whether `path` holds an output a finished job left: an OBJ that begins
-// with the converter's header and ends with the face count the job writes
-// last ("# N quads", no line end after it), a PNG with its signature and its closing
-// IEND chunk, a world file that is not empty (it is put in place whole).
-// A cut or foreign file is not; a temporary file never has an output's name.
-bool OutputStandsComplete(const std::filesystem::path& path);
-
 // One file's line in the run log.
 struct LogEntry {
     std::string path;     // as given; tabs and line ends become '?'
