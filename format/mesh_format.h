@@ -207,4 +207,7 @@ inline bool AddTriangle(FaceBatch& batch, int64_t a, int64_t b, int64_t c) {
 }
 
 // The formats a user can choose.
-enum class MeshFormatKind : uint8_t { Obj };
+enum class MeshFormatKind : uint8_t { Obj, Ply };
+// The formats whose numbers are binary floats: they take True scale
+// positions only (the classic geometry's are the OBJ text's).
+inline bool IsBinaryFormat(MeshFormatKind kind) { return kind != MeshFormatKind::Obj; }

@@ -11,6 +11,7 @@
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
 #include "format/obj_format.h"
+#include "format/ply_format.h"
 #include "mesh/mesh_passes.h"
 #include "picture/height_bitmap.h"
 #include "picture/png_writer.h"
@@ -27,7 +28,7 @@ const MeshMethodPasses& PassesOf(MeshMethod method) {
 }
 
 // The one place a format is chosen.
-const MeshFormat& FormatOf(MeshFormatKind) { return kObjFormat; }
+const MeshFormat& FormatOf(MeshFormatKind kind) { return kind == MeshFormatKind::Ply ? kPlyFormat : kObjFormat; }
 
 void SetStatus(const JobHooks& hooks, const wchar_t* text) {
     if (hooks.setStatus != nullptr) hooks.setStatus(hooks.context, text);
@@ -118,7 +119,7 @@ bool OutputStandsComplete(const std::filesystem::path& path) {
     const std::filesystem::path extension = path.extension();
     bool complete = true;
     if (extension == ".png") complete = PngStandsComplete(file, static_cast<int64_t>(size));
-    for (const MeshFormatKind kind : {MeshFormatKind::Obj}) {
+    for (const MeshFormatKind kind : {MeshFormatKind::Obj, MeshFormatKind::Ply}) {
         if (extension == FormatOf(kind).extension) complete = FormatOf(kind).standsComplete(file, static_cast<int64_t>(size));
     }
     std::fclose(file);

@@ -196,6 +196,12 @@ printf 'earlier' >"$out/all/t__interpolated.obj"
 expect 1 "could not be written" "$out/all/t.asc" --heightmap
 [[ $(<"$out/all/t__interpolated.obj") == earlier ]] && ! compgen -G "$out/all/*.part-*" >/dev/null ||
   fail "a failed world file left $(ls "$out/all")"
+# A binary format is true scale; its file stands complete by its counts.
+expect 2 "the binary formats are true scale" "$out/all/t.asc" --format ply --geometry classic
+expect 0 "t__interpolated.ply" "$out/all/t.asc" --format ply
+expect 0 "total: 0 converted, 1 skipped" "$out/all/t.asc" --format ply --skip-existing
+truncate -s -1 "$out/all/t__interpolated.ply"
+expect 0 "total: 1 converted, 0 skipped" "$out/all/t.asc" --format ply --skip-existing
 # A name longer than file names may be says so.
 long=$(printf 'n%.0s' {1..246}) && cp "$data/corners_square.asc" "$out/all/$long.asc"
 expect 1 "at most 255" "$out/all/$long.asc"

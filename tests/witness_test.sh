@@ -110,6 +110,44 @@ witness holes-floating "$work/holes.asc" floating floating_planes 31
 witness region-interpolated "$work/holes.asc" interpolated interpolated 13 2 2 6 4
 witness region-floating "$work/holes.asc" floating floating_planes 13 2 2 6 4
 
+# The PLY of each method holds the True scale OBJ's vertices (to 1/1000 of a
+# cell) and faces, and assimp reads it with the faces dunmoor-convert printed.
+ply_witness() {  # NAME GRID METHOD SUFFIX [--up y]
+    local name=$1 grid=$2 method=$3 suffix=$4 outdir="$work/ply-$1" printed
+    shift 4
+    mkdir -p "$outdir"
+    printed=$("$convert" "$grid" --method "$method" --format ply "$@" --outdir "$outdir" 2>&1) &&
+        "$convert" "$grid" --method "$method" --geometry true "$@" --outdir "$outdir" >/dev/null 2>&1 ||
+        { fail "$name: dunmoor-convert failed: $printed"; return; }
+    local stem="$outdir/$(basename "$grid" .asc)__$suffix"
+    /usr/bin/python3 - "$stem.ply" "$stem.obj" <<'PY' || fail "$name: the PLY is not the OBJ"
+import struct, sys
+ply, obj = open(sys.argv[1], "rb").read(), open(sys.argv[2]).read().split("\n")
+head, body = ply.split(b"end_header\n", 1)
+count = {l.split()[1]: int(l.split()[2]) for l in head.decode().splitlines() if l.startswith("element")}
+v = [struct.unpack_from("<3f", body, 12 * i) for i in range(count["vertex"])]
+at, faces = 12 * len(v), []
+for _ in range(count["face"]):
+    n = body[at]
+    faces.append(list(struct.unpack_from("<%di" % n, body, at + 1)))
+    at += 1 + 4 * n
+assert at == len(body), "trailing bytes"
+ov = [tuple(map(float, l.split()[1:])) for l in obj if l.startswith("v ")]
+of = [[int(x) - 1 for x in l.split()[1:]] for l in obj if l.startswith("f ")]
+assert len(v) == len(ov) and faces == of, (len(v), len(ov), len(faces), len(of))
+assert all(abs(a - b) < 1e-3 for p, q in zip(v, ov) for a, b in zip(p, q)), "positions"
+PY
+    local faces aFaces
+    faces=$(count "$printed" quads)
+    [[ $faces == 0 ]] && faces=$(count "$printed" triangles)  # a simplified mesh's
+    aFaces=$(count "$(assimp info "$stem.ply" -r 2>/dev/null)" Faces)
+    [[ $aFaces == "$faces" ]] || fail "$name: raw assimp finds $aFaces faces, dunmoor-convert wrote $faces"
+    echo "$name: the PLY holds the OBJ's vertices and faces"
+}
+ply_witness ply-interpolated "$work/holes.asc" interpolated interpolated
+ply_witness ply-floating "$work/holes.asc" floating floating_planes --up y
+ply_witness ply-simplified "$work/holes.asc" simplified simplified
+
 # Float rasters as GDAL writes them: non-square cells (dx 2, dy 0.5, so the
 # header has dx and dy lines) and no-data values that are not whole numbers.
 # GDAL reads each file back; every cell it calls valid must be one plane of

@@ -18,6 +18,8 @@ struct OptionInfo {
 };
 
 static_assert(kMaxWorkers == 64 && kMaxFilesAtOnce == 1024, "the help below names both limits");
+std::string FormatName(MeshFormatKind format) { return format == MeshFormatKind::Ply ? "ply" : "obj"; }
+
 constexpr OptionInfo kOptions[] = {
     {"--method", 1, "interpolated|floating|simplified", "a value: interpolated, floating or simplified",
      "one mesh on the cell corners (default), a square per cell, or the corners' mesh in fewer triangles"},
@@ -29,6 +31,8 @@ constexpr OptionInfo kOptions[] = {
     {"--geometry", 1, "classic|true", "a value: classic or true",
      "classic (default) or true scale (metres, degrees and feet converted)"},
     {"--up", 1, "z|y", "a value: z or y", "the up axis of true scale (default z; classic is z up)"},
+    {"--format", 1, "obj|ply", "a value: obj or ply",
+     "the mesh file: OBJ text (default), or binary PLY (true scale; the default geometry then)"},
     {"--timestamp", 1, "\"YYYY-MM-DD, HH:MM\"", "a value: \"YYYY-MM-DD, HH:MM\"",
      "the time in each OBJ file's header (default: now)"},
     {"--outdir", 1, "DIR", "a value: a folder", "write the output files into DIR (default: beside each grid)"},
@@ -132,7 +136,12 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
         if (!ParseDecimal(value, units) || !UnitsAreUsable(static_cast<float>(units)))
             return fail("units must be a positive number of meters, not " + Visible(value));
         o.unitMeters = static_cast<float>(units);
+    } else if (name == "--format") {
+        if (value == "obj") o.format = MeshFormatKind::Obj;
+        else if (value == "ply") o.format = MeshFormatKind::Ply;
+        else return fail("unknown format " + Visible(value) + ": obj or ply");
     } else if (name == "--geometry") {
+        o.geometryGiven = true;
         if (value == "classic") o.geometry = ClassicGeometry;
         else if (value == "true") o.geometry = TrueScaleGeometry;
         else return fail("unknown geometry " + Visible(value) + ": classic or true");
@@ -205,6 +214,11 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
         i += option->values;
     }
     if (o.grids.empty() && o.lists.empty()) return problem = "no grid file given", false;
+    if (IsBinaryFormat(o.format)) {
+        if (o.geometryGiven && o.geometry == ClassicGeometry)
+            return problem = "--format " + FormatName(o.format) + " needs --geometry true: the binary formats are true scale", false;
+        o.geometry = TrueScaleGeometry;
+    }
     if (o.up == YUp && o.geometry == ClassicGeometry)
         return problem = "--up y needs --geometry true: the classic geometry is z up", false;
     return true;

@@ -22,6 +22,8 @@ struct Options {
     MeshMethod method = Interpolated;
     double maxError = kDefaultMaxError;  // simplified: in the grid's height unit
     MeshGeometryKind geometry = ClassicGeometry;
+    bool geometryGiven = false;  // --geometry was given (a binary format takes true scale unless so)
+    MeshFormatKind format = MeshFormatKind::Obj;
     UpAxis up = ZUp;
     bool wholeGrid = true;
     RegionWindow region;

@@ -151,7 +151,7 @@ std::vector<fs::path> OutputsOf(const fs::path& grid, const Options& options) {
     SplitGridPath(PathToWide(grid), stem, ext);
     const fs::path folder = options.outdir.empty() ? grid.parent_path() : options.outdir;
     std::vector<fs::path> outputs;
-    if (options.mesh) outputs.push_back(folder / WidePath(OutputFileName(stem, options.method)));
+    if (options.mesh) outputs.push_back(folder / WidePath(OutputFileName(stem, options.method, options.format)));
     if (options.heightBitmap) {
         outputs.push_back(folder / WidePath(stem + kHeightBitmapSuffix));
         outputs.push_back(folder / WidePath(stem + kWorldFileSuffix));
@@ -215,6 +215,7 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     if (!regionProblem.empty()) return Failed(grid, "not converted: " + regionProblem);
     JobRequest request;
     request.method = options.method;
+    request.format = options.format;
     request.geometry = options.geometry;
     request.up = options.up;
     request.hasProjection = ReadProjectionBeside(grid, request.projection);

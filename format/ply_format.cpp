@@ -1,0 +1,145 @@
+// PLY, binary little endian: a text header with the counts, each vertex as
+// three float32 (x y z, True scale positions with z up, or y up as x, z, -y),
+// each face as a uchar corner count and int32 vertex numbers from 0 (quads as
+// quads, a simplified mesh's triangles as triangles). The counts are known
+// only at the end: the header is written with room for the largest ones,
+// then patched, its spare room a comment line of spaces.
+#include "format/ply_format.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr std::size_t kVertexBytes = 12;
+// Room a reservation of vertices takes: a cell's four corners at most.
+constexpr std::size_t kRecordBytes = 4 * kVertexBytes;
+
+char* PutFloat(char* p, float value) {
+    std::memcpy(p, &value, sizeof value);
+    return p + sizeof value;
+}
+
+char* PutInt32(char* p, int64_t value) {
+    const int32_t v = static_cast<int32_t>(value);
+    std::memcpy(p, &v, sizeof v);
+    return p + sizeof v;
+}
+
+// The header with these counts, padded with a comment of spaces to `size`
+// bytes when it is given.
+std::string HeaderText(const MeshFileInfo& info, int64_t vertices, int64_t faces, std::size_t size) {
+    std::string start = "ply\nformat binary_little_endian 1.0\ncomment Dunmoor v0.2\n";
+    for (const std::string& note : info.notes) start += "comment " + note + "\n";
+    const std::string rest = "element vertex " + std::to_string(vertices) +
+                             "\nproperty float x\nproperty float y\nproperty float z\nelement face " +
+                             std::to_string(faces) + "\nproperty list uchar int vertex_indices\nend_header\n";
+    const std::size_t bare = start.size() + rest.size();
+    if (size <= bare) return start + rest;
+    return start + "comment" + std::string(size - bare - 8, ' ') + "\n" + rest;
+}
+
+class PlyWriter final : public MeshWriter {
+public:
+    PlyWriter(const MeshGeometry& geometry, const MeshFileInfo& info) : g_(geometry), info_(info) {
+        // The comment line of the padding takes 8 bytes at least.
+        const int64_t most = INT64_MAX;
+        headerBytes_ = HeaderText(info_, most, most, 0).size() + 8;
+    }
+
+    void WriteStartPart(OutputFile& out) override { WriteOutputText(out, HeaderText(info_, 0, 0, headerBytes_)); }
+    void WriteMiddlePart(OutputFile&, const JobCounts&) override {}
+    void WriteEndPart(OutputFile& out, const JobCounts& counts) override {
+        const int64_t faces = info_.faces == FaceKind::Triangles ? counts.triangles : counts.quads;
+        const std::string header = HeaderText(info_, counts.vertices, faces, headerBytes_);
+        PatchOutputBytes(out, 0, header.data(), header.size());
+    }
+
+    bool WriteVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const override {
+        for (std::size_t i = 0; i < count;) {
+            char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
+            if (p == nullptr) return false;
+            const char* const last = p + kMaxReserveBytes - kRecordBytes;
+            for (; i < count && p <= last; ++i) {
+                const MeshVertex& v = vertices[i];
+                if (v.edges & kCellCorners) {
+                    p = PutPosition(p, v.column, false, v.row, false, v.z);
+                    p = PutPosition(p, v.column, true, v.row, false, v.z);
+                    p = PutPosition(p, v.column, true, v.row, true, v.z);
+                    p = PutPosition(p, v.column, false, v.row, true, v.z);
+                } else {
+                    p = PutPosition(p, v.column, (v.edges & kEastEdge) != 0, v.row, (v.edges & kSouthEdge) != 0, v.z);
+                }
+            }
+            CommitSinkBytes(sink, p);
+            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        }
+        return true;
+    }
+
+    bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const override {
+        const std::size_t faceBytes = 1 + 4 * static_cast<std::size_t>(corners);
+        for (std::size_t i = 0; i < count;) {
+            const std::size_t end = std::min(count, i + kMaxReserveBytes / faceBytes);
+            char* p = ReserveSinkBytes(sink, (end - i) * faceBytes);
+            if (p == nullptr) return false;
+            for (; i < end; ++i, numbers += corners) {
+                *p++ = static_cast<char>(corners);
+                for (int k = 0; k < corners; ++k) p = PutInt32(p, numbers[k]);
+            }
+            CommitSinkBytes(sink, p);
+            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        }
+        return true;
+    }
+
+    int64_t TableBytes() const override { return 0; }
+
+private:
+    char* PutPosition(char* p, int64_t column, bool east, int64_t row, bool south, float z) const {
+        const float x = static_cast<float>(ColumnX(g_, column, east));
+        const float y = static_cast<float>(RowY(g_, row, south));
+        p = PutFloat(p, x);
+        if (g_.yUp) return PutFloat(PutFloat(p, z), -y);
+        return PutFloat(PutFloat(p, y), z);
+    }
+
+    const MeshGeometry g_;
+    const MeshFileInfo info_;
+    std::size_t headerBytes_ = 0;
+};
+
+std::unique_ptr<MeshWriter> MakePlyWriter(const MeshGeometry& geometry, const MeshFileInfo& info) {
+    return std::make_unique<PlyWriter>(geometry, info);
+}
+
+// The count of an "element NAME N" line of the header; -1 when missing.
+int64_t ElementCount(const std::string& header, const std::string& name) {
+    const std::string key = "\nelement " + name + " ";
+    const std::size_t at = header.find(key);
+    if (at == std::string::npos) return -1;
+    char* end = nullptr;
+    const long long count = std::strtoll(header.c_str() + at + key.size(), &end, 10);
+    return end != nullptr && *end == '\n' && count >= 0 ? count : -1;
+}
+
+// Our header, and a size that holds its vertices and faces exactly (all
+// quads or all triangles): a file cut short has fewer bytes.
+bool PlyStandsComplete(std::FILE* file, int64_t size) {
+    const std::string head = ReadFileAt(file, 0, 4096);
+    const std::size_t end = head.find("\nend_header\n");
+    if (head.compare(0, 55, "ply\nformat binary_little_endian 1.0\ncomment Dunmoor v0.") != 0 ||
+        end == std::string::npos)
+        return false;
+    const std::string header = head.substr(0, end + 1);
+    const int64_t vertices = ElementCount(header, "vertex"), faces = ElementCount(header, "face");
+    if (vertices < 0 || faces < 0 || vertices > size / static_cast<int64_t>(kVertexBytes)) return false;
+    const int64_t body = size - static_cast<int64_t>(end + 12) - vertices * static_cast<int64_t>(kVertexBytes);
+    return body == faces * 13 || body == faces * 17;
+}
+
+}  // namespace
+
+const MeshFormat kPlyFormat = {L".ply", MakePlyWriter, PlyStandsComplete};
