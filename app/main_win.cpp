@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "dunmoor_version.h"
 #include "app/app_state.h"
 #include "app/commands_win.h"
 #include "app/window_place_win.h"
@@ -16,7 +17,7 @@
 namespace {
 
 constexpr wchar_t kClassName[] = L"Dunmoor";
-constexpr wchar_t kWindowTitle[] = L"Dunmoor v0.2";
+constexpr wchar_t kWindowTitle[] = DUNMOOR_WIDE_NAME;
 
 void RegisterMainWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass = {};

@@ -1,5 +1,7 @@
 #include "format/obj_format.h"
 
+#include "dunmoor_version.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -147,7 +149,7 @@ public:
 
     void WriteStartPart(OutputFile& out) override {
         WriteOutputText(out,
-                        "# Dunmoor v0.2\r\n"
+                        "# " DUNMOOR_NAME "\r\n"
                         "# Terrain mesh converter, (c) 2018 Dunmoor, https://dunmoor.example\r\n"
                         "#\r\n");
         WriteOutputText(out, "# File conversion started at: ");

@@ -6,6 +6,8 @@
 // then patched, its spare room a comment line of spaces.
 #include "format/ply_format.h"
 
+#include "dunmoor_version.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -31,7 +33,7 @@ char* PutInt32(char* p, int64_t value) {
 // The header with these counts, padded with a comment of spaces to `size`
 // bytes when it is given.
 std::string HeaderText(const MeshFileInfo& info, int64_t vertices, int64_t faces, std::size_t size) {
-    std::string start = "ply\nformat binary_little_endian 1.0\ncomment Dunmoor v0.2\n";
+    std::string start = "ply\nformat binary_little_endian 1.0\ncomment " DUNMOOR_NAME "\n";
     for (const std::string& note : info.notes) start += "comment " + note + "\n";
     const std::string rest = "element vertex " + std::to_string(vertices) +
                              "\nproperty float x\nproperty float y\nproperty float z\nelement face " +

@@ -1,5 +1,8 @@
 #include "mesh/conversion_job_win.h"
 
+#include <windows.h>
+#include <commctrl.h>
+
 #include <memory>
 #include <string>
 

@@ -1,5 +1,7 @@
 #include "picture/height_bitmap.h"
 
+#include "dunmoor_version.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -208,7 +210,7 @@ void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range
         return;
     }
     WritePngStart(*pass.out, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
-                  {{"Software", "Dunmoor v0.2"},
+                  {{"Software", DUNMOOR_NAME},
                    {"Description", "Heights " + ShortestText(range.lowest) + " to " + ShortestText(range.highest) +
                                        " of the grid's height unit map linearly to 1 to 65535; 0 is no data"},
                    {"HeightMin", ShortestText(range.lowest)},
