@@ -113,10 +113,10 @@ JobRequest RequestFromWindow(HWND window, float unitMeters) {
     request.region = g_app.region;
     request.unitMeters = unitMeters;
     request.inputStem = g_app.inputStem;
-    // The output lands in the current directory (the grid file's folder after
-    // the selection), taken in full so the summary can name the file.
-    std::error_code ignored;
-    request.outputDir = std::filesystem::current_path(ignored);
+    // The output lands beside the grid file, in the folder of its full path,
+    // whatever the current directory is: the open-file dialog moves that to
+    // the folder of any file chosen, grid or not.
+    request.outputDir = WidePath(g_app.inputPath).parent_path();
     // Empty timestamp: the local time when the job writes the header.
     return request;
 }

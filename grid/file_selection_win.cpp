@@ -102,9 +102,9 @@ void SelectGridPath(HWND window, const std::wstring& chosenPath) {
         return;
     }
     g_app.inputPath = path;
-    // The output file lands beside the grid file, in the current directory;
-    // the dialog does not move it there when a full path is typed, and a
-    // dropped file or one given at start never passes the dialog.
+    // The next open-file dialog starts in the grid file's folder, also after
+    // a dropped file or one given at start, which never pass the dialog. The
+    // output folder is taken from the full path, never from here.
     SetCurrentDirectoryW(path.substr(0, FileNameStart(path)).c_str());
     SplitGridPath(g_app.inputPath, g_app.inputStem, g_app.inputExt);
 

@@ -788,9 +788,11 @@ HWND OpenFileDialog(App& app) {
     return WaitOwnedDialog(app.main, kDialogTitle, 30000);
 }
 
-// Selects `path` through the dialog. True when the dialog took the name and
-// closed; what the application does then is up to the caller to check.
-bool ChooseInDialog(App& app, const std::wstring& path, const std::string& label) {
+// Selects `path` through the dialog; with `folder`, the dialog first goes
+// into that folder, as a person browses there, and `path` is a name in it.
+// True when the dialog took the name and closed; what the application does
+// then is up to the caller to check.
+bool ChooseInDialog(App& app, const std::wstring& path, const std::string& label, const std::wstring& folder = {}) {
     HWND dialog = OpenFileDialog(app);
     if (!Check(label + ": open-file dialog appears with its title", dialog != nullptr,
                "no dialog owned by the main window titled \"Select your ESRI ARC/INFO ASCII GRID file...\""))
@@ -800,6 +802,13 @@ bool ChooseInDialog(App& app, const std::wstring& path, const std::string& label
         Check(label + ": file-name field found in the dialog", false);
         PressDialogButton(dialog, IDCANCEL);
         return false;
+    }
+    if (!folder.empty()) {
+        SetTextOf(edit, folder);
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+        // The dialog empties the name field once it shows the folder.
+        Check(label + ": the dialog goes into the folder", WaitFor([&] { return TextOf(edit).empty(); }, 10000),
+              "name field reads " + Shown(TextOf(edit)));
     }
     SetTextOf(edit, path);
     bool closed = PressDialogButton(dialog, IDOK);
@@ -1157,14 +1166,18 @@ void TinyGrid(App& app, const Paths& paths, const Conversion& tiny) {
     again.expected = paths.Expected(L"tiny__floating_planes.obj");
     ConvertAndCompare(app, again);
 
-    if (ChooseInDialog(app, paths.Grid(L"notgrid.txt"), "failed selection")) {
+    // A file that is no grid, chosen in another folder, moves the current
+    // directory there; the next job still writes beside the selected grid.
+    if (ChooseInDialog(app, L"notgrid.txt", "failed selection", paths.Grid(L"elsewhere"))) {
         std::wstring text = L"Not proper ESRI ARC/INFO ASCII GRID file...";
         ExpectBox(app, "failed selection", kOoups, &text, "warning", 10000);
     }
     CheckText(app, "failed selection: file info kept", 208, FileInfoColumn1(L"tiny.asc", 4, 3));
     CheckRegionFields(app, "failed selection: region fields kept", L"1", L"1", L"4", L"3");
-    again.label = "convert after a failed selection (Floating planes kept)";
+    again.label = "convert after a failed selection in another folder (Floating planes kept)";
     ConvertAndCompare(app, again);
+    Check("failed selection: nothing written in the other folder",
+          !FileExists(paths.Grid(L"elsewhere\\tiny__floating_planes.obj")));
 }
 
 // Units that cannot drive a conversion are refused before any job starts.

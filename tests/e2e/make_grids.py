@@ -11,7 +11,7 @@ OUTDIR receives:
   col1.asc         1 column, 5 rows
   row1.asc         6 columns, 1 row
   huge.asc         a 100 000 x 100 000 header over two short rows
-  notgrid.txt      text that is no grid
+  notgrid.txt      text that is no grid; elsewhere/notgrid.txt the same in a folder of its own
   terrain_survey_...asc  tiny.asc under a 120- and a 235-character name
   cancel.asc       3000 x 3000, large enough to cancel a job in its vertex pass
   hillside.asc     the sample grid; tall.asc 40 x 400, tall and narrow
@@ -72,6 +72,8 @@ def main():
     for length in (116, 231):
         shutil.copyfile(os.path.join(out, "tiny.asc"), os.path.join(out, ("terrain_survey_" * 16)[:length] + ".asc"))
     write(os.path.join(out, "notgrid.txt"), "This is a shopping list, not a terrain grid.\nmilk\nbread\n")
+    os.makedirs(os.path.join(out, "elsewhere"), exist_ok=True)
+    shutil.copyfile(os.path.join(out, "notgrid.txt"), os.path.join(out, "elsewhere", "notgrid.txt"))
 
     # 3000 rows drawn from a few row texts keep the writing quick.
     templates = [" ".join("%.1f" % terrain(c, r * 31) for c in range(3000)) for r in range(7)]
