@@ -1,7 +1,6 @@
 #include "app/commands_win.h"
 
 #include <cmath>
-#include <cwchar>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -27,17 +26,10 @@ constexpr double kDefaultMaxErrorValue = 0.5;
 
 // The largest height error as the field holds it: a number (a decimal comma
 // taken as the point) of at least 0 and nothing else; otherwise nothing.
-std::optional<double> MaxErrorFromText(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c == L',') c = L'.';
-    }
-    const wchar_t* start = text.c_str();
-    wchar_t* end = nullptr;
-    const double value = std::wcstod(start, &end);
-    if (end == start) return std::nullopt;
-    while (*end == L' ' || *end == L'\t') ++end;
-    if (*end != L'\0' || !std::isfinite(value) || value < 0.0) return std::nullopt;
-    return value;
+std::optional<double> MaxErrorFromText(const std::wstring& text) {
+    const FieldNumber number = ReadFieldNumber(text);
+    if (!number.alone || !std::isfinite(number.value) || number.value < 0.0) return std::nullopt;
+    return number.value;
 }
 
 // A negative error is put back to the default while it is typed, as the

@@ -25,12 +25,6 @@ int32_t ReadRegionField(HWND window, int id) {
     return ClampedRegionValue(ReadFieldText(GetDlgItem(window, id)), RegionFieldLimit(id));
 }
 
-int TextWidth(HDC dc, const std::wstring& text) {
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    return size.cx;
-}
-
 // The file name as it fits on the first line of the values column, in the
 // panel's font: shortened in its middle until it fits, so it never wraps
 // and pushes the counts below it off their labels.

@@ -68,38 +68,30 @@ int32_t ClampedRegionValue(const std::wstring& text, int32_t upperLimit) {
     return LeadingInteger(rewrite ? *rewrite : text);
 }
 
-namespace {
-struct UnitsReading {
-    float value = 0.0f;
-    bool numberOnly = false;  // a number and nothing after it but white space
-};
-}  // namespace
-
-// The field's leading number, a decimal comma read as a decimal point.
-static UnitsReading ReadUnits(const std::wstring& text) {
+FieldNumber ReadFieldNumber(const std::wstring& text) {
     std::wstring field = FieldText(text);
     for (wchar_t& c : field) {
         if (c == L',') c = L'.';
     }
     const wchar_t* start = field.c_str();
     wchar_t* end = nullptr;
-    UnitsReading reading;
-    reading.value = static_cast<float>(std::wcstod(start, &end));
-    reading.numberOnly = end != start;
+    FieldNumber number;
+    number.value = std::wcstod(start, &end);
+    number.alone = end != start;
     for (; *end != L'\0'; ++end) {
-        if (!IsFieldSpace(*end)) reading.numberOnly = false;
+        if (!IsFieldSpace(*end)) number.alone = false;
     }
-    return reading;
+    return number;
 }
 
 float UnitsValue(const std::wstring& text) {
-    return ReadUnits(text).value;
+    return static_cast<float>(ReadFieldNumber(text).value);
 }
 
 std::optional<float> UnitsFromText(const std::wstring& text) {
-    const UnitsReading reading = ReadUnits(text);
-    if (!reading.numberOnly) return std::nullopt;
-    return reading.value;
+    const FieldNumber number = ReadFieldNumber(text);
+    if (!number.alone) return std::nullopt;
+    return static_cast<float>(number.value);
 }
 
 bool UnitsTextIsNegative(const std::wstring& text) {

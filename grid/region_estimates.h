@@ -1,5 +1,5 @@
-// The computations behind the file-info panel, the region and units fields
-// and the size estimates, free of any window code.
+// The computations behind the file-info panel, the region, units and error
+// fields and the size estimates, free of any window code.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +31,17 @@ std::optional<std::wstring> ClampedRegionText(const std::wstring& text, int32_t 
 // field that waits for typing counts as the 1 it will be refilled with).
 int32_t ClampedRegionValue(const std::wstring& text, int32_t upperLimit);
 
-// The units field's leading number, as the classic-locale wide-text-to-double
-// conversion reads it with a decimal comma taken as the point (0 when no
-// number starts the text), narrowed to float.
+// A field text's leading number (of its first kFieldChars characters), as the
+// classic-locale wide-text-to-double conversion reads it with a decimal comma
+// taken as the point: 0 when no number starts the text. `alone` is true when
+// a number starts it and nothing but white space follows.
+struct FieldNumber {
+    double value = 0.0;
+    bool alone = false;
+};
+FieldNumber ReadFieldNumber(const std::wstring& text);
+
+// The units field's leading number (ReadFieldNumber), narrowed to float.
 float UnitsValue(const std::wstring& text);
 // The units field's number when the text is that number and nothing else
 // (white space aside); nothing for "abc", "" or "1.5abc".

@@ -41,12 +41,6 @@ void ForwardSummary(void* context, const JobSummary& summary) {
     ShowJobSummary(WindowOf(context), summary);
 }
 
-int TextWidth(HDC dc, const std::wstring& text) {
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    return size.cx;
-}
-
 // The path in lines no wider than `width` in the font selected into `dc`,
 // each broken after its last folder separator that leaves it narrow enough,
 // or within a name too long for a line of its own.

@@ -287,12 +287,6 @@ bool DrawsInLayoutFace(HDC dc) {
     return drawn.compare(0, std::wcslen(kLayoutFace), kLayoutFace) == 0;
 }
 
-int TextWidth(HDC dc, const std::wstring& text) {
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    return size.cx;
-}
-
 // A white bitmap selected into a memory DC, to draw texts in and find their
 // ink. GDI draws some hinted faces wider or narrower than it measures them
 // (Tahoma under Wine, by up to 5 %), so where a text must show whole, or a
@@ -522,6 +516,12 @@ void FillChoices(HWND list, int id) {
 }
 
 }  // namespace
+
+int TextWidth(HDC dc, const std::wstring& text) {
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return size.cx;
+}
 
 void CreateFonts() {
     const HDC dc = CreateCompatibleDC(nullptr);

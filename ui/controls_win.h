@@ -1,8 +1,11 @@
-// The controls of the main window: their ids, the two fonts and the one pass
-// that creates every control with its text, style, place, font and images.
+// The controls of the main window: their ids, the two fonts, the one pass
+// that creates every control with its text, style, place, font and images,
+// and the width of a text as the layout measures it.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 // Control ids. 201-239: frames, static texts and the progress bar; 304-309:
 // image buttons; 310-311: check boxes; 401-405 and 408: edit fields;
@@ -87,3 +90,6 @@ int ScaledLength(int length);
 // the main window, or the panel frame (itself found the same way) that holds
 // it. Safe to call from the job thread.
 HWND FindControl(HWND window, int id);
+
+// The width of `text` in the font selected into `dc`, as GDI measures it.
+int TextWidth(HDC dc, const std::wstring& text);
