@@ -21,9 +21,6 @@
 
 namespace {
 
-constexpr wchar_t kDefaultMaxError[] = L"0.5";
-constexpr double kDefaultMaxErrorValue = 0.5;
-
 // The largest height error as the field holds it: a number (a decimal comma
 // taken as the point) of at least 0 and nothing else; otherwise nothing.
 std::optional<double> MaxErrorFromText(const std::wstring& text) {
@@ -38,7 +35,7 @@ void ClampMaxErrorField(HWND field) {
     const std::wstring text = ReadFieldText(field);
     const std::optional<double> value = MaxErrorFromText(text);
     if (value || text.find(L'-') == std::wstring::npos) return;
-    SetWindowTextW(field, kDefaultMaxError);
+    SetWindowTextW(field, kDefaultMaxErrorText);
     SendMessageW(field, EM_SETSEL, 3, 3);
 }
 
@@ -48,8 +45,8 @@ double ReadyMaxError(HWND window) {
     const HWND field = FindControl(window, IDC_MAX_ERROR);
     const std::optional<double> value = MaxErrorFromText(ReadFieldText(field));
     if (value) return *value;
-    SetWindowTextW(field, kDefaultMaxError);
-    return kDefaultMaxErrorValue;
+    SetWindowTextW(field, kDefaultMaxErrorText);
+    return kDefaultMaxError;
 }
 
 // The Interpolated estimate: its counts, or dashes while the Simplified box
@@ -74,8 +71,9 @@ void ChooseMethod(HWND window, MeshMethod method) {
 // and the file info stays so the user can select it again.
 bool ReopenSelectedGrid(HWND window, GridStream& input) {
     GridHeader now;
-    if (!ReadGridHeader(WidePath(g_app.inputPath), input, now)) {
-        ShowWarning(window, (L"The grid file can no longer be read: " + g_app.inputPath).c_str());
+    std::string problem;
+    if (!ReadGridHeader(WidePath(g_app.inputPath), input, now, problem)) {
+        ShowWarning(window, (L"The grid file can no longer be read: " + g_app.inputPath + HeaderProblemText(problem)).c_str());
         return false;
     }
     if (!SameGridHeader(now, g_app.header)) {

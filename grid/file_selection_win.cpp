@@ -1,5 +1,6 @@
 #include "grid/file_selection_win.h"
 
+#include <cwctype>
 #include <commdlg.h>
 #include <shellapi.h>
 
@@ -86,6 +87,13 @@ void SelectDroppedGridFile(HWND window, HDROP drop) {
     SelectGridPath(window, path);
 }
 
+std::wstring HeaderProblemText(const std::string& problem) {
+    if (problem.empty()) return L"";
+    std::wstring text(problem.begin(), problem.end());  // the reader's reasons are ASCII
+    text[0] = static_cast<wchar_t>(std::towupper(text[0]));
+    return L"\n\n" + text + L".";
+}
+
 void SelectGridPath(HWND window, const std::wstring& chosenPath) {
     const std::wstring path = FullPath(chosenPath);
     if (path.empty()) {
@@ -95,10 +103,11 @@ void SelectGridPath(HWND window, const std::wstring& chosenPath) {
     // Replaces the header only when it reads completely. The file is closed
     // again at once: each Convert reopens it.
     GridStream stream;
-    const bool isGrid = ReadGridHeader(path, stream, g_app.header);
+    std::string problem;
+    const bool isGrid = ReadGridHeader(path, stream, g_app.header, problem);
     CloseGridStream(stream);
     if (!isGrid) {
-        ShowWarning(window, L"Not proper ESRI ARC/INFO ASCII GRID file...");
+        ShowWarning(window, (L"Not proper ESRI ARC/INFO ASCII GRID file..." + HeaderProblemText(problem)).c_str());
         return;
     }
     g_app.inputPath = path;

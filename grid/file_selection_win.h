@@ -21,3 +21,7 @@ void SelectGridPath(HWND window, const std::wstring& path);
 // WM_DROPFILES: selects the first dropped file as SelectGridPath does and
 // releases the drop. Ignored while a job runs.
 void SelectDroppedGridFile(HWND window, HDROP drop);
+
+// Why the reader refused a grid's header (its `problem`), as a paragraph to
+// add to a warning; empty when it gave no reason (not a grid at all).
+std::wstring HeaderProblemText(const std::string& problem);

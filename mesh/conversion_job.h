@@ -99,8 +99,10 @@ struct JobHooks {
     void (*showSummary)(void* context, const JobSummary& summary) = nullptr;
 };
 
-// Simplified's maximum height error unless asked otherwise.
+// Simplified's maximum height error unless asked otherwise, and as the
+// window's field shows it.
 constexpr double kDefaultMaxError = 0.5;
+constexpr wchar_t kDefaultMaxErrorText[] = L"0.5";
 
 struct JobRequest {
     MeshMethod method = Interpolated;

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "dunmoor_version.h"
 #include "app/app_state.h"
+#include "mesh/conversion_job.h"
+#include "picture/terrain_preview.h"
 #include "resources/resource_ids.h"
 #include "ui/control_states_win.h"
 #include "ui/dpi_win.h"
@@ -63,7 +66,7 @@ constexpr wchar_t kRegionNote[] =
     L"Please note.\nConverted files can be very large and hard to editing. If you are "
     L"interested only in specified region, you can set the range below instead of editing "
     L"the whole large mesh in 3d application.";
-constexpr wchar_t kCreditText[] = L"Dunmoor v0.2, \x00A9 2018 Dunmoor, https://dunmoor.example";
+constexpr wchar_t kCreditText[] = DUNMOOR_WIDE_NAME L", \x00A9 2018 Dunmoor, https://dunmoor.example";
 // The 15 spaces leave room for IDC_UNITS, which lies on top of them.
 constexpr wchar_t kUnitsLabel[] = L"1 unit in your 3d application is               meter(s).";
 
@@ -83,7 +86,7 @@ const ControlLayout kControls[] = {
     {IDC_STEP2_FRAME, kStatic, 0, L"", kVisible | SS_ETCHEDFRAME, 15, 302, 625, 233, Font::None, Images::None},
     {IDC_STEP2_CAPTION, kStatic, 0, L" Step 2: Define the region (optional):", kVisible | SS_LEFT, 20, 292, 225, 20, Font::Caption, Images::None},
     {IDC_REGION_NOTE, kStatic, IDC_STEP2_FRAME, kRegionNote, kVisible | SS_LEFT, 9, 25, 610, 55, Font::Caption, Images::None},
-    {IDC_REGION_PICTURE, kStatic, IDC_STEP2_FRAME, L"", kVisible | SS_BITMAP, 119, 100, 388, 124, Font::None, Images::Region},
+    {IDC_REGION_PICTURE, kStatic, IDC_STEP2_FRAME, L"", kVisible | SS_BITMAP, 119, 100, kPreviewWidth, kPreviewHeight, Font::None, Images::Region},
     {IDC_XMIN_LABEL, kStatic, IDC_STEP2_FRAME, L"X min:", kVisible | SS_LEFT, 9, 100, 50, 50, Font::Caption, Images::None},
     {IDC_YMIN_LABEL, kStatic, IDC_STEP2_FRAME, L"Y min:", kVisible | SS_LEFT, 9, 124, 50, 50, Font::Caption, Images::None},
     {IDC_XMAX_LABEL, kStatic, IDC_STEP2_FRAME, L"X max:", kVisible | SS_LEFT, 520, 180, 50, 20, Font::Caption, Images::None},
@@ -102,7 +105,7 @@ const ControlLayout kControls[] = {
     {IDC_ESTIMATE_FLOATING, kStatic, IDC_STEP3_FRAME, L"---\n---\n---", kVisible | SS_LEFT, 379, 166, 80, 50, Font::Caption, Images::None},
     // In the Interpolated column, right of its estimates.
     {IDC_SIMPLIFIED, kButton, 0, L"Simplified, max. error:", kInput | BS_AUTOCHECKBOX, 174, 697, 155, 22, Font::Caption, Images::None},
-    {IDC_MAX_ERROR, kEdit, 0, L"0.5", kInput | ES_RIGHT, 192, 722, 50, 20, Font::Caption, Images::None},
+    {IDC_MAX_ERROR, kEdit, 0, kDefaultMaxErrorText, kInput | ES_RIGHT, 192, 722, 50, 20, Font::Caption, Images::None},
     {IDC_STEP4_FRAME, kStatic, 0, L"", kVisible | SS_ETCHEDFRAME, 15, 818, 625, 50, Font::None, Images::None},
     {IDC_STEP4_CAPTION, kStatic, 0, L" Step 4: Units setup (optional):", kVisible | SS_LEFT, 20, 808, 190, 20, Font::Caption, Images::None},
     {IDC_UNITS_LABEL, kStatic, 0, kUnitsLabel, kVisible | SS_LEFT, 24, 838, 300, 20, Font::Caption, Images::None},
@@ -166,7 +169,7 @@ ImageGroup ImageGroupFor(Images images) {
     case Images::SelectFile:
         return {g_app.selectFileImages, IDI_SELECT_FILE_HOT, 3, 180, 110};
     case Images::Region:
-        return {g_app.regionImages, IDI_REGION_COLOUR, 2, 388, 124};
+        return {g_app.regionImages, IDI_REGION_COLOUR, 2, kPreviewWidth, kPreviewHeight};
     case Images::Method:
         return {g_app.methodImages, IDI_INTERPOLATED_COLOUR, 4, 300, 105};
     case Images::Convert:

@@ -1130,6 +1130,12 @@ void FailedSelectionsBeforeAnyFile(App& app, const Paths& paths) {
     }
     CheckEnabledStates(app, "not a grid: later steps stay greyed", startDisabled);
     CheckText(app, "not a grid: file info still empty", 208, L"---\n---\n---\n---");
+    // A header the reader refuses says why.
+    if (ChooseInDialog(app, paths.Grid(L"nocells.asc"), "cell size 0")) {
+        std::wstring text = L"Not proper ESRI ARC/INFO ASCII GRID file...\n\nThe header's cell size 0 is not a size: "
+                            L"cells must be larger than 0.";
+        ExpectBox(app, "cell size 0", kOoups, &text, "warning", 10000);
+    }
 }
 
 void TinyGrid(App& app, const Paths& paths, const Conversion& tiny) {

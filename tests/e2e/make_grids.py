@@ -11,6 +11,7 @@ OUTDIR receives:
   col1.asc         1 column, 5 rows
   row1.asc         6 columns, 1 row
   huge.asc         a 100 000 x 100 000 header over two short rows
+  nocells.asc      a header whose cell size is 0
   notgrid.txt      text that is no grid; elsewhere/notgrid.txt the same in a folder of its own
   terrain_survey_...asc  tiny.asc under a 120- and a 235-character name
   cancel.asc       3000 x 3000, large enough to cancel a job in its vertex pass
@@ -69,6 +70,7 @@ def main():
     write(os.path.join(out, "col1.asc"), header(1, 5, cell=0.5) + "10.00\n11.50\n-9999\n12.25\n13.00\n")
     write(os.path.join(out, "row1.asc"), header(6, 1, cell=2.0) + "1.00 2.00 3.50 -9999 4.25 5.00\n")
     write(os.path.join(out, "huge.asc"), header(100000, 100000) + "1 2 3\n4 5 6\n")
+    write(os.path.join(out, "nocells.asc"), header(2, 2, cell=0.0) + "1 2\n3 4\n")
     for length in (116, 231):
         shutil.copyfile(os.path.join(out, "tiny.asc"), os.path.join(out, ("terrain_survey_" * 16)[:length] + ".asc"))
     write(os.path.join(out, "notgrid.txt"), "This is a shopping list, not a terrain grid.\nmilk\nbread\n")
