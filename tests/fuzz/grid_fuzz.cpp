@@ -23,8 +23,6 @@
 #include "grid/grid_reader.h"
 #include "mesh/conversion_job.h"
 #include "job/test_hooks.h"
-#include "format/obj_format.h"
-#include "job/test_hooks.h"
 
 namespace {
 
