@@ -264,6 +264,14 @@ private:
             if (YUp) return CopyText(PutHeightEnd<true>(PutHeight<Classic>(p, g_, z, height)), y.bytes, y.size);
             return PutHeightEnd<false>(PutHeight<Classic>(CopyText(p, y.bytes, y.size), g_, z, height));
         };
+        // The classic geometry's single vertex, the default's hot line: its
+        // height formatted in place (a neighbour's rarely matches).
+        const auto classicLine = [&](char* p, std::string_view x, const LocalText& y, float z) {
+            p = FormatFixed2(CopyText(CopyText(p, x), y.bytes, y.size), z);
+            p[0] = '\r';
+            p[1] = '\n';
+            return p + 2;
+        };
         for (std::size_t i = 0; i < count;) {
             char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
             if (p == nullptr) return false;
@@ -283,6 +291,9 @@ private:
                     p = line(p, east, north, v.z);
                     p = line(p, east, south, v.z);
                     p = line(p, west, south, v.z);
+                } else if (Classic && !YUp) {
+                    p = classicLine(p, XText(v.column, (v.edges & kEastEdge) != 0, westLocal),
+                                    (v.edges & kSouthEdge) != 0 ? south : north, v.z);
                 } else {
                     p = line(p, XText(v.column, (v.edges & kEastEdge) != 0, westLocal),
                              (v.edges & kSouthEdge) != 0 ? south : north, v.z);
