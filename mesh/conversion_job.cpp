@@ -281,12 +281,16 @@ JobOutcome WriteHeightBitmap(const JobRequest& request, GridStream& input, const
     return outcome;
 }
 
+// The preview's file: the one asked for, else named after the grid's stem.
+std::filesystem::path PreviewPathOf(const JobRequest& request) {
+    return !request.previewPath.empty() ? request.previewPath
+                                        : request.outputDir / WidePath(request.inputStem + kPreviewSuffix);
+}
+
 // The terrain preview of the whole grid, read once more from the data's start.
 JobOutcome WritePreview(const JobRequest& request, GridStream& input, const JobHooks& hooks, JobOutputs& outputs,
                         JobSummary& summary) {
-    summary.previewPath = !request.previewPath.empty()
-                              ? request.previewPath
-                              : request.outputDir / WidePath(request.inputStem + kPreviewSuffix);
+    summary.previewPath = PreviewPathOf(request);
     const JobOutcome outcome = WriteOutput(outputs, summary.previewPath, summary, [&](OutputFile& out) {
         TerrainPreview preview;
         if (!RenderTerrainPreview(input, request.header, request.previewWidth, request.previewHeight, PreviewColours{},
@@ -326,10 +330,7 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
                                   : JobOutcome::ReadFailed;
         }
         if (request.writePreview && summary.outcome == JobOutcome::Finished) {
-            if (!request.writeMesh && !request.writeHeightBitmap)
-                summary.outputPath = !request.previewPath.empty()
-                                         ? request.previewPath
-                                         : request.outputDir / WidePath(request.inputStem + kPreviewSuffix);
+            if (!request.writeMesh && !request.writeHeightBitmap) summary.outputPath = PreviewPathOf(request);
             summary.outcome = SeekGridStream(input, dataStart) ? WritePreview(request, input, hooks, outputs, summary)
                                                                : JobOutcome::ReadFailed;
         }
