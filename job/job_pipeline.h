@@ -70,8 +70,8 @@ struct WorkItem {
     std::vector<char> text;  // whole lines of the grid, or cell-state records
     int64_t firstRow = 0;    // grid row (vertex pass) or region row (faces) of its first row
     int64_t rows = 0;        // rows it holds
-    int64_t firstNumber = 0; // first vertex number (faces) or first plane number
-    int64_t count = 0;       // planes of a Floating planes face item
+    int64_t firstNumber = 0; // the number of its first unit (a vertex, a face, a run's first), as the pass counts them
+    int64_t count = 0;       // units it holds, for a pass that hands out runs of them
     bool contextRow = false; // the text starts with the previous item's last row
     bool lastItem = false;   // no grid text follows
 };
