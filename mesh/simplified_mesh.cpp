@@ -406,6 +406,7 @@ struct SimplifiedState {
     std::vector<std::vector<int64_t>> leafTriangles;  // field corners, 3 a triangle
     std::vector<double> leafError;
     std::vector<int64_t> vertexCorners;  // the field corners in vertex order
+    std::vector<int64_t> trianglesBefore;  // by leaf: the triangles of the leaves before it
     int64_t triangles = 0;
     double maxError = 0.0;
 };
@@ -579,7 +580,9 @@ void SimplifyLeaves(MeshPass& pass, SimplifiedState& s) {
             s.leafError[i] = std::max(inside, edgeError);
         }
     });
+    s.trianglesBefore.assign(s.leaves.size(), 0);
     for (std::size_t i = 0; i < s.leaves.size(); ++i) {
+        s.trianglesBefore[i] = s.triangles;
         s.triangles += static_cast<int64_t>(s.leafTriangles[i].size() / 3);
         s.maxError = std::max(s.maxError, s.leafError[i]);
     }
@@ -607,8 +610,7 @@ constexpr std::size_t kLeavesPerItem = 16;
 struct OutputWork {
     const MeshPass* pass = nullptr;
     const SimplifiedState* state = nullptr;
-    int64_t next = 0;         // the next vertex or leaf to hand out
-    int64_t trianglesBefore = 0;  // face pass: the triangles of the leaves handed out
+    int64_t next = 0;  // the next vertex or leaf to hand out
 };
 
 bool TakeVertices(void* context, WorkItem& item) {
@@ -643,9 +645,6 @@ bool TakeLeaves(void* context, WorkItem& item) {
     if (static_cast<std::size_t>(w.next) >= total) return false;
     item.firstNumber = w.next;
     item.count = static_cast<int64_t>(std::min(kLeavesPerItem, total - static_cast<std::size_t>(w.next)));
-    item.firstRow = w.trianglesBefore;
-    for (int64_t i = 0; i < item.count; ++i)
-        w.trianglesBefore += static_cast<int64_t>(w.state->leafTriangles[static_cast<std::size_t>(w.next + i)].size() / 3);
     w.next += item.count;
     return true;
 }
@@ -654,7 +653,7 @@ void WriteLeafTriangles(void* context, const WorkItem& item, PipelineSink& sink)
     const OutputWork& w = *static_cast<OutputWork*>(context);
     const std::vector<int32_t>& vertex = w.state->field.vertex;
     FaceBatch batch(*w.pass->writer, sink, 3);
-    int64_t done = item.firstRow;
+    int64_t done = w.state->trianglesBefore[static_cast<std::size_t>(item.firstNumber)];
     for (int64_t i = item.firstNumber; i < item.firstNumber + item.count; ++i) {
         const std::vector<int64_t>& triangles = w.state->leafTriangles[static_cast<std::size_t>(i)];
         for (std::size_t t = 0; t < triangles.size(); t += 3) {
