@@ -228,14 +228,22 @@ std::FILE* OpenExistingFile(const std::filesystem::path& path, bool append) {
 #endif
 }
 
-std::string ReadFileAt(std::FILE* file, int64_t offset, std::size_t count) {
+namespace {
+
+// Moves the file's position to `offset` from `whence` (beyond 2 GiB too).
+bool SeekFile(std::FILE* file, int64_t offset, int whence) {
 #ifdef _WIN32
-    const int moved = _fseeki64(file, offset, SEEK_SET);
+    return _fseeki64(file, offset, whence) == 0;
 #else
-    const int moved = fseeko(file, static_cast<off_t>(offset), SEEK_SET);
+    return fseeko(file, static_cast<off_t>(offset), whence) == 0;
 #endif
+}
+
+}  // namespace
+
+std::string ReadFileAt(std::FILE* file, int64_t offset, std::size_t count) {
     std::string bytes(count, '\0');
-    bytes.resize(moved == 0 ? std::fread(&bytes[0], 1, count, file) : 0);
+    bytes.resize(SeekFile(file, offset, SEEK_SET) ? std::fread(&bytes[0], 1, count, file) : 0);
     return bytes;
 }
 
@@ -334,20 +342,10 @@ bool CommitOutputFile(OutputFile& out) {
 
 bool PatchOutputBytes(OutputFile& out, int64_t offset, const char* data, std::size_t size) {
     FlushOutputFile(out);
-    if (out.file == nullptr || out.failed || offset < 0 || offset + static_cast<int64_t>(size) > out.written)
-        return false;
-#ifdef _WIN32
-    const bool placed = _fseeki64(out.file, offset, SEEK_SET) == 0;
-#else
-    const bool placed = fseeko(out.file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-    const bool wrote = placed && std::fwrite(data, 1, size, out.file) == size;
-#ifdef _WIN32
-    const bool back = _fseeki64(out.file, 0, SEEK_END) == 0;
-#else
-    const bool back = fseeko(out.file, 0, SEEK_END) == 0;
-#endif
-    if (!wrote || !back) out.failed = true;
+    const bool within = out.file != nullptr && offset >= 0 && offset + static_cast<int64_t>(size) <= out.written;
+    const bool wrote = within && !out.failed && SeekFile(out.file, offset, SEEK_SET) &&
+                       std::fwrite(data, 1, size, out.file) == size;
+    if (!wrote || !SeekFile(out.file, 0, SEEK_END)) out.failed = true;
     return !out.failed;
 }
 

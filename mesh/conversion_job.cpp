@@ -27,8 +27,10 @@ const MeshMethodPasses& PassesOf(MeshMethod method) {
     return method == FloatingPlanes ? kFloatingPlanesPasses : kInterpolatedPasses;
 }
 
-// The one place a format is chosen.
-const MeshFormat& FormatOf(MeshFormatKind kind) { return kind == MeshFormatKind::Ply ? kPlyFormat : kObjFormat; }
+// The formats, in the order of MeshFormatKind: the one place a format is
+// chosen.
+const MeshFormat* const kMeshFormats[] = {&kObjFormat, &kPlyFormat};
+const MeshFormat& FormatOf(MeshFormatKind kind) { return *kMeshFormats[static_cast<std::size_t>(kind)]; }
 
 void SetStatus(const JobHooks& hooks, const wchar_t* text) {
     if (hooks.setStatus != nullptr) hooks.setStatus(hooks.context, text);
@@ -119,8 +121,8 @@ bool OutputStandsComplete(const std::filesystem::path& path) {
     const std::filesystem::path extension = path.extension();
     bool complete = true;
     if (extension == ".png") complete = PngStandsComplete(file, static_cast<int64_t>(size));
-    for (const MeshFormatKind kind : {MeshFormatKind::Obj, MeshFormatKind::Ply}) {
-        if (extension == FormatOf(kind).extension) complete = FormatOf(kind).standsComplete(file, static_cast<int64_t>(size));
+    for (const MeshFormat* format : kMeshFormats) {
+        if (extension == format->extension) complete = format->standsComplete(file, static_cast<int64_t>(size));
     }
     std::fclose(file);
     return complete;
