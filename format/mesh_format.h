@@ -51,6 +51,10 @@ struct MeshGeometry {
     double latitude = 0.0;  // degrees: where they were turned into metres
     double originX = 0.0;   // x 0 and y 0 in the grid's own coordinates
     double originY = 0.0;
+
+    // The methods work out each vertex's normal (MeshVertex::normal) only
+    // when the format writes them.
+    bool normals = false;
 };
 
 // Classic: the west edge of grid column j, (j + xllcorner) in single
@@ -95,7 +99,9 @@ inline double RowY(const MeshGeometry& g, int64_t row, bool southEdge) {
 // times heightScale). Vertices are numbered from 0 in the order handed over.
 // One record with kCellCorners stands for the four corners of its cell, all
 // at z, in the order north-west, north-east, south-east, south-west: a flat
-// cell, written as four vertices.
+// cell, written as four vertices. With normals asked for, `normal` is the
+// vertex's unit normal of the surface (x east, y north, z up, in the
+// geometry's own axes; a format turns it as it turns the positions).
 constexpr uint8_t kEastEdge = 1;
 constexpr uint8_t kSouthEdge = 2;
 constexpr uint8_t kCellCorners = 4;
@@ -104,6 +110,7 @@ struct MeshVertex {
     int64_t row;
     float z;
     uint8_t edges;
+    float normal[3];
 };
 
 enum class FaceKind : uint8_t { Quads, Triangles };
@@ -167,7 +174,7 @@ inline bool FlushVertices(VertexBatch& batch) {
     return size == 0 || batch.writer.WriteVertices(batch.sink, batch.vertices, size);
 }
 inline bool AddVertex(VertexBatch& batch, int64_t column, int64_t row, uint8_t edges, float z) {
-    batch.vertices[batch.size++] = MeshVertex{column, row, z, edges};
+    batch.vertices[batch.size++] = MeshVertex{column, row, z, edges, {0.0f, 0.0f, 1.0f}};
     return batch.size < kBatchVertices || FlushVertices(batch);
 }
 inline bool AddCellCorners(VertexBatch& batch, int64_t column, int64_t row, float z) {
@@ -206,8 +213,24 @@ inline bool AddTriangle(FaceBatch& batch, int64_t a, int64_t b, int64_t c) {
     return batch.size < kBatchFaces || FlushFaces(batch);
 }
 
-// The formats a user can choose.
-enum class MeshFormatKind : uint8_t { Obj, Ply };
+// The formats a user can choose, and their names on the command line and in
+// the summary ("obj", "glb", "ply", "stl").
+enum class MeshFormatKind : uint8_t { Obj, Glb, Ply, Stl };
+constexpr const char* kMeshFormatNames[] = {"obj", "glb", "ply", "stl"};
+inline const char* MeshFormatName(MeshFormatKind kind) { return kMeshFormatNames[static_cast<std::size_t>(kind)]; }
+// False for a name that is none of them.
+inline bool MeshFormatNamed(const std::string& name, MeshFormatKind& kind) {
+    for (std::size_t i = 0; i < sizeof kMeshFormatNames / sizeof kMeshFormatNames[0]; ++i) {
+        if (name == kMeshFormatNames[i]) return kind = static_cast<MeshFormatKind>(i), true;
+    }
+    return false;
+}
 // The formats whose numbers are binary floats: they take True scale
 // positions only (the classic geometry's are the OBJ text's).
 inline bool IsBinaryFormat(MeshFormatKind kind) { return kind != MeshFormatKind::Obj; }
+// Whether a file of the format holds vertex normals: a GLB always, an OBJ or
+// a PLY when asked; an STL holds its facets' own, worked out from the
+// positions it holds.
+inline bool FormatWritesNormals(MeshFormatKind kind, bool asked) {
+    return kind == MeshFormatKind::Glb || (asked && kind != MeshFormatKind::Stl);
+}

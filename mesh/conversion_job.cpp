@@ -29,7 +29,10 @@ const MeshMethodPasses& PassesOf(MeshMethod method) {
 
 // The formats, in the order of MeshFormatKind: the one place a format is
 // chosen.
-const MeshFormat* const kMeshFormats[] = {&kObjFormat, &kPlyFormat};
+// Glb and Stl stand in PLY's place until their writers land.
+const MeshFormat* const kMeshFormats[] = {&kObjFormat, &kPlyFormat, &kPlyFormat, &kPlyFormat};
+static_assert(sizeof kMeshFormats / sizeof kMeshFormats[0] == sizeof kMeshFormatNames / sizeof kMeshFormatNames[0],
+              "one format a name");
 const MeshFormat& FormatOf(MeshFormatKind kind) { return *kMeshFormats[static_cast<std::size_t>(kind)]; }
 
 void SetStatus(const JobHooks& hooks, const wchar_t* text) {
@@ -54,6 +57,8 @@ JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
 JobSummary NamedSummary(const JobRequest& request) {
     JobSummary summary;
     summary.method = request.method;
+    summary.format = request.format;
+    summary.normals = FormatWritesNormals(request.format, request.normals);
     summary.mesh = request.writeMesh;
     const GroundUnits ground = GroundUnitsOf(request.header, request.hasProjection, request.projection);
     summary.projectionUnreadable = ground.projectionUnreadable;

@@ -42,6 +42,8 @@ enum class JobOutcome {
 struct JobSummary {
     JobOutcome outcome = JobOutcome::Finished;
     MeshMethod method = Interpolated;
+    MeshFormatKind format = MeshFormatKind::Obj;
+    bool normals = false;  // the mesh file holds vertex normals
     bool mesh = true;  // a mesh was asked for (not only the height bitmap)
     float elapsedSeconds = 0.0f;
     // Missing: region cells the file did not supply (short rows, rows missing
@@ -107,6 +109,7 @@ constexpr wchar_t kDefaultMaxErrorText[] = L"0.5";
 struct JobRequest {
     MeshMethod method = Interpolated;
     MeshFormatKind format = MeshFormatKind::Obj;
+    bool normals = false;  // vertex normals in an OBJ or PLY file (a GLB always has them)
     MeshGeometryKind geometry = ClassicGeometry;
     UpAxis up = ZUp;
     GridHeader header;

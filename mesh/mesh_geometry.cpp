@@ -45,6 +45,7 @@ MeshGeometry MakeMeshGeometry(const JobRequest& request) {
     g.scale = request.header.cellsize / request.unitMeters;
     g.scaleY = CellSizeY(request.header) / request.unitMeters;
     g.heightScale = g.scale;
+    g.normals = FormatWritesNormals(request.format, request.normals);
     if (request.geometry == TrueScaleGeometry) MakeTrueScaleGeometry(request, g);
     return g;
 }

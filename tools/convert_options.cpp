@@ -18,7 +18,6 @@ struct OptionInfo {
 };
 
 static_assert(kMaxWorkers == 64 && kMaxFilesAtOnce == 1024, "the help below names both limits");
-std::string FormatName(MeshFormatKind format) { return format == MeshFormatKind::Ply ? "ply" : "obj"; }
 
 constexpr OptionInfo kOptions[] = {
     {"--method", 1, "interpolated|floating|simplified", "a value: interpolated, floating or simplified",
@@ -31,8 +30,9 @@ constexpr OptionInfo kOptions[] = {
     {"--geometry", 1, "classic|true", "a value: classic or true",
      "classic (default) or true scale (metres, degrees and feet converted)"},
     {"--up", 1, "z|y", "a value: z or y", "the up axis of true scale (default z; classic is z up)"},
-    {"--format", 1, "obj|ply", "a value: obj or ply",
-     "the mesh file: OBJ text (default), or binary PLY (true scale; the default geometry then)"},
+    {"--format", 1, "obj|glb|ply|stl", "a value: obj, glb, ply or stl",
+     "the mesh file: OBJ text (default), or binary glTF, PLY or STL (true scale; the default geometry then)"},
+    {"--normals", 0, "", "", "vertex normals in an OBJ or PLY file (a GLB always has them, an STL its facets')"},
     {"--timestamp", 1, "\"YYYY-MM-DD, HH:MM\"", "a value: \"YYYY-MM-DD, HH:MM\"",
      "the time in each OBJ file's header (default: now)"},
     {"--outdir", 1, "DIR", "a value: a folder", "write the output files into DIR (default: beside each grid)"},
@@ -137,9 +137,8 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
             return fail("units must be a positive number of meters, not " + Visible(value));
         o.unitMeters = static_cast<float>(units);
     } else if (name == "--format") {
-        if (value == "obj") o.format = MeshFormatKind::Obj;
-        else if (value == "ply") o.format = MeshFormatKind::Ply;
-        else return fail("unknown format " + Visible(value) + ": obj or ply");
+        if (!MeshFormatNamed(value, o.format)) return fail("unknown format " + Visible(value) + ": obj, glb, ply or stl");
+        if (o.format == MeshFormatKind::Glb || o.format == MeshFormatKind::Stl) return fail("not written yet");
     } else if (name == "--geometry") {
         o.geometryGiven = true;
         if (value == "classic") o.geometry = ClassicGeometry;
@@ -178,6 +177,8 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
         o.lists.push_back(args[first]);
     } else if (name == "--skip-existing") {
         o.skipExisting = true;
+    } else if (name == "--normals") {
+        o.normals = true;
     } else if (name == "--slice") {
         const std::size_t slash = value.find('/');
         if (slash == std::string::npos || !ParseInt(value.substr(0, slash), o.slice) ||
@@ -216,7 +217,7 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
     if (o.grids.empty() && o.lists.empty()) return problem = "no grid file given", false;
     if (IsBinaryFormat(o.format)) {
         if (o.geometryGiven && o.geometry == ClassicGeometry)
-            return problem = "--format " + FormatName(o.format) + " needs --geometry true: the binary formats are true scale", false;
+            return problem = "--format " + std::string(MeshFormatName(o.format)) + " needs --geometry true: the binary formats are true scale", false;
         o.geometry = TrueScaleGeometry;
     }
     if (o.up == YUp && o.geometry == ClassicGeometry)

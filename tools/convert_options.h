@@ -24,6 +24,7 @@ struct Options {
     MeshGeometryKind geometry = ClassicGeometry;
     bool geometryGiven = false;  // --geometry was given (a binary format takes true scale unless so)
     MeshFormatKind format = MeshFormatKind::Obj;
+    bool normals = false;  // --normals
     UpAxis up = ZUp;
     bool wholeGrid = true;
     RegionWindow region;

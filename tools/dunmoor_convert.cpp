@@ -216,6 +216,7 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     JobRequest request;
     request.method = options.method;
     request.format = options.format;
+    request.normals = options.normals;
     request.geometry = options.geometry;
     request.up = options.up;
     request.hasProjection = ReadProjectionBeside(grid, request.projection);
