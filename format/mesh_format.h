@@ -113,6 +113,36 @@ struct MeshVertex {
     float normal[3];
 };
 
+// Calls corner(eastEdge, southEdge) for each vertex the record stands for:
+// once, or for a cell's four corners in their order.
+template <typename Corner>
+inline void ForEachVertexOf(const MeshVertex& v, Corner corner) {
+    if (v.edges & kCellCorners) {
+        corner(false, false);
+        corner(true, false);
+        corner(true, true);
+        corner(false, true);
+    } else {
+        corner((v.edges & kEastEdge) != 0, (v.edges & kSouthEdge) != 0);
+    }
+}
+
+// The binary formats' position of a True scale vertex as three float32:
+// x east, y north, z up; or, with y up, x east, y up, z south.
+inline void FloatPosition(const MeshGeometry& g, const MeshVertex& v, bool eastEdge, bool southEdge, bool yUp,
+                          float out[3]) {
+    const float y = static_cast<float>(RowY(g, v.row, southEdge));
+    out[0] = static_cast<float>(ColumnX(g, v.column, eastEdge));
+    out[1] = yUp ? v.z : y;
+    out[2] = yUp ? -y : v.z;
+}
+// A normal turned the same way.
+inline void FloatNormal(const MeshVertex& v, bool yUp, float out[3]) {
+    out[0] = v.normal[0];
+    out[1] = yUp ? v.normal[2] : v.normal[1];
+    out[2] = yUp ? -v.normal[1] : v.normal[2];
+}
+
 enum class FaceKind : uint8_t { Quads, Triangles };
 
 // What a mesh file holds besides its vertices and faces.
@@ -120,6 +150,7 @@ struct MeshFileInfo {
     std::string timestamp;  // "YYYY-MM-DD, HH:MM"; empty: local time now
     std::vector<std::string> notes;  // what the geometry says of itself, a line each; none in the classic one
     std::string name;       // the mesh's name (narrow text)
+    std::string projection; // the grid's coordinate system, a ".prj" file's text; empty: none
     FaceKind faces = FaceKind::Quads;
     // The region's columns: a format may keep tables of what they share.
     int64_t westColumn = 1;
@@ -145,6 +176,12 @@ public:
     virtual bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const = 0;
     // The bytes of the writer's tables, for the job's memory.
     virtual int64_t TableBytes() const = 0;
+    // A writer that needs the vertices again with the faces (a format that
+    // puts each face's corners in place) keeps the vertex pass's bytes
+    // itself: they come to KeepVertexBytes in order, from whichever worker
+    // writes in its turn, instead of going to the file.
+    virtual bool KeepsVertexBytes() const { return false; }
+    virtual void KeepVertexBytes(const char* /*bytes*/, std::size_t /*size*/) {}
 };
 
 // A format as the job knows it: its file name's extension, its writer, and
@@ -152,8 +189,13 @@ public:
 // not another program's), for --skip-existing.
 struct MeshFormat {
     const wchar_t* extension;  // ".obj"
-    std::unique_ptr<MeshWriter> (*makeWriter)(const MeshGeometry& geometry, const MeshFileInfo& info);
+    // `memory`: the job's, where a writer notes the tables it grows.
+    std::unique_ptr<MeshWriter> (*makeWriter)(const MeshGeometry& geometry, const MeshFileInfo& info, JobMemory& memory);
     bool (*standsComplete)(std::FILE* file, int64_t size);
+    // Whether a file can hold a mesh of so many vertices and triangles (a
+    // quad is two), and the most it holds, as the refusal says it.
+    bool (*holds)(int64_t vertices, int64_t triangles);
+    const char* limitText;
 };
 
 // A method's batch of vertices on their way to the writer: gathered here,

@@ -311,7 +311,7 @@ private:
     int64_t cachedColumns_ = 0;
 };
 
-std::unique_ptr<MeshWriter> MakeObjWriter(const MeshGeometry& geometry, const MeshFileInfo& info) {
+std::unique_ptr<MeshWriter> MakeObjWriter(const MeshGeometry& geometry, const MeshFileInfo& info, JobMemory&) {
     return std::make_unique<ObjWriter>(geometry, info);
 }
 
@@ -332,6 +332,9 @@ bool ObjStandsComplete(std::FILE* file, int64_t size) {
     return digits > 0 && at >= 3 && tail.compare(at - 3, 3, "\n# ") == 0;
 }
 
+// Text counts as far as it goes.
+bool ObjHolds(int64_t, int64_t) { return true; }
+
 }  // namespace
 
-const MeshFormat kObjFormat = {L".obj", MakeObjWriter, ObjStandsComplete};
+const MeshFormat kObjFormat = {L".obj", MakeObjWriter, ObjStandsComplete, ObjHolds, ""};

@@ -1,5 +1,6 @@
 // PLY, binary little endian: a text header with the counts, each vertex as
-// three float32 (x y z, True scale positions with z up, or y up as x, z, -y),
+// three float32 (x y z, True scale positions with z up, or y up as x, z, -y)
+// and, when asked for, its normal as three more (nx ny nz),
 // each face as a uchar corner count and int32 vertex numbers from 0 (quads as
 // quads, a simplified mesh's triangles as triangles). The counts are known
 // only at the end: the header is written with room for the largest ones,
@@ -15,14 +16,12 @@
 
 namespace {
 
-constexpr std::size_t kVertexBytes = 12;
+// A vertex's bytes: its position, and its normal when the file has them.
+constexpr std::size_t kPositionBytes = 12;
+inline std::size_t VertexBytes(bool normals) { return normals ? 2 * kPositionBytes : kPositionBytes; }
 // Room a reservation of vertices takes: a cell's four corners at most.
-constexpr std::size_t kRecordBytes = 4 * kVertexBytes;
-
-char* PutFloat(char* p, float value) {
-    std::memcpy(p, &value, sizeof value);
-    return p + sizeof value;
-}
+constexpr std::size_t kRecordBytes = 4 * 2 * kPositionBytes;
+constexpr char kNormalProperties[] = "property float nx\nproperty float ny\nproperty float nz\n";
 
 char* PutInt32(char* p, int64_t value) {
     const int32_t v = static_cast<int32_t>(value);
@@ -32,12 +31,13 @@ char* PutInt32(char* p, int64_t value) {
 
 // The header with these counts, padded with a comment of spaces to `size`
 // bytes when it is given.
-std::string HeaderText(const MeshFileInfo& info, int64_t vertices, int64_t faces, std::size_t size) {
+std::string HeaderText(const MeshFileInfo& info, bool normals, int64_t vertices, int64_t faces, std::size_t size) {
     std::string start = "ply\nformat binary_little_endian 1.0\ncomment " DUNMOOR_NAME "\n";
     for (const std::string& note : info.notes) start += "comment " + note + "\n";
     const std::string rest = "element vertex " + std::to_string(vertices) +
-                             "\nproperty float x\nproperty float y\nproperty float z\nelement face " +
-                             std::to_string(faces) + "\nproperty list uchar int vertex_indices\nend_header\n";
+                             "\nproperty float x\nproperty float y\nproperty float z\n" +
+                             (normals ? kNormalProperties : "") + "element face " + std::to_string(faces) +
+                             "\nproperty list uchar int vertex_indices\nend_header\n";
     const std::size_t bare = start.size() + rest.size();
     if (size <= bare) return start + rest;
     return start + "comment" + std::string(size - bare - 8, ' ') + "\n" + rest;
@@ -48,14 +48,16 @@ public:
     PlyWriter(const MeshGeometry& geometry, const MeshFileInfo& info) : g_(geometry), info_(info) {
         // The comment line of the padding takes 8 bytes at least.
         const int64_t most = INT64_MAX;
-        headerBytes_ = HeaderText(info_, most, most, 0).size() + 8;
+        headerBytes_ = HeaderText(info_, g_.normals, most, most, 0).size() + 8;
     }
 
-    void WriteStartPart(OutputFile& out) override { WriteOutputText(out, HeaderText(info_, 0, 0, headerBytes_)); }
+    void WriteStartPart(OutputFile& out) override {
+        WriteOutputText(out, HeaderText(info_, g_.normals, 0, 0, headerBytes_));
+    }
     void WriteMiddlePart(OutputFile&, const JobCounts&) override {}
     void WriteEndPart(OutputFile& out, const JobCounts& counts) override {
         const int64_t faces = info_.faces == FaceKind::Triangles ? counts.triangles : counts.quads;
-        const std::string header = HeaderText(info_, counts.vertices, faces, headerBytes_);
+        const std::string header = HeaderText(info_, g_.normals, counts.vertices, faces, headerBytes_);
         PatchOutputBytes(out, 0, header.data(), header.size());
     }
 
@@ -66,14 +68,18 @@ public:
             const char* const last = p + kMaxReserveBytes - kRecordBytes;
             for (; i < count && p <= last; ++i) {
                 const MeshVertex& v = vertices[i];
-                if (v.edges & kCellCorners) {
-                    p = PutPosition(p, v.column, false, v.row, false, v.z);
-                    p = PutPosition(p, v.column, true, v.row, false, v.z);
-                    p = PutPosition(p, v.column, true, v.row, true, v.z);
-                    p = PutPosition(p, v.column, false, v.row, true, v.z);
-                } else {
-                    p = PutPosition(p, v.column, (v.edges & kEastEdge) != 0, v.row, (v.edges & kSouthEdge) != 0, v.z);
-                }
+                float normal[3];
+                FloatNormal(v, g_.yUp, normal);
+                ForEachVertexOf(v, [&](bool east, bool south) {
+                    float position[3];
+                    FloatPosition(g_, v, east, south, g_.yUp, position);
+                    std::memcpy(p, position, kPositionBytes);
+                    p += kPositionBytes;
+                    if (g_.normals) {
+                        std::memcpy(p, normal, kPositionBytes);
+                        p += kPositionBytes;
+                    }
+                });
             }
             CommitSinkBytes(sink, p);
             if (SegmentIsFull(sink)) EndSinkSegment(sink);
@@ -100,20 +106,12 @@ public:
     int64_t TableBytes() const override { return 0; }
 
 private:
-    char* PutPosition(char* p, int64_t column, bool east, int64_t row, bool south, float z) const {
-        const float x = static_cast<float>(ColumnX(g_, column, east));
-        const float y = static_cast<float>(RowY(g_, row, south));
-        p = PutFloat(p, x);
-        if (g_.yUp) return PutFloat(PutFloat(p, z), -y);
-        return PutFloat(PutFloat(p, y), z);
-    }
-
     const MeshGeometry g_;
     const MeshFileInfo info_;
     std::size_t headerBytes_ = 0;
 };
 
-std::unique_ptr<MeshWriter> MakePlyWriter(const MeshGeometry& geometry, const MeshFileInfo& info) {
+std::unique_ptr<MeshWriter> MakePlyWriter(const MeshGeometry& geometry, const MeshFileInfo& info, JobMemory&) {
     return std::make_unique<PlyWriter>(geometry, info);
 }
 
@@ -137,11 +135,16 @@ bool PlyStandsComplete(std::FILE* file, int64_t size) {
         return false;
     const std::string header = head.substr(0, end + 1);
     const int64_t vertices = ElementCount(header, "vertex"), faces = ElementCount(header, "face");
-    if (vertices < 0 || faces < 0 || vertices > size / static_cast<int64_t>(kVertexBytes)) return false;
-    const int64_t body = size - static_cast<int64_t>(end + 12) - vertices * static_cast<int64_t>(kVertexBytes);
+    const int64_t vertexBytes = static_cast<int64_t>(VertexBytes(header.find(kNormalProperties) != std::string::npos));
+    if (vertices < 0 || faces < 0 || vertices > size / vertexBytes) return false;
+    const int64_t body = size - static_cast<int64_t>(end + 12) - vertices * vertexBytes;
     return body == faces * 13 || body == faces * 17;
 }
 
+// Vertex numbers are int32.
+bool PlyHolds(int64_t vertices, int64_t) { return vertices <= INT32_MAX; }
+
 }  // namespace
 
-const MeshFormat kPlyFormat = {L".ply", MakePlyWriter, PlyStandsComplete};
+const MeshFormat kPlyFormat = {L".ply", MakePlyWriter, PlyStandsComplete, PlyHolds,
+                               "2,147,483,647 vertices, the most a PLY file's vertex numbers reach"};

@@ -11,7 +11,9 @@
 #include "grid/path_parts.h"
 #include "grid/region_estimates.h"
 #include "format/obj_format.h"
+#include "format/glb_format.h"
 #include "format/ply_format.h"
+#include "format/stl_format.h"
 #include "mesh/mesh_passes.h"
 #include "picture/height_bitmap.h"
 #include "picture/png_writer.h"
@@ -29,8 +31,7 @@ const MeshMethodPasses& PassesOf(MeshMethod method) {
 
 // The formats, in the order of MeshFormatKind: the one place a format is
 // chosen.
-// Glb and Stl stand in PLY's place until their writers land.
-const MeshFormat* const kMeshFormats[] = {&kObjFormat, &kPlyFormat, &kPlyFormat, &kPlyFormat};
+const MeshFormat* const kMeshFormats[] = {&kObjFormat, &kGlbFormat, &kPlyFormat, &kStlFormat};
 static_assert(sizeof kMeshFormats / sizeof kMeshFormats[0] == sizeof kMeshFormatNames / sizeof kMeshFormatNames[0],
               "one format a name");
 const MeshFormat& FormatOf(MeshFormatKind kind) { return *kMeshFormats[static_cast<std::size_t>(kind)]; }
@@ -52,6 +53,23 @@ JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
     return summary;
 }
 
+// Why the chosen format cannot hold the mesh of the region, before anything
+// is written: the most vertices and triangles the region's cells can make
+// (holes only make fewer). Simplified is not judged ahead: it makes far fewer.
+std::string FormatLimitProblem(const JobRequest& request) {
+    const GridHeader& h = request.header;
+    const RegionWindow& r = request.region;
+    const int64_t columns = std::max<int64_t>(std::min<int64_t>(r.xMax, h.ncols) - std::max<int64_t>(r.xMin, 1) + 1, 0);
+    const int64_t rows = std::max<int64_t>(std::min<int64_t>(r.yMax, h.nrows) - std::max<int64_t>(r.yMin, 1) + 1, 0);
+    if (request.method == Simplified || columns == 0 || rows == 0) return "";
+    const int64_t cells = columns * rows;
+    const int64_t vertices = request.method == FloatingPlanes ? 4 * cells : (columns + 1) * (rows + 1);
+    const MeshFormat& format = FormatOf(request.format);
+    if (format.holds(vertices, 2 * cells)) return "";
+    return "The mesh of this region would pass " + std::string(format.limitText) +
+           ": choose Simplified, or a smaller region";
+}
+
 // The summary's names: the file's Unicode name, its narrow name and its
 // path; and what the grid's georeference is taken to be.
 JobSummary NamedSummary(const JobRequest& request) {
@@ -64,6 +82,7 @@ JobSummary NamedSummary(const JobRequest& request) {
     summary.projectionUnreadable = ground.projectionUnreadable;
     if (request.writeMesh && request.geometry == TrueScaleGeometry) summary.refusal = LatitudeProblem(request.header, ground);
     summary.classicCentre = request.writeMesh && request.geometry == ClassicGeometry && request.header.cornerFromCentre;
+    if (request.writeMesh && summary.refusal.empty()) summary.refusal = FormatLimitProblem(request);
     summary.outputFileName = OutputFileName(request.inputStem, request.method, request.format);
     summary.outputName = NarrowOutputName(request.inputStem, request.method, request.format);
     summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
@@ -77,10 +96,27 @@ MeshFileInfo FileInfoOf(const MeshPass& pass, const MeshMethodPasses& method, co
     info.timestamp = pass.request.timestamp;
     info.notes = GeometryNotes(pass.geometry, pass.request.unitMeters);
     info.name = outputName;
+    if (pass.request.hasProjection) info.projection = pass.request.projection;
     info.faces = method.faces;
     info.westColumn = std::max<int64_t>(region.xMin, 1);
     info.columns = std::max<int64_t>(int64_t{region.xMax} - info.westColumn + 1, 0);
     return info;
+}
+
+// A writer that keeps the vertex pass's bytes gets them in order; memory that
+// runs out there ends the job as too large (the faces are not written).
+struct KeptVertices {
+    MeshPass* pass;
+    MeshWriter* writer;
+};
+void KeepVertexBytes(void* context, OutputFile&, const char* bytes, std::size_t size) {
+    const KeptVertices& kept = *static_cast<KeptVertices*>(context);
+    if (kept.pass->outOfMemory) return;
+    try {
+        kept.writer->KeepVertexBytes(bytes, size);
+    } catch (const std::bad_alloc&) {
+        kept.pass->outOfMemory = true;  // by the writer role; read by the job's thread after the pass
+    }
 }
 
 // The file's start, the vertex pass, the part between, the face pass and the
@@ -92,7 +128,13 @@ void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, MeshWriter& w
     writer.WriteStartPart(*pass.out);
     const RegionWindow& region = pass.request.region;
     StartProgressPass(pass.progress, 0, int64_t{region.yMax} - region.yMin + 1);
+    KeptVertices kept{&pass, &writer};
+    if (writer.KeepsVertexBytes()) {
+        pass.frameOutput = KeepVertexBytes;
+        pass.frameContext = &kept;
+    }
     method.vertexPass(pass);
+    pass.frameOutput = nullptr;
 
     SetStatus(hooks, kStatusCalculatingQuads);
     writer.WriteMiddlePart(*pass.out, pass.counts);
@@ -232,7 +274,7 @@ JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHo
     pass.geometry = MakeMeshGeometry(request);
     const MeshMethodPasses& method = PassesOf(request.method);
     const std::unique_ptr<MeshWriter> writer =
-        FormatOf(request.format).makeWriter(pass.geometry, FileInfoOf(pass, method, summary.outputName));
+        FormatOf(request.format).makeWriter(pass.geometry, FileInfoOf(pass, method, summary.outputName), pass.memory);
     RunMeshPasses(pass, method, *writer, hooks);
     summary.elapsedSeconds = SecondsSince(start);
     summary.counts = pass.counts;

@@ -138,7 +138,6 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
         o.unitMeters = static_cast<float>(units);
     } else if (name == "--format") {
         if (!MeshFormatNamed(value, o.format)) return fail("unknown format " + Visible(value) + ": obj, glb, ply or stl");
-        if (o.format == MeshFormatKind::Glb || o.format == MeshFormatKind::Stl) return fail("not written yet");
     } else if (name == "--geometry") {
         o.geometryGiven = true;
         if (value == "classic") o.geometry = ClassicGeometry;

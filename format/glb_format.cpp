@@ -1,0 +1,255 @@
+// glTF 2.0, binary (.glb): one mesh of one triangle primitive, in glTF's own
+// axes (x east, y up, z south, True scale metres over the units, from the
+// region's south-west corner). The binary chunk holds each vertex's position
+// and normal side by side (float32, 24 bytes a vertex), then the triangles'
+// vertex numbers (uint16 when they all fit below the restart value 65535,
+// else uint32), a quad as two triangles split along its first and third
+// corners. The JSON chunk comes first but its counts, lengths and bounds are
+// known only at the end: it is written with room for the largest, then
+// patched, its spare room spaces (which JSON allows).
+#include "format/glb_format.h"
+
+#include "dunmoor_version.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "job/number_format.h"
+
+namespace {
+
+constexpr std::size_t kVertexBytes = 24;
+constexpr std::size_t kPositionBytes = 12;
+constexpr std::size_t kRecordBytes = 4 * kVertexBytes;  // a cell's four corners at most
+constexpr uint32_t kMagic = 0x46546C67;                 // "glTF"
+constexpr uint32_t kJsonChunk = 0x4E4F534A;             // "JSON"
+constexpr uint32_t kBinChunk = 0x004E4942;              // "BIN\0"
+constexpr std::size_t kFileHeaderBytes = 12, kChunkHeaderBytes = 8;
+// The most vertices whose numbers fit uint16: 65535 itself restarts strips.
+constexpr int64_t kShortIndexVertices = 65535;
+constexpr uint64_t kLargestFile = 0xFFFFFFFFu;  // the file's length is a uint32
+
+void PutUint32(char* p, uint32_t value) {
+    for (int k = 0; k < 4; ++k) p[k] = static_cast<char>(value >> (8 * k));
+}
+
+std::string Uint32Bytes(uint32_t value) {
+    char bytes[4];
+    PutUint32(bytes, value);
+    return std::string(bytes, 4);
+}
+
+// A JSON string of `text`: its bytes as they are when they are UTF-8 (a
+// ".prj" usually is), else each byte as the Latin-1 character it is (the
+// mesh's narrow name is).
+std::string JsonString(const std::string& text) {
+    bool utf8 = true;
+    for (std::size_t i = 0; i < text.size() && utf8;) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        utf8 = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; utf8 && k < length; ++k) utf8 = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
+        i += length;
+    }
+    std::string json = "\"";
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += ch;
+        } else if (c < 0x20 || (c >= 0x80 && !utf8)) {
+            static const char hex[] = "0123456789abcdef";
+            json += "\\u00";
+            json += hex[c >> 4];
+            json += hex[c & 15];
+        } else {
+            json += ch;
+        }
+    }
+    return json + "\"";
+}
+
+std::string Number(int64_t value) { return std::to_string(value); }
+// A float's exact value: it reads back as the very float the file holds.
+std::string Number(float value) { return ShortestText(static_cast<double>(value)); }
+
+std::string Vec3(const float* v) { return "[" + Number(v[0]) + "," + Number(v[1]) + "," + Number(v[2]) + "]"; }
+
+// What the JSON says: the counts and bounds of a mesh of `vertices` vertices
+// and `indices` triangle corners of `indexBytes` each.
+struct GlbContents {
+    int64_t vertices = 0;
+    int64_t indices = 0;
+    int indexBytes = 4;
+    const float* low = nullptr;
+    const float* high = nullptr;
+};
+
+int64_t VertexBlockBytes(const GlbContents& c) { return c.vertices * static_cast<int64_t>(kVertexBytes); }
+int64_t IndexBlockBytes(const GlbContents& c) { return c.indices * c.indexBytes; }
+// The binary chunk: both blocks, padded to 4 bytes; an empty mesh keeps 4
+// bytes, as a buffer is never empty.
+int64_t BinBytes(const GlbContents& c) {
+    const int64_t bytes = VertexBlockBytes(c) + IndexBlockBytes(c);
+    return bytes == 0 ? 4 : (bytes + 3) / 4 * 4;
+}
+
+class GlbWriter final : public MeshWriter {
+public:
+    GlbWriter(const MeshGeometry& geometry, const MeshFileInfo& info) : g_(geometry), info_(info) {
+        // Room for the longest counts and bounds a file can have.
+        const float longest[3] = {-1.17549435e-38f, -1.17549435e-38f, -1.17549435e-38f};
+        GlbContents most{int64_t{1} << 32, int64_t{3} << 32, 4, longest, longest};
+        jsonBytes_ = (JsonText(most).size() + 3) / 4 * 4;
+    }
+
+    void WriteStartPart(OutputFile& out) override {
+        std::string start = Uint32Bytes(kMagic) + Uint32Bytes(2) + Uint32Bytes(0);
+        start += Uint32Bytes(static_cast<uint32_t>(jsonBytes_)) + Uint32Bytes(kJsonChunk);
+        start += std::string(jsonBytes_, ' ');
+        start += Uint32Bytes(0) + Uint32Bytes(kBinChunk);
+        WriteOutputText(out, start);
+    }
+
+    void WriteMiddlePart(OutputFile&, const JobCounts& counts) override {
+        indexBytes_ = counts.vertices <= kShortIndexVertices ? 2 : 4;
+    }
+
+    void WriteEndPart(OutputFile& out, const JobCounts& counts) override {
+        GlbContents c{counts.vertices, 3 * (counts.triangles + 2 * counts.quads), indexBytes_, counts.low, counts.high};
+        const int64_t written = VertexBlockBytes(c) + IndexBlockBytes(c);
+        WriteOutputText(out, std::string(static_cast<std::size_t>(BinBytes(c) - written), '\0'));
+        std::string json = JsonText(c);
+        const uint64_t fileBytes = kFileHeaderBytes + 2 * kChunkHeaderBytes + jsonBytes_ + static_cast<uint64_t>(BinBytes(c));
+        if (json.size() > jsonBytes_ || fileBytes > kLargestFile) {
+            out.failed = true;  // no GLB holds it (the job refuses such a region before it starts)
+            return;
+        }
+        json.resize(jsonBytes_, ' ');
+        const std::string length = Uint32Bytes(static_cast<uint32_t>(fileBytes));
+        const std::string bin = Uint32Bytes(static_cast<uint32_t>(BinBytes(c)));
+        PatchOutputBytes(out, 8, length.data(), length.size());
+        PatchOutputBytes(out, static_cast<int64_t>(kFileHeaderBytes + kChunkHeaderBytes), json.data(), json.size());
+        PatchOutputBytes(out, static_cast<int64_t>(kFileHeaderBytes + kChunkHeaderBytes + jsonBytes_), bin.data(),
+                         bin.size());
+    }
+
+    bool WriteVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const override {
+        for (std::size_t i = 0; i < count;) {
+            char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
+            if (p == nullptr) return false;
+            const char* const last = p + kMaxReserveBytes - kRecordBytes;
+            for (; i < count && p <= last; ++i) {
+                const MeshVertex& v = vertices[i];
+                float normal[3];
+                FloatNormal(v, true, normal);
+                ForEachVertexOf(v, [&](bool east, bool south) {
+                    float position[3];
+                    FloatPosition(g_, v, east, south, true, position);
+                    sink.counts.TakePosition(position);
+                    std::memcpy(p, position, kPositionBytes);
+                    std::memcpy(p + kPositionBytes, normal, kPositionBytes);
+                    p += kVertexBytes;
+                });
+            }
+            CommitSinkBytes(sink, p);
+            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        }
+        return true;
+    }
+
+    bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const override {
+        return indexBytes_ == 2 ? PutFaces<uint16_t>(sink, numbers, count, corners)
+                                : PutFaces<uint32_t>(sink, numbers, count, corners);
+    }
+
+    int64_t TableBytes() const override { return 0; }
+
+private:
+    template <typename Index>
+    static bool PutFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) {
+        const std::size_t faceBytes = (corners == 4 ? 6 : 3) * sizeof(Index);
+        for (std::size_t i = 0; i < count;) {
+            const std::size_t end = std::min(count, i + kMaxReserveBytes / faceBytes);
+            char* p = ReserveSinkBytes(sink, (end - i) * faceBytes);
+            if (p == nullptr) return false;
+            for (; i < end; ++i, numbers += corners) {
+                Index face[6] = {static_cast<Index>(numbers[0]), static_cast<Index>(numbers[1]),
+                                 static_cast<Index>(numbers[2])};
+                if (corners == 4) {
+                    face[3] = face[0];
+                    face[4] = face[2];
+                    face[5] = static_cast<Index>(numbers[3]);
+                }
+                std::memcpy(p, face, faceBytes);
+                p += faceBytes;
+            }
+            CommitSinkBytes(sink, p);
+            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        }
+        return true;
+    }
+
+    // The node says where the positions stand: the grid coordinates of
+    // their origin, what the geometry says of itself (as an OBJ's header
+    // does), and the grid's coordinate system when a ".prj" gave one.
+    std::string NodeText(bool withMesh) const {
+        std::string extras = "\"extras\":{\"southWestCorner\":[" + ShortestText(g_.originX) + "," +
+                             ShortestText(g_.originY) + "],\"notes\":[";
+        for (std::size_t i = 0; i < info_.notes.size(); ++i) extras += (i > 0 ? "," : "") + JsonString(info_.notes[i]);
+        extras += "]";
+        if (!info_.projection.empty()) extras += ",\"coordinateSystem\":" + JsonString(info_.projection);
+        extras += "}";
+        return std::string("{") + (withMesh ? "\"mesh\":0," : "") + "\"name\":" + JsonString(info_.name) + "," +
+               extras + "}";
+    }
+
+    std::string JsonText(const GlbContents& c) const {
+        std::string json = "{\"asset\":{\"version\":\"2.0\",\"generator\":\"" DUNMOOR_NAME "\"},\"scene\":0,"
+                           "\"scenes\":[{\"nodes\":[0]}],\"nodes\":[" + NodeText(c.vertices > 0) + "],";
+        json += "\"buffers\":[{\"byteLength\":" + Number(BinBytes(c)) + "}]";
+        if (c.vertices == 0) return json + "}";
+        const int64_t vertexBytes = VertexBlockBytes(c);
+        json += ",\"bufferViews\":[{\"buffer\":0,\"byteLength\":" + Number(vertexBytes) +
+                ",\"byteStride\":24,\"target\":34962},{\"buffer\":0,\"byteOffset\":" + Number(vertexBytes) +
+                ",\"byteLength\":" + Number(IndexBlockBytes(c)) + ",\"target\":34963}]";
+        json += ",\"accessors\":[{\"bufferView\":0,\"componentType\":5126,\"count\":" + Number(c.vertices) +
+                ",\"type\":\"VEC3\",\"min\":" + Vec3(c.low) + ",\"max\":" + Vec3(c.high) +
+                "},{\"bufferView\":0,\"byteOffset\":12,\"componentType\":5126,\"count\":" + Number(c.vertices) +
+                ",\"type\":\"VEC3\"},{\"bufferView\":1,\"componentType\":" + (c.indexBytes == 2 ? "5123" : "5125") +
+                ",\"count\":" + Number(c.indices) + ",\"type\":\"SCALAR\"}]";
+        json += ",\"meshes\":[{\"name\":" + JsonString(info_.name) +
+                ",\"primitives\":[{\"attributes\":{\"POSITION\":0,\"NORMAL\":1},\"indices\":2,\"mode\":4}]}]";
+        return json + "}";
+    }
+
+    const MeshGeometry g_;
+    const MeshFileInfo info_;
+    std::size_t jsonBytes_ = 0;
+    int indexBytes_ = 4;  // set by the middle part, before the faces
+};
+
+std::unique_ptr<MeshWriter> MakeGlbWriter(const MeshGeometry& geometry, const MeshFileInfo& info, JobMemory&) {
+    return std::make_unique<GlbWriter>(geometry, info);
+}
+
+// Our generator, and a length field that is the file's length.
+bool GlbStandsComplete(std::FILE* file, int64_t size) {
+    const std::string head = ReadFileAt(file, 0, 256);
+    if (head.size() < kFileHeaderBytes || head.compare(0, 4, Uint32Bytes(kMagic)) != 0 ||
+        head.find("\"generator\":\"Dunmoor v0.") == std::string::npos)
+        return false;
+    const unsigned char* c = reinterpret_cast<const unsigned char*>(head.data() + 8);
+    const int64_t length = int64_t{c[0]} | int64_t{c[1]} << 8 | int64_t{c[2]} << 16 | int64_t{c[3]} << 24;
+    return length == size;
+}
+
+bool GlbHolds(int64_t vertices, int64_t triangles) {
+    return 4096 + static_cast<double>(vertices) * kVertexBytes + static_cast<double>(triangles) * 12 <
+           static_cast<double>(kLargestFile);
+}
+
+}  // namespace
+
+const MeshFormat kGlbFormat = {L".glb", MakeGlbWriter, GlbStandsComplete, GlbHolds, "4 GiB, the most a GLB file holds"};

@@ -1,0 +1,6 @@
+// STL, binary, for slicers.
+#pragma once
+
+#include "format/mesh_format.h"
+
+extern const MeshFormat kStlFormat;
