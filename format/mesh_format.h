@@ -9,6 +9,7 @@
 // and after them.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -92,6 +93,16 @@ inline double RowY(const MeshGeometry& g, int64_t row, bool southEdge) {
     if (g.trueScale) return static_cast<double>(g.southRow - row - (southEdge ? 1 : 0) + 1) * g.stepY;
     const float north = NorthEdge(row, *g.header, g.scaleY);
     return southEdge ? SouthEdge(north, g.scaleY) : north;
+}
+
+// The distance between two columns' and two rows' edges, in output units.
+inline double ColumnStep(const MeshGeometry& g) { return g.trueScale ? g.stepX : g.scale; }
+inline double RowStep(const MeshGeometry& g) { return g.trueScale ? g.stepY : g.scaleY; }
+
+// The unit vector along n (x, y, z); straight up when n has no length.
+inline void SetUnitNormal(const double n[3], float out[3]) {
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    for (int k = 0; k < 3; ++k) out[k] = length > 0.0 ? static_cast<float>(n[k] / length) : (k == 2 ? 1.0f : 0.0f);
 }
 
 // A vertex as a method hands it over: on the west or east edge of a grid
@@ -217,6 +228,11 @@ inline bool FlushVertices(VertexBatch& batch) {
 }
 inline bool AddVertex(VertexBatch& batch, int64_t column, int64_t row, uint8_t edges, float z) {
     batch.vertices[batch.size++] = MeshVertex{column, row, z, edges, {0.0f, 0.0f, 1.0f}};
+    return batch.size < kBatchVertices || FlushVertices(batch);
+}
+// The same with its normal.
+inline bool AddVertex(VertexBatch& batch, const MeshVertex& vertex) {
+    batch.vertices[batch.size++] = vertex;
     return batch.size < kBatchVertices || FlushVertices(batch);
 }
 inline bool AddCellCorners(VertexBatch& batch, int64_t column, int64_t row, float z) {

@@ -16,6 +16,10 @@ namespace {
 constexpr std::size_t kMaxVertexLineBytes = 2 + 3 * (kMaxFixed2Chars + 1) + 2;
 // Room a vertex line takes in a sink: the line and CopyText's fixed copies.
 constexpr std::size_t kVertexRoom = kMaxVertexLineBytes + kCopySlack;
+// A normal's line, "vn x y z" with four decimals, follows its vertex's line
+// when the file has normals; the faces are then "f a//a b//b ...".
+constexpr int kNormalDecimals = 4;
+constexpr std::size_t kNormalLineBytes = 3 + 3 * 8 + 2;
 
 // ---- Coordinates as text ----
 
@@ -181,11 +185,18 @@ public:
     bool WriteVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const override {
         // The classic geometry with z up, the default, has its lines put
         // together without asking the geometry for each.
-        if (!g_.trueScale) return PutVertices<true, false>(sink, vertices, count);
-        return g_.yUp ? PutVertices<false, true>(sink, vertices, count) : PutVertices<false, false>(sink, vertices, count);
+        if (g_.normals) {
+            if (!g_.trueScale) return PutVertices<true, false, true>(sink, vertices, count);
+            return g_.yUp ? PutVertices<false, true, true>(sink, vertices, count)
+                          : PutVertices<false, false, true>(sink, vertices, count);
+        }
+        if (!g_.trueScale) return PutVertices<true, false, false>(sink, vertices, count);
+        return g_.yUp ? PutVertices<false, true, false>(sink, vertices, count)
+                      : PutVertices<false, false, false>(sink, vertices, count);
     }
 
     bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const override {
+        if (g_.normals) return PutFacesWithNormals(sink, numbers, count, corners);
         return corners == 4 ? PutFaces<4>(sink, numbers, count) : PutFaces<3>(sink, numbers, count);
     }
 
@@ -249,11 +260,56 @@ private:
         return true;
     }
 
+    // "f a//a b//b c//c": each corner's number twice, its vertex's and its
+    // normal's, formatted once. Not the counters' fast path: normals are
+    // asked for, not the default.
+    static bool PutFacesWithNormals(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) {
+        const std::size_t lineBytes = 2 + static_cast<std::size_t>(corners) * (2 * kMaxIntChars + 3) + 2;
+        const std::size_t linesAtOnce = kMaxReserveBytes / lineBytes;
+        for (std::size_t i = 0; i < count;) {
+            const std::size_t end = std::min(count, i + linesAtOnce);
+            char* p = ReserveSinkBytes(sink, (end - i) * lineBytes);
+            if (p == nullptr) return false;
+            for (; i < end; ++i, numbers += corners) {
+                *p++ = 'f';
+                for (int k = 0; k < corners; ++k) {
+                    *p++ = ' ';
+                    char* const number = p;
+                    p = FormatInt(p, numbers[k] + 1);
+                    const std::size_t digits = static_cast<std::size_t>(p - number);
+                    *p++ = '/';
+                    *p++ = '/';
+                    std::memmove(p, number, digits);
+                    p += digits;
+                }
+                *p++ = '\r';
+                *p++ = '\n';
+            }
+            CommitSinkBytes(sink, p);
+            if (SegmentIsFull(sink)) EndSinkSegment(sink);
+        }
+        return true;
+    }
+
+    // "vn x y z" of a vertex's normal, turned as its position is.
+    char* PutNormalLine(char* p, const MeshVertex& v) const {
+        float n[3];
+        FloatNormal(v, g_.yUp, n);
+        p = PutText(p, "vn");
+        for (const float component : n) {
+            *p++ = ' ';
+            p = FormatFixed(p, static_cast<double>(component), kNormalDecimals);
+        }
+        *p++ = '\r';
+        *p++ = '\n';
+        return p;
+    }
+
     // Lines are reserved and committed many at a time: as many records as
     // surely fit in the largest reservation.
-    template <bool Classic, bool YUp>
+    template <bool Classic, bool YUp, bool Normals>
     bool PutVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const {
-        static_assert(kMaxReserveBytes > 8 * kVertexRoom, "a reservation holds records of four lines");
+        static_assert(kMaxReserveBytes > 8 * (kVertexRoom + kNormalLineBytes), "a reservation holds records of four lines");
         LocalText north, south, westLocal, eastLocal;
         HeightText height;
         int64_t textRow = 0;
@@ -275,7 +331,8 @@ private:
         for (std::size_t i = 0; i < count;) {
             char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
             if (p == nullptr) return false;
-            const char* const last = p + kMaxReserveBytes - 4 * kVertexRoom;  // room for one more record
+            // Room for one more record.
+            const char* const last = p + kMaxReserveBytes - 4 * (kVertexRoom + (Normals ? kNormalLineBytes : 0));
             for (; i < count && p <= last; ++i) {
                 const MeshVertex& v = vertices[i];
                 if (!haveRow || v.row != textRow) {
@@ -284,7 +341,13 @@ private:
                     textRow = v.row;
                     haveRow = true;
                 }
-                if (v.edges & kCellCorners) {
+                if (Normals) {
+                    ForEachVertexOf(v, [&](bool eastEdge, bool southEdge) {
+                        p = line(p, XText(v.column, eastEdge, eastEdge ? eastLocal : westLocal),
+                                 southEdge ? south : north, v.z);
+                        p = PutNormalLine(p, v);
+                    });
+                } else if (v.edges & kCellCorners) {
                     const std::string_view west = XText(v.column, false, westLocal);
                     const std::string_view east = XText(v.column, true, eastLocal);
                     p = line(p, west, north, v.z);

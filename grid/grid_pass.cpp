@@ -57,12 +57,13 @@ void EndOfData(GridPass& pass, int64_t rowsRead) {
 
 }  // namespace
 
-RowBlockReader RegionRowReader(GridPass& pass, int64_t lastRow, bool keepContext) {
+RowBlockReader RegionRowReader(GridPass& pass, int64_t lastRow, int contextRows, bool lookahead) {
     RowBlockReader reader;
     reader.input = &pass.input;
     reader.memory = &pass.memory;
     reader.lastRow = lastRow;  // reading stops with the region's last row
-    reader.keepContext = keepContext;
+    reader.contextRows = contextRows;
+    reader.lookahead = lookahead;
     return reader;
 }
 

@@ -89,10 +89,13 @@ PipelineEnd RunFacePass(GridPass& pass, const PipelineWork& work, int64_t total)
 // a small part of the job).
 PipelineEnd RunQuietPass(GridPass& pass, const PipelineWork& work);
 
-// A reader of the grid's rows up to `lastRow` for a row pass.
-RowBlockReader RegionRowReader(GridPass& pass, int64_t lastRow, bool keepContext);
+// A reader of the grid's rows up to `lastRow` for a row pass, each block
+// starting with `contextRows` rows before it (0 to 2), and ending with the
+// row after it when `lookahead` is set.
+RowBlockReader RegionRowReader(GridPass& pass, int64_t lastRow, int contextRows = 0, bool lookahead = false);
 
-// The rows of a row pass's block, from `p` (behind its context row, if any):
+// The rows of a row pass's block, from `p` (behind its context rows, if any;
+// a lookahead row after them is not one of them):
 // rows before the region are only counted; each region row is handed to
 // convertRow(row, line), after which the segment ends where the bar moves or
 // when it is full, and the stop is polled. False when the job stops.
@@ -103,10 +106,12 @@ bool ConvertBlockRows(const GridPass& pass, const WorkItem& item, const char* p,
     const int64_t regionRows = int64_t{region.yMax} - region.yMin + 1;
     const char* end = item.text.data() + item.text.size();
     int64_t row = item.firstRow - 1;
+    const int64_t lastRow = item.firstRow + item.rows - 1;
     while (p < end) {
         const std::string_view line = NextGridLine(p, end);
         if (IsBlankLine(line)) continue;
-        if (++row < region.yMin) continue;
+        if (++row > lastRow) break;
+        if (row < region.yMin) continue;
         if (!convertRow(row, line)) return false;
         sink.progress = row;
         if (ProgressStepsAt(row - region.yMin + 1, regionRows) || SegmentIsFull(sink)) EndSinkSegment(sink);

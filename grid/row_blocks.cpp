@@ -1,5 +1,6 @@
 #include "grid/row_blocks.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "job/test_hooks.h"
@@ -12,52 +13,103 @@ constexpr std::size_t kRowBlockBytes = std::size_t{128} << 10;
 
 }  // namespace
 
+namespace {
+
+void AppendLine(std::vector<char>& text, const std::vector<char>& line) {
+    text.insert(text.end(), line.begin(), line.end());
+    text.push_back('\n');
+}
+
+// Where the last rows of a block's text stand (offsets, which stay right when
+// the text grows), newest last.
+struct LastRows {
+    static constexpr int kKept = 3;  // two rows of context and the lookahead
+    std::size_t start[kKept] = {}, size[kKept] = {};
+    int count = 0;
+    void Add(std::size_t at, std::size_t bytes) {
+        if (count == kKept) {
+            for (int k = 1; k < kKept; ++k) start[k - 1] = start[k], size[k - 1] = size[k];
+            count -= 1;
+        }
+        start[count] = at;
+        size[count] = bytes;
+        count += 1;
+    }
+    std::string_view Row(const std::vector<char>& text, int fromNewest) const {
+        const int k = count - 1 - fromNewest;
+        return {text.data() + start[k], size[k]};
+    }
+};
+
+}  // namespace
+
 bool ReadRowBlock(RowBlockReader& r, WorkItem& item) {
-    if (r.done || r.rowsRead >= r.lastRow) return false;
+    if (r.carry.empty() && (r.done || r.rowsRead >= r.lastRow)) return false;
     const std::size_t capacityBefore = item.text.capacity();
     item.text.clear();
-    item.contextRow = false;
-    if (r.keepContext && !r.lastLine.empty()) {
-        item.text.assign(r.lastLine.begin(), r.lastLine.end());
-        item.text.push_back('\n');
-        item.contextRow = true;
+    item.contextRows = static_cast<int>(r.lastLines.size());
+    item.lookahead = false;
+    for (const std::vector<char>& line : r.lastLines) AppendLine(item.text, line);
+    item.firstRow = r.rowsRead + 1;
+    int64_t rows = 0;
+    LastRows last;
+    if (!r.carry.empty()) {
+        last.Add(item.text.size(), r.carry.size());
+        AppendLine(item.text, r.carry);
+        r.carry.clear();
+        rows = 1;
     }
-    const std::size_t contextBytes = item.text.size();
     const std::size_t blockBytes = CurrentTestHooks().rowBlockBytes;
-    if (!ReadGridLines(*r.input, item.text, blockBytes != 0 ? blockBytes : kRowBlockBytes)) {
-        r.done = true;
-        NoteCapacity(*r.memory, item.text, capacityBefore);
-        return false;
-    }
 
     // Count the rows; cut the block behind the pass's last row, or before a
     // line over the reader's limit, where reading fails as at a read error.
-    item.firstRow = r.rowsRead + 1;
-    item.rows = 0;
-    const char* begin = item.text.data();
-    const char* p = begin + contextBytes;
-    const char* end = begin + item.text.size();
-    std::string_view last;
-    while (p < end) {
-        const char* lineStart = p;
-        const std::string_view line = NextGridLine(p, end);
-        if (line.size() >= r.input->maxLineBytes) {
-            item.text.resize(static_cast<std::size_t>(lineStart - begin));
-            r.input->failed = true;
+    // With a lookahead a block holds two rows at least (one to convert, the
+    // one after it) unless the data ends.
+    std::size_t scanned = item.text.size();
+    while (!r.done && (rows == 0 || (r.lookahead && rows < 2))) {
+        if (!ReadGridLines(*r.input, item.text, blockBytes != 0 ? blockBytes : kRowBlockBytes)) {
             r.done = true;
             break;
         }
-        if (IsBlankLine(line)) continue;
-        last = line;
-        item.rows += 1;
-        if (r.rowsRead + item.rows == r.lastRow) {
-            item.text.resize(static_cast<std::size_t>(p - begin));
-            r.done = true;
-            break;
+        const char* begin = item.text.data();
+        const char* p = begin + scanned;
+        const char* end = begin + item.text.size();
+        while (p < end) {
+            const char* lineStart = p;
+            const std::string_view line = NextGridLine(p, end);
+            if (line.size() >= r.input->maxLineBytes) {
+                item.text.resize(static_cast<std::size_t>(lineStart - begin));
+                r.input->failed = true;
+                r.done = true;
+                break;
+            }
+            if (IsBlankLine(line)) continue;
+            last.Add(static_cast<std::size_t>(line.data() - begin), line.size());
+            rows += 1;
+            if (r.rowsRead + rows == r.lastRow) {
+                item.text.resize(static_cast<std::size_t>(p - begin));
+                r.done = true;
+                break;
+            }
         }
+        scanned = item.text.size();
     }
-    r.rowsRead += item.rows;
-    if (r.keepContext && item.rows > 0) r.lastLine.assign(last.begin(), last.end());
+    // The last row waits for the next block, which converts it; this one
+    // ends with it.
+    if (r.lookahead && !r.done && rows >= 2) {
+        const std::string_view after = last.Row(item.text, 0);
+        r.carry.assign(after.begin(), after.end());
+        rows -= 1;
+        item.lookahead = true;
+    }
+    item.rows = rows;
+    r.rowsRead += rows;
+    const int newest = item.lookahead ? 1 : 0;
+    for (int k = std::min<int>(r.contextRows, std::min<int64_t>(rows, last.count - newest)) - 1; k >= 0; --k) {
+        const std::string_view line = last.Row(item.text, newest + k);
+        if (static_cast<int>(r.lastLines.size()) == r.contextRows) r.lastLines.erase(r.lastLines.begin());
+        r.lastLines.emplace_back(line.begin(), line.end());
+    }
     NoteCapacity(*r.memory, item.text, capacityBefore);
-    return item.rows > 0 || !r.done;
+    return rows > 0 || !r.done;
 }

@@ -1,6 +1,7 @@
 // The data section in blocks of whole lines, as work items for a pass's
 // workers: each block holds its rows' text, and optionally starts with the
-// row before it, so a worker knows the heights above its first row.
+// rows before it (so a worker knows the heights above its first row) and
+// ends with the row after it (which the next block converts).
 #pragma once
 
 #include <cstdint>
@@ -15,8 +16,10 @@ struct RowBlockReader {
     JobMemory* memory = nullptr;  // the job's, for the items' text
     int64_t rowsRead = 0;         // rows (non-blank lines) handed out so far
     int64_t lastRow = 0;          // the pass reads rows up to this one
-    bool keepContext = false;     // each block starts with the row before it
-    std::vector<char> lastLine;
+    int contextRows = 0;          // each block starts with up to this many rows before it
+    bool lookahead = false;       // each block ends with the row after it, where there is one
+    std::vector<std::vector<char>> lastLines;  // the last rows handed out, oldest first
+    std::vector<char> carry;      // lookahead: the row read but not handed out yet
     bool done = false;
 };
 

@@ -72,7 +72,8 @@ struct WorkItem {
     int64_t rows = 0;        // rows it holds
     int64_t firstNumber = 0; // the number of its first unit (a vertex, a face, a run's first), as the pass counts them
     int64_t count = 0;       // units it holds, for a pass that hands out runs of them
-    bool contextRow = false; // the text starts with the previous item's last row
+    int contextRows = 0;     // the text starts with this many rows before its first
+    bool lookahead = false;  // the text ends with the row after its last
     bool lastItem = false;   // no grid text follows
 };
 

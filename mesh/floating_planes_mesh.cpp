@@ -92,7 +92,7 @@ void RunPlaneVertexPass(MeshPass& pass) {
     if (RegionIsEmpty(region)) return;
     FloatingPlanesWork w;
     w.pass = &pass;
-    w.reader = RegionRowReader(pass, region.yMax, false);
+    w.reader = RegionRowReader(pass, region.yMax);
     const PipelineWork work{&w, ReadPlaneRowBlock, ConvertPlaneRows};
     RunRowPass(pass, work, w.reader, pass.writer->TableBytes());
 }

@@ -303,25 +303,32 @@ bool ReadCornerRowBlock(void* context, WorkItem& item) {
         return true;
     }
     // The data ended before the region's last row: one more item, with the
-    // last row as the row above, for the first missing row's vertices.
+    // last rows as the rows above, for the first missing row's vertices.
     const CornerRegion& m = w.m;
     const int64_t lastRow = m.top + m.rows - 1;
     const int64_t rowsRead = w.reader.rowsRead;
-    if (w.reader.lastLine.empty() || w.reader.input->failed || rowsRead >= lastRow || rowsRead < m.top) return false;
-    item.text.assign(w.reader.lastLine.begin(), w.reader.lastLine.end());
-    item.text.push_back('\n');
-    item.contextRow = true;
+    if (w.reader.lastLines.empty() || w.reader.input->failed || rowsRead >= lastRow || rowsRead < m.top) return false;
+    item.text.clear();
+    for (const std::vector<char>& line : w.reader.lastLines) {
+        item.text.insert(item.text.end(), line.begin(), line.end());
+        item.text.push_back('\n');
+    }
+    item.contextRows = static_cast<int>(w.reader.lastLines.size());
+    item.lookahead = false;
     item.firstRow = rowsRead + 1;
     item.rows = 0;
     item.lastItem = true;
-    w.reader.lastLine.clear();
+    w.reader.lastLines.clear();
     return true;
 }
 
 // The rows of a block: region rows are converted and their cell bytes
 // stored, rows before the region only counted.
+void ConvertCornerRowsWithNormals(InterpolatedWork& w, const WorkItem& item, PipelineSink& sink);
+
 void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) {
     InterpolatedWork& w = *static_cast<InterpolatedWork*>(context);
+    if (w.pass->geometry.normals) return ConvertCornerRowsWithNormals(w, item, sink);
     const CornerRegion& m = w.m;
     RowCells rowA, rowB;
     RowCells* above = &rowA;
@@ -330,7 +337,7 @@ void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) 
     VertexBatch batch(*w.pass->writer, sink);
     const char* p = item.text.data();
     const char* end = p + item.text.size();
-    if (item.contextRow) {
+    if (item.contextRows > 0) {
         const std::string_view line = NextGridLine(p, end);
         if (item.firstRow - 1 >= m.top) ReadRowValues(w, line, *above);
     }
@@ -354,6 +361,188 @@ void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) 
         return true;
     });
     if (!go) return;
+    w.memory->Note(static_cast<int64_t>(stored.capacity()));
+    AppendScratchBytes(sink, stored.data(), stored.size());
+    w.memory->Note(-static_cast<int64_t>(stored.capacity()));
+}
+
+// ---- Vertex normals ----
+//
+// A vertex's normal is the sum of the normals of the quads that meet at it
+// (the valid cells around its corner: across a hole's edge only the quads
+// that exist), each the cross product of its diagonals (twice its area,
+// facing up), made unit length. A corner's quads reach one corner row up and
+// one down, so with normals a block starts with two rows before it and ends
+// with the row after it: the row before its first is converted quietly for
+// the corner row above, the row after its last for the one below. Each row's
+// vertices are gathered as the plain path above hands them over, and handed
+// on with their normals once the next row's corners are known: the same
+// vertices in the same order, the same cell bytes.
+
+// A writer that only gathers the vertices handed to it (one a worker).
+class GatheringWriter final : public MeshWriter {
+public:
+    std::vector<MeshVertex>* target = nullptr;
+    void WriteStartPart(OutputFile&) override {}
+    void WriteMiddlePart(OutputFile&, const JobCounts&) override {}
+    void WriteEndPart(OutputFile&, const JobCounts&) override {}
+    bool WriteVertices(PipelineSink&, const MeshVertex* vertices, std::size_t count) const override {
+        target->insert(target->end(), vertices, vertices + count);
+        return true;
+    }
+    bool WriteFaces(PipelineSink&, const int64_t*, std::size_t, int) const override { return true; }
+    int64_t TableBytes() const override { return 0; }
+};
+
+// A row converted quietly: its cells, its vertices, what it counted, and the
+// heights of its corner row (and, on the region's last row, of the south
+// edge's corners) by corner column from 1.
+struct GatheredRow {
+    RowCells cells;
+    std::vector<MeshVertex> vertices;
+    JobCounts counts;
+    std::vector<float> corners, south;
+    int64_t r = 0;  // region row; 0 or less: outside the region, no cells
+};
+
+// Converts region row r (0 or less: none) with `convert(batch)`, gathering
+// what it hands over and counts.
+template <typename Convert>
+bool GatherRow(const CornerRegion& m, GatheringWriter& gather, PipelineSink& sink, GatheredRow& row, int64_t r,
+               Convert convert) {
+    row.vertices.clear();
+    row.r = r;
+    gather.target = &row.vertices;
+    const JobCounts kept = sink.counts;
+    sink.counts = JobCounts{};
+    VertexBatch batch(gather, sink);
+    bool go = true;
+    if (r >= 1) go = convert(batch) && FlushVertices(batch);
+    else StartRow(row.cells);
+    row.counts = sink.counts;
+    sink.counts = kept;
+    const std::size_t columns = static_cast<std::size_t>(m.cols + 2);
+    row.corners.assign(columns, 0.0f);
+    row.south.assign(columns, 0.0f);
+    for (const MeshVertex& v : row.vertices) {
+        const int64_t c = v.column - m.west + 1 + ((v.edges & kEastEdge) != 0);
+        ((v.edges & kSouthEdge) ? row.south : row.corners)[static_cast<std::size_t>(c)] = v.z;
+    }
+    return go;
+}
+
+// Adds the normals of the quads of the valid cells c - 1 and c (from 1) of
+// a row whose north and south corners have these heights.
+void AddCellQuads(double n[3], double dx, double dy, const RowCells& cells, const std::vector<float>& north,
+                  const std::vector<float>& south, int64_t c) {
+    for (int64_t q = c - 1; q <= c; ++q) {
+        if (!CellOf(cells, q).present) continue;
+        const std::size_t i = static_cast<std::size_t>(q);
+        const double nw = north[i], ne = north[i + 1], sw = south[i], se = south[i + 1];
+        n[0] -= dy * ((ne + se) - (nw + sw));
+        n[1] -= dx * ((nw + ne) - (sw + se));
+        n[2] += 2.0 * dx * dy;
+    }
+}
+
+// Hands row `row` over with its normals: the row above it is `above`, the
+// one below `below` (unused on the region's last row, whose south corners
+// it holds). False when the job stops.
+bool HandOverRow(const InterpolatedWork& w, VertexBatch& batch, const GatheredRow& above, GatheredRow& row,
+                 const GatheredRow& below, std::vector<char>& stored) {
+    const double dx = ColumnStep(w.pass->geometry), dy = RowStep(w.pass->geometry);
+    const bool lastRow = row.r == w.m.rows;
+    for (MeshVertex& v : row.vertices) {
+        const int64_t c = v.column - w.m.west + 1 + ((v.edges & kEastEdge) != 0);
+        double n[3] = {0.0, 0.0, 0.0};
+        if (v.edges & kSouthEdge) {
+            AddCellQuads(n, dx, dy, row.cells, row.corners, row.south, c);
+        } else {
+            AddCellQuads(n, dx, dy, above.cells, above.corners, row.corners, c);
+            AddCellQuads(n, dx, dy, row.cells, row.corners, lastRow ? row.south : below.corners, c);
+        }
+        SetUnitNormal(n, v.normal);
+        if (!AddVertex(batch, v)) return false;
+    }
+    batch.sink.counts += row.counts;
+    AppendStoredRow(stored, row.cells);
+    return FlushVertices(batch);
+}
+
+void ConvertCornerRowsWithNormals(InterpolatedWork& w, const WorkItem& item, PipelineSink& sink) {
+    const CornerRegion& m = w.m;
+    GatheringWriter gather;
+    GatheredRow rows[3];
+    GatheredRow* above = &rows[0];
+    GatheredRow* current = &rows[1];
+    GatheredRow* below = &rows[2];
+    bool currentIsOurs = false;  // `current` is one of the item's rows, not yet handed over
+    VertexBatch batch(*w.pass->writer, sink);
+    std::vector<char> stored;
+    const char* p = item.text.data();
+    const char* end = p + item.text.size();
+    const auto next = [&]() {
+        GatheredRow* oldest = above;
+        above = current;
+        current = below;
+        below = oldest;
+    };
+    // The context rows: the oldest gives the next one only its cells.
+    int64_t fileRow = item.firstRow - item.contextRows;
+    for (int k = 0; k < item.contextRows; ++k, ++fileRow) {
+        const std::string_view line = NextGridLine(p, end);
+        const int64_t r = fileRow - m.top + 1;
+        next();
+        if (k + 1 < item.contextRows) {
+            StartRow(current->cells);
+            current->r = r;
+            if (r >= 1) ReadRowValues(w, line, current->cells);
+            continue;
+        }
+        GatherRow(m, gather, sink, *current, r,
+                  [&](VertexBatch& b) { return ConvertCornerRow(w, b, above->cells, current->cells, r, line); });
+    }
+    if (item.lastItem) {
+        // The first region row after the data ended (see ConvertCornerRows).
+        const int64_t r = item.firstRow - m.top + 1;
+        if (r < 2 || r > m.rows || current->cells.extent == 0) return;
+        next();
+        GatherRow(m, gather, sink, *current, r, [&](VertexBatch& b) {
+            StartRow(current->cells);
+            return ConvertMissingCells(w, b, above->cells, current->cells, r);
+        });
+        GatherRow(m, gather, sink, *below, 0, [](VertexBatch&) { return true; });
+        if (!HandOverRow(w, batch, *above, *current, *below, stored)) return;
+        AppendScratchBytes(sink, stored.data(), stored.size());
+        return;
+    }
+    const auto gatherBelow = [&](int64_t r, std::string_view line) {
+        return GatherRow(m, gather, sink, *below, r,
+                         [&](VertexBatch& b) { return ConvertCornerRow(w, b, current->cells, below->cells, r, line); });
+    };
+    const char* afterLast = p;  // behind the last row converted
+    const bool go = ConvertBlockRows(*w.pass, item, p, sink, [&](int64_t row, std::string_view line) {
+        const int64_t r = row - m.top + 1;
+        if (r == 1) GatherRow(m, gather, sink, *current, 0, [](VertexBatch&) { return true; });
+        if (!gatherBelow(r, line)) return false;
+        if (currentIsOurs && !HandOverRow(w, batch, *above, *current, *below, stored)) return false;
+        next();
+        currentIsOurs = true;
+        afterLast = line.data() + line.size();
+        return true;
+    });
+    if (!go || !currentIsOurs) return;
+    // The row after the item's last: the lookahead; none at the region's
+    // end; a row of holes where the data ended early.
+    if (current->r < m.rows) {
+        std::string_view line;
+        for (const char* q = afterLast; item.lookahead && q < end;) {
+            line = NextGridLine(q, end);
+            if (!IsBlankLine(line)) break;
+        }
+        if (!gatherBelow(current->r + 1, line)) return;
+    }
+    if (!HandOverRow(w, batch, *above, *current, *below, stored)) return;
     w.memory->Note(static_cast<int64_t>(stored.capacity()));
     AppendScratchBytes(sink, stored.data(), stored.size());
     w.memory->Note(-static_cast<int64_t>(stored.capacity()));
@@ -400,7 +589,7 @@ bool ReadStoredRowsItem(void* context, WorkItem& item) {
         w.nextRow += 1;
         w.havePending = ReadStoredRow(*w.scratch, w.pending);
     } while (w.havePending && cells < kFaceItemCells);
-    item.contextRow = w.havePending;
+    item.lookahead = w.havePending;
     if (w.havePending) item.text.insert(item.text.end(), w.pending.begin(), w.pending.end());
     NoteCapacity(*w.memory, item.text, capacityBefore);
     return true;
@@ -519,7 +708,7 @@ void WriteCornerFaces(void* context, const WorkItem& item, PipelineSink& sink) {
     for (int64_t i = 0; i < item.rows; ++i) {
         const int64_t r = item.firstRow + i;
         record += recordSize(record);
-        if (i + 1 < item.rows || item.contextRow) {
+        if (i + 1 < item.rows || item.lookahead) {
             next = NumberRow(record, r + 1 == m.rows, next, *nextRow);
         } else {
             NumberRow(nullptr, false, next, *nextRow);  // not stored: no valid cell above it
@@ -539,7 +728,8 @@ void RunCornerVertexPass(MeshPass& pass) {
     w.memory = &pass.memory;
     w.m = CornerRegionOf(pass.request.region);
     if (w.m.cols == 0) return;
-    w.reader = RegionRowReader(pass, w.m.top + w.m.rows - 1, true);
+    const bool normals = pass.geometry.normals;
+    w.reader = RegionRowReader(pass, w.m.top + w.m.rows - 1, normals ? 2 : 1, normals);
     const PipelineWork work{&w, ReadCornerRowBlock, ConvertCornerRows};
     RunRowPass(pass, work, w.reader, pass.writer->TableBytes());
 }

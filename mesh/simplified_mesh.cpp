@@ -406,6 +406,7 @@ struct SimplifiedState {
     std::vector<std::vector<int64_t>> leafTriangles;  // field corners, 3 a triangle
     std::vector<double> leafError;
     std::vector<int64_t> vertexCorners;  // the field corners in vertex order
+    std::vector<float> normals;          // with normals: three a vertex, in vertex order
     std::vector<int64_t> trianglesBefore;  // by leaf: the triangles of the leaves before it
     int64_t triangles = 0;
     double maxError = 0.0;
@@ -603,6 +604,35 @@ void NumberVertices(SimplifiedState& s) {
     }
 }
 
+// Each vertex's normal: the sum of its triangles' normals (cross products,
+// twice their areas), made unit length.
+void MakeVertexNormals(const MeshPass& pass, SimplifiedState& s) {
+    const CornerField& f = s.field;
+    const double dx = ColumnStep(pass.geometry), dy = RowStep(pass.geometry);
+    const double scale = pass.geometry.heightScale;
+    std::vector<double> sums(3 * s.vertexCorners.size(), 0.0);
+    for (const std::vector<int64_t>& triangles : s.leafTriangles) {
+        for (std::size_t t = 0; t < triangles.size(); t += 3) {
+            double p[3][3];
+            std::size_t number[3];
+            for (int k = 0; k < 3; ++k) {
+                const int64_t corner = triangles[t + static_cast<std::size_t>(k)];
+                number[k] = static_cast<std::size_t>(f.vertex[static_cast<std::size_t>(corner)] - 1);
+                p[k][0] = static_cast<double>(corner % (f.cols + 1)) * dx;
+                p[k][1] = -static_cast<double>(corner / (f.cols + 1)) * dy;  // y north
+                p[k][2] = f.height[static_cast<std::size_t>(corner)] * scale;
+            }
+            const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+            const double v[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+            const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+            for (const std::size_t i : number)
+                for (int k = 0; k < 3; ++k) sums[3 * i + static_cast<std::size_t>(k)] += n[k];
+        }
+    }
+    s.normals.resize(sums.size());
+    for (std::size_t i = 0; i < sums.size(); i += 3) SetUnitNormal(&sums[i], &s.normals[i]);
+}
+
 constexpr int64_t kVerticesPerItem = 16384;
 constexpr std::size_t kLeavesPerItem = 16;
 
@@ -632,9 +662,10 @@ void WriteVertexRun(void* context, const WorkItem& item, PipelineSink& sink) {
         const int64_t corner = w.state->vertexCorners[static_cast<std::size_t>(i)];
         const int64_t cx = corner % (f.cols + 1), cy = corner / (f.cols + 1);
         const uint8_t edges = (cx == f.cols ? kEastEdge : 0) | (cy == f.rows ? kSouthEdge : 0);
-        if (!AddVertex(batch, f.west + std::min(cx, f.cols - 1), f.top + std::min(cy, f.rows - 1), edges,
-                       f.height[static_cast<std::size_t>(corner)] * scale))
-            return;
+        MeshVertex v{f.west + std::min(cx, f.cols - 1), f.top + std::min(cy, f.rows - 1),
+                     f.height[static_cast<std::size_t>(corner)] * scale, edges, {0.0f, 0.0f, 1.0f}};
+        if (!w.state->normals.empty()) std::memcpy(v.normal, &w.state->normals[3 * static_cast<std::size_t>(i)], sizeof v.normal);
+        if (!AddVertex(batch, v)) return;
     }
     if (FlushVertices(batch)) sink.counts.vertices += item.count;
 }
@@ -693,7 +724,7 @@ void RunSimplifiedVertexPass(MeshPass& pass) {
     ReadWork w;
     w.pass = &pass;
     w.field = &f;
-    w.reader = RegionRowReader(pass, f.top + f.rows - 1, false);
+    w.reader = RegionRowReader(pass, f.top + f.rows - 1);
     const int64_t fieldBytes = FieldBytes(f.cols, f.rows);
     if (RunRowPass(pass, {&w, ReadSimplifiedRowBlock, StoreRows}, w.reader, fieldBytes) != PipelineEnd::Completed ||
         pass.failedRow != 0)
@@ -704,6 +735,12 @@ void RunSimplifiedVertexPass(MeshPass& pass) {
     SimplifyLeaves(pass, *state);
     if (CancelRequested(pass)) return;
     NumberVertices(*state);
+    if (pass.geometry.normals) {
+        const int64_t bytes = static_cast<int64_t>(state->vertexCorners.size()) * 36;  // the sums and the normals
+        pass.memory.Note(bytes);
+        MakeVertexNormals(pass, *state);
+        pass.memory.Note(-bytes + static_cast<int64_t>(state->normals.capacity() * sizeof(float)));
+    }
     OutputWork output;
     output.pass = &pass;
     output.state = state.get();

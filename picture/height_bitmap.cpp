@@ -198,7 +198,7 @@ void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range
 
     // First pass: the range, and the no-data and missing counts.
     StartProgressPass(pass.progress, 0, height);
-    w.reader = RegionRowReader(pass, region.yMax, false);
+    w.reader = RegionRowReader(pass, region.yMax);
     if (RunRowPass(pass, {&w, ReadBitmapRowBlock, FindItemRange}, w.reader, 0) != PipelineEnd::Completed) return;
     if (pass.failedRow != 0) return;
     range = w.range;
@@ -221,7 +221,7 @@ void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range
     w.streams.resize(static_cast<std::size_t>(workers));
     w.streamReady.assign(static_cast<std::size_t>(workers), 0);
     StartProgressPass(pass.progress, kProgressHalf, height);
-    w.reader = RegionRowReader(pass, region.yMax, false);
+    w.reader = RegionRowReader(pass, region.yMax);
     pass.frameOutput = [](void* context, OutputFile& out, const char* bytes, std::size_t size) {
         AddPngDeflate(out, *static_cast<PngImageData*>(context), bytes, size);
     };

@@ -164,7 +164,7 @@ bool RenderTerrainPreview(GridStream& input, const GridHeader& header, int width
     PreviewWork w;
     w.pass = &pass;
     w.sums = &a;
-    w.reader = RegionRowReader(pass, header.nrows, false);
+    w.reader = RegionRowReader(pass, header.nrows);
     if (RunRowPass(pass, {&w, ReadPreviewRows, AccumulateRows}, w.reader, 0) != PipelineEnd::Completed ||
         pass.failedRow != 0 || input.failed)
         return false;
