@@ -160,24 +160,26 @@ public:
     }
 
     bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const override {
-        return indexBytes_ == 2 ? PutFaces<uint16_t>(sink, numbers, count, corners)
-                                : PutFaces<uint32_t>(sink, numbers, count, corners);
+        if (corners == 4)
+            return indexBytes_ == 2 ? PutFaces<uint16_t, 4>(sink, numbers, count) : PutFaces<uint32_t, 4>(sink, numbers, count);
+        return indexBytes_ == 2 ? PutFaces<uint16_t, 3>(sink, numbers, count) : PutFaces<uint32_t, 3>(sink, numbers, count);
     }
 
     int64_t TableBytes() const override { return 0; }
 
 private:
-    template <typename Index>
-    static bool PutFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) {
-        const std::size_t faceBytes = (corners == 4 ? 6 : 3) * sizeof(Index);
+    template <typename Index, int Corners>
+    static bool PutFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count) {
+        constexpr int kIndices = Corners == 4 ? 6 : 3;
+        constexpr std::size_t faceBytes = kIndices * sizeof(Index);
         for (std::size_t i = 0; i < count;) {
             const std::size_t end = std::min(count, i + kMaxReserveBytes / faceBytes);
             char* p = ReserveSinkBytes(sink, (end - i) * faceBytes);
             if (p == nullptr) return false;
-            for (; i < end; ++i, numbers += corners) {
-                Index face[6] = {static_cast<Index>(numbers[0]), static_cast<Index>(numbers[1]),
-                                 static_cast<Index>(numbers[2])};
-                if (corners == 4) {
+            for (; i < end; ++i, numbers += Corners) {
+                Index face[kIndices] = {static_cast<Index>(numbers[0]), static_cast<Index>(numbers[1]),
+                                        static_cast<Index>(numbers[2])};
+                if constexpr (Corners == 4) {
                     face[3] = face[0];
                     face[4] = face[2];
                     face[5] = static_cast<Index>(numbers[3]);

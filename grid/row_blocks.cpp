@@ -59,7 +59,10 @@ bool ReadRowBlock(RowBlockReader& r, WorkItem& item) {
         r.carry.clear();
         rows = 1;
     }
-    const std::size_t blockBytes = CurrentTestHooks().rowBlockBytes;
+    // A block that also reads rows of its neighbours holds more of its own,
+    // so that those are few.
+    const std::size_t hookBytes = CurrentTestHooks().rowBlockBytes;
+    const std::size_t blockBytes = (hookBytes != 0 ? hookBytes : kRowBlockBytes) * (r.contextRows > 1 ? 4 : 1);
 
     // Count the rows; cut the block behind the pass's last row, or before a
     // line over the reader's limit, where reading fails as at a read error.
@@ -67,7 +70,7 @@ bool ReadRowBlock(RowBlockReader& r, WorkItem& item) {
     // one after it) unless the data ends.
     std::size_t scanned = item.text.size();
     while (!r.done && (rows == 0 || (r.lookahead && rows < 2))) {
-        if (!ReadGridLines(*r.input, item.text, blockBytes != 0 ? blockBytes : kRowBlockBytes)) {
+        if (!ReadGridLines(*r.input, item.text, blockBytes)) {
             r.done = true;
             break;
         }

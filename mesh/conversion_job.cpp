@@ -66,7 +66,7 @@ std::string FormatLimitProblem(const JobRequest& request) {
     const int64_t vertices = request.method == FloatingPlanes ? 4 * cells : (columns + 1) * (rows + 1);
     const MeshFormat& format = FormatOf(request.format);
     if (format.holds(vertices, 2 * cells)) return "";
-    return "The mesh of this region would pass " + std::string(format.limitText) +
+    return "its mesh would pass " + std::string(format.limitText) +
            ": choose Simplified, or a smaller region";
 }
 

@@ -448,25 +448,46 @@ void AddCellQuads(double n[3], double dx, double dy, const RowCells& cells, cons
 // Hands row `row` over with its normals: the row above it is `above`, the
 // one below `below` (unused on the region's last row, whose south corners
 // it holds). False when the job stops.
-bool HandOverRow(const InterpolatedWork& w, VertexBatch& batch, const GatheredRow& above, GatheredRow& row,
+bool HandOverRow(const InterpolatedWork& w, PipelineSink& sink, const GatheredRow& above, GatheredRow& row,
                  const GatheredRow& below, std::vector<char>& stored) {
     const double dx = ColumnStep(w.pass->geometry), dy = RowStep(w.pass->geometry);
     const bool lastRow = row.r == w.m.rows;
+    const std::vector<float>& next = lastRow ? row.south : below.corners;
+    const float* top = above.corners.data();
+    const float* middle = row.corners.data();
+    const float* bottom = next.data();
+    const float fdx = static_cast<float>(dx), fdy = static_cast<float>(dy);
     for (MeshVertex& v : row.vertices) {
         const int64_t c = v.column - w.m.west + 1 + ((v.edges & kEastEdge) != 0);
+        // A corner with four valid cells, most of them: the four quads'
+        // normals summed, in single precision.
+        const std::size_t i = static_cast<std::size_t>(c);
+        if (v.edges == 0 && c >= 2 && c <= above.cells.width && c <= row.cells.width &&
+            (above.cells.cells[i - 2] & above.cells.cells[i - 1] & row.cells.cells[i - 2] & row.cells.cells[i - 1] &
+             kValid)) {
+            const float n[3] = {-fdy * ((top[i + 1] - top[i - 1]) + 2.0f * (middle[i + 1] - middle[i - 1]) +
+                                        (bottom[i + 1] - bottom[i - 1])),
+                                -fdx * ((top[i - 1] + 2.0f * top[i] + top[i + 1]) -
+                                        (bottom[i - 1] + 2.0f * bottom[i] + bottom[i + 1])),
+                                8.0f * fdx * fdy};
+            const float scale = 1.0f / std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            for (int k = 0; k < 3; ++k) v.normal[k] = n[k] * scale;
+            continue;
+        }
         double n[3] = {0.0, 0.0, 0.0};
         if (v.edges & kSouthEdge) {
             AddCellQuads(n, dx, dy, row.cells, row.corners, row.south, c);
         } else {
             AddCellQuads(n, dx, dy, above.cells, above.corners, row.corners, c);
-            AddCellQuads(n, dx, dy, row.cells, row.corners, lastRow ? row.south : below.corners, c);
+            AddCellQuads(n, dx, dy, row.cells, row.corners, next, c);
         }
         SetUnitNormal(n, v.normal);
-        if (!AddVertex(batch, v)) return false;
     }
-    batch.sink.counts += row.counts;
+    if (!row.vertices.empty() && !w.pass->writer->WriteVertices(sink, row.vertices.data(), row.vertices.size()))
+        return false;
+    sink.counts += row.counts;
     AppendStoredRow(stored, row.cells);
-    return FlushVertices(batch);
+    return true;
 }
 
 void ConvertCornerRowsWithNormals(InterpolatedWork& w, const WorkItem& item, PipelineSink& sink) {
@@ -477,7 +498,6 @@ void ConvertCornerRowsWithNormals(InterpolatedWork& w, const WorkItem& item, Pip
     GatheredRow* current = &rows[1];
     GatheredRow* below = &rows[2];
     bool currentIsOurs = false;  // `current` is one of the item's rows, not yet handed over
-    VertexBatch batch(*w.pass->writer, sink);
     std::vector<char> stored;
     const char* p = item.text.data();
     const char* end = p + item.text.size();
@@ -512,7 +532,7 @@ void ConvertCornerRowsWithNormals(InterpolatedWork& w, const WorkItem& item, Pip
             return ConvertMissingCells(w, b, above->cells, current->cells, r);
         });
         GatherRow(m, gather, sink, *below, 0, [](VertexBatch&) { return true; });
-        if (!HandOverRow(w, batch, *above, *current, *below, stored)) return;
+        if (!HandOverRow(w, sink, *above, *current, *below, stored)) return;
         AppendScratchBytes(sink, stored.data(), stored.size());
         return;
     }
@@ -525,7 +545,7 @@ void ConvertCornerRowsWithNormals(InterpolatedWork& w, const WorkItem& item, Pip
         const int64_t r = row - m.top + 1;
         if (r == 1) GatherRow(m, gather, sink, *current, 0, [](VertexBatch&) { return true; });
         if (!gatherBelow(r, line)) return false;
-        if (currentIsOurs && !HandOverRow(w, batch, *above, *current, *below, stored)) return false;
+        if (currentIsOurs && !HandOverRow(w, sink, *above, *current, *below, stored)) return false;
         next();
         currentIsOurs = true;
         afterLast = line.data() + line.size();
@@ -542,7 +562,7 @@ void ConvertCornerRowsWithNormals(InterpolatedWork& w, const WorkItem& item, Pip
         }
         if (!gatherBelow(current->r + 1, line)) return;
     }
-    if (!HandOverRow(w, batch, *above, *current, *below, stored)) return;
+    if (!HandOverRow(w, sink, *above, *current, *below, stored)) return;
     w.memory->Note(static_cast<int64_t>(stored.capacity()));
     AppendScratchBytes(sink, stored.data(), stored.size());
     w.memory->Note(-static_cast<int64_t>(stored.capacity()));

@@ -31,7 +31,7 @@ constexpr OptionInfo kOptions[] = {
      "classic (default) or true scale (metres, degrees and feet converted)"},
     {"--up", 1, "z|y", "a value: z or y", "the up axis of true scale (default z; classic is z up)"},
     {"--format", 1, "obj|glb|ply|stl", "a value: obj, glb, ply or stl",
-     "the mesh file: OBJ text (default), or binary glTF, PLY or STL (true scale; the default geometry then)"},
+     "the mesh file: OBJ text (default), or binary glTF (y up), PLY or STL (z up), all three true scale"},
     {"--normals", 0, "", "", "vertex normals in an OBJ or PLY file (a GLB always has them, an STL its facets')"},
     {"--timestamp", 1, "\"YYYY-MM-DD, HH:MM\"", "a value: \"YYYY-MM-DD, HH:MM\"",
      "the time in each OBJ file's header (default: now)"},
@@ -219,6 +219,8 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
             return problem = "--format " + std::string(MeshFormatName(o.format)) + " needs --geometry true: the binary formats are true scale", false;
         o.geometry = TrueScaleGeometry;
     }
+    if (o.up == YUp && o.format == MeshFormatKind::Stl)
+        return problem = "--up y does not go with --format stl: STL is z up, as slicers read it", false;
     if (o.up == YUp && o.geometry == ClassicGeometry)
         return problem = "--up y needs --geometry true: the classic geometry is z up", false;
     return true;
