@@ -196,12 +196,19 @@ printf 'earlier' >"$out/all/t__interpolated.obj"
 expect 1 "could not be written" "$out/all/t.asc" --heightmap
 [[ $(<"$out/all/t__interpolated.obj") == earlier ]] && ! compgen -G "$out/all/*.part-*" >/dev/null ||
   fail "a failed world file left $(ls "$out/all")"
-# A binary format is true scale; its file stands complete by its counts.
-expect 2 "the binary formats are true scale" "$out/all/t.asc" --format ply --geometry classic
-expect 0 "t__interpolated.ply" "$out/all/t.asc" --format ply
-expect 0 "total: 0 converted, 1 skipped" "$out/all/t.asc" --format ply --skip-existing
-truncate -s -1 "$out/all/t__interpolated.ply"
-expect 0 "total: 1 converted, 0 skipped" "$out/all/t.asc" --format ply --skip-existing
+# A binary format is true scale; its file stands complete by its counts (or
+# a GLB's length field); one that cannot hold the region is refused unwritten.
+expect 2 "the binary formats are true scale" "$out/all/t.asc" --format glb --geometry classic
+expect 2 "STL is z up" "$out/all/t.asc" --format stl --up y
+for format in glb ply stl; do
+  expect 0 "t__interpolated.$format" "$out/all/t.asc" --format $format
+  expect 0 "total: 0 converted, 1 skipped" "$out/all/t.asc" --format $format --skip-existing
+  truncate -s -1 "$out/all/t__interpolated.$format"
+  expect 0 "total: 1 converted, 0 skipped" "$out/all/t.asc" --format $format --skip-existing
+done
+printf 'ncols 20000\nnrows 20000\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2\n' >"$out/all/huge.asc"
+expect 1 "would pass 4 GiB, the most a GLB file holds: choose Simplified" "$out/all/huge.asc" --format glb
+[[ ! -e "$out/all/huge__interpolated.glb" ]] || fail "a refused GLB was written"
 # A name longer than file names may be says so.
 long=$(printf 'n%.0s' {1..246}) && cp "$data/corners_square.asc" "$out/all/$long.asc"
 expect 1 "at most 255" "$out/all/$long.asc"
