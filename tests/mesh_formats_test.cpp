@@ -162,7 +162,7 @@ TEST(VertexNormals, FollowASmoothSurfaceWithinThreeDegrees) {
             double t[3] = {-(height(x + h, y) - height(x - h, y)) / (2 * h), -(height(x, y + h) - height(x, y - h)) / (2 * h), 1};
             const double length = std::sqrt(t[0] * t[0] + t[1] * t[1] + 1);
             const double dot = (t[0] * m.normals[i][0] + t[1] * m.normals[i][1] + t[2] * m.normals[i][2]) / length;
-            const double degrees = std::acos(std::min(1.0, dot)) * 180 / M_PI;
+            const double degrees = std::acos(std::min(1.0, dot)) * 180 / std::acos(-1.0);
             worst = std::max(worst, degrees);
         }
         EXPECT_LT(worst, 3.0) << "method " << method;
