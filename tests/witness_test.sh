@@ -310,18 +310,14 @@ mesh_table() {
     sed -e 's/^xllcorner .*/xllcorner 10/' -e 's/^yllcorner .*/yllcorner 47/' -e 's/^cellsize .*/cellsize 0.001/' \
         "$work/plain.asc" >"$work/degrees.asc"
     printf 'Projection    GEOGRAPHIC\nDatum         WGS84\nUnits         DD\n' >"$work/degrees.prj"
-    local rows=() unwritten=" " grid cells method format printed normals
+    local rows=() grid cells method format printed normals
     for grid in holes:31 dxdy:31 degrees:35; do
         cells=${grid#*:} grid=${grid%:*}
         for method in interpolated floating simplified; do
             for format in obj glb ply stl; do  # the OBJ first: the others are read against it
-                [[ $unwritten == *" $format "* ]] && continue
                 normals=() && [[ $format == obj || $format == ply ]] && normals=(--normals)
                 if ! printed=$("$convert" "$work/$grid.asc" --method "$method" --format "$format" --geometry true \
                     "${normals[@]}" --outdir "$work/mesh-$grid" 2>&1); then
-                    # Until the GLB and STL writers land.
-                    [[ $printed == *"not written yet"* ]] && echo "skipped: $format not written yet" &&
-                        unwritten+="$format " && continue
                     fail "$grid $method $format: dunmoor-convert failed: $printed"
                     continue
                 fi
@@ -341,7 +337,7 @@ def fan(faces): return [(f[0], f[i], f[i + 1]) for f in faces for i in range(1, 
 def steps(points):  # the spacing of the corners along x and along y
     return [(v[-1] - v[0]) / (len(v) - 1) for v in (sorted({round(p[k], 6) for p in points}) for k in (0, 1))]
 
-meshes, unnormal = {}, set()
+meshes = {}
 for file, cells, vertices, triangles, quads in rows:
     stem, kind = file.rsplit(".", 1)
     name = "%s %s" % (os.path.basename(stem), kind)
@@ -366,9 +362,7 @@ for file, cells, vertices, triangles, quads in rows:
             problems.append("positions not the OBJ's")
         elif not all(frozenset(near[i] for i in t) in in_face for t in tris):
             problems.append("a triangle not in one of the OBJ's faces")
-    if normals is None and kind in ("obj", "ply"):  # until the writers have them
-        unnormal.add(kind)
-    elif normals is None:
+    if normals is None:
         problems.append("no normals")
     elif not all(abs(sum(c * c for c in n) - 1) < 1e-3 and n[2] > 0 for n in normals):
         problems.append("normals not of unit length pointing up")
@@ -376,8 +370,6 @@ for file, cells, vertices, triangles, quads in rows:
         problems.append("a facet's normal not its winding's")
     bad += ["%s: %s" % (name, what) for what in problems]
     print("%s: %d vertices, %d triangles%s" % (name, len(p), len(tris), "" if problems else ", all checks passed"))
-for kind in sorted(unnormal):
-    print("skipped: no normals yet in the %s files" % kind)
 
 def run(command):
     done = subprocess.run(command, capture_output=True, text=True)

@@ -69,7 +69,29 @@ void CheckScanner(const char* data, std::size_t size) {
 // A finished file: the vertex comment, the v lines and the summary agree; the
 // face lines and the closing count equal the quads; every face index names a
 // vertex of the file.
-void CheckFinishedFile(const std::string& file, const JobSummary& summary) {
+// The file without its normals: no "vn" lines, faces "f a b c" for "f a//a ...".
+std::string WithoutNormals(const std::string& file) {
+    std::string plain;
+    for (std::size_t at = 0; at < file.size();) {
+        std::size_t end = file.find('\n', at);
+        end = end == std::string::npos ? file.size() : end + 1;
+        if (file.compare(at, 3, "vn ") != 0) {
+            for (std::size_t i = at; i < end; ++i) {
+                if (file[i] == '/' && i + 1 < end && file[i + 1] == '/') {
+                    for (i += 2; i < end && file[i] >= '0' && file[i] <= '9';) ++i;
+                    --i;
+                    continue;
+                }
+                plain += file[i];
+            }
+        }
+        at = end;
+    }
+    return plain;
+}
+
+void CheckFinishedFile(const std::string& withNormals, const JobSummary& summary) {
+    const std::string file = WithoutNormals(withNormals);
     int64_t vertexLines = 0, faceLines = 0, vertexComment = -1, quadComment = -1;
     std::size_t at = 0;
     while (at < file.size()) {
@@ -115,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     request.method = methods[provider.ConsumeIntegralInRange<int>(0, 2)];
     request.maxError = provider.ConsumeIntegralInRange<int>(0, 4) * 0.25;
     request.writeHeightBitmap = provider.ConsumeIntegralInRange<int>(0, 7) == 0;
+    request.normals = provider.ConsumeIntegralInRange<int>(0, 3) == 0;
     if (provider.ConsumeIntegralInRange<int>(0, 3) == 0) {
         request.geometry = TrueScaleGeometry;
         request.up = provider.ConsumeBool() ? YUp : ZUp;
@@ -168,6 +191,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     if (summary.outcome == JobOutcome::Finished) {
         if (cancel) Fail("a cancelled job finished");
         CheckFinishedFile(file, summary);
+        // With normals the same mesh as without them, whatever the blocks.
+        if (request.normals && !request.writeHeightBitmap) {
+            JobRequest plain = request;
+            plain.normals = false;
+            plain.inputStem = L"plain";
+            GridStream again;
+            GridHeader header;
+            if (ReadGridHeader(grid, again, header)) {
+                const JobSummary other = RunConversionJob(plain, again, hooks);
+                const std::filesystem::path plainOutput = Folder() / OutputFileName(plain.inputStem, plain.method);
+                std::string expected = ReadAll(plainOutput);
+                const std::string stem = "plain__";
+                for (std::size_t at = expected.find(stem); at != std::string::npos; at = expected.find(stem, at))
+                    expected.replace(at, stem.size(), "fuzz__");
+                if (other.outcome == JobOutcome::Finished && WithoutNormals(file) != expected)
+                    Fail("normals changed the mesh");
+                std::filesystem::remove(plainOutput);
+            }
+        }
     } else if (file != earlier) {
         Fail("a job that did not finish changed the earlier file");
     }
