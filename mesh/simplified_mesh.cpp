@@ -285,32 +285,66 @@ void Insert(Delaunay& d, int32_t t, int32_t p) {
     Legalize(d, 3 * t4 + 1);
 }
 
+// Floor and ceiling of n / d for d > 0.
+inline int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+inline int64_t CeilDiv(int64_t n, int64_t d) { return n >= 0 ? (n + d - 1) / d : -((-n) / d); }
+
+// Narrows [lo, hi] to the x where p * x + q >= 0.
+inline void KeepInside(int64_t p, int64_t q, int64_t& lo, int64_t& hi) {
+    if (p > 0) lo = std::max(lo, CeilDiv(-q, p));
+    else if (p < 0) hi = std::min(hi, FloorDiv(q, -p));
+    else if (q < 0) hi = lo - 1;
+}
+
 // The point of largest error inside triangle t (block boundary points are
-// the segments' own), and that error.
+// the segments' own), and that error. Row by row over the triangle's own
+// span (its three edges bound each row exactly), the mesh's height along a
+// row a plane's: the largest error of a row is found first, in a loop the
+// compiler runs several points at a time, and its point only where it beats
+// the rows before (the first such point in row order, as a scan would find).
 void FindCandidate(Delaunay& d, int32_t t) {
     const int32_t e = 3 * t;
     const int32_t a = d.tri[static_cast<std::size_t>(e)], b = d.tri[static_cast<std::size_t>(e + 1)],
                   c = d.tri[static_cast<std::size_t>(e + 2)];
     const int64_t ax = d.px[a], ay = d.py[a], bx = d.px[b], by = d.py[b], cx = d.px[c], cy = d.py[c];
     const double ha = d.Height(ax, ay), hb = d.Height(bx, by), hc = d.Height(cx, cy);
-    const int64_t area = (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+    const double area = static_cast<double>((bx - ax) * (cy - ay) - (by - ay) * (cx - ax));
+    // The plane through the three corners: z = ha + zx (x - ax) + zy (y - ay).
+    const double zx = (static_cast<double>(by - cy) * ha + static_cast<double>(cy - ay) * hb +
+                       static_cast<double>(ay - by) * hc) / area;
+    const double zy = (static_cast<double>(cx - bx) * ha + static_cast<double>(ax - cx) * hb +
+                       static_cast<double>(bx - ax) * hc) / area;
     double worst = -1.0;
     int64_t wx = 0, wy = 0;
     const int64_t minX = std::max<int64_t>(1, std::min({ax, bx, cx})), maxX = std::min(d.width - 1, std::max({ax, bx, cx}));
     const int64_t minY = std::max<int64_t>(1, std::min({ay, by, cy})), maxY = std::min(d.height - 1, std::max({ay, by, cy}));
-    for (int64_t y = minY; y <= maxY; ++y) {
-        for (int64_t x = minX; x <= maxX; ++x) {
-            const int64_t w0 = (cx - bx) * (y - by) - (cy - by) * (x - bx);
-            const int64_t w1 = (ax - cx) * (y - cy) - (ay - cy) * (x - cx);
-            const int64_t w2 = (bx - ax) * (y - ay) - (by - ay) * (x - ax);
-            if (w0 < 0 || w1 < 0 || w2 < 0) continue;
-            const double z = (static_cast<double>(w0) * ha + static_cast<double>(w1) * hb + static_cast<double>(w2) * hc) /
-                             static_cast<double>(area);
-            const double err = std::fabs(z - d.Height(x, y));
-            if (err > worst) {
-                worst = err;
+    const std::size_t rowStep = static_cast<std::size_t>(d.f->cols + 1);
+    const float* heights = &d.f->height[d.f->Corner(d.x0, d.ySouth - minY)];
+    for (int64_t y = minY; y <= maxY; ++y, heights -= rowStep) {
+        // The edges as p x + q >= 0 on this row.
+        int64_t lo = minX, hi = maxX;
+        KeepInside(by - cy, (cx - bx) * (y - by) + (cy - by) * bx, lo, hi);
+        KeepInside(cy - ay, (ax - cx) * (y - cy) + (ay - cy) * cx, lo, hi);
+        KeepInside(ay - by, (bx - ax) * (y - ay) + (by - ay) * ax, lo, hi);
+        if (lo > hi) continue;
+        const double z0 = ha + zx * static_cast<double>(-ax) + zy * static_cast<double>(y - ay);
+        double largest = 0.0;
+        for (int64_t x = lo; x <= hi; ++x)
+            largest = std::max(largest, std::fabs(z0 + zx * static_cast<double>(x) - static_cast<double>(heights[x])));
+        if (largest <= worst) continue;
+        if (worst < 0.0 && largest == 0.0) {
+            // No error yet: the row's first point stands for it.
+            worst = 0.0;
+            wx = lo;
+            wy = y;
+            continue;
+        }
+        for (int64_t x = lo; x <= hi; ++x) {
+            if (std::fabs(z0 + zx * static_cast<double>(x) - static_cast<double>(heights[x])) == largest) {
+                worst = largest;
                 wx = x;
                 wy = y;
+                break;
             }
         }
     }

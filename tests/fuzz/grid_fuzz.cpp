@@ -76,8 +76,9 @@ std::string WithoutNormals(const std::string& file) {
         std::size_t end = file.find('\n', at);
         end = end == std::string::npos ? file.size() : end + 1;
         if (file.compare(at, 3, "vn ") != 0) {
+            const bool face = file.compare(at, 2, "f ") == 0;
             for (std::size_t i = at; i < end; ++i) {
-                if (file[i] == '/' && i + 1 < end && file[i + 1] == '/') {
+                if (face && file[i] == '/' && i + 1 < end && file[i + 1] == '/') {
                     for (i += 2; i < end && file[i] >= '0' && file[i] <= '9';) ++i;
                     --i;
                     continue;
