@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string>
 
+#include "format/mesh_format.h"
 #include "grid/grid_reader.h"
 #include "grid/grid_types.h"
 #include "picture/terrain_preview.h"
@@ -18,6 +19,15 @@ struct PreviewRun;  // ui/region_picture_win.cpp
 // so a long folder or file name is never refused for its length.
 constexpr std::size_t kInputPathChars = 32767;
 
+// What the mesh file is made as, beyond the method and the geometry: its
+// format and whether it holds vertex normals as asked (a GLB holds them
+// whatever is asked, an STL only its facets'). The Output dialog sets it; the
+// mesh's further outputs (its texture, a solid to print) belong here too.
+struct OutputChoice {
+    MeshFormatKind format = MeshFormatKind::Obj;
+    bool normals = false;
+};
+
 struct AppState {
     // Written by the file selection (window thread). A job never reads these
     // fields: Convert copies them into the job's request, and reopens the
@@ -31,6 +41,8 @@ struct AppState {
     RegionWindow region;     // window thread (UpdateEstimates)
     float unitMeters = 1.0f; // window thread, before the job starts
     MeshMethod method = MethodNone;  // window thread
+    OutputChoice output;             // window thread: as the Output dialog last set it
+    OutputChoice outputDraft;        // window thread: the Output dialog's choice while it is open
 
     std::atomic<bool> converting{false};       // window thread: set at Convert, cleared when the job has ended
     std::atomic<bool> cancelRequested{false};  // set and cleared by the window thread, polled by the job

@@ -17,6 +17,7 @@
 #include "ui/control_states_win.h"
 #include "ui/controls_win.h"
 #include "ui/focus_win.h"
+#include "ui/output_dialog_win.h"
 #include "ui/region_picture_win.h"
 
 namespace {
@@ -59,6 +60,14 @@ void ShowInterpolatedEstimate(HWND window) {
     SetWindowTextW(FindControl(window, IDC_ESTIMATE_INTERPOLATED), L"\x2014\n\x2014\n\x2014");
 }
 
+// The button names what OK chose; a binary format takes the True scale
+// geometry, and the geometry's list shows it.
+void ChooseOutput(HWND window) {
+    if (!ChooseOutputInDialog(window)) return;
+    SetOutputButtonText(window);
+    EnableGeometryChoices(window);
+}
+
 void ChooseMethod(HWND window, MeshMethod method) {
     EnableInterpolatedEstimate(window, method == Interpolated);
     EnableFloatingEstimate(window, method == FloatingPlanes);
@@ -94,6 +103,8 @@ JobRequest RequestFromWindow(HWND window, float unitMeters) {
         request.method = Simplified;
         request.maxError = ReadyMaxError(window);
     }
+    request.format = g_app.output.format;
+    request.normals = g_app.output.normals;
     request.geometry = ChosenGeometry(window);
     request.up = ChosenUpAxis(window);
     // True scale reads the unit of the grid's coordinates from a .prj beside it.
@@ -210,6 +221,7 @@ void HandleButton(HWND window, int id) {
     case IDC_SIMPLIFIED: ShowInterpolatedEstimate(window); break;
     case IDC_METHOD_INTERPOLATED: ChooseMethod(window, Interpolated); break;
     case IDC_METHOD_FLOATING: ChooseMethod(window, FloatingPlanes); break;
+    case IDC_OUTPUT: ChooseOutput(window); break;
     case IDC_CONVERT: ConvertOrCancel(window); break;
     default: break;
     }
@@ -274,7 +286,7 @@ void HandleCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     const HWND control = reinterpret_cast<HWND>(lParam);
     HandleButton(window, id);
     if (HIWORD(wParam) == EN_CHANGE) HandleFieldChange(window, id, control);
-    if (HIWORD(wParam) == CBN_SELCHANGE && id == IDC_GEOMETRY) GeometryChanged(window);
+    if (HIWORD(wParam) == CBN_SELCHANGE && id == IDC_GEOMETRY) EnableGeometryChoices(window);
     // A region field left empty is refilled when the focus leaves it.
     if (HIWORD(wParam) == EN_KILLFOCUS && IsRegionField(id)) {
         ClampRegionField(control, RegionFieldLimit(id));

@@ -1,5 +1,6 @@
 #include "mesh/conversion_job.h"
 
+#include <cctype>
 #include <chrono>
 #include <memory>
 #include <cmath>
@@ -445,6 +446,14 @@ std::wstring StaleFilesText(int count) {
            L" of this output left by an interrupted conversion.";
 }
 
+std::wstring FormatShownName(MeshFormatKind format) {
+    std::wstring name;
+    for (const char* c = MeshFormatName(format); *c != '\0'; ++c) {
+        name += static_cast<wchar_t>(std::toupper(static_cast<unsigned char>(*c)));
+    }
+    return name;
+}
+
 std::wstring MissingCellsText(int64_t missingCount) {
     return L"The grid file held " + FormatGrouped(missingCount) +
            L" fewer values than its header promised; those cells are holes.";
@@ -487,6 +496,14 @@ std::wstring HeightBitmapText(const JobSummary& summary) {
     if (!range.any) return text + L"The region holds no valid height: every pixel is 0.";
     return text + L"Heights " + Fixed2Text(range.lowest) + L" to " + Fixed2Text(range.highest) +
            L" map to gray 1 to 65 535; no data and holes are 0.";
+}
+
+// The line that names the mesh's format and its vertex normals, before its
+// file's name; none for an OBJ without normals, which the summary always
+// stood for.
+std::wstring FormatLine(const JobSummary& summary) {
+    if (summary.format == MeshFormatKind::Obj && !summary.normals) return L"";
+    return L"\n\nFormat: " + FormatShownName(summary.format) + (summary.normals ? L", with vertex normals" : L"");
 }
 
 }  // namespace
@@ -557,7 +574,7 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
         message.text += L"\n\n" + geometry;
     }
     if (summary.heightBitmap) message.text += L"\n\n" + HeightBitmapText(summary);
-    if (summary.mesh) message.text += L"\n\nFile: " + PathToWide(summary.outputPath);
+    if (summary.mesh) message.text += FormatLine(summary) + L"\n\nFile: " + PathToWide(summary.outputPath);
     if (summary.staleFilesRemoved > 0) message.text += L"\n\n" + StaleFilesText(summary.staleFilesRemoved);
     return message;
 }

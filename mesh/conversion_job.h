@@ -168,6 +168,9 @@ std::wstring GeometryText(const JobSummary& summary);
 // Whether what GeometryText says is a warning.
 bool GeometryWarns(const JobSummary& summary);
 
+// A format's name as the summary and the window show it ("OBJ", "GLB").
+std::wstring FormatShownName(MeshFormatKind format);
+
 // The line that says that temporary files of an interrupted conversion of
 // the same output were removed: by the summary box and the converter alike.
 std::wstring StaleFilesText(int count);

@@ -533,6 +533,15 @@ TEST(JobSummaryText, DoneAndCancelledTextsWithGroupedCounts) {
     EXPECT_EQ(failed.text.rfind(L"The grid file could not be read at row 17, so the file "
                                 L"\"terrain__floating_planes.obj\" was not written.", 0), 0u);
 
+    // Any other format than a plain OBJ is named before the file.
+    s.outcome = JobOutcome::Finished;
+    s.counts.missing = 0;
+    s.format = MeshFormatKind::Ply;
+    s.normals = true;
+    EXPECT_EQ(FormatJobSummary(s).text, counts + L"\n\nFormat: PLY, with vertex normals\n\nFile: terrain__floating_planes.obj");
+    s.format = MeshFormatKind::Obj;
+    s.normals = false;
+
     // Counts beyond 32 bits never wrap.
     s.outcome = JobOutcome::Finished;
     s.counts.quads = 600000000;

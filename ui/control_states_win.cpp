@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "format/mesh_format.h"
+#include "mesh/conversion_job.h"
 #include "ui/controls_win.h"
 
 namespace {
@@ -37,9 +39,9 @@ constexpr int kMethodControls[] = {
 constexpr int kSimplifiedControls[] = {IDC_SIMPLIFIED, IDC_MAX_ERROR};
 constexpr int kInterpolatedEstimate[] = {IDC_ESTIMATE_LABELS_INTERPOLATED, IDC_ESTIMATE_INTERPOLATED};
 constexpr int kFloatingEstimate[] = {IDC_ESTIMATE_LABELS_FLOATING, IDC_ESTIMATE_FLOATING};
-// The up axis follows the geometry (EnableUpAxis).
+// The geometry's lists follow the format and the geometry (EnableGeometryChoices).
 constexpr int kUnitsControls[] = {IDC_STEP4_FRAME, IDC_STEP4_CAPTION, IDC_UNITS_LABEL, IDC_UNITS,
-                                  IDC_GEOMETRY_LABEL, IDC_GEOMETRY};
+                                  IDC_GEOMETRY_LABEL, IDC_OUTPUT};
 constexpr int kConvertControls[] = {IDC_STEP5_FRAME, IDC_STEP5_CAPTION, IDC_STATUS, IDC_PROGRESS,
                                     IDC_HEIGHT_BITMAP, IDC_CONVERT};
 // The inputs of step 5, which a running job greys with those of steps 1 to 4.
@@ -49,14 +51,6 @@ int ChosenItem(HWND window, int id) {
     return static_cast<int>(SendMessageW(FindControl(window, id), CB_GETCURSEL, 0, 0));
 }
 
-// Y up stands only in the True scale geometry: with Classic the list shows
-// Z up and is greyed, as it is while the geometry's list is.
-void EnableUpAxis(HWND window) {
-    const bool trueScale = ChosenItem(window, IDC_GEOMETRY) == TrueScaleGeometry;
-    const HWND axis = FindControl(window, IDC_UP_AXIS);
-    if (!trueScale) SendMessageW(axis, CB_SETCURSEL, ZUp, 0);
-    EnableWindow(axis, trueScale && IsWindowEnabled(FindControl(window, IDC_GEOMETRY)) ? TRUE : FALSE);
-}
 constexpr int kSelectFileControls[] = {IDC_SELECT_FILE};
 
 enum class ButtonLook { Normal, Hot, Pressed };
@@ -163,11 +157,25 @@ void EnableFloatingEstimate(HWND window, bool enable) {
 
 void EnableUnitsGroup(HWND window, bool enable) {
     EnableControls(window, kUnitsControls, enable);
-    EnableUpAxis(window);
+    EnableGeometryChoices(window);
 }
 
-void GeometryChanged(HWND window) {
-    EnableUpAxis(window);
+void EnableGeometryChoices(HWND window) {
+    const bool enable = IsWindowEnabled(FindControl(window, IDC_UNITS)) != FALSE;
+    const bool binary = IsBinaryFormat(g_app.output.format);
+    const HWND geometry = FindControl(window, IDC_GEOMETRY);
+    if (binary) SendMessageW(geometry, CB_SETCURSEL, TrueScaleGeometry, 0);
+    EnableWindow(geometry, enable && !binary ? TRUE : FALSE);
+    const bool trueScale = ChosenItem(window, IDC_GEOMETRY) == TrueScaleGeometry;
+    const HWND axis = FindControl(window, IDC_UP_AXIS);
+    if (!trueScale) SendMessageW(axis, CB_SETCURSEL, ZUp, 0);
+    EnableWindow(axis, enable && trueScale ? TRUE : FALSE);
+}
+
+void SetOutputButtonText(HWND window) {
+    std::wstring text = L"&Output: " + FormatShownName(g_app.output.format);
+    if (FormatWritesNormals(g_app.output.format, g_app.output.normals)) text += L", normals";
+    SetWindowTextW(FindControl(window, IDC_OUTPUT), (text + L"\x2026").c_str());
 }
 
 MeshGeometryKind ChosenGeometry(HWND window) {

@@ -26,10 +26,16 @@ void EnableMethodGroup(HWND window, bool enable);
 void EnableSimplifiedChoice(HWND window);
 void EnableInterpolatedEstimate(HWND window, bool enable);
 void EnableFloatingEstimate(HWND window, bool enable);
-// Step 4: the units and the geometry; Y up only with True scale.
+// Step 4: the units, the geometry and the Output button.
 void EnableUnitsGroup(HWND window, bool enable);
-// The geometry's list changed: Classic sets Z up and greys the up axis.
-void GeometryChanged(HWND window);
+// The geometry's lists as the format and the geometry allow, while step 4 is
+// enabled: a binary format chooses True scale and greys the geometry's list
+// (its numbers are true scale only); Classic chooses Z up and greys the up
+// axis. Called when the format or the geometry changed.
+void EnableGeometryChoices(HWND window);
+// The Output button names the format and, when the file holds them, the
+// normals: "&Output: PLY, normals...".
+void SetOutputButtonText(HWND window);
 // The choices of steps 4 and 5 as the controls show them.
 MeshGeometryKind ChosenGeometry(HWND window);
 UpAxis ChosenUpAxis(HWND window);

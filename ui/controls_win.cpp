@@ -113,6 +113,9 @@ const ControlLayout kControls[] = {
     {IDC_GEOMETRY_LABEL, kStatic, 0, L"Geometry:", kVisible | SS_LEFT, 334, 838, 66, 20, Font::Caption, Images::None},
     {IDC_GEOMETRY, kComboBox, 0, L"", kChoice, 404, 835, 104, 100, Font::Caption, Images::None},
     {IDC_UP_AXIS, kComboBox, 0, L"", kChoice, 516, 835, 80, 100, Font::Caption, Images::None},
+    // On the step's top edge, above the geometry, its right edge Convert's; its
+    // text names the choice (SetOutputButtonText).
+    {IDC_OUTPUT, kButton, 0, L"", kInput | BS_PUSHBUTTON, 469, 806, 162, 24, Font::Caption, Images::None},
     {IDC_STEP5_FRAME, kStatic, 0, L"", kVisible | SS_ETCHEDFRAME, 15, 898, 625, 95, Font::None, Images::None},
     {IDC_STEP5_CAPTION, kStatic, 0, L" Step 5: Convert:", kVisible | SS_LEFT, 20, 888, 110, 20, Font::Caption, Images::None},
     {IDC_STATUS, kStatic, IDC_STEP5_FRAME, L"", kVisible | SS_LEFT, 9, 70, 300, 20, Font::Caption, Images::None},
@@ -126,7 +129,7 @@ const ControlLayout kControls[] = {
 };
 // clang-format on
 
-static_assert(sizeof(kControls) / sizeof(kControls[0]) == 48, "the window has 48 controls");
+static_assert(sizeof(kControls) / sizeof(kControls[0]) == 49, "the window has 49 controls");
 
 // Each image group is a run of consecutive resource ids, stored in AppState
 // in the same order.
@@ -545,6 +548,7 @@ void CreateControls(HWND window) {
         const HWND control = CreateControl(window, layout);
         SetFont(control, layout.font);
         if (layout.id == IDC_STATUS) SetStatus(window, L"Ready...");
+        if (layout.id == IDC_OUTPUT) SetOutputButtonText(window);
         if (layout.id == IDC_PROGRESS) PrepareProgressBar(control);
         if (layout.className == kComboBox) FillChoices(control, layout.id);
     }

@@ -8,8 +8,8 @@
 #include <string>
 
 // Control ids. 201-239: frames, static texts and the progress bar; 304-309:
-// image buttons; 310-311: check boxes; 401-405 and 408: edit fields;
-// 406-407: the geometry's drop-down lists. The comment gives each control's
+// image buttons; 310-311: check boxes; 312: the Output button; 401-405 and
+// 408: edit fields; 406-407: the geometry's drop-down lists. The comment gives each control's
 // parent; a control inside a panel frame is found with GetDlgItem on that
 // frame, every other one with GetDlgItem on the main window.
 enum ControlId : int {
@@ -53,6 +53,7 @@ enum ControlId : int {
     IDC_CONVERT = 309,                       // main
     IDC_HEIGHT_BITMAP = 310,                 // main
     IDC_SIMPLIFIED = 311,                    // main: Interpolated, simplified
+    IDC_OUTPUT = 312,                        // main: opens the Output dialog, names its choice
     IDC_XMIN = 401,                          // main
     IDC_YMIN = 402,                          // main
     IDC_XMAX = 403,                          // main

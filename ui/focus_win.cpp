@@ -11,6 +11,12 @@ bool IsImageButton(int id) {
            id == IDC_CONVERT;
 }
 
+// The buttons that Enter presses while they have the focus; from anywhere
+// else it presses Convert.
+bool IsEnterButton(int id) {
+    return IsImageButton(id) || id == IDC_OUTPUT;
+}
+
 bool CanTakeFocus(HWND window, HWND control) {
     return control != nullptr && IsChild(window, control) && IsWindowEnabled(control) &&
            IsWindowVisible(control);
@@ -51,6 +57,6 @@ void OnActivate(HWND window, WPARAM wParam) {
 int EnterButton(HWND window) {
     const HWND focus = GetFocus();
     const int id = GetDlgCtrlID(focus);
-    if (GetParent(focus) == window && IsImageButton(id)) return id;
+    if (GetParent(focus) == window && IsEnterButton(id)) return id;
     return IDC_CONVERT;
 }

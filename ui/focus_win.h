@@ -19,6 +19,6 @@ void FocusControl(HWND window, int id);
 // back on activation; without one, Select file or else Convert gets it.
 void OnActivate(HWND window, WPARAM wParam);
 
-// The button that Enter presses: the focused image button, otherwise Convert
-// (Enter in an edit field converts).
+// The button that Enter presses: the focused image button or Output button,
+// otherwise Convert (Enter in an edit field converts).
 int EnterButton(HWND window);

@@ -413,6 +413,7 @@ const ControlEntry kControls[] = {
     {231, "IDC_UNITS_LABEL", 0, L"STATIC", L"1 unit in your 3d application is               meter(s).", false},
     {405, "IDC_UNITS", 0, L"EDIT", L"1.0", false},
     {406, "IDC_GEOMETRY", 0, L"ComboBox", L"Classic", false},
+    {312, "IDC_OUTPUT", 0, L"BUTTON", L"&Output: OBJ\x2026", false},
     {233, "IDC_STEP5_FRAME", 0, L"STATIC", L"", false},
     {234, "IDC_STEP5_CAPTION", 0, L"STATIC", L" Step 5: Convert:", false},
     {235, "IDC_STATUS", 233, L"STATIC", L"Status: Ready...", false},
@@ -432,7 +433,7 @@ const ControlEntry* Entry(int id) {
 // Ids of the controls that the enable groups switch, by phase.
 const std::set<int> kInputGroupIds = {304, 205, 206, 207, 208, 209, 210, 211, 212, 213, 215, 216, 217, 218,
                                       401, 402, 403, 404, 219, 220, 305, 306, 221, 222, 223, 224, 229, 230,
-                                      231, 405, 406, 310, 311, 408};
+                                      231, 405, 406, 312, 310, 311, 408};
 
 // ---------------------------------------------------------------------------
 // Files
@@ -742,7 +743,8 @@ void CheckTextsFit(App& app, const std::string& label) {
 // Places at 96 DPI, in the parent's coordinates, of controls of each kind
 // and depth; at another DPI each is scaled to it, give or take a pixel.
 const int kPlaces[][5] = {{201, 15, 15, 625, 83}, {207, 1, 28, 60, 60},     {213, 9, 25, 610, 55},
-                          {236, 9, 25, 458, 39},  {309, 489, 923, 142, 40}, {403, 580, 481, 50, 20}};
+                          {236, 9, 25, 458, 39},  {309, 489, 923, 142, 40}, {403, 580, 481, 50, 20},
+                          {312, 469, 806, 162, 24}};
 
 void CheckPlaces(App& app, const std::string& label, int dpi) {
     RECT client{};
@@ -1559,7 +1561,7 @@ void CancelledJobs(App& app, const Paths& paths) {
     CheckText(app, "3000x3000 grid: file info", 208, FileInfoColumn1(L"cancel.asc", 3000, 3000));
 
     Check("cancel: earlier file placed", PlaceEarlierFile(output));
-    for (int i = 0; i < 10; ++i) Key(app, VK_TAB);  // from Select file to Convert
+    for (int i = 0; i < 10; ++i) Key(app, VK_TAB);  // from Select file to the geometry, where Enter converts
     Key(app, VK_RETURN);
     std::wstring status;
     bool running = WaitFor([&] {
@@ -1659,7 +1661,7 @@ void KeyboardWalk(App& app, const Conversion& tiny) {
     if (!SelectGrid(app, tiny.grid, "keyboard")) return;
     Check("keyboard: focus back on Select file after the dialog", WaitFor([&] { return FocusId(app) == 304; }, 3000),
           "focus on " + FocusName(app));
-    const int order[] = {401, 402, 403, 404, 305, 306, 311, 408, 405, 406, 310, 309, 304};
+    const int order[] = {401, 402, 403, 404, 305, 306, 311, 408, 405, 406, 312, 310, 309, 304};
     std::string walked;
     bool inOrder = true;
     for (int id : order) {
@@ -1680,7 +1682,7 @@ void GeometryAndBitmap(App& app, const Paths& paths) {
     if (!SelectGrid(app, paths.Grid(L"tiny.asc"), "geometry")) return;
     Click(app.Control(305));
     FocusField(app, 405);
-    for (UINT key : {VK_TAB, VK_DOWN, VK_TAB, VK_DOWN, VK_TAB, VK_SPACE}) Key(app, key);  // True scale, Y up, bitmap
+    for (UINT key : {VK_TAB, VK_DOWN, VK_TAB, VK_DOWN, VK_TAB, VK_TAB, VK_SPACE}) Key(app, key);  // True scale, Y up, bitmap
     Click(app.Control(309));
     std::wstring text;
     ExpectBox(app, "True scale, Y up, bitmap", kDone, nullptr, nullptr, 60000, &text);
@@ -1692,9 +1694,44 @@ void GeometryAndBitmap(App& app, const Paths& paths) {
     Check("bitmap: PNG and .pgw beside the OBJ, named in the summary", FileExists(paths.Grid(L"tiny__heightmap.png")) &&
           FileExists(paths.Grid(L"tiny__heightmap.pgw")) && text.find(L"tiny__heightmap.png") != std::wstring::npos, Shown(text));
     FocusField(app, 405);
-    for (UINT key : {VK_TAB, VK_UP, VK_TAB, VK_SPACE}) Key(app, key);  // Classic, no bitmap
+    for (UINT key : {VK_TAB, VK_UP, VK_TAB, VK_TAB, VK_SPACE}) Key(app, key);  // Classic, no bitmap
     const HWND up = GetDlgItem(app.main, 407);
     Check("geometry: Classic again sets Z up and greys it", TextOf(up) == L"Z up" && !IsWindowEnabled(up), Utf8(TextOf(up)));
+}
+
+// The Output dialog, opened by its button and worked from the keyboard: PLY
+// with normals takes True scale and writes a .ply that the summary names;
+// Esc keeps the choice, OBJ frees the geometry's list again.
+void OutputDialog(App& app, const Paths& paths) {
+    if (!SelectGrid(app, paths.Grid(L"tiny.asc"), "output")) return;
+    const std::wstring ply = paths.Grid(L"tiny__interpolated.ply");
+    auto choose = [&](std::initializer_list<UINT> keys, const char* shot) {
+        Click(app.Control(312));
+        HWND dialog = WaitOwnedDialog(app.main, L"Output", 10000);
+        for (UINT key : keys) Key(app, key);
+        if (shot) Shot(shot);
+        Key(app, keys.size() > 1 ? VK_RETURN : VK_ESCAPE);
+        return dialog && WaitFor([&] { return !IsWindow(dialog); }, 5000);
+    };
+    Check("output: PLY with normals chosen, Enter closes the dialog",
+          choose({VK_DOWN, VK_DOWN, VK_TAB, VK_SPACE}, "14-output-dialog"));
+    Check("output: Esc keeps the choice", choose({VK_UP}, nullptr));
+    CheckText(app, "output: the button names PLY with normals", 312, L"&Output: PLY, normals\x2026");
+    Shot("15-output-chosen");
+    Check("output: PLY takes True scale, the geometry's list greyed",
+          app.Text(406) == L"True scale" && !app.Enabled(406), Shown(app.Text(406)));
+    DeleteFileW(ply.c_str());
+    Click(app.Control(309));
+    std::wstring text;
+    ExpectBox(app, "output: PLY", kDone, nullptr, nullptr, 60000, &text);
+    Check("output: the .ply written, the summary names its format", FileExists(ply) &&
+          text.find(L"Format: PLY, with vertex normals\n\nFile: ") != std::wstring::npos, Shown(text));
+    WaitFor([&] { return app.Enabled(312); }, 10000);
+    Check("output: OBJ without normals again", choose({VK_UP, VK_UP, VK_TAB, VK_SPACE}, nullptr) &&
+          app.Text(312) == L"&Output: OBJ\x2026" && app.Enabled(406), Shown(app.Text(312)));
+    FocusField(app, 405);
+    for (UINT key : {VK_TAB, VK_UP}) Key(app, key);  // Classic
+    DeleteFileW(ply.c_str());
 }
 
 // Simplified, error 1: dashes for the unknown counts, a "# N triangles" end
@@ -1837,6 +1874,15 @@ void CommandLineGrid(const std::wstring& exe, const Paths& paths, const Conversi
     StopApp(app, false);
 }
 
+// Screenshots of the Output dialog with GLB chosen, and of the window with
+// the button's widest text.
+void ShotOutputDialog(App& app, const std::string& name) {
+    Click(app.Control(312));
+    if (WaitOwnedDialog(app.main, L"Output", 10000)) Key(app, VK_DOWN), Shot(name + "-dialog");
+    Key(app, VK_RETURN);
+    Shot(name + "-chosen");
+}
+
 // The window under a Wine prefix without Segoe UI (Wine's own fonts), then
 // at 144 DPI, then told that its DPI is 96 again: the prefix's registry is
 // changed for one start each and set back.
@@ -1852,6 +1898,7 @@ void FontsAndDpi(const std::wstring& exe, const Paths& paths) {
         CheckTextsFit(app, "Wine's own fonts");
         CheckPlaces(app, "Wine's own fonts", 96);
         Shot("07-wine-fonts");
+        ShotOutputDialog(app, "16-output-wine-fonts");
     }
     StopApp(app, false);
     if (replaced) RegSetKeyValueW(HKEY_CURRENT_USER, kReplacements, L"Segoe UI", REG_SZ, face, size);
@@ -1862,6 +1909,7 @@ void FontsAndDpi(const std::wstring& exe, const Paths& paths) {
         CheckPlaces(app, "144 DPI", 144);
         CheckTextsFit(app, "144 DPI");
         Shot("08-dpi-144");
+        ShotOutputDialog(app, "17-output-dpi-144");
         if (AskThroughHook(app, L"DunmoorE2eDpi", 96)) CheckPlaces(app, "144 DPI, then WM_DPICHANGED to 96", 96);
         CheckTextsFit(app, "144 DPI, then WM_DPICHANGED to 96");
         Shot("09-dpi-changed-to-96");
@@ -1892,6 +1940,7 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     KeyboardWalk(app, tiny);
     GeometryAndBitmap(app, paths);
     SimplifiedMesh(app, paths);
+    OutputDialog(app, paths);
     LongFileName(app, paths);
     RegionAndMethods(app, paths);
     WitnessGrid(app, paths);
@@ -1949,7 +1998,7 @@ int RunSmallScreen(const std::wstring& exe, const Paths& paths) {
             Check("small screen: the mouse wheel brings Convert into view", WaitFor(convertShown, 3000));
             PostMessageW(app.main, WM_VSCROLL, SB_TOP, 0);
             Check("small screen: the scroll bar goes back to the top", WaitFor([&] { return !convertShown(); }, 3000));
-            for (int i = 0; i < 12; ++i) Key(app, VK_TAB);
+            for (int i = 0; i < 13; ++i) Key(app, VK_TAB);
             Check("small screen: Tab to Convert scrolls it into view", FocusId(app) == 309 && convertShown(),
                   "focus on " + FocusName(app));
             Shot("05-small-screen");

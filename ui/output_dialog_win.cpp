@@ -1,0 +1,158 @@
+// The Output dialog: an empty modal frame from a template made here, whose
+// controls are created from a table at the window's DPI and in its caption
+// font, as the main window's are. The dialog edits g_app.outputDraft; OK
+// makes it g_app.output.
+#include "ui/output_dialog_win.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "app/app_state.h"
+#include "format/mesh_format.h"
+#include "ui/controls_win.h"
+#include "ui/dpi_win.h"
+
+namespace {
+
+struct DialogControl {
+    int id;
+    const wchar_t* className;
+    const wchar_t* text;
+    DWORD style;              // besides WS_CHILD | WS_VISIBLE
+    int x, y, width, height;  // at 96 DPI, in the dialog's client area
+};
+
+// In keyboard order, a row for each choice with its label on the left. The
+// rows of the mesh's further outputs (a texture, a solid to print) go below
+// the normals, and the note, the buttons and the client's height move down
+// by as much.
+// clang-format off
+const DialogControl kDialogControls[] = {
+    {IDC_FORMAT_LABEL, L"STATIC", L"&Format:", SS_LEFT, 12, 15, 64, 20},
+    {IDC_FORMAT, WC_COMBOBOXW, L"", WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST, 80, 12, 176, 120},
+    {IDC_NORMALS, L"BUTTON", L"&Vertex normals", WS_TABSTOP | WS_GROUP | BS_AUTOCHECKBOX, 80, 42, 176, 22},
+    {IDC_BINARY_NOTE, L"STATIC", L"The binary formats are true scale only: choosing one sets the geometry to True scale.",
+     SS_LEFT, 12, 74, 244, 54},
+    {IDOK, L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 100, 136, 75, 24},
+    {IDCANCEL, L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 181, 136, 75, 24},
+};
+// clang-format on
+constexpr int kDialogWidth = 268;
+constexpr int kDialogHeight = 172;
+
+// The list's items, in the order of MeshFormatKind.
+const wchar_t* const kFormatItems[] = {L"OBJ text", L"glTF binary (.glb)", L"PLY binary", L"STL binary"};
+static_assert(sizeof kFormatItems / sizeof kFormatItems[0] == sizeof kMeshFormatNames / sizeof kMeshFormatNames[0],
+              "an item for each format");
+
+// A captioned modal frame without controls, font or size: WM_INITDIALOG
+// fills and sizes it.
+std::vector<WORD> EmptyDialogTemplate() {
+    std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
+    reinterpret_cast<DLGTEMPLATE*>(words.data())->style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    words.push_back(0);  // no menu
+    words.push_back(0);  // the dialog class
+    for (const wchar_t* c = kOutputDialogTitle; *c != L'\0'; ++c) words.push_back(*c);
+    words.push_back(0);
+    return words;
+}
+
+void CreateDialogControls(HWND dialog) {
+    for (const DialogControl& control : kDialogControls) {
+        const HWND created = CreateWindowExW(
+            0, control.className, control.text, WS_CHILD | WS_VISIBLE | control.style, ScaledLength(control.x),
+            ScaledLength(control.y), ScaledLength(control.width), ScaledLength(control.height), dialog,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), GetModuleHandleW(nullptr), nullptr);
+        SendMessageW(created, WM_SETFONT, reinterpret_cast<WPARAM>(g_app.captionFont), FALSE);
+    }
+    const HWND list = GetDlgItem(dialog, IDC_FORMAT);
+    for (const wchar_t* item : kFormatItems) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(g_app.outputDraft.format), 0);
+}
+
+// Sized for its client area at the window's DPI, below the Output button
+// with their right edges lined up, and inside the work area of the button's
+// monitor.
+void PlaceDialog(HWND dialog, HWND window) {
+    RECT frame = {0, 0, ScaledLength(kDialogWidth), ScaledLength(kDialogHeight)};
+    AdjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)),
+                           static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)), g_app.dpi);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    RECT button = {};
+    GetWindowRect(FindControl(window, IDC_OUTPUT), &button);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoW(MonitorFromRect(&button, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    const int x = std::max<LONG>(work.left, std::min<LONG>(button.right - width, work.right - width));
+    const int y = std::max<LONG>(work.top, std::min<LONG>(button.bottom + ScaledLength(4), work.bottom - height));
+    SetWindowPos(dialog, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The normals box shows what the chosen format's file will hold: greyed
+// where the format decides it (a GLB always holds vertex normals, an STL its
+// facets'), the draft's wish where it is asked.
+void ShowNormalsChoice(HWND dialog) {
+    const MeshFormatKind format = g_app.outputDraft.format;
+    const bool asked = FormatWritesNormals(format, true) != FormatWritesNormals(format, false);
+    const HWND box = GetDlgItem(dialog, IDC_NORMALS);
+    SendMessageW(box, BM_SETCHECK, FormatWritesNormals(format, g_app.outputDraft.normals) ? BST_CHECKED : BST_UNCHECKED, 0);
+    EnableWindow(box, asked ? TRUE : FALSE);
+}
+
+void OnInitDialog(HWND dialog) {
+    g_app.outputDraft = g_app.output;
+    CreateDialogControls(dialog);
+    ShowNormalsChoice(dialog);
+    PlaceDialog(dialog, GetWindow(dialog, GW_OWNER));
+    SetFocus(GetDlgItem(dialog, IDC_FORMAT));
+}
+
+void FormatChosen(HWND dialog) {
+    const LRESULT item = SendMessageW(GetDlgItem(dialog, IDC_FORMAT), CB_GETCURSEL, 0, 0);
+    if (item >= 0) g_app.outputDraft.format = static_cast<MeshFormatKind>(item);
+    ShowNormalsChoice(dialog);
+}
+
+void NormalsTicked(HWND dialog) {
+    g_app.outputDraft.normals = SendMessageW(GetDlgItem(dialog, IDC_NORMALS), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+// Enter presses OK and Esc Cancel, as in every dialog.
+void OnDialogCommand(HWND dialog, WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        g_app.output = g_app.outputDraft;
+        EndDialog(dialog, IDOK);
+        break;
+    case IDCANCEL: EndDialog(dialog, IDCANCEL); break;
+    case IDC_FORMAT:
+        if (HIWORD(wParam) == CBN_SELCHANGE) FormatChosen(dialog);
+        break;
+    case IDC_NORMALS:
+        if (HIWORD(wParam) == BN_CLICKED) NormalsTicked(dialog);
+        break;
+    default: break;
+    }
+}
+
+INT_PTR CALLBACK OutputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    // FALSE: the focus was given to the format's list.
+    case WM_INITDIALOG: OnInitDialog(dialog); return FALSE;
+    case WM_COMMAND: OnDialogCommand(dialog, wParam); return TRUE;
+    default: break;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+bool ChooseOutputInDialog(HWND window) {
+    const std::vector<WORD> dialogTemplate = EmptyDialogTemplate();
+    return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()),
+                                   window, OutputDialogProc, 0) == IDOK;
+}
