@@ -286,6 +286,13 @@ inline bool MeshFormatNamed(const std::string& name, MeshFormatKind& kind) {
 // The formats whose numbers are binary floats: they take True scale
 // positions only (the classic geometry's are the OBJ text's).
 inline bool IsBinaryFormat(MeshFormatKind kind) { return kind != MeshFormatKind::Obj; }
+// The up axis a format has by its own definition: glTF's y, and STL's z, as
+// slicers read it. False for a format that takes either.
+inline bool FormatsOwnUpAxis(MeshFormatKind kind, UpAxis& up) {
+    if (kind != MeshFormatKind::Glb && kind != MeshFormatKind::Stl) return false;
+    up = kind == MeshFormatKind::Glb ? YUp : ZUp;
+    return true;
+}
 // Whether a file of the format holds vertex normals: a GLB always, an OBJ or
 // a PLY when asked; an STL holds its facets' own, worked out from the
 // positions it holds.

@@ -68,7 +68,9 @@ void MakeTrueScaleGeometry(const JobRequest& request, MeshGeometry& g) {
     const RegionWindow& region = request.region;
     const double dx = h.cellWidth, dy = h.cellHeight, units = request.unitMeters;
     g.trueScale = true;
-    g.yUp = request.up == YUp || request.format == MeshFormatKind::Glb;  // glTF is y up by its own definition
+    UpAxis up = request.up;
+    FormatsOwnUpAxis(request.format, up);
+    g.yUp = up == YUp;
     g.ground = GroundUnitsOf(h, request.hasProjection, request.projection);
     g.westColumn = region.xMin;
     g.southRow = region.yMax;

@@ -168,8 +168,10 @@ void EnableGeometryChoices(HWND window) {
     EnableWindow(geometry, enable && !binary ? TRUE : FALSE);
     const bool trueScale = ChosenItem(window, IDC_GEOMETRY) == TrueScaleGeometry;
     const HWND axis = FindControl(window, IDC_UP_AXIS);
-    if (!trueScale) SendMessageW(axis, CB_SETCURSEL, ZUp, 0);
-    EnableWindow(axis, enable && trueScale ? TRUE : FALSE);
+    UpAxis own = ZUp;
+    const bool fixed = FormatsOwnUpAxis(g_app.output.format, own);
+    if (!trueScale || fixed) SendMessageW(axis, CB_SETCURSEL, fixed ? own : ZUp, 0);
+    EnableWindow(axis, enable && trueScale && !fixed ? TRUE : FALSE);
 }
 
 void SetOutputButtonText(HWND window) {
