@@ -6,15 +6,19 @@
 // when every point is within E; only the triangles an insertion touches are
 // searched again, and a heap orders the triangles by their largest error.
 //
-// The region is cut into blocks of kBlockCells (finer ones, kSubBlockCells,
-// where a block holds a hole). A block whose cells are all valid is
-// simplified; a block with a hole keeps every valid cell as two triangles, so
-// no triangle ever covers a hole. The block edges are cut into segments of
-// kSubBlockCells; a segment between two simplified blocks keeps the points a
-// one-dimensional greedy insertion needs for E, every other segment keeps all
-// of its points, and both blocks beside a segment use the same points, so the
-// mesh has no cracks. The blocks are simplified on all workers; the output is
-// the same for any number of them.
+// The region is cut into blocks of kBlockCells, simplified on all workers
+// (the output is the same for any number of them). A block's edges keep the
+// points a one-dimensional greedy insertion needs for E, and both blocks
+// beside an edge use the same points, so the mesh has no cracks.
+//
+// Holes cost only their outline. Every corner where a valid cell meets a
+// hole is a vertex, on a block's edge as inside it, inserted before the
+// greedy insertion starts. A side of a cell between a valid cell and a hole
+// then joins two vertices with nothing else within half a cell of its
+// middle, so every Delaunay triangulation has it as an edge: the outline is
+// made of edges, each triangle lies wholly on valid cells or wholly on a
+// hole, and those on a hole are left out. Everything else simplifies as if
+// the hole were not there.
 //
 // The heights of the region's cells are held in memory (the vertex pass reads
 // them on the workers); a region that would need more memory than the machine
@@ -43,7 +47,13 @@
 namespace {
 
 constexpr int64_t kBlockCells = 512;
-constexpr int64_t kSubBlockCells = 64;
+// A block's side is simplified in pieces of this many cells, each keeping its
+// ends: measured on spectral terrain, fewer triangles in all than whole sides.
+constexpr int64_t kSidePiece = 64;
+
+// A corner as the simplification sees it: on holes only (no height), on
+// valid cells only, or where the two meet (on the outline: always a vertex).
+constexpr uint8_t kHoleCorner = 0, kValidCorner = 1, kOutlineCorner = 2;
 
 // The corner field of the region: corner (x, y), x from 0 (west) to cols, y
 // from 0 (north) to rows; cell (x, y) has corner (x, y) as its north-west one.
@@ -53,6 +63,7 @@ struct CornerField {
     std::vector<float> cellHeight;
     std::vector<uint8_t> cellValid;
     std::vector<float> height;    // corners: the mean of the valid cells around
+    std::vector<uint8_t> kind;    // corners: kHoleCorner, kValidCorner or kOutlineCorner
     std::vector<int32_t> vertex;  // corners: the vertex number, 0 when not written
     int64_t corners = 0;          // corners a valid cell touches: the Interpolated vertices
 
@@ -67,16 +78,27 @@ struct CornerField {
 
 // Marks the points of corners [from, to] (`step` apart in the field) that keep
 // the segment's heights within `maxError` of their polyline; returns the
-// largest error left along it.
+// largest error left along it. Its ends and its outline corners are always
+// kept; a stretch between them that runs over a hole has nothing to keep.
 double SimplifySegment(const CornerField& f, std::size_t from, std::size_t step, int64_t count, double maxError,
                        std::vector<uint8_t>& keep) {
     double reached = 0.0;
-    // keep[i] for i in 0..count; the ends are always kept.
-    std::vector<std::pair<int64_t, int64_t>> pending = {{0, count}};
-    keep[0] = keep[static_cast<std::size_t>(count)] = 1;
+    // keep[i] for i in 0..count.
+    const auto kindAt = [&](int64_t i) { return f.kind[from + static_cast<std::size_t>(i) * step]; };
+    std::vector<std::pair<int64_t, int64_t>> pending;
+    keep[0] = 1;
+    for (int64_t i = 1, start = 0; i <= count; ++i) {
+        if (i < count && kindAt(i) != kOutlineCorner) continue;
+        keep[static_cast<std::size_t>(i)] = 1;
+        pending.push_back({start, i});
+        start = i;
+    }
     while (!pending.empty()) {
         const auto [a, b] = pending.back();
         pending.pop_back();
+        // Between two kept points the corners are all on valid cells or all
+        // on a hole (a hole and a valid cell meet only at the outline).
+        if (b - a < 2 || kindAt(a + 1) == kHoleCorner) continue;
         const double ha = f.height[from + static_cast<std::size_t>(a) * step];
         const double hb = f.height[from + static_cast<std::size_t>(b) * step];
         double worst = maxError, largest = 0.0;
@@ -289,6 +311,37 @@ void Insert(Delaunay& d, int32_t t, int32_t p) {
     Legalize(d, 3 * t4 + 1);
 }
 
+// Whether triangle t lies on a hole (once every outline corner is a vertex,
+// a triangle lies wholly on valid cells or wholly on a hole): the cell
+// beside its centroid, up and to the east, is one.
+bool OnHole(const Delaunay& d, int32_t t) {
+    const std::size_t e = 3 * static_cast<std::size_t>(t);
+    int64_t sx = 0, sy = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        sx += d.px[static_cast<std::size_t>(d.tri[e + k])];
+        sy += d.py[static_cast<std::size_t>(d.tri[e + k])];
+    }
+    // Local y runs north from the block's south edge; the field's rows south.
+    return !d.f->Valid(d.x0 + sx / 3, d.ySouth - 1 - sy / 3);
+}
+
+// The triangle that holds (x, y), walked to from triangle t: across any edge
+// the point lies beyond. A Delaunay triangulation never walks in circles;
+// -1 when the point is outside.
+int32_t Locate(const Delaunay& d, int32_t t, int64_t x, int64_t y) {
+    for (;;) {
+        const int32_t e = 3 * t;
+        int32_t across = -2;
+        for (int i = 0; i < 3 && across == -2; ++i) {
+            const int32_t a = d.tri[static_cast<std::size_t>(e + i)], b = d.tri[static_cast<std::size_t>(e + (i + 1) % 3)];
+            if (Orient(d, a, b, x, y) < 0) across = d.halfedge[static_cast<std::size_t>(e + i)];
+        }
+        if (across == -2) return t;
+        if (across < 0) return -1;
+        t = across / 3;
+    }
+}
+
 // Floor and ceiling of n / d for d > 0.
 inline int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
 inline int64_t CeilDiv(int64_t n, int64_t d) { return n >= 0 ? (n + d - 1) / d : -((-n) / d); }
@@ -339,6 +392,7 @@ void FindCandidate(Delaunay& d, int32_t t) {
     const int32_t a = d.tri[static_cast<std::size_t>(e)], b = d.tri[static_cast<std::size_t>(e + 1)],
                   c = d.tri[static_cast<std::size_t>(e + 2)];
     const int64_t ax = d.px[a], ay = d.py[a], bx = d.px[b], by = d.py[b], cx = d.px[c], cy = d.py[c];
+    if (OnHole(d, t)) return;  // left out: nothing to find
     const double ha = d.Height(ax, ay), hb = d.Height(bx, by), hc = d.Height(cx, cy);
     const double area = static_cast<double>((bx - ax) * (cy - ay) - (by - ay) * (cx - ax));
     // The plane through the three corners: z = ha + zx (x - ax) + zy (y - ay).
@@ -435,6 +489,18 @@ double SimplifyBlock(const CornerField& f, int64_t x0, int64_t yNorth, int64_t w
             }
         }
     }
+    // Every outline corner inside the block, row by row, each found from the
+    // last one's triangle.
+    int32_t near = 0;
+    for (int64_t y = 1; y < height; ++y) {
+        for (int64_t x = 1; x < width; ++x) {
+            if (f.kind[f.Corner(x0 + x, d.ySouth - y)] != kOutlineCorner) continue;
+            const int32_t t = Locate(d, near, x, y);
+            if (t < 0) continue;
+            Insert(d, t, d.AddPoint(static_cast<int32_t>(x), static_cast<int32_t>(y)));
+            near = t;
+        }
+    }
     d.pending.clear();
     for (int32_t t = 0; t < static_cast<int32_t>(d.tri.size() / 3); ++t) d.pending.push_back(t);
     FlushPending(d);
@@ -446,9 +512,12 @@ double SimplifyBlock(const CornerField& f, int64_t x0, int64_t yNorth, int64_t w
         FlushPending(d);
     }
     const double reached = d.heap.empty() ? 0.0 : std::max(0.0, d.error[static_cast<std::size_t>(d.heap.front())]);
-    for (std::size_t i = 0; i < d.tri.size(); ++i)
-        triangles.push_back(static_cast<int64_t>(f.Corner(x0 + d.px[static_cast<std::size_t>(d.tri[i])],
-                                                         d.ySouth - d.py[static_cast<std::size_t>(d.tri[i])])));
+    for (int32_t t = 0; t < static_cast<int32_t>(d.tri.size() / 3); ++t) {
+        if (OnHole(d, t)) continue;
+        for (std::size_t i = 3 * static_cast<std::size_t>(t); i < 3 * static_cast<std::size_t>(t) + 3; ++i)
+            triangles.push_back(static_cast<int64_t>(f.Corner(x0 + d.px[static_cast<std::size_t>(d.tri[i])],
+                                                             d.ySouth - d.py[static_cast<std::size_t>(d.tri[i])])));
+    }
     return reached;
 }
 
@@ -460,7 +529,6 @@ namespace {
 
 struct Leaf {
     int64_t x0, y0, width, height;  // cells, y from the north
-    bool clean;                     // every cell valid: simplified
 };
 
 // What the vertex pass leaves for the face pass.
@@ -476,67 +544,35 @@ struct SimplifiedState {
     double maxError = 0.0;
 };
 
-// Every cell of the rectangle is valid.
-bool AllValid(const CornerField& f, int64_t x0, int64_t y0, int64_t width, int64_t height) {
-    for (int64_t y = y0; y < y0 + height; ++y)
-        for (int64_t x = x0; x < x0 + width; ++x)
-            if (!f.cellValid[f.Cell(x, y)]) return false;
-    return true;
-}
-
 std::vector<Leaf> MakeLeaves(const CornerField& f) {
     std::vector<Leaf> leaves;
-    for (int64_t by = 0; by < f.rows; by += kBlockCells) {
-        for (int64_t bx = 0; bx < f.cols; bx += kBlockCells) {
-            const int64_t w = std::min(kBlockCells, f.cols - bx), h = std::min(kBlockCells, f.rows - by);
-            if (AllValid(f, bx, by, w, h)) {
-                leaves.push_back({bx, by, w, h, true});
-                continue;
-            }
-            for (int64_t sy = by; sy < by + h; sy += kSubBlockCells)
-                for (int64_t sx = bx; sx < bx + w; sx += kSubBlockCells) {
-                    const int64_t sw = std::min(kSubBlockCells, bx + w - sx), sh = std::min(kSubBlockCells, by + h - sy);
-                    leaves.push_back({sx, sy, sw, sh, AllValid(f, sx, sy, sw, sh)});
-                }
-        }
-    }
+    for (int64_t by = 0; by < f.rows; by += kBlockCells)
+        for (int64_t bx = 0; bx < f.cols; bx += kBlockCells)
+            leaves.push_back({bx, by, std::min(kBlockCells, f.cols - bx), std::min(kBlockCells, f.rows - by)});
     return leaves;
 }
 
-// The sub-block of kSubBlockCells holding cell (x, y) has every cell valid;
-// outside the region counts as valid (the region's edge is simplified).
-bool PieceSideClean(const CornerField& f, int64_t x, int64_t y) {
-    if (x < 0 || y < 0 || x >= f.cols || y >= f.rows) return true;
-    const int64_t sx = x - x % kSubBlockCells, sy = y - y % kSubBlockCells;
-    return AllValid(f, sx, sy, std::min(kSubBlockCells, f.cols - sx), std::min(kSubBlockCells, f.rows - sy));
-}
-
-// The points a clean leaf keeps on its boundary, in local coordinates (x east
-// from its west edge, y north from its south edge). Each side is cut into
-// pieces at multiples of kSubBlockCells; a piece between two clean sub-blocks
-// keeps what its heights need, any other all of its points. `reached`: the
-// largest error left along the simplified pieces.
+// The points a leaf keeps on its boundary, in local coordinates (x east from
+// its west edge, y north from its south edge): what each side's pieces'
+// heights need, and its outline corners. `reached`: the largest error left along them.
 std::vector<std::pair<int32_t, int32_t>> BoundaryPoints(const CornerField& f, const Leaf& leaf, double maxError,
                                                         double& reached) {
     std::vector<std::pair<int32_t, int32_t>> points;
     std::vector<uint8_t> keep;
-    // A horizontal side at field row `y` (cells y - 1 and y on its sides), or
-    // a vertical one at field column `x`.
-    const auto side = [&](bool horizontal, int64_t line, int64_t from, int64_t to) {
-        for (int64_t a = from; a < to; a = std::min(to, a - a % kSubBlockCells + kSubBlockCells)) {
-            const int64_t b = std::min(to, a - a % kSubBlockCells + kSubBlockCells);
-            const bool simplify = horizontal ? PieceSideClean(f, a, line - 1) && PieceSideClean(f, a, line)
-                                             : PieceSideClean(f, line - 1, a) && PieceSideClean(f, line, a);
-            keep.assign(static_cast<std::size_t>(b - a + 1), simplify ? 0 : 1);
-            const std::size_t start = horizontal ? f.Corner(a, line) : f.Corner(line, a);
-            const std::size_t step = horizontal ? 1 : static_cast<std::size_t>(f.cols + 1);
-            if (simplify) reached = std::max(reached, SimplifySegment(f, start, step, b - a, maxError, keep));
-            for (int64_t i = 0; i <= b - a; ++i) {
-                if (!keep[static_cast<std::size_t>(i)]) continue;
-                const int64_t x = horizontal ? a + i : line, y = horizontal ? line : a + i;
-                points.push_back({static_cast<int32_t>(x - leaf.x0), static_cast<int32_t>(leaf.y0 + leaf.height - y)});
-            }
+    // A horizontal side at field row `line`, or a vertical one at field column `line`.
+    const auto piece = [&](bool horizontal, int64_t line, int64_t from, int64_t to) {
+        keep.assign(static_cast<std::size_t>(to - from + 1), 0);
+        const std::size_t start = horizontal ? f.Corner(from, line) : f.Corner(line, from);
+        const std::size_t step = horizontal ? 1 : static_cast<std::size_t>(f.cols + 1);
+        reached = std::max(reached, SimplifySegment(f, start, step, to - from, maxError, keep));
+        for (int64_t i = 0; i <= to - from; ++i) {
+            if (!keep[static_cast<std::size_t>(i)]) continue;
+            const int64_t x = horizontal ? from + i : line, y = horizontal ? line : from + i;
+            points.push_back({static_cast<int32_t>(x - leaf.x0), static_cast<int32_t>(leaf.y0 + leaf.height - y)});
         }
+    };
+    const auto side = [&](bool horizontal, int64_t line, int64_t from, int64_t to) {
+        for (int64_t a = from; a < to; a += kSidePiece) piece(horizontal, line, a, std::min(to, a + kSidePiece));
     };
     side(true, leaf.y0, leaf.x0, leaf.x0 + leaf.width);
     side(true, leaf.y0 + leaf.height, leaf.x0, leaf.x0 + leaf.width);
@@ -547,32 +583,24 @@ std::vector<std::pair<int32_t, int32_t>> BoundaryPoints(const CornerField& f, co
     return points;
 }
 
-// A leaf with a hole: each valid cell as two triangles, counter-clockwise
-// seen from above.
-void KeepLeafWhole(const CornerField& f, const Leaf& leaf, std::vector<int64_t>& triangles) {
-    for (int64_t y = leaf.y0; y < leaf.y0 + leaf.height; ++y)
-        for (int64_t x = leaf.x0; x < leaf.x0 + leaf.width; ++x) {
-            if (!f.cellValid[f.Cell(x, y)]) continue;
-            const int64_t nw = static_cast<int64_t>(f.Corner(x, y)), ne = static_cast<int64_t>(f.Corner(x + 1, y));
-            const int64_t sw = static_cast<int64_t>(f.Corner(x, y + 1)), se = static_cast<int64_t>(f.Corner(x + 1, y + 1));
-            triangles.insert(triangles.end(), {sw, se, ne, sw, ne, nw});
-        }
-}
-
 // Corner heights: the mean of the valid cells that meet there, in the order
 // and precision the Interpolated method uses, so E = 0 gives its surface.
 void MakeCornerHeights(CornerField& f) {
     f.height.assign(static_cast<std::size_t>((f.cols + 1) * (f.rows + 1)), 0.0f);
+    f.kind.assign(f.height.size(), kHoleCorner);
     for (int64_t y = 0; y <= f.rows; ++y)
         for (int64_t x = 0; x <= f.cols; ++x) {
             float sum = 0.0f;
-            int present = 0;
+            int present = 0, holes = 0;
             for (const auto& [cx, cy] : {std::pair<int64_t, int64_t>{x - 1, y - 1}, {x, y - 1}, {x - 1, y}, {x, y}}) {
                 const bool valid = f.Valid(cx, cy);
                 sum += valid ? f.cellHeight[f.Cell(cx, cy)] : 0.0f;
                 present += valid;
+                // Cells beyond the region are not holes: the region's edge is simplified.
+                holes += !valid && cx >= 0 && cy >= 0 && cx < f.cols && cy < f.rows;
             }
             if (present > 0) f.height[f.Corner(x, y)] = sum / static_cast<float>(present);
+            if (present > 0) f.kind[f.Corner(x, y)] = holes > 0 ? kOutlineCorner : kValidCorner;
             f.corners += present > 0;
         }
 }
@@ -611,7 +639,7 @@ void StoreRows(void* context, const WorkItem& item, PipelineSink& sink) {
 
 // The bytes the region's field takes: cells, corners and the corners' numbers.
 int64_t FieldBytes(int64_t cols, int64_t rows) {
-    return cols * rows * int64_t{5} + (cols + 1) * (rows + 1) * int64_t{8};
+    return cols * rows * int64_t{5} + (cols + 1) * (rows + 1) * int64_t{9};
 }
 
 int64_t PhysicalMemoryBytes() {
@@ -634,10 +662,6 @@ void SimplifyLeaves(MeshPass& pass, SimplifiedState& s) {
     RunOnWorkers(JobWorkerCount(pass.request.workers), [&](int) {
         for (std::size_t i = next++; i < s.leaves.size() && !CancelRequested(pass); i = next++) {
             const Leaf& leaf = s.leaves[i];
-            if (!leaf.clean) {
-                KeepLeafWhole(s.field, leaf, s.leafTriangles[i]);
-                continue;
-            }
             double edgeError = 0.0;
             const auto boundary = BoundaryPoints(s.field, leaf, maxError, edgeError);
             const double inside = SimplifyBlock(s.field, leaf.x0, leaf.y0, leaf.width, leaf.height, boundary,

@@ -15,15 +15,17 @@
 
 namespace {
 
-// A grid of smooth hills with noise and, unless `clean`, holes of no-data.
-std::string MakeGrid(std::mt19937& rng, int cols, int rows, bool clean) {
+// A grid of smooth hills with noise and, unless `clean`, a hole of no-data;
+// `scattered` of its cells, as a share, are no-data cells of their own.
+std::string MakeGrid(std::mt19937& rng, int cols, int rows, bool clean, double scattered = 0.0) {
     std::string text = "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) +
                        "\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n";
     std::uniform_real_distribution<double> noise(-0.3, 0.3);
     const int holeX = static_cast<int>(rng() % cols), holeY = static_cast<int>(rng() % rows);
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) {
-            const bool hole = !clean && std::abs(c - holeX) < 4 && std::abs(r - holeY) < 3;
+            const bool hole = (!clean && std::abs(c - holeX) < 4 && std::abs(r - holeY) < 3) ||
+                              std::uniform_real_distribution<double>(0, 1)(rng) < scattered;
             const double h = 100 + 20 * std::sin(c / 9.0) * std::cos(r / 7.0) + noise(rng);
             char value[32];
             std::snprintf(value, sizeof value, "%.2f", h);
@@ -39,12 +41,14 @@ TEST(Simplified, KeepsEveryVertexWithinTheErrorAndEveryHoleOpen) {
         int cols, rows;
         bool clean;
         double maxError;
+        double scattered = 0.0;
     };
     const Case cases[] = {{40, 30, false, 0.5}, {40, 30, false, 0.0}, {37, 23, true, 1.0},
-                          {600, 130, false, 0.5}, {70, 70, true, 0.0}, {1, 90, true, 0.5}, {90, 1, true, 0.5}};
+                          {600, 130, false, 0.5}, {70, 70, true, 0.0}, {1, 90, true, 0.5}, {90, 1, true, 0.5},
+                          {530, 90, true, 0.5, 0.03}};
     for (const Case& c : cases) {
         const std::string label = std::to_string(c.cols) + "x" + std::to_string(c.rows) + " E " + std::to_string(c.maxError);
-        const auto grid = harness.WriteGrid("g.asc", MakeGrid(rng, c.cols, c.rows, c.clean));
+        const auto grid = harness.WriteGrid("g.asc", MakeGrid(rng, c.cols, c.rows, c.clean, c.scattered));
         harness.beforeRun = nullptr;
         const JobRecord full = harness.Run(grid, Interpolated);
         const ObjMesh surface = ParseObj(full.file);
@@ -115,6 +119,24 @@ TEST(Simplified, KeepsEveryVertexWithinTheErrorAndEveryHoleOpen) {
             EXPECT_LT(mesh.v.size(), surface.v.size() / 2) << label;
         }
     }
+}
+
+// Holes cost their outline only: a hole in a plane adds its four corners, and
+// scattered holes add at most their corners to what the clean grid keeps.
+TEST(Simplified, KeepsAHoleToItsOutline) {
+    JobHarness harness("simplified-holes");
+    for (const bool hole : {false, true}) {
+        std::string plane = "ncols 100\nnrows 90\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n";
+        for (int r = 0; r < 90; ++r)
+            for (int c = 0; c < 100; ++c)
+                plane += (hole && r == 40 && c == 50 ? "-9999" : "10") + std::string(c < 99 ? " " : "\n");
+        // The region's corners and its sides' piece ends; the hole's corners.
+        EXPECT_EQ(harness.Run(harness.WriteGrid("plane.asc", plane), Simplified).summary.counts.vertices, hole ? 12 : 8);
+    }
+    std::mt19937 rng(5), same(5);
+    const int64_t clean = harness.Run(harness.WriteGrid("clean.asc", MakeGrid(rng, 300, 200, true)), Simplified).summary.counts.vertices;
+    const JobRecord& holes = harness.Run(harness.WriteGrid("holes.asc", MakeGrid(same, 300, 200, true, 0.02)), Simplified);
+    EXPECT_LE(holes.summary.counts.vertices, clean * 3 / 2 + 4 * holes.summary.counts.nodata);
 }
 
 }  // namespace
