@@ -41,11 +41,10 @@ PipelineEnd RunPassWork(GridPass& pass, const PipelineWork& work, void (*showPro
     return end;
 }
 
-// The rows after the last one read: a read failure (an I/O error or an
-// over-long line) before the region's last row fails the job at the next
-// row; a file that simply ends leaves the remaining region cells missing.
-void EndOfData(GridPass& pass, int64_t rowsRead) {
-    const int64_t yMax = pass.region.yMax;
+// The rows after the last one read, up to the last the pass was to read: a
+// read failure (an I/O error or an over-long line) fails the job at the
+// next row; a file that simply ends leaves those region cells missing.
+void EndOfData(GridPass& pass, int64_t rowsRead, int64_t yMax) {
     if (rowsRead >= yMax) return;
     if (pass.input.failed) {
         pass.failedRow = rowsRead + 1;
@@ -71,7 +70,7 @@ PipelineEnd RunRowPass(GridPass& pass, const PipelineWork& work, const RowBlockR
     pass.memory.Note(textBytes);
     const PipelineEnd end = RunPassWork(pass, work, ShowRowProgress);
     pass.memory.Note(-textBytes);
-    if (end == PipelineEnd::Completed) EndOfData(pass, reader.rowsRead);
+    if (end == PipelineEnd::Completed) EndOfData(pass, reader.rowsRead, reader.lastRow);
     return end;
 }
 

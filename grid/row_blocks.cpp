@@ -69,8 +69,12 @@ bool ReadRowBlock(RowBlockReader& r, WorkItem& item) {
     // With a lookahead a block holds two rows at least (one to convert, the
     // one after it) unless the data ends.
     std::size_t scanned = item.text.size();
-    while (!r.done && (rows == 0 || (r.lookahead && rows < 2))) {
-        if (!ReadGridLines(*r.input, item.text, blockBytes)) {
+    bool reachedLast = false;
+    while (!r.done && !reachedLast && (rows == 0 || (r.lookahead && rows < 2))) {
+        if (!r.leftover.empty()) {
+            item.text.insert(item.text.end(), r.leftover.begin(), r.leftover.end());
+            r.leftover.clear();
+        } else if (!ReadGridLines(*r.input, item.text, blockBytes)) {
             r.done = true;
             break;
         }
@@ -90,8 +94,9 @@ bool ReadRowBlock(RowBlockReader& r, WorkItem& item) {
             last.Add(static_cast<std::size_t>(line.data() - begin), line.size());
             rows += 1;
             if (r.rowsRead + rows == r.lastRow) {
+                r.leftover.assign(p, end);
                 item.text.resize(static_cast<std::size_t>(p - begin));
-                r.done = true;
+                reachedLast = true;
                 break;
             }
         }
@@ -99,7 +104,7 @@ bool ReadRowBlock(RowBlockReader& r, WorkItem& item) {
     }
     // The last row waits for the next block, which converts it; this one
     // ends with it.
-    if (r.lookahead && !r.done && rows >= 2) {
+    if (r.lookahead && !r.done && !reachedLast && rows >= 2) {
         const std::string_view after = last.Row(item.text, 0);
         r.carry.assign(after.begin(), after.end());
         rows -= 1;

@@ -20,10 +20,14 @@ struct RowBlockReader {
     bool lookahead = false;       // each block ends with the row after it, where there is one
     std::vector<std::vector<char>> lastLines;  // the last rows handed out, oldest first
     std::vector<char> carry;      // lookahead: the row read but not handed out yet
-    bool done = false;
+    // The text read behind lastRow: a pass that raises lastRow reads on from
+    // there (a pass in bands of rows).
+    std::vector<char> leftover;
+    bool done = false;            // the data ended, or reading failed
 };
 
 // The next block, its first row number and row count; false when the rows
-// up to lastRow are handed out, the data ended, or reading failed (a read
-// error, or a line over the reader's limit: `input->failed` tells).
+// up to lastRow are handed out (a later call with lastRow raised reads on),
+// the data ended, or reading failed (a read error, or a line over the
+// reader's limit: `input->failed` tells).
 bool ReadRowBlock(RowBlockReader& reader, WorkItem& item);

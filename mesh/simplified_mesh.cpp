@@ -20,9 +20,9 @@
 // hole, and those on a hole are left out. Everything else simplifies as if
 // the hole were not there.
 //
-// The heights of the region's cells are held in memory (the vertex pass reads
-// them on the workers); a region that would need more memory than the machine
-// has is refused before it starts.
+// The region is worked through in bands of kBlockCells rows (see the passes
+// below): memory follows its width, not its height; a region too wide for
+// the machine's memory is refused before it starts.
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -55,22 +55,29 @@ constexpr int64_t kSidePiece = 64;
 // valid cells only, or where the two meet (on the outline: always a vertex).
 constexpr uint8_t kHoleCorner = 0, kValidCorner = 1, kOutlineCorner = 2;
 
-// The corner field of the region: corner (x, y), x from 0 (west) to cols, y
-// from 0 (north) to rows; cell (x, y) has corner (x, y) as its north-west one.
+// The corner field of one band of the region's rows: corner (x, y), x from 0
+// (west) to cols, y from 0 (the band's north edge) to rows; cell (x, y) has
+// corner (x, y) as its north-west one. The band holds its cells and one row
+// of cells on either side (y = -1 and y = rows), which its edge corners
+// touch.
 struct CornerField {
-    int64_t cols = 0, rows = 0;   // cells
+    int64_t cols = 0, rows = 0;   // cells of the band
     int64_t west = 1, top = 1;    // grid column and row of cell (0, 0)
-    std::vector<float> cellHeight;
+    bool aboveInRegion = false, belowInRegion = false;  // rows -1 and `rows` lie in the region
+    std::vector<float> cellHeight;  // rows -1 to `rows`
     std::vector<uint8_t> cellValid;
     std::vector<float> height;    // corners: the mean of the valid cells around
     std::vector<uint8_t> kind;    // corners: kHoleCorner, kValidCorner or kOutlineCorner
-    std::vector<int32_t> vertex;  // corners: the vertex number, 0 when not written
-    int64_t corners = 0;          // corners a valid cell touches: the Interpolated vertices
+    std::vector<int32_t> vertex;  // corners: the vertex number from 1, 0 when not written
 
-    std::size_t Cell(int64_t x, int64_t y) const { return static_cast<std::size_t>(y * cols + x); }
+    std::size_t Cell(int64_t x, int64_t y) const { return static_cast<std::size_t>((y + 1) * cols + x); }
     std::size_t Corner(int64_t x, int64_t y) const { return static_cast<std::size_t>(y * (cols + 1) + x); }
     bool Valid(int64_t x, int64_t y) const {
-        return x >= 0 && y >= 0 && x < cols && y < rows && cellValid[Cell(x, y)] != 0;
+        return x >= 0 && y >= -1 && x < cols && y <= rows && cellValid[Cell(x, y)] != 0;
+    }
+    // A cell of the region (one beyond it is neither valid nor a hole).
+    bool InRegion(int64_t x, int64_t y) const {
+        return x >= 0 && x < cols && (y >= 0 || aboveInRegion) && (y < rows || belowInRegion) && y >= -1 && y <= rows;
     }
 };
 
@@ -453,7 +460,7 @@ void FlushPending(Delaunay& d) {
 // from above; returns the largest error left.
 double SimplifyBlock(const CornerField& f, int64_t x0, int64_t yNorth, int64_t width, int64_t height,
                      const std::vector<std::pair<int32_t, int32_t>>& boundary, double maxError,
-                     std::vector<int64_t>& triangles) {
+                     std::vector<int64_t>& triangles, JobMemory& memory) {
     Delaunay d;
     d.f = &f;
     d.x0 = x0;
@@ -512,6 +519,13 @@ double SimplifyBlock(const CornerField& f, int64_t x0, int64_t yNorth, int64_t w
         FlushPending(d);
     }
     const double reached = d.heap.empty() ? 0.0 : std::max(0.0, d.error[static_cast<std::size_t>(d.heap.front())]);
+    // The triangulation's memory at its largest, while it is held.
+    const int64_t held = static_cast<int64_t>(
+        (d.px.capacity() + d.py.capacity() + d.tri.capacity() + d.halfedge.capacity() + d.candidateX.capacity() +
+         d.candidateY.capacity() + d.heap.capacity() + d.heapAt.capacity() + d.pending.capacity()) * sizeof(int32_t) +
+        d.error.capacity() * sizeof(double));
+    memory.Note(held);
+    memory.Note(-held);
     for (int32_t t = 0; t < static_cast<int32_t>(d.tri.size() / 3); ++t) {
         if (OnHole(d, t)) continue;
         for (std::size_t i = 3 * static_cast<std::size_t>(t); i < 3 * static_cast<std::size_t>(t) + 3; ++i)
@@ -531,17 +545,12 @@ struct Leaf {
     int64_t x0, y0, width, height;  // cells, y from the north
 };
 
-// What the vertex pass leaves for the face pass.
+// What the vertex pass leaves for the face pass, besides the triangles it
+// stored in the job's scratch store (three vertex numbers from 0, int32, each).
 struct SimplifiedState {
-    CornerField field;
-    std::vector<Leaf> leaves;
-    std::vector<std::vector<int64_t>> leafTriangles;  // field corners, 3 a triangle
-    std::vector<double> leafError;
-    std::vector<int64_t> vertexCorners;  // the field corners in vertex order
-    std::vector<float> normals;          // with normals: three a vertex, in vertex order
-    std::vector<int64_t> trianglesBefore;  // by leaf: the triangles of the leaves before it
     int64_t triangles = 0;
     double maxError = 0.0;
+    int64_t corners = 0;  // corners a valid cell touches: the Interpolated vertices
 };
 
 std::vector<Leaf> MakeLeaves(const CornerField& f) {
@@ -585,46 +594,58 @@ std::vector<std::pair<int32_t, int32_t>> BoundaryPoints(const CornerField& f, co
 
 // Corner heights: the mean of the valid cells that meet there, in the order
 // and precision the Interpolated method uses, so E = 0 gives its surface.
-void MakeCornerHeights(CornerField& f) {
-    f.height.assign(static_cast<std::size_t>((f.cols + 1) * (f.rows + 1)), 0.0f);
-    f.kind.assign(f.height.size(), kHoleCorner);
-    for (int64_t y = 0; y <= f.rows; ++y)
-        for (int64_t x = 0; x <= f.cols; ++x) {
-            float sum = 0.0f;
-            int present = 0, holes = 0;
-            for (const auto& [cx, cy] : {std::pair<int64_t, int64_t>{x - 1, y - 1}, {x, y - 1}, {x - 1, y}, {x, y}}) {
-                const bool valid = f.Valid(cx, cy);
-                sum += valid ? f.cellHeight[f.Cell(cx, cy)] : 0.0f;
-                present += valid;
-                // Cells beyond the region are not holes: the region's edge is simplified.
-                holes += !valid && cx >= 0 && cy >= 0 && cx < f.cols && cy < f.rows;
+// The band's corner rows are shared out among the workers.
+void MakeCornerHeights(CornerField& f, int workers) {
+    std::atomic<int64_t> nextRow{0};
+    RunOnWorkers(workers, [&](int) {
+        for (int64_t y = nextRow++; y <= f.rows; y = nextRow++) {
+            for (int64_t x = 0; x <= f.cols; ++x) {
+                float sum = 0.0f;
+                int present = 0, holes = 0;
+                for (const auto& [cx, cy] : {std::pair<int64_t, int64_t>{x - 1, y - 1}, {x, y - 1}, {x - 1, y}, {x, y}}) {
+                    const bool valid = f.Valid(cx, cy);
+                    sum += valid ? f.cellHeight[f.Cell(cx, cy)] : 0.0f;
+                    present += valid;
+                    // Cells beyond the region are not holes: the region's edge is simplified.
+                    holes += !valid && f.InRegion(cx, cy);
+                }
+                const std::size_t corner = f.Corner(x, y);
+                f.height[corner] = present > 0 ? sum / static_cast<float>(present) : 0.0f;
+                f.kind[corner] = present == 0 ? kHoleCorner : holes > 0 ? kOutlineCorner : kValidCorner;
             }
-            if (present > 0) f.height[f.Corner(x, y)] = sum / static_cast<float>(present);
-            if (present > 0) f.kind[f.Corner(x, y)] = holes > 0 ? kOutlineCorner : kValidCorner;
-            f.corners += present > 0;
         }
+    });
 }
 
 // ---- The passes ----
+//
+// The vertex pass works through the region in bands of kBlockCells rows: it
+// reads a band's rows, simplifies its blocks on all workers, numbers the
+// corners its triangles use first, hands its vertices on and stores its
+// triangles; then the band's memory holds the next one. A band's vertices
+// wait for the band after it, whose triangles add to the normals of those on
+// their shared edge. The face pass reads the triangles back. Memory follows
+// the region's width, not its height.
 
 struct ReadWork {
     MeshPass* pass = nullptr;
     CornerField* field = nullptr;
     RowBlockReader reader;
+    int64_t bandStart = 0;  // region row of the band's row 0
 };
 
 bool ReadSimplifiedRowBlock(void* context, WorkItem& item) {
     return ReadRowBlock(static_cast<ReadWork*>(context)->reader, item);
 }
 
-// The region's values of a block of rows into the field: rows are disjoint,
+// The region's values of a block of rows into the band: rows are disjoint,
 // so the workers write them side by side.
 void StoreRows(void* context, const WorkItem& item, PipelineSink& sink) {
     ReadWork& w = *static_cast<ReadWork*>(context);
     CornerField& f = *w.field;
     const MeshPass& pass = *w.pass;
     ConvertBlockRows(pass, item, item.text.data(), sink, [&](int64_t fileRow, std::string_view line) {
-        const int64_t y = fileRow - f.top;
+        const int64_t y = fileRow - f.top - w.bandStart;
         const int64_t supplied = ForEachRowValue(line, f.west, f.west + f.cols - 1, [&](int64_t column, float value) {
             const std::size_t cell = f.Cell(column - f.west, y);
             f.cellHeight[cell] = value;
@@ -637,9 +658,10 @@ void StoreRows(void* context, const WorkItem& item, PipelineSink& sink) {
     });
 }
 
-// The bytes the region's field takes: cells, corners and the corners' numbers.
-int64_t FieldBytes(int64_t cols, int64_t rows) {
-    return cols * rows * int64_t{5} + (cols + 1) * (rows + 1) * int64_t{9};
+// The bytes a band of `cols` columns takes: its cells (two rows more), its
+// corners and their numbers, the numbers its south edge hands on.
+int64_t BandBytes(int64_t cols) {
+    return (kBlockCells + 2) * cols * int64_t{5} + (kBlockCells + 1) * (cols + 1) * int64_t{9} + (cols + 1) * 4;
 }
 
 int64_t PhysicalMemoryBytes() {
@@ -653,87 +675,138 @@ int64_t PhysicalMemoryBytes() {
 #endif
 }
 
-void SimplifyLeaves(MeshPass& pass, SimplifiedState& s) {
-    s.leaves = MakeLeaves(s.field);
-    s.leafTriangles.assign(s.leaves.size(), {});
-    s.leafError.assign(s.leaves.size(), 0.0);
+// The band from region row `start`: the two rows it shares with the band
+// before (that one's last row and the row below it) move up, the rest are
+// read, up to the row below the band where the region goes on. False when
+// the job stops.
+bool ReadBand(MeshPass& pass, ReadWork& w, CornerField& f, int64_t start, int64_t regionRows) {
+    const std::size_t row = static_cast<std::size_t>(f.cols);
+    int64_t firstRead = 0;
+    if (start > 0) {
+        std::copy_n(f.cellHeight.begin() + f.Cell(0, kBlockCells - 1), 2 * row, f.cellHeight.begin());
+        std::copy_n(f.cellValid.begin() + f.Cell(0, kBlockCells - 1), 2 * row, f.cellValid.begin());
+        firstRead = 1;
+    } else {
+        std::fill_n(f.cellValid.begin(), row, uint8_t{0});
+    }
+    std::fill(f.cellValid.begin() + f.Cell(0, firstRead), f.cellValid.end(), uint8_t{0});
+    f.aboveInRegion = start > 0;
+    f.belowInRegion = start + f.rows < regionRows;
+    const int64_t lastRead = f.belowInRegion ? f.rows : f.rows - 1;
+    if (lastRead < firstRead) return !CancelRequested(pass);
+    w.bandStart = start;
+    w.reader.lastRow = f.top + start + lastRead;
+    if (RunRowPass(pass, {&w, ReadSimplifiedRowBlock, StoreRows}, w.reader, 0) != PipelineEnd::Completed ||
+        pass.failedRow != 0)
+        return false;
+    // Rows the data did not reach were counted missing: the next band reads on from here.
+    w.reader.rowsRead = std::max(w.reader.rowsRead, w.reader.lastRow);
+    return !CancelRequested(pass);
+}
+
+// Simplifies the band's blocks on all workers: their triangles as band
+// corners, and the largest error left.
+double SimplifyBand(MeshPass& pass, const CornerField& f, std::vector<std::vector<int64_t>>& leafTriangles) {
+    const std::vector<Leaf> leaves = MakeLeaves(f);
+    leafTriangles.assign(leaves.size(), {});
+    std::vector<double> leafError(leaves.size(), 0.0);
     std::atomic<std::size_t> next{0};
     const double maxError = pass.request.maxError;
     RunOnWorkers(JobWorkerCount(pass.request.workers), [&](int) {
-        for (std::size_t i = next++; i < s.leaves.size() && !CancelRequested(pass); i = next++) {
-            const Leaf& leaf = s.leaves[i];
+        for (std::size_t i = next++; i < leaves.size() && !CancelRequested(pass); i = next++) {
             double edgeError = 0.0;
-            const auto boundary = BoundaryPoints(s.field, leaf, maxError, edgeError);
-            const double inside = SimplifyBlock(s.field, leaf.x0, leaf.y0, leaf.width, leaf.height, boundary,
-                                                maxError, s.leafTriangles[i]);
-            s.leafError[i] = std::max(inside, edgeError);
+            const auto boundary = BoundaryPoints(f, leaves[i], maxError, edgeError);
+            const double inside = SimplifyBlock(f, leaves[i].x0, leaves[i].y0, leaves[i].width, leaves[i].height,
+                                                boundary, maxError, leafTriangles[i], pass.memory);
+            leafError[i] = std::max(inside, edgeError);
         }
     });
-    s.trianglesBefore.assign(s.leaves.size(), 0);
-    for (std::size_t i = 0; i < s.leaves.size(); ++i) {
-        s.trianglesBefore[i] = s.triangles;
-        s.triangles += static_cast<int64_t>(s.leafTriangles[i].size() / 3);
-        s.maxError = std::max(s.maxError, s.leafError[i]);
-    }
+    return leafError.empty() ? 0.0 : *std::max_element(leafError.begin(), leafError.end());
 }
 
-// Numbers the corners in the order the triangles first use them.
-void NumberVertices(SimplifiedState& s) {
-    CornerField& f = s.field;
-    f.vertex.assign(f.height.size(), 0);
-    int32_t count = 0;
-    for (const std::vector<int64_t>& triangles : s.leafTriangles) {
+// A band's vertices on their way out, numbered from `first`; with normals,
+// the sums of their triangles' normals.
+struct BandVertices {
+    int64_t first = 0;
+    std::vector<MeshVertex> vertices;
+    std::vector<double> normalSums;  // three a vertex
+};
+
+// Numbers the band's corners in the order its triangles first use them (its
+// north edge's keep the numbers the band before gave them, in `carried`,
+// which then takes its south edge's) and lists the new ones. The triangles
+// become vertex numbers from 0. False when the numbers run out.
+bool NumberBand(const MeshPass& pass, CornerField& f, int64_t start, int64_t regionRows,
+                const std::vector<std::vector<int64_t>>& leafTriangles, std::vector<int32_t>& carried,
+                int64_t& count, BandVertices& band, std::vector<int32_t>& numbers) {
+    std::fill(f.vertex.begin(), f.vertex.end(), 0);
+    std::copy(carried.begin(), carried.end(), f.vertex.begin());
+    band.first = count;
+    band.vertices.clear();
+    numbers.clear();
+    const float scale = pass.geometry.heightScale;
+    for (const std::vector<int64_t>& triangles : leafTriangles) {
         for (const int64_t corner : triangles) {
             int32_t& number = f.vertex[static_cast<std::size_t>(corner)];
-            if (number != 0) continue;
-            number = ++count;
-            s.vertexCorners.push_back(corner);
+            if (number == 0) {
+                if (count >= INT32_MAX) return false;
+                number = static_cast<int32_t>(++count);
+                const int64_t cx = corner % (f.cols + 1), cy = start + corner / (f.cols + 1);
+                const uint8_t edges = (cx == f.cols ? kEastEdge : 0) | (cy == regionRows ? kSouthEdge : 0);
+                band.vertices.push_back({f.west + std::min(cx, f.cols - 1), f.top + std::min(cy, regionRows - 1),
+                                         f.height[static_cast<std::size_t>(corner)] * scale, edges, {0.0f, 0.0f, 1.0f}});
+            }
+            numbers.push_back(number - 1);
         }
     }
+    std::copy_n(f.vertex.begin() + f.Corner(0, f.rows), carried.size(), carried.begin());
+    return true;
 }
 
-// Each vertex's normal: the sum of its triangles' normals (cross products,
-// twice their areas), made unit length.
-void MakeVertexNormals(const MeshPass& pass, SimplifiedState& s) {
-    const CornerField& f = s.field;
-    const double dx = ColumnStep(pass.geometry), dy = RowStep(pass.geometry);
-    const double scale = pass.geometry.heightScale;
-    std::vector<double> sums(3 * s.vertexCorners.size(), 0.0);
-    for (const std::vector<int64_t>& triangles : s.leafTriangles) {
-        for (std::size_t t = 0; t < triangles.size(); t += 3) {
-            double p[3][3];
-            std::size_t number[3];
-            for (int k = 0; k < 3; ++k) {
-                const int64_t corner = triangles[t + static_cast<std::size_t>(k)];
-                number[k] = static_cast<std::size_t>(f.vertex[static_cast<std::size_t>(corner)] - 1);
-                p[k][0] = static_cast<double>(corner % (f.cols + 1)) * dx;
-                p[k][1] = -static_cast<double>(corner / (f.cols + 1)) * dy;  // y north
-                p[k][2] = f.height[static_cast<std::size_t>(corner)] * scale;
-            }
-            const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
-            const double v[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
-            const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-            for (const std::size_t i : number)
-                for (int k = 0; k < 3; ++k) sums[3 * i + static_cast<std::size_t>(k)] += n[k];
+// Adds each triangle's normal (its cross product: twice its area, facing
+// up) to its corners' sums, in this band's list or the band's before.
+void AddTriangleNormals(const MeshPass& pass, const std::vector<int32_t>& numbers, BandVertices& band,
+                        BandVertices& before) {
+    const MeshGeometry& g = pass.geometry;
+    band.normalSums.assign(3 * band.vertices.size(), 0.0);
+    const auto vertexOf = [&](int32_t n) -> std::pair<const MeshVertex*, double*> {
+        BandVertices& b = n >= band.first ? band : before;
+        const std::size_t i = static_cast<std::size_t>(n - b.first);
+        return {&b.vertices[i], &b.normalSums[3 * i]};
+    };
+    for (std::size_t t = 0; t < numbers.size(); t += 3) {
+        double p[3][3];
+        double* sums[3];
+        for (std::size_t k = 0; k < 3; ++k) {
+            const auto [v, sum] = vertexOf(numbers[t + k]);
+            p[k][0] = ColumnX(g, v->column, (v->edges & kEastEdge) != 0);
+            p[k][1] = RowY(g, v->row, (v->edges & kSouthEdge) != 0);
+            p[k][2] = v->z;
+            sums[k] = sum;
         }
+        const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+        const double w[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+        const double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+        for (double* sum : sums)
+            for (int k = 0; k < 3; ++k) sum[k] += n[k];
     }
-    s.normals.resize(sums.size());
-    for (std::size_t i = 0; i < sums.size(); i += 3) SetUnitNormal(&sums[i], &s.normals[i]);
 }
 
 constexpr int64_t kVerticesPerItem = 16384;
-constexpr std::size_t kLeavesPerItem = 16;
+constexpr int64_t kTrianglesPerItem = 16384;
 
-// The output passes' work: runs of vertices, then runs of leaves' triangles.
+// The output passes' work: runs of a band's vertices, then runs of the
+// stored triangles.
 struct OutputWork {
-    const MeshPass* pass = nullptr;
-    const SimplifiedState* state = nullptr;
-    int64_t next = 0;  // the next vertex or leaf to hand out
+    MeshPass* pass = nullptr;
+    const BandVertices* band = nullptr;
+    int64_t next = 0;   // the next vertex (of the band) or triangle to hand out
+    int64_t total = 0;  // triangles
 };
 
 bool TakeVertices(void* context, WorkItem& item) {
     OutputWork& w = *static_cast<OutputWork*>(context);
-    const int64_t total = static_cast<int64_t>(w.state->vertexCorners.size());
+    const int64_t total = static_cast<int64_t>(w.band->vertices.size());
     if (w.next >= total) return false;
     item.firstNumber = w.next;
     item.count = std::min(kVerticesPerItem, total - w.next);
@@ -743,110 +816,131 @@ bool TakeVertices(void* context, WorkItem& item) {
 
 void WriteVertexRun(void* context, const WorkItem& item, PipelineSink& sink) {
     const OutputWork& w = *static_cast<OutputWork*>(context);
-    const CornerField& f = w.state->field;
-    const float scale = w.pass->geometry.heightScale;
-    VertexBatch batch(*w.pass->writer, sink);
-    for (int64_t i = item.firstNumber; i < item.firstNumber + item.count; ++i) {
-        const int64_t corner = w.state->vertexCorners[static_cast<std::size_t>(i)];
-        const int64_t cx = corner % (f.cols + 1), cy = corner / (f.cols + 1);
-        const uint8_t edges = (cx == f.cols ? kEastEdge : 0) | (cy == f.rows ? kSouthEdge : 0);
-        MeshVertex v{f.west + std::min(cx, f.cols - 1), f.top + std::min(cy, f.rows - 1),
-                     f.height[static_cast<std::size_t>(corner)] * scale, edges, {0.0f, 0.0f, 1.0f}};
-        if (!w.state->normals.empty()) std::memcpy(v.normal, &w.state->normals[3 * static_cast<std::size_t>(i)], sizeof v.normal);
-        if (!AddVertex(batch, v)) return;
-    }
-    if (FlushVertices(batch)) sink.counts.vertices += item.count;
+    const MeshVertex* vertices = w.band->vertices.data() + item.firstNumber;
+    if (w.pass->writer->WriteVertices(sink, vertices, static_cast<std::size_t>(item.count)))
+        sink.counts.vertices += item.count;
 }
 
-bool TakeLeaves(void* context, WorkItem& item) {
+// Hands a band's vertices on, their normals made from the sums.
+void HandOverVertices(MeshPass& pass, BandVertices& band) {
+    if (pass.geometry.normals)
+        for (std::size_t i = 0; i < band.vertices.size(); ++i) SetUnitNormal(&band.normalSums[3 * i], band.vertices[i].normal);
+    OutputWork output;
+    output.pass = &pass;
+    output.band = &band;
+    RunQuietPass(pass, {&output, TakeVertices, WriteVertexRun});
+}
+
+bool TakeTriangles(void* context, WorkItem& item) {
     OutputWork& w = *static_cast<OutputWork*>(context);
-    const std::size_t total = w.state->leafTriangles.size();
-    if (static_cast<std::size_t>(w.next) >= total) return false;
+    if (w.next >= w.total) return false;
+    const std::size_t capacityBefore = item.text.capacity();
     item.firstNumber = w.next;
-    item.count = static_cast<int64_t>(std::min(kLeavesPerItem, total - static_cast<std::size_t>(w.next)));
+    item.count = std::min(kTrianglesPerItem, w.total - w.next);
+    item.text.resize(static_cast<std::size_t>(item.count) * 3 * sizeof(int32_t));
+    NoteCapacity(w.pass->memory, item.text, capacityBefore);
     w.next += item.count;
-    return true;
+    return ReadScratch(w.pass->scratch, item.text.data(), item.text.size());
 }
 
-void WriteLeafTriangles(void* context, const WorkItem& item, PipelineSink& sink) {
+void WriteTriangles(void* context, const WorkItem& item, PipelineSink& sink) {
     const OutputWork& w = *static_cast<OutputWork*>(context);
-    const std::vector<int32_t>& vertex = w.state->field.vertex;
     FaceBatch batch(*w.pass->writer, sink, 3);
-    int64_t done = w.state->trianglesBefore[static_cast<std::size_t>(item.firstNumber)];
-    for (int64_t i = item.firstNumber; i < item.firstNumber + item.count; ++i) {
-        const std::vector<int64_t>& triangles = w.state->leafTriangles[static_cast<std::size_t>(i)];
-        for (std::size_t t = 0; t < triangles.size(); t += 3) {
-            const auto number = [&](std::size_t k) { return int64_t{vertex[static_cast<std::size_t>(triangles[t + k])]} - 1; };
-            if (!AddTriangle(batch, number(0), number(1), number(2))) return;
-        }
-        if (!FlushFaces(batch)) return;
-        sink.counts.triangles += static_cast<int64_t>(triangles.size() / 3);
-        done += static_cast<int64_t>(triangles.size() / 3);
-        sink.progress = done;
-        EndSinkSegment(sink);
-        if (SinkStopped(sink)) return;
+    const char* p = item.text.data();
+    for (int64_t t = 0; t < item.count; ++t, p += 3 * sizeof(int32_t)) {
+        int32_t n[3];
+        std::memcpy(n, p, sizeof n);
+        if (!AddTriangle(batch, n[0], n[1], n[2])) return;
     }
+    if (!FlushFaces(batch)) return;
+    sink.counts.triangles += item.count;
+    sink.progress = item.firstNumber + item.count;
 }
 
 void RunSimplifiedVertexPass(MeshPass& pass) {
     auto state = std::make_shared<SimplifiedState>();
     pass.methodState = state;
-    CornerField& f = state->field;
+    CornerField f;
     const RegionWindow& region = pass.region;
     f.top = std::max<int64_t>(region.yMin, 1);
     f.west = std::max<int64_t>(region.xMin, 1);
-    f.rows = std::max<int64_t>(int64_t{region.yMax} - f.top + 1, 0);
+    const int64_t regionRows = std::max<int64_t>(int64_t{region.yMax} - f.top + 1, 0);
     f.cols = std::max<int64_t>(int64_t{region.xMax} - f.west + 1, 0);
-    if (f.rows == 0 || f.cols == 0) return;
-    // Refused before reading a row when it would take more than half the
-    // machine's memory (the vertex numbers of the full surface must fit too).
+    if (regionRows == 0 || f.cols == 0) return;
+    // Refused before reading a row when a band would take more than half the
+    // machine's memory.
     const int64_t room = PhysicalMemoryBytes() / 2;
-    if (f.cols > INT32_MAX / 2 || f.rows > INT32_MAX / 2 || f.cols * f.rows > INT32_MAX / 2 ||
-        FieldBytes(f.cols, f.rows) > room) {
+    if (f.cols > INT32_MAX / 2 || BandBytes(f.cols) > room) {
         pass.outOfMemory = true;
-        pass.largestRegionCells = std::min<int64_t>(room / 13, INT32_MAX / 2);
+        const int64_t columns = room / BandBytes(1);
+        pass.largestRegionCells = columns * columns;
         return;
     }
-    f.cellHeight.assign(static_cast<std::size_t>(f.cols * f.rows), 0.0f);
-    f.cellValid.assign(static_cast<std::size_t>(f.cols * f.rows), 0);
+    const int64_t bandBytes = BandBytes(f.cols);
+    pass.memory.Note(bandBytes);
+    f.cellHeight.assign(static_cast<std::size_t>((kBlockCells + 2) * f.cols), 0.0f);
+    f.cellValid.assign(f.cellHeight.size(), 0);
+    const std::size_t corners = static_cast<std::size_t>((kBlockCells + 1) * (f.cols + 1));
+    f.height.assign(corners, 0.0f);
+    f.kind.assign(corners, kHoleCorner);
+    f.vertex.assign(corners, 0);
+    std::vector<int32_t> carried(static_cast<std::size_t>(f.cols + 1), 0);
     ReadWork w;
     w.pass = &pass;
     w.field = &f;
-    w.reader = RegionRowReader(pass, f.top + f.rows - 1);
-    const int64_t fieldBytes = FieldBytes(f.cols, f.rows);
-    if (RunRowPass(pass, {&w, ReadSimplifiedRowBlock, StoreRows}, w.reader, fieldBytes) != PipelineEnd::Completed ||
-        pass.failedRow != 0)
-        return;
-    pass.memory.Note(fieldBytes);
-    MakeCornerHeights(f);
-    std::vector<float>().swap(f.cellHeight);
-    SimplifyLeaves(pass, *state);
-    if (CancelRequested(pass)) return;
-    NumberVertices(*state);
-    if (pass.geometry.normals) {
-        const int64_t bytes = static_cast<int64_t>(state->vertexCorners.size()) * 36;  // the sums and the normals
-        pass.memory.Note(bytes);
-        MakeVertexNormals(pass, *state);
-        pass.memory.Note(-bytes + static_cast<int64_t>(state->normals.capacity() * sizeof(float)));
+    w.reader = RegionRowReader(pass, f.top);
+    std::vector<std::vector<int64_t>> leafTriangles;
+    std::vector<int32_t> numbers;
+    BandVertices bands[2];
+    BandVertices* before = &bands[0];
+    BandVertices* band = &bands[1];
+    int64_t count = 0, kept = 0;  // vertices numbered; bytes noted for the band's lists
+    const auto noteLists = [&]() {
+        int64_t bytes = static_cast<int64_t>(numbers.capacity() * sizeof(int32_t));
+        for (const auto& t : leafTriangles) bytes += static_cast<int64_t>(t.capacity() * sizeof(int64_t));
+        for (const BandVertices& b : bands)
+            bytes += static_cast<int64_t>(b.vertices.capacity() * sizeof(MeshVertex) + b.normalSums.capacity() * sizeof(double));
+        pass.memory.Note(bytes - kept);
+        kept = bytes;
+    };
+    bool go = true;
+    for (int64_t start = 0; go && start < regionRows; start += kBlockCells) {
+        f.rows = std::min(kBlockCells, regionRows - start);
+        if (!ReadBand(pass, w, f, start, regionRows)) return;
+        MakeCornerHeights(f, JobWorkerCount(pass.request.workers));
+        for (int64_t y = start > 0 ? 1 : 0; y <= f.rows; ++y)
+            for (int64_t x = 0; x <= f.cols; ++x) state->corners += f.kind[f.Corner(x, y)] != kHoleCorner;
+        state->maxError = std::max(state->maxError, SimplifyBand(pass, f, leafTriangles));
+        if (CancelRequested(pass)) return;
+        if (!NumberBand(pass, f, start, regionRows, leafTriangles, carried, count, *band, numbers)) {
+            pass.outOfMemory = true;
+            return;
+        }
+        if (pass.geometry.normals) AddTriangleNormals(pass, numbers, *band, *before);
+        noteLists();
+        HandOverVertices(pass, *before);
+        go = AppendScratch(pass.scratch, reinterpret_cast<const char*>(numbers.data()), numbers.size() * sizeof(int32_t)) &&
+             !pass.out->failed && !CancelRequested(pass);
+        state->triangles += static_cast<int64_t>(numbers.size() / 3);
+        std::swap(before, band);
     }
-    OutputWork output;
-    output.pass = &pass;
-    output.state = state.get();
-    RunQuietPass(pass, {&output, TakeVertices, WriteVertexRun});
+    if (go) HandOverVertices(pass, *before);
+    leafTriangles.clear();
+    numbers.clear();
 }
 
 void RunSimplifiedFacePass(MeshPass& pass) {
     auto* s = static_cast<SimplifiedState*>(pass.methodState.get());
-    OutputWork w;
-    w.pass = &pass;
-    w.state = s;
-    if (s == nullptr) {
+    if (s == nullptr || !RewindScratch(pass.scratch)) {
         StartProgressPass(pass.progress, kProgressHalf, 0);
         return;
     }
-    if (RunFacePass(pass, {&w, TakeLeaves, WriteLeafTriangles}, s->triangles) != PipelineEnd::Completed) return;
+    OutputWork w;
+    w.pass = &pass;
+    w.total = s->triangles;
+    if (RunFacePass(pass, {&w, TakeTriangles, WriteTriangles}, s->triangles) != PipelineEnd::Completed) return;
     pass.maxErrorReached = s->maxError;
-    pass.interpolatedVertices = s->field.corners;
+    pass.interpolatedVertices = s->corners;
 }
 
 }  // namespace

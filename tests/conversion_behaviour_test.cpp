@@ -263,11 +263,12 @@ TEST(JobBounds, HugeHeaderOrRegionOverATinyBody) {
 TEST(JobBounds, MemoryDoesNotGrowWithTheRows) {
     JobHarness harness("memory");
     harness.workers = 2;
-    for (MeshMethod method : {Interpolated, FloatingPlanes}) {
+    for (MeshMethod method : {Interpolated, FloatingPlanes, Simplified}) {
         int64_t peak[2] = {0, 0};
         for (int tall = 0; tall < 2; ++tall) {
             const auto grid = harness.WriteGrid("g.asc", ColumnGrid(tall ? 200000 : 50000, 3, "7.25"));
-            EXPECT_EQ(harness.Run(grid, method).summary.counts.quads, tall ? 600000 : 150000);
+            const JobCounts& counts = harness.Run(grid, method).summary.counts;
+            if (method != Simplified) EXPECT_EQ(counts.quads, tall ? 600000 : 150000);
             peak[tall] = harness.record.summary.peakBufferBytes;
             EXPECT_EQ(std::distance(std::filesystem::directory_iterator(harness.folder),
                                     std::filesystem::directory_iterator()), 2);

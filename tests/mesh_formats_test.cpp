@@ -78,10 +78,11 @@ std::vector<std::array<double, 3>> FaceNormals(const BinaryMesh& m) {
 }
 
 // Terrain with holes inside and on every edge, and a short row.
-std::string HoleGrid(int rows_supplied = 17) {
-    std::string text = "ncols 23\nnrows 17\nxllcorner 500\nyllcorner 700\ncellsize 2\nNODATA_value -9999\n";
+std::string HoleGrid(int rows_supplied = 17, int cols = 23, int rows = 17) {
+    std::string text = "ncols " + std::to_string(cols) + "\nnrows " + std::to_string(rows) +
+                       "\nxllcorner 500\nyllcorner 700\ncellsize 2\nNODATA_value -9999\n";
     for (int r = 0; r < rows_supplied; ++r) {
-        const int columns = r == 9 ? 15 : 23;
+        const int columns = r == 9 ? 15 : cols;
         for (int c = 0; c < columns; ++c) {
             const bool hole = (r == 4 && c > 3 && c < 7) || (r == 0 && c == 11) || (c == 22 && r == 13) ||
                               (r == 16 && c < 2) || (r + c) % 29 == 5;
@@ -110,7 +111,8 @@ TEST(VertexNormals, AddThemselvesToTheSameMeshAndAreTheNormalsOfItsFaces) {
     JobHarness harness("normals");
     const auto holes = harness.WriteGrid("holes.asc", HoleGrid());
     const auto ended = harness.WriteGrid("ended.asc", HoleGrid(11));  // rows missing at the end
-    for (const auto& grid : {holes, ended}) {
+    const auto tall = harness.WriteGrid("tall.asc", HoleGrid(1100, 9, 1100));  // bands of rows
+    for (const auto& grid : {holes, ended, tall}) {
         for (const RegionWindow region : {RegionWindow{}, RegionWindow{3, 2, 30, 20}}) {
             for (MeshMethod method : {Interpolated, FloatingPlanes, Simplified}) {
                 const BinaryMesh plain = ReadPly(RunFormat(harness, grid, method, MeshFormatKind::Ply, false, ZUp, region).file);

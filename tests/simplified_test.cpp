@@ -45,7 +45,7 @@ TEST(Simplified, KeepsEveryVertexWithinTheErrorAndEveryHoleOpen) {
     };
     const Case cases[] = {{40, 30, false, 0.5}, {40, 30, false, 0.0}, {37, 23, true, 1.0},
                           {600, 130, false, 0.5}, {70, 70, true, 0.0}, {1, 90, true, 0.5}, {90, 1, true, 0.5},
-                          {530, 90, true, 0.5, 0.03}};
+                          {530, 90, true, 0.5, 0.03}, {40, 1100, false, 0.5, 0.01}};
     for (const Case& c : cases) {
         const std::string label = std::to_string(c.cols) + "x" + std::to_string(c.rows) + " E " + std::to_string(c.maxError);
         const auto grid = harness.WriteGrid("g.asc", MakeGrid(rng, c.cols, c.rows, c.clean, c.scattered));
