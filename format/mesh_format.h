@@ -271,6 +271,9 @@ inline bool AddTriangle(FaceBatch& batch, int64_t a, int64_t b, int64_t c) {
     return batch.size < kBatchFaces || FlushFaces(batch);
 }
 
+// A texture a mesh can be draped with.
+enum class TextureChoice : uint8_t { None, Relief, Image };
+
 // The formats a user can choose, and their names on the command line and in
 // the summary ("obj", "glb", "ply", "stl").
 enum class MeshFormatKind : uint8_t { Obj, Glb, Ply, Stl };

@@ -44,6 +44,9 @@ struct JobSummary {
     MeshMethod method = Interpolated;
     MeshFormatKind format = MeshFormatKind::Obj;
     bool normals = false;  // the mesh file holds vertex normals
+    TextureChoice texture = TextureChoice::None;
+    std::filesystem::path texturePath;  // the image the mesh is draped with (the relief's when written)
+    double textureCoverage = 1.0;       // the share of the region's corners the image covers
     bool mesh = true;  // a mesh was asked for (not only the height bitmap)
     float elapsedSeconds = 0.0f;
     // Missing: region cells the file did not supply (short rows, rows missing
@@ -110,6 +113,13 @@ struct JobRequest {
     MeshMethod method = Interpolated;
     MeshFormatKind format = MeshFormatKind::Obj;
     bool normals = false;  // vertex normals in an OBJ or PLY file (a GLB always has them)
+    // A texture draped over the mesh: none, a shaded relief of the region
+    // written beside the mesh ("<stem>__texture.png", textureWidth x
+    // textureHeight pixels, 0: one a cell), or an image with a world file in
+    // the grid's coordinate system (texturePath).
+    TextureChoice texture = TextureChoice::None;
+    std::filesystem::path texturePath;
+    int textureWidth = 0, textureHeight = 0;
     MeshGeometryKind geometry = ClassicGeometry;
     UpAxis up = ZUp;
     GridHeader header;
