@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-
+#include <map>
 #include <mutex>
 
 #include "grid/grid_pass.h"
@@ -15,11 +15,34 @@ namespace {
 constexpr double kLow[3] = {28, 63, 120};
 constexpr double kHigh[3] = {196, 222, 247};
 
+// The cells of the rendered region spread evenly over `width` x `height`
+// pixels (the grid's part of the picture, in whole pixels).
 struct Accumulators {
-    int width = 0, height = 0;  // the grid's part of the picture, in whole pixels
-    std::vector<double> sum;
+    int width = 0, height = 0;
+    std::vector<double> sum;  // the cells' heights; their mean once painted
     std::vector<uint32_t> count;
 };
+
+void SizeAccumulators(int width, int height, Accumulators& a) {
+    a.width = width;
+    a.height = height;
+    a.sum.assign(static_cast<std::size_t>(a.width) * a.height, 0.0);
+    a.count.assign(static_cast<std::size_t>(a.width) * a.height, 0);
+}
+
+int64_t RegionColumns(const RegionWindow& r) { return int64_t{r.xMax} - r.xMin + 1; }
+int64_t RegionRows(const RegionWindow& r) { return int64_t{r.yMax} - r.yMin + 1; }
+
+// The pixels [first, last) that cell `index` (from 0) of `cells` covers when
+// they are spread evenly over `pixels`: one at least (a picture larger than
+// the region repeats a cell over several pixels).
+struct PixelSpan {
+    int first = 0, last = 0;
+};
+PixelSpan PixelsOfCell(int64_t index, int64_t cells, int pixels) {
+    const int first = static_cast<int>(index * pixels / cells);
+    return {first, std::max(first + 1, static_cast<int>((index + 1) * pixels / cells))};
+}
 
 // The ground size of the grid: its aspect decides the fitting.
 void FitGrid(const GridHeader& h, int width, int height, TerrainPreview& p, Accumulators& a) {
@@ -31,34 +54,41 @@ void FitGrid(const GridHeader& h, int width, int height, TerrainPreview& p, Accu
     p.gridHeight = sized ? groundHeight * scale : height;
     p.left = (width - p.gridWidth) / 2;
     p.top = (height - p.gridHeight) / 2;
-    a.width = std::max(1, static_cast<int>(std::lround(p.gridWidth)));
-    a.height = std::max(1, static_cast<int>(std::lround(p.gridHeight)));
-    a.sum.assign(static_cast<std::size_t>(a.width) * a.height, 0.0);
-    a.count.assign(static_cast<std::size_t>(a.width) * a.height, 0);
+    SizeAccumulators(std::max(1, static_cast<int>(std::lround(p.gridWidth))),
+                     std::max(1, static_cast<int>(std::lround(p.gridHeight))), a);
 }
 
-// Shades and tints the accumulated heights: light from the north-west, 45
-// degrees up.
-void Paint(const GridHeader& h, const PreviewColours& colours, const Accumulators& a, TerrainPreview& p) {
-    const auto at = [&](int x, int y) { return static_cast<std::size_t>(y) * a.width + x; };
-    double lowest = INFINITY, highest = -INFINITY;
-    std::vector<double> mean(a.sum.size(), 0.0);
-    for (std::size_t i = 0; i < mean.size(); ++i) {
+// Turns the sums into means; the lowest and highest of them.
+void TakeMeans(Accumulators& a, double& lowest, double& highest) {
+    lowest = INFINITY;
+    highest = -INFINITY;
+    for (std::size_t i = 0; i < a.sum.size(); ++i) {
         if (a.count[i] == 0) continue;
-        mean[i] = a.sum[i] / a.count[i];
-        lowest = std::min(lowest, mean[i]);
-        highest = std::max(highest, mean[i]);
+        a.sum[i] /= a.count[i];
+        lowest = std::min(lowest, a.sum[i]);
+        highest = std::max(highest, a.sum[i]);
     }
+}
+
+// Shades and tints the accumulated heights of `region` into the picture where
+// p.left and p.top place them: light from the north-west, 45 degrees up.
+void Paint(const GridHeader& h, const RegionWindow& region, const PreviewColours& colours, Accumulators& a,
+           TerrainPreview& p) {
+    const auto at = [&](int x, int y) { return static_cast<std::size_t>(y) * a.width + x; };
+    double lowest = 0.0, highest = 0.0;
+    TakeMeans(a, lowest, highest);
+    const std::vector<double>& mean = a.sum;
     const double relief = highest > lowest ? highest - lowest : 1.0;
+    const int64_t columns = RegionColumns(region), rows = RegionRows(region);
     // Ground metres a pixel spans, so slopes are the ground's.
-    const double stepX = static_cast<double>(h.ncols) * std::fabs(h.cellsize) / a.width;
-    const double stepY = static_cast<double>(h.nrows) * std::fabs(CellSizeY(h)) / a.height;
+    const double stepX = static_cast<double>(columns) * std::fabs(h.cellsize) / a.width;
+    const double stepY = static_cast<double>(rows) * std::fabs(CellSizeY(h)) / a.height;
     const double lx = -0.5, ly = 0.5, lz = std::sqrt(0.5);  // towards the light: west, north, up
     // The slopes span a cell at least: where the picture is larger than the
     // grid, a cell covers one pixel or two by turns, and neighbouring pixels
     // would see its slope whole or halved, in stripes.
-    const int reachX = std::max(1, static_cast<int>(std::ceil(static_cast<double>(a.width) / h.ncols)));
-    const int reachY = std::max(1, static_cast<int>(std::ceil(static_cast<double>(a.height) / h.nrows)));
+    const int reachX = std::max(1, static_cast<int>(std::ceil(static_cast<double>(a.width) / columns)));
+    const int reachY = std::max(1, static_cast<int>(std::ceil(static_cast<double>(a.height) / rows)));
     const int x0 = static_cast<int>(std::lround(p.left)), y0 = static_cast<int>(std::lround(p.top));
     for (int y = 0; y < p.height; ++y)
         for (int x = 0; x < p.width; ++x) {
@@ -92,60 +122,98 @@ void Paint(const GridHeader& h, const PreviewColours& colours, const Accumulator
 
 namespace {
 
+// An item's share of the picture: the pixel rows from `first` on.
+struct ItemSums {
+    int first = 0;
+    std::vector<double> sum;
+    std::vector<uint32_t> count;
+};
+
 struct PreviewWork {
     GridPass* pass = nullptr;
     RowBlockReader reader;
-    Accumulators* sums = nullptr;  // merged under `lock` after each item
+    // Written by the workers under `lock`: the items' shares are added to
+    // `sums` in item order, whichever worker ends first, so that the sums
+    // are the same for any number of workers.
     std::mutex lock;
+    Accumulators* sums = nullptr;
+    std::map<int64_t, ItemSums> waiting;  // ended before an earlier item
+    int64_t nextItem = 0;
 };
 
 bool ReadPreviewRows(void* context, WorkItem& item) {
     return ReadRowBlock(static_cast<PreviewWork*>(context)->reader, item);
 }
 
+void AddItemSums(PreviewWork& w, int64_t sequence, ItemSums&& item) {
+    std::lock_guard<std::mutex> guard(w.lock);
+    w.waiting.emplace(sequence, std::move(item));
+    Accumulators& a = *w.sums;
+    while (!w.waiting.empty() && w.waiting.begin()->first == w.nextItem) {
+        const ItemSums& next = w.waiting.begin()->second;
+        const std::size_t offset = static_cast<std::size_t>(next.first) * a.width;
+        for (std::size_t i = 0; i < next.sum.size(); ++i) {
+            a.sum[offset + i] += next.sum[i];
+            a.count[offset + i] += next.count[i];
+        }
+        w.waiting.erase(w.waiting.begin());
+        w.nextItem += 1;
+    }
+}
+
 // The item's rows into accumulators of the pixel rows they cover, added to
-// the picture's at the end: the workers meet once an item.
+// the picture's at the end: the workers meet once an item. Cells of the
+// region outside the grid add nothing: no-data.
 void AccumulateRows(void* context, const WorkItem& item, PipelineSink& sink) {
     PreviewWork& w = *static_cast<PreviewWork*>(context);
     const GridHeader& header = w.pass->header;
-    Accumulators& a = *w.sums;
-    const int64_t rows = header.nrows, cols = header.ncols;
-    const int64_t lastRow = std::min<int64_t>(item.firstRow + item.rows - 1, rows);
-    if (item.firstRow > lastRow) return;
-    const int first = static_cast<int>((item.firstRow - 1) * a.height / rows);
-    // One past the last pixel row the last cell row covers (as py1 below).
-    const int last = std::max(static_cast<int>((lastRow - 1) * a.height / rows) + 1,
-                              static_cast<int>(lastRow * a.height / rows));
-    std::vector<double> sum(static_cast<std::size_t>(last - first) * a.width, 0.0);
-    std::vector<uint32_t> count(sum.size(), 0);
-    ConvertBlockRows(*w.pass, item, item.text.data(), sink, [&](int64_t row, std::string_view line) {
-        if (row > rows) return true;
-        // The pixel rows the cell row covers (one at least: a picture larger
-        // than the grid repeats a cell over several pixels).
-        const int py0 = static_cast<int>((row - 1) * a.height / rows);
-        const int py1 = std::max(py0 + 1, static_cast<int>(row * a.height / rows));
-        // A row that ends early leaves the rest of its cells missing: holes.
-        ForEachRowValue(line, 1, cols, [&](int64_t gridColumn, float value) {
-            if (IsInterpolatedNodata(value, header)) return true;
-            const int64_t column = gridColumn - 1;
-            const int px0 = static_cast<int>(column * a.width / cols);
-            const int px1 = std::max(px0 + 1, static_cast<int>((column + 1) * a.width / cols));
-            for (int py = py0; py < py1; ++py)
-                for (int px = px0; px < px1; ++px) {
-                    const std::size_t i = static_cast<std::size_t>(py - first) * a.width + px;
-                    sum[i] += value;
-                    count[i] += 1;
-                }
+    const RegionWindow& region = w.pass->region;
+    const Accumulators& a = *w.sums;
+    const int64_t rows = RegionRows(region), cols = RegionColumns(region);
+    const int64_t firstRow = std::max<int64_t>(item.firstRow, region.yMin);
+    const int64_t lastRow = std::min<int64_t>({item.firstRow + item.rows - 1, region.yMax, header.nrows});
+    ItemSums sums;
+    if (firstRow <= lastRow) {
+        sums.first = PixelsOfCell(firstRow - region.yMin, rows, a.height).first;
+        const int last = PixelsOfCell(lastRow - region.yMin, rows, a.height).last;
+        sums.sum.assign(static_cast<std::size_t>(last - sums.first) * a.width, 0.0);
+        sums.count.assign(sums.sum.size(), 0);
+        const int64_t westColumn = std::max(region.xMin, 1);
+        const int64_t eastColumn = std::min(region.xMax, header.ncols);
+        ConvertBlockRows(*w.pass, item, item.text.data(), sink, [&](int64_t row, std::string_view line) {
+            if (row > lastRow) return true;
+            const PixelSpan py = PixelsOfCell(row - region.yMin, rows, a.height);
+            // A row that ends early leaves the rest of its cells missing: holes.
+            ForEachRowValue(line, westColumn, eastColumn, [&](int64_t gridColumn, float value) {
+                if (IsInterpolatedNodata(value, header)) return true;
+                const PixelSpan px = PixelsOfCell(gridColumn - region.xMin, cols, a.width);
+                for (int y = py.first; y < py.last; ++y)
+                    for (int x = px.first; x < px.last; ++x) {
+                        const std::size_t i = static_cast<std::size_t>(y - sums.first) * a.width + x;
+                        sums.sum[i] += value;
+                        sums.count[i] += 1;
+                    }
+                return true;
+            });
             return true;
         });
-        return true;
-    });
-    std::lock_guard<std::mutex> guard(w.lock);
-    const std::size_t offset = static_cast<std::size_t>(first) * a.width;
-    for (std::size_t i = 0; i < sum.size(); ++i) {
-        a.sum[offset + i] += sum[i];
-        a.count[offset + i] += count[i];
     }
+    AddItemSums(w, item.sequence, std::move(sums));
+}
+
+// Reads the region's rows of the grid (those before it skipped, none after
+// it) into `a` on the workers. False when reading failed or was cancelled.
+bool AccumulateRegion(GridStream& input, const GridHeader& header, const RegionWindow& region,
+                      const std::atomic<bool>* cancel, int workers, Accumulators& a) {
+    // A pass that writes nothing.
+    GridPass pass(input, nullptr, header, region, workers);
+    pass.cancelRequested = cancel;
+    PreviewWork w;
+    w.pass = &pass;
+    w.sums = &a;
+    w.reader = RegionRowReader(pass, std::min(region.yMax, header.nrows));
+    return RunRowPass(pass, {&w, ReadPreviewRows, AccumulateRows}, w.reader, 0) == PipelineEnd::Completed &&
+           pass.failedRow == 0 && !input.failed;
 }
 
 }  // namespace
@@ -158,17 +226,31 @@ bool RenderTerrainPreview(GridStream& input, const GridHeader& header, int width
     preview.rgb.assign(static_cast<std::size_t>(preview.width) * preview.height * 3, 0);
     Accumulators a;
     FitGrid(header, preview.width, preview.height, preview, a);
-    // A pass over every row of the grid that writes nothing.
-    GridPass pass(input, nullptr, header, RegionWindow{1, 1, header.ncols, header.nrows}, workers);
-    pass.cancelRequested = cancel;
-    PreviewWork w;
-    w.pass = &pass;
-    w.sums = &a;
-    w.reader = RegionRowReader(pass, header.nrows);
-    if (RunRowPass(pass, {&w, ReadPreviewRows, AccumulateRows}, w.reader, 0) != PipelineEnd::Completed ||
-        pass.failedRow != 0 || input.failed)
-        return false;
-    Paint(header, colours, a, preview);
+    const RegionWindow grid{1, 1, header.ncols, header.nrows};
+    if (!AccumulateRegion(input, header, grid, cancel, workers, a)) return false;
+    Paint(header, grid, colours, a, preview);
+    return true;
+}
+
+bool ReliefSizeAllowed(int64_t width, int64_t height) {
+    return width >= 1 && height >= 1 && width <= kMaxReliefSide && height <= kMaxReliefSide &&
+           width * height <= kMaxReliefPixels;
+}
+
+bool RenderRegionRelief(GridStream& input, const GridHeader& header, const RegionWindow& region, int width, int height,
+                        const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& picture,
+                        int workers) {
+    if (!ReliefSizeAllowed(width, height) || RegionIsEmpty(region)) return false;
+    picture.width = width;
+    picture.height = height;
+    picture.rgb.assign(static_cast<std::size_t>(width) * height * 3, 0);
+    picture.left = picture.top = 0.0;
+    picture.gridWidth = width;
+    picture.gridHeight = height;
+    Accumulators a;
+    SizeAccumulators(width, height, a);
+    if (!AccumulateRegion(input, header, region, cancel, workers, a)) return false;
+    Paint(header, region, colours, a, picture);
     return true;
 }
 

@@ -44,7 +44,35 @@ bool RenderTerrainPreview(GridStream& input, const GridHeader& header, int width
                           const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& preview,
                           int workers = 0);
 
-// Writes the preview into `out` as an 8-bit RGB PNG.
+// The largest relief of a region: a side of a texture most renderers take,
+// and a picture whose rendering holds about 1.4 GB at most (some 21 bytes a
+// pixel: the accumulators, the colours and the PNG's rows).
+constexpr int64_t kMaxReliefSide = 16384;
+constexpr int64_t kMaxReliefPixels = int64_t{1} << 26;
+
+// Whether a relief of `width` x `height` pixels can be rendered: 1 to
+// kMaxReliefSide a side, kMaxReliefPixels in all.
+bool ReliefSizeAllowed(int64_t width, int64_t height);
+
+// The region's shaded relief as a texture, in the preview's shading and
+// tint: exactly the region (no margin, no aspect fitting), `width` x `height`
+// pixels, the region's west, north, east and south cell edges at the
+// picture's edges. The region's cells are spread evenly over the pixels as
+// the preview spreads the grid's: at one pixel a cell, pixel (i, j) is cell
+// (xMin + i, yMin + j); otherwise each pixel is the mean of the valid cells
+// it covers, and slopes are taken in ground metres a pixel. Region cells
+// outside the grid are no-data; pixels without a valid cell are
+// colours.nodata (the background is not used). Reads the data section from
+// `input` (standing behind the header) up to the region's last row, on
+// `workers` workers as the preview does; `picture` gets left = top = 0 and
+// gridWidth x gridHeight = width x height. False when the size is not
+// allowed (ReliefSizeAllowed) or the region empty, when reading failed
+// (input.failed) or `cancel` was set.
+bool RenderRegionRelief(GridStream& input, const GridHeader& header, const RegionWindow& region, int width, int height,
+                        const PreviewColours& colours, const std::atomic<bool>* cancel, TerrainPreview& picture,
+                        int workers = 0);
+
+// Writes the preview, or a region's relief, into `out` as an 8-bit RGB PNG.
 void WritePreviewPng(OutputFile& out, const TerrainPreview& preview);
 
 // The grid cell (column, row, from 1) under picture position (x, y), clamped

@@ -179,3 +179,47 @@ TEST(TerrainPreview, FitsTheGridNorthUpWithNoDataApart) {
 }
 
 }  // namespace
+
+namespace {
+
+// A region's relief: its cells in order, one pixel each, as the preview of a
+// grid holding just those cells; no-data beyond the grid; the same bytes
+// from any number of workers; no picture of an unbounded size.
+TEST(TerrainPreview, RegionReliefIsTheRegionsCellsInOrder) {
+    JobHarness harness("relief");
+    const std::string head = "xllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n";
+    const auto grid = harness.WriteGrid("g.asc", "ncols 5\nnrows 4\n" + head +
+                                                     "1 2 3 4 5\n2 3 9 5 6\n3 -9999 5 6 7\n4 5 6 7 8\n");
+    const auto cut = harness.WriteGrid("cut.asc", "ncols 3\nnrows 2\n" + head + "3 9 5\n-9999 5 6\n");
+    const PreviewColours colours;
+    const auto render = [&](RegionWindow region, int width, int height, int workers) {
+        GridStream input;
+        GridHeader header;
+        EXPECT_TRUE(ReadGridHeader(grid, input, header));
+        TerrainPreview picture;
+        SetTestHooks(TestHooks{0, 1, 2048});  // a line a block
+        EXPECT_TRUE(RenderRegionRelief(input, header, region, width, height, colours, nullptr, picture, workers));
+        SetTestHooks({});
+        return picture.rgb;
+    };
+    GridStream input;
+    GridHeader header;
+    ASSERT_TRUE(ReadGridHeader(cut, input, header));
+    TerrainPreview preview;
+    ASSERT_TRUE(RenderTerrainPreview(input, header, 3, 2, colours, nullptr, preview, 1));
+    EXPECT_EQ(render({2, 2, 4, 3}, 3, 2, 1), preview.rgb);
+    EXPECT_EQ(std::vector<uint8_t>(&preview.rgb[9], &preview.rgb[12]), std::vector<uint8_t>(colours.nodata, colours.nodata + 3));
+
+    // Columns 4 to 7 and rows 3 to 5 of a grid of 5 x 4: the east two and the
+    // south one are no-data.
+    const std::vector<uint8_t> beyond = render({4, 3, 7, 5}, 4, 3, 2);
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(std::equal(colours.nodata, colours.nodata + 3, &beyond[(j * 4 + i) * 3]), i >= 2 || j == 2) << i << j;
+    EXPECT_EQ(render({4, 3, 7, 5}, 4, 3, 1), beyond);
+    EXPECT_EQ(render({0, 0, 6, 5}, 5, 3, 2), render({0, 0, 6, 5}, 5, 3, 1));  // cells shared between pixels
+    ASSERT_TRUE(ReadGridHeader(grid, input, header));
+    EXPECT_FALSE(RenderRegionRelief(input, header, {1, 1, 5, 4}, 16385, 1, colours, nullptr, preview));
+}
+
+}  // namespace
