@@ -19,9 +19,11 @@
 
 namespace {
 
-constexpr std::size_t kVertexBytes = 24;
+// A vertex: its position and normal, and its texture coordinates when the
+// mesh has a texture.
 constexpr std::size_t kPositionBytes = 12;
-constexpr std::size_t kRecordBytes = 4 * kVertexBytes;  // a cell's four corners at most
+constexpr std::size_t kTextureBytes = 8;
+constexpr std::size_t kRecordBytes = 4 * (2 * kPositionBytes + kTextureBytes);  // a cell's four corners at most
 constexpr uint32_t kMagic = 0x46546C67;                 // "glTF"
 constexpr uint32_t kJsonChunk = 0x4E4F534A;             // "JSON"
 constexpr uint32_t kBinChunk = 0x004E4942;              // "BIN\0"
@@ -77,22 +79,28 @@ std::string Number(float value) { return ShortestText(static_cast<double>(value)
 std::string Vec3(const float* v) { return "[" + Number(v[0]) + "," + Number(v[1]) + "," + Number(v[2]) + "]"; }
 
 // What the JSON says: the counts and bounds of a mesh of `vertices` vertices
-// and `indices` triangle corners of `indexBytes` each.
+// of `vertexBytes` each and `indices` triangle corners of `indexBytes` each,
+// and the image's bytes embedded after them.
 struct GlbContents {
     int64_t vertices = 0;
+    int64_t vertexBytes = 24;
     int64_t indices = 0;
     int indexBytes = 4;
     const float* low = nullptr;
     const float* high = nullptr;
+    int64_t imageBytes = 0;
 };
 
-int64_t VertexBlockBytes(const GlbContents& c) { return c.vertices * static_cast<int64_t>(kVertexBytes); }
+int64_t Padded(int64_t bytes) { return (bytes + 3) / 4 * 4; }
+int64_t VertexBlockBytes(const GlbContents& c) { return c.vertices * c.vertexBytes; }
 int64_t IndexBlockBytes(const GlbContents& c) { return c.indices * c.indexBytes; }
-// The binary chunk: both blocks, padded to 4 bytes; an empty mesh keeps 4
-// bytes, as a buffer is never empty.
+// Where the image starts: behind the indices, on a 4-byte boundary.
+int64_t ImageOffset(const GlbContents& c) { return Padded(VertexBlockBytes(c) + IndexBlockBytes(c)); }
+// The binary chunk: the blocks and the image, padded to 4 bytes; an empty
+// mesh keeps 4 bytes, as a buffer is never empty.
 int64_t BinBytes(const GlbContents& c) {
-    const int64_t bytes = VertexBlockBytes(c) + IndexBlockBytes(c);
-    return bytes == 0 ? 4 : (bytes + 3) / 4 * 4;
+    const int64_t bytes = c.imageBytes > 0 ? ImageOffset(c) + c.imageBytes : VertexBlockBytes(c) + IndexBlockBytes(c);
+    return bytes == 0 ? 4 : Padded(bytes);
 }
 
 class GlbWriter final : public MeshWriter {
@@ -100,8 +108,8 @@ public:
     GlbWriter(const MeshGeometry& geometry, const MeshFileInfo& info) : g_(geometry), info_(info) {
         // Room for the longest counts and bounds a file can have.
         const float longest[3] = {-1.17549435e-38f, -1.17549435e-38f, -1.17549435e-38f};
-        GlbContents most{int64_t{1} << 32, int64_t{3} << 32, 4, longest, longest};
-        jsonBytes_ = (JsonText(most).size() + 3) / 4 * 4;
+        GlbContents most{int64_t{1} << 32, VertexBytes(), int64_t{3} << 32, 4, longest, longest, int64_t{1} << 32};
+        jsonBytes_ = static_cast<std::size_t>(Padded(static_cast<int64_t>(JsonText(most).size())));
     }
 
     void WriteStartPart(OutputFile& out) override {
@@ -117,8 +125,17 @@ public:
     }
 
     void WriteEndPart(OutputFile& out, const JobCounts& counts) override {
-        GlbContents c{counts.vertices, 3 * (counts.triangles + 2 * counts.quads), indexBytes_, counts.low, counts.high};
-        const int64_t written = VertexBlockBytes(c) + IndexBlockBytes(c);
+        GlbContents c{counts.vertices, VertexBytes(), 3 * (counts.triangles + 2 * counts.quads), indexBytes_,
+                      counts.low, counts.high, info_.texture.on ? info_.texture.imageBytes : 0};
+        int64_t written = VertexBlockBytes(c) + IndexBlockBytes(c);
+        if (c.imageBytes > 0) {
+            WriteOutputText(out, std::string(static_cast<std::size_t>(ImageOffset(c) - written), '\0'));
+            if (!CopyFileInto(out, info_.texture.image, c.imageBytes)) {
+                out.failed = true;  // the image changed or went since the job began
+                return;
+            }
+            written = ImageOffset(c) + c.imageBytes;
+        }
         WriteOutputText(out, std::string(static_cast<std::size_t>(BinBytes(c) - written), '\0'));
         std::string json = JsonText(c);
         const uint64_t fileBytes = kFileHeaderBytes + 2 * kChunkHeaderBytes + jsonBytes_ + static_cast<uint64_t>(BinBytes(c));
@@ -150,7 +167,13 @@ public:
                     sink.counts.TakePosition(position);
                     std::memcpy(p, position, kPositionBytes);
                     std::memcpy(p + kPositionBytes, normal, kPositionBytes);
-                    p += kVertexBytes;
+                    p += 2 * kPositionBytes;
+                    if (info_.texture.on) {  // v counted down from the top, as glTF has it
+                        float uv[2];
+                        TextureCoordinates(info_.texture, v, east, south, uv);
+                        std::memcpy(p, uv, kTextureBytes);
+                        p += kTextureBytes;
+                    }
                 });
             }
             CommitSinkBytes(sink, p);
@@ -168,6 +191,10 @@ public:
     int64_t TableBytes() const override { return 0; }
 
 private:
+    int64_t VertexBytes() const {
+        return static_cast<int64_t>(2 * kPositionBytes + (info_.texture.on ? kTextureBytes : 0));
+    }
+
     template <typename Index, int Corners>
     static bool PutFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count) {
         constexpr int kIndices = Corners == 4 ? 6 : 3;
@@ -213,16 +240,31 @@ private:
         json += "\"buffers\":[{\"byteLength\":" + Number(BinBytes(c)) + "}]";
         if (c.vertices == 0) return json + "}";
         const int64_t vertexBytes = VertexBlockBytes(c);
-        json += ",\"bufferViews\":[{\"buffer\":0,\"byteLength\":" + Number(vertexBytes) +
-                ",\"byteStride\":24,\"target\":34962},{\"buffer\":0,\"byteOffset\":" + Number(vertexBytes) +
-                ",\"byteLength\":" + Number(IndexBlockBytes(c)) + ",\"target\":34963}]";
+        const bool textured = c.imageBytes > 0;
+        json += ",\"bufferViews\":[{\"buffer\":0,\"byteLength\":" + Number(vertexBytes) + ",\"byteStride\":" +
+                Number(c.vertexBytes) + ",\"target\":34962},{\"buffer\":0,\"byteOffset\":" + Number(vertexBytes) +
+                ",\"byteLength\":" + Number(IndexBlockBytes(c)) + ",\"target\":34963}";
+        if (textured)
+            json += ",{\"buffer\":0,\"byteOffset\":" + Number(ImageOffset(c)) + ",\"byteLength\":" + Number(c.imageBytes) + "}";
+        json += "]";
         json += ",\"accessors\":[{\"bufferView\":0,\"componentType\":5126,\"count\":" + Number(c.vertices) +
                 ",\"type\":\"VEC3\",\"min\":" + Vec3(c.low) + ",\"max\":" + Vec3(c.high) +
                 "},{\"bufferView\":0,\"byteOffset\":12,\"componentType\":5126,\"count\":" + Number(c.vertices) +
                 ",\"type\":\"VEC3\"},{\"bufferView\":1,\"componentType\":" + (c.indexBytes == 2 ? "5123" : "5125") +
-                ",\"count\":" + Number(c.indices) + ",\"type\":\"SCALAR\"}]";
-        json += ",\"meshes\":[{\"name\":" + JsonString(info_.name) +
-                ",\"primitives\":[{\"attributes\":{\"POSITION\":0,\"NORMAL\":1},\"indices\":2,\"mode\":4}]}]";
+                ",\"count\":" + Number(c.indices) + ",\"type\":\"SCALAR\"}";
+        if (textured)
+            json += ",{\"bufferView\":0,\"byteOffset\":24,\"componentType\":5126,\"count\":" + Number(c.vertices) +
+                    ",\"type\":\"VEC2\"}";
+        json += "]";
+        json += ",\"meshes\":[{\"name\":" + JsonString(info_.name) + ",\"primitives\":[{\"attributes\":{\"POSITION\":0,\"NORMAL\":1" +
+                (textured ? ",\"TEXCOORD_0\":3},\"material\":0," : "},") + "\"indices\":2,\"mode\":4}]}]";
+        if (textured) {
+            // The image as it is, drawn on both sides, clamped at its edges.
+            json += ",\"images\":[{\"bufferView\":2,\"mimeType\":\"" + info_.texture.mimeType +
+                    "\"}],\"samplers\":[{\"magFilter\":9729,\"minFilter\":9987,\"wrapS\":33071,\"wrapT\":33071}],"
+                    "\"textures\":[{\"sampler\":0,\"source\":0}],\"materials\":[{\"name\":\"terrain\",\"doubleSided\":true,"
+                    "\"pbrMetallicRoughness\":{\"baseColorTexture\":{\"index\":0},\"metallicFactor\":0,\"roughnessFactor\":1}}]";
+        }
         return json + "}";
     }
 
@@ -247,9 +289,10 @@ bool GlbStandsComplete(std::FILE* file, int64_t size) {
     return length == size;
 }
 
-bool GlbHolds(int64_t vertices, int64_t triangles) {
-    return 4096 + static_cast<double>(vertices) * kVertexBytes + static_cast<double>(triangles) * 12 <
-           static_cast<double>(kLargestFile);
+bool GlbHolds(int64_t vertices, int64_t triangles, int64_t embeddedBytes) {
+    const double vertexBytes = 2 * kPositionBytes + (embeddedBytes > 0 ? kTextureBytes : 0);
+    return 4096 + static_cast<double>(vertices) * vertexBytes + static_cast<double>(triangles) * 12 +
+               static_cast<double>(embeddedBytes) < static_cast<double>(kLargestFile);
 }
 
 }  // namespace

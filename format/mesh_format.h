@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -156,12 +157,36 @@ inline void FloatNormal(const MeshVertex& v, bool yUp, float out[3]) {
 
 enum class FaceKind : uint8_t { Quads, Triangles };
 
+// The texture a mesh is draped with: where each vertex lands on the image,
+// u from its west edge and v from its top edge, both 0 to 1 across it,
+// linear in the vertex's column and row edges (u = u0 + du * edge; edge 0 is
+// the grid's first column's west edge, or its first row's north edge); and
+// the image as the file names it.
+struct MeshTexture {
+    bool on = false;
+    double u0 = 0.0, du = 0.0, v0 = 0.0, dv = 0.0;
+    std::string reference;        // the image's path from the mesh's folder (forward slashes, UTF-8)
+    std::filesystem::path image;  // the image itself, for a format that embeds it
+    std::string mimeType;         // "image/png" or "image/jpeg"
+    int64_t imageBytes = 0;
+};
+
+// A vertex's texture coordinates, u and v from the image's top.
+inline void TextureCoordinates(const MeshTexture& t, const MeshVertex& v, bool eastEdge, bool southEdge, float uv[2]) {
+    const double columnEdge = static_cast<double>(v.column - 1 + (eastEdge ? 1 : 0));
+    const double rowEdge = static_cast<double>(v.row - 1 + (southEdge ? 1 : 0));
+    uv[0] = static_cast<float>(t.u0 + t.du * columnEdge);
+    uv[1] = static_cast<float>(t.v0 + t.dv * rowEdge);
+}
+
 // What a mesh file holds besides its vertices and faces.
 struct MeshFileInfo {
     std::string timestamp;  // "YYYY-MM-DD, HH:MM"; empty: local time now
     std::vector<std::string> notes;  // what the geometry says of itself, a line each; none in the classic one
     std::string name;       // the mesh's name (narrow text)
     std::string projection; // the grid's coordinate system, a ".prj" file's text; empty: none
+    MeshTexture texture;
+    std::string materialLibrary;  // OBJ with a texture: the ".mtl" file's name beside it
     FaceKind faces = FaceKind::Quads;
     // The region's columns: a format may keep tables of what they share.
     int64_t westColumn = 1;
@@ -204,8 +229,9 @@ struct MeshFormat {
     std::unique_ptr<MeshWriter> (*makeWriter)(const MeshGeometry& geometry, const MeshFileInfo& info, JobMemory& memory);
     bool (*standsComplete)(std::FILE* file, int64_t size);
     // Whether a file can hold a mesh of so many vertices and triangles (a
-    // quad is two), and the most it holds, as the refusal says it.
-    bool (*holds)(int64_t vertices, int64_t triangles);
+    // quad is two) and an image of `embeddedBytes` embedded in it, and the
+    // most it holds, as the refusal says it.
+    bool (*holds)(int64_t vertices, int64_t triangles, int64_t embeddedBytes);
     const char* limitText;
 };
 

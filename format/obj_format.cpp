@@ -20,6 +20,14 @@ constexpr std::size_t kVertexRoom = kMaxVertexLineBytes + kCopySlack;
 // when the file has normals; the faces are then "f a//a b//b ...".
 constexpr int kNormalDecimals = 4;
 constexpr std::size_t kNormalLineBytes = 3 + 3 * 8 + 2;
+// With a texture, "vt u v" follows the vertex's line (before its normal's),
+// v counted up from the image's bottom edge as OBJ has it; seven decimals
+// keep a vertex within 0.05 pixel of an image of a million pixels a side.
+// The faces are then "f a/a ..." or, with normals, "f a/a/a ...".
+constexpr int kTextureDecimals = 7;
+constexpr std::size_t kTextureLineBytes = 3 + 2 * (kMaxFixedChars + 1) + 2;
+// The material the faces use, the texture's, in the ".mtl" file.
+constexpr char kMaterialName[] = "terrain";
 
 // ---- Coordinates as text ----
 
@@ -164,6 +172,7 @@ public:
             WriteOutputText(out, note);
             WriteOutputText(out, "\r\n");
         }
+        if (info_.texture.on) WriteOutputText(out, "mtllib " + info_.materialLibrary + "\r\n");
         WriteOutputText(out, "\r\n\r\n");
     }
 
@@ -174,6 +183,7 @@ public:
         WriteOutputText(out, "\r\ng ");
         WriteOutputText(out, info_.name);
         WriteOutputText(out, "\r\n");
+        if (info_.texture.on) WriteOutputText(out, std::string("usemtl ") + kMaterialName + "\r\n");
     }
 
     // "# N quads" (or "# N triangles"), the last bytes of the file (no line end).
@@ -185,7 +195,7 @@ public:
     bool WriteVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const override {
         // The classic geometry with z up, the default, has its lines put
         // together without asking the geometry for each.
-        if (g_.normals) {
+        if (g_.normals || info_.texture.on) {
             if (!g_.trueScale) return PutVertices<true, false, true>(sink, vertices, count);
             return g_.yUp ? PutVertices<false, true, true>(sink, vertices, count)
                           : PutVertices<false, false, true>(sink, vertices, count);
@@ -196,7 +206,7 @@ public:
     }
 
     bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const override {
-        if (g_.normals) return PutFacesWithNormals(sink, numbers, count, corners);
+        if (g_.normals || info_.texture.on) return PutFacesWithExtras(sink, numbers, count, corners);
         return corners == 4 ? PutFaces<4>(sink, numbers, count) : PutFaces<3>(sink, numbers, count);
     }
 
@@ -260,11 +270,12 @@ private:
         return true;
     }
 
-    // "f a//a b//b c//c": each corner's number twice, its vertex's and its
-    // normal's, formatted once. Not the counters' fast path: normals are
-    // asked for, not the default.
-    static bool PutFacesWithNormals(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) {
-        const std::size_t lineBytes = 2 + static_cast<std::size_t>(corners) * (2 * kMaxIntChars + 3) + 2;
+    // "f a/a/a b/b/b ...", "f a/a ..." or "f a//a ...": each corner's number
+    // once more for its texture coordinates and its normal, formatted once.
+    // Not the counters' fast path: these are asked for, not the default.
+    bool PutFacesWithExtras(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const {
+        const bool texture = info_.texture.on, normals = g_.normals;
+        const std::size_t lineBytes = 2 + static_cast<std::size_t>(corners) * (3 * kMaxIntChars + 3) + 2;
         const std::size_t linesAtOnce = kMaxReserveBytes / lineBytes;
         for (std::size_t i = 0; i < count;) {
             const std::size_t end = std::min(count, i + linesAtOnce);
@@ -278,9 +289,15 @@ private:
                     p = FormatInt(p, numbers[k] + 1);
                     const std::size_t digits = static_cast<std::size_t>(p - number);
                     *p++ = '/';
-                    *p++ = '/';
-                    std::memmove(p, number, digits);
-                    p += digits;
+                    if (texture) {
+                        std::memmove(p, number, digits);
+                        p += digits;
+                    }
+                    if (normals) {
+                        *p++ = '/';
+                        std::memmove(p, number, digits);
+                        p += digits;
+                    }
                 }
                 *p++ = '\r';
                 *p++ = '\n';
@@ -305,11 +322,27 @@ private:
         return p;
     }
 
+    // "vt u v" of a vertex's corner, v up from the image's bottom edge.
+    char* PutTextureLine(char* p, const MeshVertex& v, bool eastEdge, bool southEdge) const {
+        float uv[2];
+        TextureCoordinates(info_.texture, v, eastEdge, southEdge, uv);
+        p = PutText(p, "vt ");
+        p = FormatFixed(p, static_cast<double>(uv[0]), kTextureDecimals);
+        *p++ = ' ';
+        p = FormatFixed(p, 1.0 - static_cast<double>(uv[1]), kTextureDecimals);
+        *p++ = '\r';
+        *p++ = '\n';
+        return p;
+    }
+
     // Lines are reserved and committed many at a time: as many records as
-    // surely fit in the largest reservation.
-    template <bool Classic, bool YUp, bool Normals>
+    // surely fit in the largest reservation. `Extras`: each vertex's line is
+    // followed by its texture coordinates' and its normal's, as the file has
+    // them.
+    template <bool Classic, bool YUp, bool Extras>
     bool PutVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const {
-        static_assert(kMaxReserveBytes > 8 * (kVertexRoom + kNormalLineBytes), "a reservation holds records of four lines");
+        static_assert(kMaxReserveBytes > 4 * (kVertexRoom + kNormalLineBytes + kTextureLineBytes),
+                      "a reservation holds records of four vertices");
         LocalText north, south, westLocal, eastLocal;
         HeightText height;
         int64_t textRow = 0;
@@ -332,7 +365,8 @@ private:
             char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
             if (p == nullptr) return false;
             // Room for one more record.
-            const char* const last = p + kMaxReserveBytes - 4 * (kVertexRoom + (Normals ? kNormalLineBytes : 0));
+            const char* const last =
+                p + kMaxReserveBytes - 4 * (kVertexRoom + (Extras ? kNormalLineBytes + kTextureLineBytes : 0));
             for (; i < count && p <= last; ++i) {
                 const MeshVertex& v = vertices[i];
                 if (!haveRow || v.row != textRow) {
@@ -341,11 +375,12 @@ private:
                     textRow = v.row;
                     haveRow = true;
                 }
-                if (Normals) {
+                if (Extras) {
                     ForEachVertexOf(v, [&](bool eastEdge, bool southEdge) {
                         p = line(p, XText(v.column, eastEdge, eastEdge ? eastLocal : westLocal),
                                  southEdge ? south : north, v.z);
-                        p = PutNormalLine(p, v);
+                        if (info_.texture.on) p = PutTextureLine(p, v, eastEdge, southEdge);
+                        if (g_.normals) p = PutNormalLine(p, v);
                     });
                 } else if (v.edges & kCellCorners) {
                     const std::string_view west = XText(v.column, false, westLocal);
@@ -396,7 +431,17 @@ bool ObjStandsComplete(std::FILE* file, int64_t size) {
 }
 
 // Text counts as far as it goes.
-bool ObjHolds(int64_t, int64_t) { return true; }
+bool ObjHolds(int64_t, int64_t, int64_t) { return true; }
+
+}  // namespace
+
+std::string MaterialLibraryText(const MeshTexture& texture) {
+    return std::string("# " DUNMOOR_NAME "\r\n\r\nnewmtl ") + kMaterialName +
+           "\r\nKa 1.000 1.000 1.000\r\nKd 1.000 1.000 1.000\r\nKs 0.000 0.000 0.000\r\nillum 1\r\nmap_Kd " +
+           texture.reference + "\r\n";
+}
+
+namespace {
 
 }  // namespace
 

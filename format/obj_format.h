@@ -11,3 +11,7 @@
 #include "format/mesh_format.h"
 
 extern const MeshFormat kObjFormat;
+
+// The material library an OBJ with a texture names ("mtllib"): its one
+// material, whose diffuse map is the image at texture.reference.
+std::string MaterialLibraryText(const MeshTexture& texture);

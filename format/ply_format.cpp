@@ -16,12 +16,15 @@
 
 namespace {
 
-// A vertex's bytes: its position, and its normal when the file has them.
+// A vertex's bytes: its position, its normal and its texture coordinates
+// (u, and v up from the image's bottom edge) when the file has them: all
+// float properties, 4 bytes each.
 constexpr std::size_t kPositionBytes = 12;
-inline std::size_t VertexBytes(bool normals) { return normals ? 2 * kPositionBytes : kPositionBytes; }
+constexpr std::size_t kTextureBytes = 8;
 // Room a reservation of vertices takes: a cell's four corners at most.
-constexpr std::size_t kRecordBytes = 4 * 2 * kPositionBytes;
+constexpr std::size_t kRecordBytes = 4 * (2 * kPositionBytes + kTextureBytes);
 constexpr char kNormalProperties[] = "property float nx\nproperty float ny\nproperty float nz\n";
+constexpr char kTextureProperties[] = "property float texture_u\nproperty float texture_v\n";
 
 char* PutInt32(char* p, int64_t value) {
     const int32_t v = static_cast<int32_t>(value);
@@ -34,9 +37,11 @@ char* PutInt32(char* p, int64_t value) {
 std::string HeaderText(const MeshFileInfo& info, bool normals, int64_t vertices, int64_t faces, std::size_t size) {
     std::string start = "ply\nformat binary_little_endian 1.0\ncomment " DUNMOOR_NAME "\n";
     for (const std::string& note : info.notes) start += "comment " + note + "\n";
+    if (info.texture.on) start += "comment TextureFile " + info.texture.reference + "\n";
     const std::string rest = "element vertex " + std::to_string(vertices) +
                              "\nproperty float x\nproperty float y\nproperty float z\n" +
-                             (normals ? kNormalProperties : "") + "element face " + std::to_string(faces) +
+                             (normals ? kNormalProperties : "") + (info.texture.on ? kTextureProperties : "") +
+                             "element face " + std::to_string(faces) +
                              "\nproperty list uchar int vertex_indices\nend_header\n";
     const std::size_t bare = start.size() + rest.size();
     if (size <= bare) return start + rest;
@@ -78,6 +83,13 @@ public:
                     if (g_.normals) {
                         std::memcpy(p, normal, kPositionBytes);
                         p += kPositionBytes;
+                    }
+                    if (info_.texture.on) {
+                        float uv[2];
+                        TextureCoordinates(info_.texture, v, east, south, uv);
+                        uv[1] = 1.0f - uv[1];
+                        std::memcpy(p, uv, kTextureBytes);
+                        p += kTextureBytes;
                     }
                 });
             }
@@ -135,14 +147,18 @@ bool PlyStandsComplete(std::FILE* file, int64_t size) {
         return false;
     const std::string header = head.substr(0, end + 1);
     const int64_t vertices = ElementCount(header, "vertex"), faces = ElementCount(header, "face");
-    const int64_t vertexBytes = static_cast<int64_t>(VertexBytes(header.find(kNormalProperties) != std::string::npos));
+    int64_t vertexBytes = 0;
+    const std::size_t faceAt = header.find("\nelement face ");
+    for (std::size_t at = header.find("\nproperty float "); at < faceAt; at = header.find("\nproperty float ", at + 1))
+        vertexBytes += 4;
+    if (vertexBytes == 0) return false;
     if (vertices < 0 || faces < 0 || vertices > size / vertexBytes) return false;
     const int64_t body = size - static_cast<int64_t>(end + 12) - vertices * vertexBytes;
     return body == faces * 13 || body == faces * 17;
 }
 
 // Vertex numbers are int32.
-bool PlyHolds(int64_t vertices, int64_t) { return vertices <= INT32_MAX; }
+bool PlyHolds(int64_t vertices, int64_t, int64_t) { return vertices <= INT32_MAX; }
 
 }  // namespace
 

@@ -148,7 +148,7 @@ bool StlStandsComplete(std::FILE* file, int64_t size) {
     return size == static_cast<int64_t>(kHeaderBytes + 4) + count * static_cast<int64_t>(kFacetBytes);
 }
 
-bool StlHolds(int64_t, int64_t triangles) { return triangles <= int64_t{UINT32_MAX}; }
+bool StlHolds(int64_t, int64_t triangles, int64_t) { return triangles <= int64_t{UINT32_MAX}; }
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "job/output_file.h"
 
+#include <vector>
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -279,6 +281,20 @@ void WriteOutputBlock(OutputFile& out, const char* data, std::size_t size) {
     if (size == 0) return;
     FlushOutputFile(out);
     WriteToFile(out, data, size);
+}
+
+bool CopyFileInto(OutputFile& out, const std::filesystem::path& from, int64_t bytes) {
+    std::FILE* file = OpenExistingFile(from);
+    if (file == nullptr) return false;
+    std::vector<char> block(std::size_t{1} << 20);
+    int64_t copied = 0;
+    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), file)) > 0 && copied + static_cast<int64_t>(got) <= bytes;) {
+        WriteOutputBlock(out, block.data(), got);
+        copied += static_cast<int64_t>(got);
+    }
+    const bool ended = std::feof(file) != 0 && std::ferror(file) == 0;
+    std::fclose(file);
+    return ended && copied == bytes;
 }
 
 bool FinishOutputFile(OutputFile& out) {

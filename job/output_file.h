@@ -102,3 +102,8 @@ void WriteOutputText(OutputFile& out, std::string_view text);
 // Writes a block formatted elsewhere straight to the file, behind what is
 // gathered.
 void WriteOutputBlock(OutputFile& out, const char* data, std::size_t size);
+
+// Copies the file at `from`, which must hold exactly `bytes` bytes, into
+// `out` (an image embedded as it is), a block at a time; false when it
+// cannot be read or its size has changed.
+bool CopyFileInto(OutputFile& out, const std::filesystem::path& from, int64_t bytes);

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cwchar>
 #include <memory>
 #include <cmath>
 #include <utility>
@@ -18,6 +19,7 @@
 #include "mesh/mesh_passes.h"
 #include "picture/height_bitmap.h"
 #include "picture/png_writer.h"
+#include "picture/texture_image.h"
 
 namespace {
 
@@ -54,10 +56,83 @@ JobSummary Finish(const JobHooks& hooks, JobSummary summary) {
     return summary;
 }
 
+// ---- The texture ----
+
+// Sides beyond which 3D applications' textures do not reach.
+constexpr int64_t kLargestTextureSide = 16384;
+
+// Where the region's vertices land on an image whose world file gives its
+// upper-left pixel's centre (c, f) and its pixel's size (a, e): the image's
+// edges are half a pixel beyond the centres.
+MeshTexture ImageTexture(const GridHeader& h, const WorldFile& w, const ImageInfo& image) {
+    MeshTexture t;
+    const double left = w.c - w.a / 2, top = w.f - w.e / 2;
+    const double width = w.a * static_cast<double>(image.width), height = w.e * static_cast<double>(image.height);
+    t.u0 = (h.cornerX - left) / width;
+    t.du = h.cellWidth / width;
+    t.v0 = (h.cornerY + static_cast<double>(h.nrows) * h.cellHeight - top) / height;
+    t.dv = -h.cellHeight / height;
+    return t;
+}
+
+// The relief covers the region exactly: its cell edges at the picture's.
+MeshTexture ReliefTexture(const RegionWindow& r) {
+    MeshTexture t;
+    const double columns = static_cast<double>(int64_t{r.xMax} - r.xMin + 1);
+    const double rows = static_cast<double>(int64_t{r.yMax} - r.yMin + 1);
+    t.du = 1.0 / columns;
+    t.u0 = -static_cast<double>(r.xMin - 1) * t.du;
+    t.dv = 1.0 / rows;
+    t.v0 = -static_cast<double>(r.yMin - 1) * t.dv;
+    return t;
+}
+
+// The share of the region the image covers: its u and v spans within 0 to 1.
+double TextureCoverage(const MeshTexture& t, const RegionWindow& r) {
+    const auto within = [](double from, double to) {
+        if (from > to) std::swap(from, to);
+        return to > from ? std::max(0.0, std::min(to, 1.0) - std::max(from, 0.0)) / (to - from) : 0.0;
+    };
+    return within(t.u0 + t.du * (r.xMin - 1), t.u0 + t.du * r.xMax) *
+           within(t.v0 + t.dv * (r.yMin - 1), t.v0 + t.dv * r.yMax);
+}
+
+// A path as UTF-8 text with forward slashes, as mesh files name files.
+std::string Utf8Path(const std::filesystem::path& path) {
+    const auto text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
+// The image's path from the mesh's folder; empty where none reaches it
+// (another drive).
+std::string TextureReference(const std::filesystem::path& image, const std::filesystem::path& folder) {
+    std::error_code error;
+    const std::filesystem::path relative =
+        std::filesystem::relative(image, folder.empty() ? std::filesystem::path(".") : folder, error);
+    return error ? "" : Utf8Path(relative);
+}
+
+// The texture an image gives the request: its size, its world file, where
+// the region lands on it; why not, when it cannot (nothing is written then).
+bool ImageTextureOf(const JobRequest& request, MeshTexture& texture, ImageInfo& image, std::string& problem) {
+    WorldFile world;
+    std::filesystem::path found;
+    const std::string name = Utf8Path(request.texturePath.filename());
+    if (!ReadImageInfo(request.texturePath, image, problem) || !ReadWorldFileOf(request.texturePath, world, found, problem)) {
+        problem = "the texture " + name + ": " + problem;
+        return false;
+    }
+    texture = ImageTexture(request.header, world, image);
+    texture.image = request.texturePath;
+    texture.mimeType = ImageMimeType(image.kind);
+    texture.imageBytes = image.bytes;
+    return true;
+}
+
 // Why the chosen format cannot hold the mesh of the region, before anything
 // is written: the most vertices and triangles the region's cells can make
 // (holes only make fewer). Simplified is not judged ahead: it makes far fewer.
-std::string FormatLimitProblem(const JobRequest& request) {
+std::string FormatLimitProblem(const JobRequest& request, int64_t embeddedBytes) {
     const GridHeader& h = request.header;
     const RegionWindow& r = request.region;
     const int64_t columns = std::max<int64_t>(std::min<int64_t>(r.xMax, h.ncols) - std::max<int64_t>(r.xMin, 1) + 1, 0);
@@ -66,7 +141,7 @@ std::string FormatLimitProblem(const JobRequest& request) {
     const int64_t cells = columns * rows;
     const int64_t vertices = request.method == FloatingPlanes ? 4 * cells : (columns + 1) * (rows + 1);
     const MeshFormat& format = FormatOf(request.format);
-    if (format.holds(vertices, 2 * cells)) return "";
+    if (format.holds(vertices, 2 * cells, request.format == MeshFormatKind::Glb ? embeddedBytes : 0)) return "";
     return "its mesh would pass " + std::string(format.limitText) +
            ": choose Simplified, or a smaller region";
 }
@@ -77,13 +152,13 @@ JobSummary NamedSummary(const JobRequest& request) {
     JobSummary summary;
     summary.method = request.method;
     summary.format = request.format;
+    summary.texture = request.writeMesh ? request.texture : TextureChoice::None;
     summary.normals = FormatWritesNormals(request.format, request.normals);
     summary.mesh = request.writeMesh;
     const GroundUnits ground = GroundUnitsOf(request.header, request.hasProjection, request.projection);
     summary.projectionUnreadable = ground.projectionUnreadable;
     if (request.writeMesh && request.geometry == TrueScaleGeometry) summary.refusal = LatitudeProblem(request.header, ground);
     summary.classicCentre = request.writeMesh && request.geometry == ClassicGeometry && request.header.cornerFromCentre;
-    if (request.writeMesh && summary.refusal.empty()) summary.refusal = FormatLimitProblem(request);
     summary.outputFileName = OutputFileName(request.inputStem, request.method, request.format);
     summary.outputName = NarrowOutputName(request.inputStem, request.method, request.format);
     summary.outputPath = request.outputDir / WidePath(summary.outputFileName);
@@ -91,7 +166,8 @@ JobSummary NamedSummary(const JobRequest& request) {
 }
 
 // What the format's writer is told of the file besides its vertices and faces.
-MeshFileInfo FileInfoOf(const MeshPass& pass, const MeshMethodPasses& method, const std::string& outputName) {
+MeshFileInfo FileInfoOf(const MeshPass& pass, const MeshMethodPasses& method, const std::string& outputName,
+                        const MeshTexture& texture) {
     const RegionWindow& region = pass.request.region;
     MeshFileInfo info;
     info.timestamp = pass.request.timestamp;
@@ -101,6 +177,9 @@ MeshFileInfo FileInfoOf(const MeshPass& pass, const MeshMethodPasses& method, co
     info.faces = method.faces;
     info.westColumn = std::max<int64_t>(region.xMin, 1);
     info.columns = std::max<int64_t>(int64_t{region.xMax} - info.westColumn + 1, 0);
+    info.texture = texture;
+    std::filesystem::path library = WidePath(OutputFileName(pass.request.inputStem, pass.request.method, pass.request.format));
+    info.materialLibrary = Utf8Path(library.replace_extension(".mtl"));
     return info;
 }
 
@@ -268,14 +347,14 @@ JobOutcome CommitOutputs(JobOutputs& outputs, JobOutcome outcome, JobSummary& su
 // The mesh's passes into its open file. The pass record closes its scratch
 // file however it ends.
 JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHooks& hooks, OutputFile& out,
-                       JobSummary& summary) {
+                       JobSummary& summary, const MeshTexture& texture) {
     const auto start = std::chrono::steady_clock::now();
     MeshPass pass(input, &out, request);
     StartJobProgress(pass, hooks);
     pass.geometry = MakeMeshGeometry(request);
     const MeshMethodPasses& method = PassesOf(request.method);
     const std::unique_ptr<MeshWriter> writer =
-        FormatOf(request.format).makeWriter(pass.geometry, FileInfoOf(pass, method, summary.outputName), pass.memory);
+        FormatOf(request.format).makeWriter(pass.geometry, FileInfoOf(pass, method, summary.outputName, texture), pass.memory);
     RunMeshPasses(pass, method, *writer, hooks);
     summary.elapsedSeconds = SecondsSince(start);
     summary.counts = pass.counts;
@@ -354,10 +433,83 @@ JobOutcome WritePreview(const JobRequest& request, GridStream& input, const JobH
     return outcome;
 }
 
+// The texture the request asks for, before anything is written: where the
+// region lands on it and how the mesh names it; why not, when it cannot.
+std::string PrepareTexture(const JobRequest& request, JobSummary& summary, MeshTexture& texture) {
+    if (!request.writeMesh || request.texture == TextureChoice::None) return "";
+    if (request.format == MeshFormatKind::Stl) return "an STL file holds no texture";
+    if (request.texture == TextureChoice::Relief) {
+        const RegionWindow& r = request.region;
+        const int64_t width = request.textureWidth > 0 ? request.textureWidth : int64_t{r.xMax} - r.xMin + 1;
+        const int64_t height = request.textureHeight > 0 ? request.textureHeight : int64_t{r.yMax} - r.yMin + 1;
+        if (!ReliefSizeAllowed(width, height))
+            return "a relief of " + std::to_string(width) + " x " + std::to_string(height) + " pixels is more than " +
+                   std::to_string(kMaxReliefSide) + " a side or " + std::to_string(kMaxReliefPixels) +
+                   " pixels in all: give it a smaller size";
+        texture = ReliefTexture(r);
+        texture.image = request.outputDir / WidePath(request.inputStem + kReliefTextureSuffix);
+        texture.mimeType = ImageMimeType(ImageKind::Png);
+        texture.reference = Utf8Path(texture.image.filename());
+    } else {
+        ImageInfo image;
+        std::string problem;
+        if (!ImageTextureOf(request, texture, image, problem)) return problem;
+        texture.reference = TextureReference(request.texturePath, request.outputDir);
+        summary.textureTooLarge = image.kind == ImageKind::Jpeg &&
+                                  std::max(image.width, image.height) > kLargestTextureSide;
+        summary.textureCoverage = TextureCoverage(texture, request.region);
+    }
+    texture.on = true;
+    summary.texturePath = texture.image;
+    return "";
+}
+
+// The relief's picture, read once more from the data's start; its size
+// is the file's from then on.
+JobOutcome WriteRelief(const JobRequest& request, GridStream& input, const JobHooks& hooks, JobOutputs& outputs,
+                       JobSummary& summary, MeshTexture& texture) {
+    const RegionWindow& r = request.region;
+    const int width = request.textureWidth > 0 ? request.textureWidth : static_cast<int>(int64_t{r.xMax} - r.xMin + 1);
+    const int height = request.textureHeight > 0 ? request.textureHeight : static_cast<int>(int64_t{r.yMax} - r.yMin + 1);
+    return WriteOutput(outputs, texture.image, summary, [&](OutputFile& out) {
+        TerrainPreview relief;
+        if (!RenderRegionRelief(input, request.header, r, width, height, PreviewColours{}, hooks.cancelRequested, relief,
+                                request.workers))
+            return hooks.cancelRequested != nullptr && hooks.cancelRequested->load() ? JobOutcome::Cancelled
+                                                                                     : JobOutcome::ReadFailed;
+        WritePreviewPng(out, relief);
+        FlushOutputFile(out);
+        // A GLB embeds it from its temporary file: all outputs are placed together, at the end.
+        texture.image = out.temporaryPath;
+        texture.imageBytes = out.written;
+        return JobOutcome::Finished;
+    });
+}
+
+// An image no relative path reaches is copied beside the mesh, which names
+// the copy.
+JobOutcome CopyTextureBeside(const JobRequest& request, JobOutputs& outputs, JobSummary& summary, MeshTexture& texture) {
+    const std::filesystem::path copy =
+        request.outputDir / WidePath(request.inputStem + L"__texture" + PathToWide(texture.image.extension()));
+    const JobOutcome outcome = WriteOutput(outputs, copy, summary, [&](OutputFile& out) {
+        return CopyFileInto(out, texture.image, texture.imageBytes) ? JobOutcome::Finished : JobOutcome::ReadFailed;
+    });
+    texture.reference = Utf8Path(copy.filename());
+    return outcome;
+}
+
 }  // namespace
 
 JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const JobHooks& hooks) {
     JobSummary summary = NamedSummary(request);
+    MeshTexture texture;
+    if (summary.refusal.empty()) summary.refusal = PrepareTexture(request, summary, texture);
+    if (summary.refusal.empty() && request.writeMesh) {
+        const RegionWindow& r = request.region;
+        const int64_t reliefBound = int64_t{3} * std::max(request.textureWidth, 1) * std::max(request.textureHeight, 1) +
+                                    int64_t{3} * (int64_t{r.xMax} - r.xMin + 1) * (int64_t{r.yMax} - r.yMin + 1);
+        summary.refusal = FormatLimitProblem(request, request.texture == TextureChoice::Relief ? reliefBound : texture.imageBytes);
+    }
     // A closed stream (a grid that could not be reopened) would read as a
     // file without rows, all holes: refused. A stream that fails is the
     // passes' to report, at the row where reading fails.
@@ -368,9 +520,26 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
         summary.outcome = JobOutcome::ReadFailed;
     } else {
         const int64_t dataStart = GridStreamPosition(input);
-        if (request.writeMesh) {
+        if (request.writeMesh && request.texture == TextureChoice::Relief) {
+            summary.outcome = WriteRelief(request, input, hooks, outputs, summary, texture);
+            if (summary.outcome == JobOutcome::Finished && !SeekGridStream(input, dataStart))
+                summary.outcome = JobOutcome::ReadFailed;
+        }
+        // Only a GLB embeds the image; the others name it.
+        if (texture.on && texture.reference.empty() && request.format != MeshFormatKind::Glb &&
+            summary.outcome == JobOutcome::Finished)
+            summary.outcome = CopyTextureBeside(request, outputs, summary, texture);
+        if (request.writeMesh && summary.outcome == JobOutcome::Finished) {
             summary.outcome = WriteOutput(outputs, summary.outputPath, summary, [&](OutputFile& out) {
-                return ConvertMesh(request, input, hooks, out, summary);
+                return ConvertMesh(request, input, hooks, out, summary, texture);
+            });
+        }
+        if (texture.on && request.format == MeshFormatKind::Obj && summary.outcome == JobOutcome::Finished) {
+            std::filesystem::path library = summary.outputPath;
+            library.replace_extension(".mtl");
+            summary.outcome = WriteOutput(outputs, library, summary, [&](OutputFile& out) {
+                WriteOutputText(out, MaterialLibraryText(texture));
+                return JobOutcome::Finished;
             });
         }
         if (request.writeHeightBitmap && summary.outcome == JobOutcome::Finished) {
@@ -435,6 +604,24 @@ std::wstring GeometryText(const JobSummary& summary) {
     std::wstring text;
     for (const std::wstring& note : notes) text += (text.empty() ? L"" : L" ") + note;
     return text;
+}
+
+std::wstring TextureText(const JobSummary& summary) {
+    if (summary.texture == TextureChoice::None || summary.texturePath.empty()) return L"";
+    std::wstring text = L"Texture: " + PathToWide(summary.texturePath.filename()) +
+                        (summary.texture == TextureChoice::Relief ? L" (shaded relief)." : L".");
+    if (summary.textureCoverage < 1.0) {
+        wchar_t share[32];
+        std::swprintf(share, 32, L"%.1f", 100.0 * summary.textureCoverage);
+        text += L" It covers " + std::wstring(share) + L" % of the region; the rest of the mesh lies beyond its edges.";
+    }
+    if (summary.textureTooLarge)
+        text += L" The JPEG is more than 16,384 pixels a side, which many 3D applications cannot load as a texture.";
+    return text;
+}
+
+bool TextureWarns(const JobSummary& summary) {
+    return summary.texture != TextureChoice::None && (summary.textureCoverage < 1.0 || summary.textureTooLarge);
 }
 
 bool GeometryWarns(const JobSummary& summary) {
@@ -574,6 +761,11 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
         message.text += L"\n\n" + geometry;
     }
     if (summary.heightBitmap) message.text += L"\n\n" + HeightBitmapText(summary);
+    const std::wstring texture = TextureText(summary);
+    if (!texture.empty() && summary.outcome == JobOutcome::Finished) {
+        message.text += L"\n\n" + texture;
+        message.warning = message.warning || TextureWarns(summary);
+    }
     if (summary.mesh) message.text += FormatLine(summary) + L"\n\nFile: " + PathToWide(summary.outputPath);
     if (summary.staleFilesRemoved > 0) message.text += L"\n\n" + StaleFilesText(summary.staleFilesRemoved);
     return message;

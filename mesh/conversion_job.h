@@ -46,7 +46,8 @@ struct JobSummary {
     bool normals = false;  // the mesh file holds vertex normals
     TextureChoice texture = TextureChoice::None;
     std::filesystem::path texturePath;  // the image the mesh is draped with (the relief's when written)
-    double textureCoverage = 1.0;       // the share of the region's corners the image covers
+    double textureCoverage = 1.0;       // the share of the region the image covers
+    bool textureTooLarge = false;       // a JPEG beyond the sides 3D applications' textures reach
     bool mesh = true;  // a mesh was asked for (not only the height bitmap)
     float elapsedSeconds = 0.0f;
     // Missing: region cells the file did not supply (short rows, rows missing
@@ -180,6 +181,15 @@ bool GeometryWarns(const JobSummary& summary);
 
 // A format's name as the summary and the window show it ("OBJ", "GLB").
 std::wstring FormatShownName(MeshFormatKind format);
+
+// What the summary says of the texture: its file, and, as a warning, the
+// share of the region it covers when not all, or a JPEG too large for 3D
+// applications' textures; empty without a texture.
+std::wstring TextureText(const JobSummary& summary);
+bool TextureWarns(const JobSummary& summary);
+
+// The relief texture's file name after the grid's stem.
+constexpr wchar_t kReliefTextureSuffix[] = L"__texture.png";
 
 // The line that says that temporary files of an interrupted conversion of
 // the same output were removed: by the summary box and the converter alike.

@@ -498,14 +498,14 @@ double SimplifyBlock(const CornerField& f, int64_t x0, int64_t yNorth, int64_t w
     }
     // Every outline corner inside the block, row by row, each found from the
     // last one's triangle.
-    int32_t near = 0;
+    int32_t last = 0;
     for (int64_t y = 1; y < height; ++y) {
         for (int64_t x = 1; x < width; ++x) {
             if (f.kind[f.Corner(x0 + x, d.ySouth - y)] != kOutlineCorner) continue;
-            const int32_t t = Locate(d, near, x, y);
+            const int32_t t = Locate(d, last, x, y);
             if (t < 0) continue;
             Insert(d, t, d.AddPoint(static_cast<int32_t>(x), static_cast<int32_t>(y)));
-            near = t;
+            last = t;
         }
     }
     d.pending.clear();

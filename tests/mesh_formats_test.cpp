@@ -33,11 +33,11 @@ BinaryMesh ReadPly(const std::string& file) {
     const std::size_t body = file.find("end_header\n") + 11;
     const std::string header = file.substr(0, body);
     const bool normals = header.find("property float nx") != std::string::npos;
+    const std::size_t stride = 12 + (normals ? 12 : 0) + (header.find("texture_u") != std::string::npos ? 8 : 0);
     std::size_t p = body;
-    for (int64_t i = HeaderCount(header, "element vertex "); i > 0; --i) {
+    for (int64_t i = HeaderCount(header, "element vertex "); i > 0; --i, p += stride) {
         m.positions.push_back(At<Float3>(file, p));
-        p += 12;
-        if (normals) m.normals.push_back(At<Float3>(file, p)), p += 12;
+        if (normals) m.normals.push_back(At<Float3>(file, p + 12));
     }
     for (int64_t i = HeaderCount(header, "element face "); i > 0; --i) {
         auto& face = m.faces.emplace_back(static_cast<unsigned char>(file[p++]));
@@ -250,4 +250,90 @@ TEST(MeshFormats, HoldTheSameMeshCounterClockwiseFromAbove) {
                 ASSERT_EQ(up.positions[i], (Float3{ply.positions[i][0], ply.positions[i][2], -ply.positions[i][1]}));
         }
     }
+}
+
+namespace {
+
+// A PNG of `width` x `height` as far as its header goes (its size is all a
+// conversion reads of it), and a world file beside it.
+std::filesystem::path WriteImage(JobHarness& harness, const std::string& name, int width, int height,
+                                 const std::string& world) {
+    std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    for (const int side : {width, height})
+        for (int shift = 24; shift >= 0; shift -= 8) png += static_cast<char>(side >> shift);
+    png += std::string("\x08\x02\0\0\0", 5);
+    const auto image = harness.WriteGrid(name, png);
+    if (!world.empty()) harness.WriteGrid(std::filesystem::path(name).replace_extension(".pgw").string(), world);
+    return image;
+}
+
+}  // namespace
+
+// Every vertex lands where its ground position lies on the image: the world
+// file gives the upper-left pixel's centre, the image's edges lie half a
+// pixel beyond. OBJ counts v up from the bottom, glTF down from the top.
+TEST(Textures, PlaceEveryVertexOnTheImageByItsWorldFile) {
+    JobHarness harness("texture");
+    const auto grid = harness.WriteGrid("holes.asc", HoleGrid());  // x 500 to 546, y 700 to 734, cells of 2
+    // 13 x 9 pixels of 4.1 x 4.3 ground units, an odd size and offset.
+    const double a = 4.1, e = -4.3, c = 495.3, f = 737.9;
+    const auto image = WriteImage(harness, "photo.png", 13, 9, "4.1\n0\n0\n-4.3\n495.3\n737.9\n");
+    for (MeshMethod method : {Interpolated, FloatingPlanes, Simplified}) {
+        for (MeshFormatKind format : {MeshFormatKind::Obj, MeshFormatKind::Glb, MeshFormatKind::Ply}) {
+            harness.beforeRun = [&](JobRequest& request, GridStream&) {
+                request.format = format;
+                request.geometry = TrueScaleGeometry;
+                request.texture = TextureChoice::Image;
+                request.texturePath = image;
+            };
+            const JobRecord& r = harness.Run(grid, method);
+            ASSERT_EQ(r.summary.outcome, JobOutcome::Finished) << MeshFormatName(format) << r.summary.refusal;
+            std::vector<std::array<double, 4>> vertices;  // x, y (grid coordinates), u, v from the top
+            if (format == MeshFormatKind::Obj) {
+                std::istringstream lines(r.file);
+                for (std::string line; std::getline(lines, line);) {
+                    std::istringstream fields(line.substr(std::min<std::size_t>(3, line.size())));
+                    if (line.rfind("v ", 0) == 0) fields.str(line.substr(2)), fields >> vertices.emplace_back()[0] >> vertices.back()[1];
+                    if (line.rfind("vt ", 0) == 0) fields >> vertices.back()[2] >> vertices.back()[3], vertices.back()[3] = 1 - vertices.back()[3];
+                }
+                EXPECT_NE(r.file.find("mtllib grid__"), std::string::npos);
+                std::filesystem::path library = r.summary.outputPath;
+                EXPECT_NE(JobHarness::ReadFile(library.replace_extension(".mtl")).find("map_Kd photo.png\r\n"), std::string::npos);
+            } else if (format == MeshFormatKind::Ply) {
+                const BinaryMesh m = ReadPly(r.file);
+                EXPECT_NE(r.file.find("comment TextureFile photo.png\n"), std::string::npos);
+                const std::size_t body = r.file.find("end_header\n") + 11;
+                for (std::size_t i = 0; i < m.positions.size(); ++i) {
+                    const auto uv = At<std::array<float, 2>>(r.file, body + 20 * i + 12);
+                    vertices.push_back({m.positions[i][0], m.positions[i][1], uv[0], 1.0 - uv[1]});
+                }
+            } else {
+                const std::string json = r.file.substr(20, At<uint32_t>(r.file, 12));
+                EXPECT_NE(json.find("\"mimeType\":\"image/png\""), std::string::npos);
+                const std::size_t bin = 20 + json.size() + 8;
+                const std::size_t count = static_cast<std::size_t>(JsonNumbers(json, "\"count\":")[0]);
+                for (std::size_t i = 0; i < count; ++i) {
+                    const auto p = At<Float3>(r.file, bin + 32 * i);
+                    const auto uv = At<std::array<float, 2>>(r.file, bin + 32 * i + 24);
+                    vertices.push_back({p[0], -p[2], uv[0], uv[1]});
+                }
+            }
+            ASSERT_FALSE(vertices.empty());
+            for (const auto& v : vertices) {
+                const double x = 500 + v[0], y = 700 + v[1];
+                EXPECT_NEAR(v[2] * 13, (x - (c - a / 2)) / a, 0.05) << MeshFormatName(format) << " at " << x << ", " << y;
+                EXPECT_NEAR(v[3] * 9, (y - (f - e / 2)) / e, 0.05) << MeshFormatName(format) << " at " << x << ", " << y;
+            }
+        }
+    }
+    // No world file: refused before anything is written, naming what was looked for.
+    const auto bare = WriteImage(harness, "bare.png", 4, 4, "");
+    harness.beforeRun = [&](JobRequest& request, GridStream&) {
+        request.texture = TextureChoice::Image;
+        request.texturePath = bare;
+    };
+    const JobRecord& refused = harness.Run(grid, Interpolated, {}, 1.0f, L"refused");
+    EXPECT_EQ(refused.summary.outcome, JobOutcome::Refused);
+    EXPECT_NE(refused.summary.refusal.find("bare.pgw bare.pngw bare.wld"), std::string::npos) << refused.summary.refusal;
+    EXPECT_FALSE(refused.fileExists);
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "grid/region_estimates.h"
+#include "picture/texture_image.h"
 #include "job/job_pipeline.h"
 
 namespace {
@@ -50,6 +51,10 @@ constexpr OptionInfo kOptions[] = {
     {"--progress", 0, "", "", "progress as plain lines off a terminal (a terminal always shows it)"},
     {"--preview", 1, "PNG", "a value: the picture file to write",
      "write the window's terrain preview of the one grid given as PNG, and nothing else"},
+    {"--texture", 1, "IMAGE|relief", "a value: an image with its world file, or relief",
+     "drape the mesh with a PNG or JPEG placed by its world file, or with a shaded relief of the region"},
+    {"--texture-size", 2, "W H", "two values: the relief's width and height",
+     "the relief texture's size in pixels (default: one a cell)"},
     {"--preview-size", 2, "W H", "two values: the picture's width and height",
      "the preview's size in pixels (default 388 124, the window's)"},
 };
@@ -127,6 +132,14 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
     } else if (name == "--preview") {
         if (args[first].empty()) return fail("--preview needs a picture file name");
         o.preview = std::filesystem::path(args[first]);
+    } else if (name == "--texture") {
+        if (args[first].empty()) return fail("--texture needs an image file, or relief");
+        o.texture = value == "relief" ? TextureChoice::Relief : TextureChoice::Image;
+        if (o.texture == TextureChoice::Image) o.texturePath = std::filesystem::path(args[first]);
+    } else if (name == "--texture-size") {
+        if (!ParseInt(value, o.textureWidth) || !ParseInt(Ascii(args[first + 1]), o.textureHeight) ||
+            o.textureWidth < 1 || o.textureHeight < 1 || o.textureWidth > 16384 || o.textureHeight > 16384)
+            return fail("--texture-size needs a width and a height of 1 to 16384 pixels");
     } else if (name == "--preview-size") {
         if (!ParseInt(value, o.previewWidth) || !ParseInt(Ascii(args[first + 1]), o.previewHeight) ||
             o.previewWidth < 1 || o.previewHeight < 1 || o.previewWidth > 8192 || o.previewHeight > 8192)
@@ -219,6 +232,20 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
             return problem = "--format " + std::string(MeshFormatName(o.format)) + " needs --geometry true: the binary formats are true scale", false;
         o.geometry = TrueScaleGeometry;
     }
+    if (o.texture != TextureChoice::None) {
+        if (o.format == MeshFormatKind::Stl) return problem = "--texture does not go with --format stl: an STL file holds no texture", false;
+        if (!o.mesh) return problem = "--texture drapes a mesh: not with --heightmap-only", false;
+        if (o.texture == TextureChoice::Image) {
+            ImageInfo image;
+            WorldFile world;
+            std::filesystem::path found;
+            std::string why;
+            if (!ReadImageInfo(o.texturePath, image, why) || !ReadWorldFileOf(o.texturePath, world, found, why))
+                return problem = "--texture " + Ascii(o.texturePath.native()) + ": " + why, false;
+        }
+    }
+    if (o.textureWidth > 0 && o.texture != TextureChoice::Relief)
+        return problem = "--texture-size sizes the relief: it needs --texture relief", false;
     if (o.up == YUp && o.format == MeshFormatKind::Stl)
         return problem = "--up y does not go with --format stl: STL is z up, as slicers read it", false;
     if (o.up == YUp && o.geometry == ClassicGeometry)

@@ -43,6 +43,9 @@ struct Options {
     bool help = false;    // --help, -h or /?: nothing else is looked at
     std::filesystem::path preview;  // --preview: the one grid's terrain preview goes here, nothing else
     int32_t previewWidth = kPreviewWidth, previewHeight = kPreviewHeight;
+    TextureChoice texture = TextureChoice::None;  // --texture
+    std::filesystem::path texturePath;
+    int32_t textureWidth = 0, textureHeight = 0;  // --texture-size; 0: one pixel a cell
 };
 
 // Reads the arguments; false with `problem` (one line) when they are wrong.

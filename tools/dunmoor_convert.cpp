@@ -152,6 +152,9 @@ std::vector<fs::path> OutputsOf(const fs::path& grid, const Options& options) {
     const fs::path folder = options.outdir.empty() ? grid.parent_path() : options.outdir;
     std::vector<fs::path> outputs;
     if (options.mesh) outputs.push_back(folder / WidePath(OutputFileName(stem, options.method, options.format)));
+    if (options.mesh && options.texture != TextureChoice::None && options.format == MeshFormatKind::Obj)
+        outputs.push_back(fs::path(outputs.front()).replace_extension(".mtl"));
+    if (options.mesh && options.texture == TextureChoice::Relief) outputs.push_back(folder / WidePath(stem + kReliefTextureSuffix));
     if (options.heightBitmap) {
         outputs.push_back(folder / WidePath(stem + kHeightBitmapSuffix));
         outputs.push_back(folder / WidePath(stem + kWorldFileSuffix));
@@ -217,6 +220,10 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     request.method = options.method;
     request.format = options.format;
     request.normals = options.normals;
+    request.texture = options.texture;
+    request.texturePath = options.texturePath;
+    request.textureWidth = options.textureWidth;
+    request.textureHeight = options.textureHeight;
     request.geometry = options.geometry;
     request.up = options.up;
     request.hasProjection = ReadProjectionBeside(grid, request.projection);
@@ -298,8 +305,12 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     const std::wstring geometry = GeometryText(s);
     if (!geometry.empty()) result.line += Shown(grid) + ": " + Utf8(geometry) + "\n";
     if (GeometryWarns(s)) result.log.detail += (result.log.detail.empty() ? "" : " ") + Utf8(geometry);
+    const std::wstring texture = TextureText(s);
+    if (!texture.empty()) result.line += Shown(grid) + ": " + Utf8(texture) + "\n";
+    if (TextureWarns(s)) result.log.detail += (result.log.detail.empty() ? "" : " ") + Utf8(texture);
     result.misplaced = s.classicMisplaced;
-    result.georeferenceWarned = GeometryWarns(s) && !s.classicMisplaced;
+    // A texture that covers part of the region warns as a georeference does.
+    result.georeferenceWarned = (GeometryWarns(s) && !s.classicMisplaced) || TextureWarns(s);
     result.line += stale;
     return result;
 }
