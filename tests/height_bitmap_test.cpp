@@ -144,6 +144,23 @@ TEST(HeightBitmap, HeightsBeyondTheScratchMemoryComeBackFromItsFile) {
     }
 }
 
+// A tall narrow grid: the job's own buffers peak at about the same size for
+// 100 000 rows and for 600 000, whose heights go on to the scratch file.
+TEST(HeightBitmap, MemoryDoesNotGrowWithTheRows) {
+    JobHarness harness("bitmap-memory");
+    harness.workers = 2;
+    int64_t peak[2] = {0, 0};
+    for (int tall = 0; tall < 2; ++tall) {
+        const int rows = tall ? 600000 : 100000;
+        std::string text = "ncols 3\nnrows " + std::to_string(rows) + "\nxllcorner 0\nyllcorner 0\ncellsize 1\n";
+        for (int r = 0; r < rows; ++r) text += "7.25 7.5 7.25\n";
+        const JobRecord& r = RunBitmap(harness, harness.WriteGrid("g.asc", text), {1, 1, 3, rows});
+        ASSERT_EQ(r.summary.outcome, JobOutcome::Finished);
+        peak[tall] = r.summary.peakBufferBytes;
+    }
+    EXPECT_LE(peak[1], peak[0] + static_cast<int64_t>(kScratchMemoryBytes) + (int64_t{512} << 10));
+}
+
 }  // namespace
 
 namespace {
