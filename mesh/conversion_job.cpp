@@ -373,13 +373,13 @@ JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHo
 
 // The height bitmap's passes into its open file; a bitmap on its own gives
 // the summary its counts and time.
-JobOutcome ConvertHeightBitmap(const JobRequest& request, GridStream& input, const JobHooks& hooks,
-                               int64_t dataStart, OutputFile& out, JobSummary& summary) {
+JobOutcome ConvertHeightBitmap(const JobRequest& request, GridStream& input, const JobHooks& hooks, OutputFile& out,
+                               JobSummary& summary) {
     const auto start = std::chrono::steady_clock::now();
     GridPass pass(input, &out, request.header, request.region, request.workers);
     StartJobProgress(pass, hooks);
     SetStatus(hooks, kStatusWritingHeightBitmap);
-    RunHeightBitmapPasses(pass, dataStart, summary.heightRange);
+    RunHeightBitmapPasses(pass, summary.heightRange);
     SendProgress(hooks, JobPhase::Ended, 0.0);
     if (!request.writeMesh) {
         summary.elapsedSeconds = SecondsSince(start);
@@ -392,12 +392,12 @@ JobOutcome ConvertHeightBitmap(const JobRequest& request, GridStream& input, con
     return OutcomeOfPasses(pass);
 }
 
-JobOutcome WriteHeightBitmap(const JobRequest& request, GridStream& input, const JobHooks& hooks,
-                             int64_t dataStart, JobOutputs& outputs, JobSummary& summary) {
+JobOutcome WriteHeightBitmap(const JobRequest& request, GridStream& input, const JobHooks& hooks, JobOutputs& outputs,
+                             JobSummary& summary) {
     const std::filesystem::path folder = request.outputDir;
     summary.heightBitmapPath = folder / WidePath(request.inputStem + kHeightBitmapSuffix);
     JobOutcome outcome = WriteOutput(outputs, summary.heightBitmapPath, summary, [&](OutputFile& out) {
-        return ConvertHeightBitmap(request, input, hooks, dataStart, out, summary);
+        return ConvertHeightBitmap(request, input, hooks, out, summary);
     });
     if (outcome != JobOutcome::Finished) return outcome;
     // The world file places the bitmap where the grid lies.
@@ -545,7 +545,7 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
         if (request.writeHeightBitmap && summary.outcome == JobOutcome::Finished) {
             if (!request.writeMesh) summary.outputPath = request.outputDir / WidePath(request.inputStem + kHeightBitmapSuffix);
             summary.outcome = SeekGridStream(input, dataStart)
-                                  ? WriteHeightBitmap(request, input, hooks, dataStart, outputs, summary)
+                                  ? WriteHeightBitmap(request, input, hooks, outputs, summary)
                                   : JobOutcome::ReadFailed;
         }
         if (request.writePreview && summary.outcome == JobOutcome::Finished) {

@@ -1,8 +1,10 @@
 // The height bitmap: a 16-bit grayscale PNG of the region, one pixel per
 // cell, north up. Valid heights map linearly from the region's lowest, at 1,
 // to its highest, at 65535 (one height only: 1); no-data, missing cells and
-// holes are 0. Two passes over the data section, both on the workers: the
-// first finds the range, the second filters and deflates rows into the PNG.
+// holes are 0. Two passes, both on the workers: the first reads the data
+// section once, finds the range and keeps the region's heights in the job's
+// scratch store; the second reads them back, filters and deflates rows into
+// the PNG.
 // A world file beside it places it where the grid lies.
 #pragma once
 
@@ -26,11 +28,11 @@ constexpr wchar_t kHeightBitmapSuffix[] = L"__heightmap.png";
 constexpr wchar_t kWorldFileSuffix[] = L"__heightmap.pgw";
 
 // Runs both passes into `pass.out` (the PNG), reading the data section from
-// `dataStart` in the grid file each time. On return the counts are those of
-// the region (no-data, missing), `range` the valid heights'. A failure shows
-// in the pass record as for a mesh: failedRow, outOfMemory, out.failed, or a
-// cancel.
-void RunHeightBitmapPasses(GridPass& pass, int64_t dataStart, HeightRange& range);
+// where `pass.input` stands. On return the counts are those of the region
+// (no-data, missing), `range` the valid heights'. A failure shows in the pass
+// record as for a mesh: failedRow, outOfMemory, out.failed, scratch.failed,
+// or a cancel.
+void RunHeightBitmapPasses(GridPass& pass, HeightRange& range);
 
 // The pixel value of a valid height.
 uint16_t HeightPixel(float height, const HeightRange& range);

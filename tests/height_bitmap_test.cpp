@@ -92,7 +92,7 @@ TEST(HeightBitmap, PixelsMapTheRegionsHeightsAndHoles) {
     EXPECT_EQ(JobHarness::ReadFile(harness.folder / "grid__heightmap.pgw"), "1\r\n0\r\n0\r\n-1\r\n2.5\r\n3.5\r\n");
 }
 
-// A cancel in either pass, or a full disk, keeps an earlier bitmap.
+// A cancel in either pass, a full disk or no scratch file keeps an earlier bitmap.
 TEST(HeightBitmap, CancelOrFullDiskKeepsTheEarlierBitmap) {
     JobHarness harness("bitmap-kept");
     std::string text = "ncols 50\nnrows 200\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n";
@@ -100,20 +100,65 @@ TEST(HeightBitmap, CancelOrFullDiskKeepsTheEarlierBitmap) {
         for (int c = 0; c < 50; ++c) text += std::to_string(r * c % 97) + (c < 49 ? " " : "\n");
     const auto grid = harness.WriteGrid("g.asc", text);
     const auto earlier = harness.WriteGrid("grid__heightmap.png", "an earlier bitmap");
-    for (const uint64_t cancelAt : {uint64_t{20}, uint64_t{70}, uint64_t{0}}) {
+    struct Case {
+        uint64_t cancelAt;  // 0: never
+        TestHooks hooks;
+        JobOutcome outcome;
+    };
+    const Case cases[] = {{20, {}, JobOutcome::Cancelled},
+                          {70, {}, JobOutcome::Cancelled},
+                          {0, {0, 0, 0, 0, 100}, JobOutcome::OutputNotWritten},
+                          {0, {0, 0, 0, 0, -1, true}, JobOutcome::ScratchNotWritten}};
+    for (const Case& c : cases) {
         harness.cancel = false;
         harness.onProgress = [&](const JobRecord& record) {
-            if (cancelAt != 0 && static_cast<uint64_t>(record.progress.back().percent) == cancelAt) harness.cancel = true;
+            if (c.cancelAt != 0 && static_cast<uint64_t>(record.progress.back().percent) == c.cancelAt) harness.cancel = true;
         };
-        TestHooks hooks;
-        hooks.writableBytes = cancelAt == 0 ? 100 : -1;
-        SetTestHooks(hooks);
+        SetTestHooks(c.hooks);
         const JobRecord& r = RunBitmap(harness, grid, {1, 1, 50, 200});
         SetTestHooks({});
-        EXPECT_EQ(r.summary.outcome, cancelAt != 0 ? JobOutcome::Cancelled : JobOutcome::OutputNotWritten) << cancelAt;
-        EXPECT_EQ(JobHarness::ReadFile(earlier), "an earlier bitmap") << cancelAt;
-        EXPECT_EQ(r.temporaryFiles, 0) << cancelAt;
+        EXPECT_EQ(r.summary.outcome, c.outcome) << c.cancelAt;
+        EXPECT_EQ(JobHarness::ReadFile(earlier), "an earlier bitmap") << c.cancelAt;
+        EXPECT_EQ(r.temporaryFiles, 0) << c.cancelAt;
     }
+}
+
+// Heights beyond what the scratch store holds in memory come back from its file.
+TEST(HeightBitmap, HeightsBeyondTheScratchMemoryComeBackFromItsFile) {
+    JobHarness harness("bitmap-spilled");
+    const int cols = 1100, rows = 1000;  // 4.4 MB of heights
+    std::string text = "ncols 1100\nnrows 1000\nxllcorner 0\nyllcorner 0\ncellsize 1\nNODATA_value -9999\n";
+    std::vector<uint16_t> pixels;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            text += std::to_string(r * c % 97) + (c + 1 < cols ? " " : "\n");
+            pixels.push_back(static_cast<uint16_t>(1 + std::lround(r * c % 97 / 96.0 * 65534)));
+        }
+    const auto grid = harness.WriteGrid("g.asc", text);
+    for (int workers : {1, 2}) {
+        harness.workers = workers;
+        const JobRecord& r = RunBitmap(harness, grid, {1, 1, cols, rows});
+        ASSERT_EQ(r.summary.outcome, JobOutcome::Finished);
+        EXPECT_EQ(ReadPng(r.file).pixels, pixels) << workers;
+        EXPECT_EQ(r.temporaryFiles, 0);
+    }
+}
+
+// A tall narrow grid: the job's own buffers peak at about the same size for
+// 100 000 rows and for 600 000, whose heights go on to the scratch file.
+TEST(HeightBitmap, MemoryDoesNotGrowWithTheRows) {
+    JobHarness harness("bitmap-memory");
+    harness.workers = 2;
+    int64_t peak[2] = {0, 0};
+    for (int tall = 0; tall < 2; ++tall) {
+        const int rows = tall ? 600000 : 100000;
+        std::string text = "ncols 3\nnrows " + std::to_string(rows) + "\nxllcorner 0\nyllcorner 0\ncellsize 1\n";
+        for (int r = 0; r < rows; ++r) text += "7.25 7.5 7.25\n";
+        const JobRecord& r = RunBitmap(harness, harness.WriteGrid("g.asc", text), {1, 1, 3, rows});
+        ASSERT_EQ(r.summary.outcome, JobOutcome::Finished);
+        peak[tall] = r.summary.peakBufferBytes;
+    }
+    EXPECT_LE(peak[1], peak[0] + static_cast<int64_t>(kScratchMemoryBytes) + (int64_t{512} << 10));
 }
 
 }  // namespace
