@@ -276,18 +276,23 @@ TEST(Textures, PlaceEveryVertexOnTheImageByItsWorldFile) {
     JobHarness harness("texture");
     const auto grid = harness.WriteGrid("holes.asc", HoleGrid());  // x 500 to 546, y 700 to 734, cells of 2
     // 13 x 9 pixels of 4.1 x 4.3 ground units, an odd size and offset.
-    const double a = 4.1, e = -4.3, c = 495.3, f = 737.9;
-    const auto image = WriteImage(harness, "photo.png", 13, 9, "4.1\n0\n0\n-4.3\n495.3\n737.9\n");
+    const double a = 4.1, e = -4.3, c = 495.3, f = 735.1;
+    std::filesystem::create_directories(harness.folder / "images");
+    const auto image = WriteImage(harness, "images/photo.png", 13, 9, "4.1\n0\n0\n-4.3\n495.3\n735.1\n");
     for (MeshMethod method : {Interpolated, FloatingPlanes, Simplified}) {
+        // The classic geometry's positions are the grid's own, less its corner's (500, 700) twice.
+        for (const bool classic : {false, true}) {
         for (MeshFormatKind format : {MeshFormatKind::Obj, MeshFormatKind::Glb, MeshFormatKind::Ply}) {
+            if (classic && format != MeshFormatKind::Obj) continue;
             harness.beforeRun = [&](JobRequest& request, GridStream&) {
                 request.format = format;
-                request.geometry = TrueScaleGeometry;
+                request.geometry = classic ? ClassicGeometry : TrueScaleGeometry;
                 request.texture = TextureChoice::Image;
                 request.texturePath = image;
             };
             const JobRecord& r = harness.Run(grid, method);
             ASSERT_EQ(r.summary.outcome, JobOutcome::Finished) << MeshFormatName(format) << r.summary.refusal;
+            EXPECT_NEAR(r.summary.textureCoverage, 1.0, 1e-12);
             std::vector<std::array<double, 4>> vertices;  // x, y (grid coordinates), u, v from the top
             if (format == MeshFormatKind::Obj) {
                 std::istringstream lines(r.file);
@@ -298,10 +303,11 @@ TEST(Textures, PlaceEveryVertexOnTheImageByItsWorldFile) {
                 }
                 EXPECT_NE(r.file.find("mtllib grid__"), std::string::npos);
                 std::filesystem::path library = r.summary.outputPath;
-                EXPECT_NE(JobHarness::ReadFile(library.replace_extension(".mtl")).find("map_Kd photo.png\r\n"), std::string::npos);
+                EXPECT_NE(JobHarness::ReadFile(library.replace_extension(".mtl")).find("map_Kd images/photo.png\r\n"),
+                          std::string::npos);
             } else if (format == MeshFormatKind::Ply) {
                 const BinaryMesh m = ReadPly(r.file);
-                EXPECT_NE(r.file.find("comment TextureFile photo.png\n"), std::string::npos);
+                EXPECT_NE(r.file.find("comment TextureFile images/photo.png\n"), std::string::npos);
                 const std::size_t body = r.file.find("end_header\n") + 11;
                 for (std::size_t i = 0; i < m.positions.size(); ++i) {
                     const auto uv = At<std::array<float, 2>>(r.file, body + 20 * i + 12);
@@ -320,12 +326,26 @@ TEST(Textures, PlaceEveryVertexOnTheImageByItsWorldFile) {
             }
             ASSERT_FALSE(vertices.empty());
             for (const auto& v : vertices) {
-                const double x = 500 + v[0], y = 700 + v[1];
+                const double x = classic ? v[0] - 500 : 500 + v[0], y = classic ? v[1] - 700 : 700 + v[1];
                 EXPECT_NEAR(v[2] * 13, (x - (c - a / 2)) / a, 0.05) << MeshFormatName(format) << " at " << x << ", " << y;
                 EXPECT_NEAR(v[3] * 9, (y - (f - e / 2)) / e, 0.05) << MeshFormatName(format) << " at " << x << ", " << y;
             }
         }
+        }
     }
+    // A JPEG (its size from its frame header) over the region's western half.
+    std::string jpeg("\xFF\xD8\xFF\xE0\0\x04..\xFF\xC0\0\x11\x08\0\x09\0\x0D", 18);
+    harness.WriteGrid("half.jpg", jpeg);
+    harness.WriteGrid("half.jgw", "2\n0\n0\n-4\n501\n734\n");  // x 500 to 526 of 500 to 546
+    harness.beforeRun = [&](JobRequest& request, GridStream&) {
+        request.format = MeshFormatKind::Glb;
+        request.texture = TextureChoice::Image;
+        request.texturePath = harness.folder / "half.jpg";
+    };
+    const JobRecord& half = harness.Run(grid, Interpolated);
+    EXPECT_NEAR(half.summary.textureCoverage, 26.0 / 46.0, 1e-9);
+    EXPECT_TRUE(TextureWarns(half.summary));
+    EXPECT_NE(half.file.find("\"mimeType\":\"image/jpeg\""), std::string::npos);
     // No world file: refused before anything is written, naming what was looked for.
     const auto bare = WriteImage(harness, "bare.png", 4, 4, "");
     harness.beforeRun = [&](JobRequest& request, GridStream&) {

@@ -410,6 +410,88 @@ PY
 }
 mesh_table
 
+# Textures: an image GDAL places by its world file. Every vertex's texture
+# coordinates land where GDAL's geotransform puts its ground position on the
+# image (within 0.05 pixel), in OBJ, GLB and PLY; the validator finds nothing
+# in the textured GLB, and Blender imports OBJ and GLB with their image.
+texture_table() {
+    /usr/bin/python3 - "$work/photo.png" <<'PY' || { fail "texture: the image could not be made"; return; }
+import sys
+from PIL import Image
+Image.new("RGB", (37, 29), (200, 120, 40)).save(sys.argv[1])
+open(sys.argv[1][:-4] + ".pgw", "w").write("1.3\n0\n0\n-1.1\n0.4\n4.9\n")
+PY
+    local format files=()
+    for format in obj glb ply; do
+        # Exit 3: the image covers part of the grid only, as this one does.
+        "$convert" "$work/holes.asc" --format "$format" --geometry true --texture "$work/photo.png" \
+            --outdir "$work/texture" >/dev/null 2>&1
+        (($? == 0 || $? == 3)) || fail "texture: dunmoor-convert --format $format failed"
+        files+=("$work/texture/holes__interpolated.$format")
+    done
+    PYTHONPATH="$(dirname "$0")" NODE_PATH="${XDG_CACHE_HOME:-$HOME/.cache}/dunmoor/node_modules" \
+        /usr/bin/python3 - "$(dirname "$0")" "$work/holes.asc" "$work/photo.png" "${files[@]}" <<'PY' || fail "texture table"
+import os, shutil, struct, subprocess, sys
+from osgeo import gdal
+import mesh_read
+tests, grid, photo, files = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+image = gdal.Open(photo)
+x0, a, _, y0, _, e = image.GetGeoTransform()
+left, bottom = gdal.Open(grid).GetGeoTransform()[0], None
+g = gdal.Open(grid).GetGeoTransform()
+south = g[3] + g[5] * gdal.Open(grid).RasterYSize  # the grid's south edge: True scale's y 0
+bad = []
+for path in files:
+    kind = path.rsplit(".", 1)[1]
+    data = open(path, "rb").read()
+    if kind == "obj":
+        p, _, _ = mesh_read.read_obj(path)
+        uv = [tuple(map(float, l.split()[1:3])) for l in open(path) if l.startswith("vt ")]
+        uv = [(u, 1 - v) for u, v in uv]
+    elif kind == "ply":
+        head, body = data.split(b"end_header\n", 1)
+        count = int(head.split(b"element vertex ")[1].split(b"\n")[0])
+        p = [struct.unpack_from("<3f", body, 20 * i) for i in range(count)]
+        uv = [struct.unpack_from("<2f", body, 20 * i + 12) for i in range(count)]
+        uv = [(u, 1 - v) for u, v in uv]
+    else:
+        import json
+        n = struct.unpack_from("<I", data, 12)[0]
+        j, bin0 = json.loads(data[20:20 + n]), 20 + n + 8
+        count = j["accessors"][0]["count"]
+        p = [struct.unpack_from("<3f", data, bin0 + 32 * i) for i in range(count)]
+        p = [(x, -z, y) for x, y, z in p]
+        uv = [struct.unpack_from("<2f", data, bin0 + 32 * i + 24) for i in range(count)]
+    worst = max(max(abs(u * image.RasterXSize - (left + q[0] - x0) / a), abs(v * image.RasterYSize - (south + q[1] - y0) / e))
+                for q, (u, v) in zip(p, uv))
+    (bad.append if worst > 0.05 else print)("%s: texture coordinates within %.4f pixel of GDAL's" % (os.path.basename(path), worst))
+validator = os.path.join(os.environ["NODE_PATH"], "gltf-validator")
+glb = [f for f in files if f.endswith(".glb")]
+if os.path.isdir(validator) and shutil.which("node"):
+    done = subprocess.run(["node", os.path.join(tests, "gltf_validate.js")] + glb, capture_output=True, text=True)
+    print(done.stdout, end="")
+    if done.returncode: bad.append("the validator finds errors or warnings in the textured GLB")
+else:
+    print("skipped: the glTF validator not found")
+if shutil.which("blender"):
+    script = "import bpy, numpy, sys\nnumpy.bool = numpy.bool_\nfor f in sys.argv[sys.argv.index('--') + 1:]:\n" \
+             "    bpy.ops.wm.read_factory_settings(use_empty=True)\n" \
+             "    (bpy.ops.wm.obj_import if f.endswith('.obj') else bpy.ops.import_scene.gltf)(filepath=f)\n" \
+             "    print('IMAGES', f, [tuple(i.size) for i in bpy.data.images], flush=True)\n"
+    open(os.path.join(os.path.dirname(files[0]), "images.py"), "w").write(script)
+    done = subprocess.run(["blender", "-b", "--python", os.path.join(os.path.dirname(files[0]), "images.py"), "--"] +
+                          [f for f in files if not f.endswith(".ply")], capture_output=True, text=True)
+    lines = [l for l in done.stdout.splitlines() if l.startswith("IMAGES")]
+    for line in lines:
+        (print if "(37, 29)" in line else bad.append)("Blender: %s" % line[7:])
+    if len(lines) != 2: bad.append("Blender imported %d of the 2 textured files" % len(lines))
+else:
+    print("skipped: blender not found")
+if bad: sys.exit("\n".join(bad))
+PY
+}
+texture_table
+
 if ((failures > 0)); then
     echo "$failures witness check(s) failed"
     exit 1
