@@ -53,6 +53,9 @@ struct MeshGeometry {
     double latitude = 0.0;  // degrees: where they were turned into metres
     double originX = 0.0;   // x 0 and y 0 in the grid's own coordinates
     double originY = 0.0;
+    double unitsPerMetre = 1.0;  // output units a ground metre makes
+    bool fitted = false;         // the region's longer side fitted to a size asked for
+    double exaggerate = 1.0;     // heights multiplied by it
 
     // The methods work out each vertex's normal (MeshVertex::normal) only
     // when the format writes them.

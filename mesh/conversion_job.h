@@ -126,6 +126,8 @@ struct JobRequest {
     GridHeader header;
     RegionWindow region;
     float unitMeters = 1.0f;
+    double exaggerate = 1.0;      // heights multiplied by it, in every geometry
+    double fitMillimetres = 0.0;  // True scale: the region's longer side made this many units (0: not fitted)
     double maxError = kDefaultMaxError;  // Simplified: in the grid's height unit, before the units
     // The coordinate system from a ".prj" file beside the grid, as its text
     // (ReadProjectionBeside); True scale reads its unit from it.

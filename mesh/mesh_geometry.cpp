@@ -47,6 +47,7 @@ MeshGeometry MakeMeshGeometry(const JobRequest& request) {
     g.heightScale = g.scale;
     g.normals = FormatWritesNormals(request.format, request.normals);
     if (request.geometry == TrueScaleGeometry) MakeTrueScaleGeometry(request, g);
+    else g.heightScale = static_cast<float>(g.heightScale * request.exaggerate);
     return g;
 }
 

@@ -91,18 +91,33 @@ void MakeTrueScaleGeometry(const JobRequest& request, MeshGeometry& g) {
         metresEast = dx * heightMetres;
         metresNorth = dy * heightMetres;
     }
-    g.stepX = metresEast / units;
-    g.stepY = metresNorth / units;
-    g.heightScale = static_cast<float>(heightMetres / units);
+    // Fitted (for a printer, whose units are millimetres), the region's
+    // longer side is fitMillimetres units and the heights follow the same
+    // scale; exaggerated, the heights are multiplied once more.
+    double scale = 1.0 / units;
+    if (request.fitMillimetres > 0.0) {
+        const double width = std::fabs(metresEast) * (static_cast<double>(region.xMax) - region.xMin + 1.0);
+        const double height = std::fabs(metresNorth) * (static_cast<double>(region.yMax) - region.yMin + 1.0);
+        if (std::max(width, height) > 0.0) scale = request.fitMillimetres / std::max(width, height);
+    }
+    g.stepX = metresEast * scale;
+    g.stepY = metresNorth * scale;
+    g.heightScale = static_cast<float>(heightMetres * scale * request.exaggerate);
     g.positionDecimals = DecimalsWithin(std::min(std::fabs(g.stepX), std::fabs(g.stepY)) * kPositionRoundingShare);
-    g.heightDecimals = DecimalsWithin(1e-3 / units);
+    // A height within a millimetre of the ground's, as the model has it.
+    g.heightDecimals = DecimalsWithin(1e-3 * scale * request.exaggerate);
+    g.unitsPerMetre = scale;
+    g.fitted = request.fitMillimetres > 0.0;
+    g.exaggerate = request.exaggerate;
 }
 
 std::vector<std::string> GeometryNotes(const MeshGeometry& g, float unitMeters) {
     if (!g.trueScale) return {};
     std::vector<std::string> notes;
-    notes.push_back("Geometry: true scale, 1 unit = " + ShortestText(unitMeters) + " m, " +
+    const std::string unit = g.fitted ? ShortestText(1.0 / g.unitsPerMetre) + " m (fitted)" : ShortestText(unitMeters) + " m";
+    notes.push_back("Geometry: true scale, 1 unit = " + unit + ", " +
                     (g.yUp ? "x east, y up, z south" : "x east, y north, z up"));
+    if (g.exaggerate != 1.0) notes.push_back("Heights exaggerated " + ShortestText(g.exaggerate) + " times");
     notes.push_back("Origin: the region's south-west corner, at x " + ShortNumber(g.originX) + " y " +
                     ShortNumber(g.originY) + " in the grid's coordinates (" + GroundUnitName(g.ground) + ")");
     if (g.ground.unit == GroundUnit::Degrees)

@@ -200,6 +200,9 @@ expect 1 "could not be written" "$out/all/t.asc" --heightmap
 # a GLB's length field); one that cannot hold the region is refused unwritten.
 expect 2 "the binary formats are true scale" "$out/all/t.asc" --format glb --geometry classic
 expect 2 "STL is z up" "$out/all/t.asc" --format stl --up y
+expect 2 "--fit-mm does not go with --units" "$out/all/t.asc" --fit-mm 100 --units 2
+expect 2 "--fit-mm needs --geometry true" "$out/all/t.asc" --fit-mm 100 --geometry classic
+expect 2 "an STL file holds no texture" "$out/all/t.asc" --format stl --texture relief
 for format in glb ply stl; do
   expect 0 "t__interpolated.$format" "$out/all/t.asc" --format $format
   expect 0 "total: 0 converted, 1 skipped" "$out/all/t.asc" --format $format --skip-existing

@@ -357,3 +357,24 @@ TEST(Textures, PlaceEveryVertexOnTheImageByItsWorldFile) {
     EXPECT_NE(refused.summary.refusal.find("bare.pgw bare.pngw bare.wld"), std::string::npos) << refused.summary.refusal;
     EXPECT_FALSE(refused.fileExists);
 }
+
+// Fitted for a printer, the region's longer side is the size asked for and
+// the heights follow the same scale, exaggerated on top.
+TEST(MeshFormats, FitTheLongerSideAndExaggerateTheHeights) {
+    JobHarness harness("fit");
+    const auto grid = harness.WriteGrid("holes.asc", HoleGrid());  // 46 x 34 ground units
+    harness.beforeRun = [](JobRequest& request, GridStream&) {
+        request.format = MeshFormatKind::Ply;
+        request.geometry = TrueScaleGeometry;
+        request.fitMillimetres = 120;
+        request.exaggerate = 3;
+    };
+    const BinaryMesh m = ReadPly(harness.Run(grid, Interpolated).file);
+    float most[3] = {0, 0, 0};
+    for (const auto& p : m.positions)
+        for (int k = 0; k < 3; ++k) most[k] = std::max(most[k], p[k]);
+    EXPECT_FLOAT_EQ(most[0], 120.0f);
+    EXPECT_NEAR(most[1], 120.0 * 34 / 46, 1e-4);
+    // The highest corner is a cell's own value (a corner of one cell).
+    EXPECT_GT(most[2], 3 * 120.0 / 46 * 40);
+}

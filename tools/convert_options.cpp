@@ -51,6 +51,9 @@ constexpr OptionInfo kOptions[] = {
     {"--progress", 0, "", "", "progress as plain lines off a terminal (a terminal always shows it)"},
     {"--preview", 1, "PNG", "a value: the picture file to write",
      "write the window's terrain preview of the one grid given as PNG, and nothing else"},
+    {"--exaggerate", 1, "Z", "a value: the factor, more than 0", "multiply the heights by Z (default 1)"},
+    {"--fit-mm", 1, "W", "a value: the size in millimetres, more than 0",
+     "scale the model so that the region's longer side is W units, as slicers read millimetres (true scale)"},
     {"--texture", 1, "IMAGE|relief", "a value: an image with its world file, or relief",
      "drape the mesh with a PNG or JPEG placed by its world file, or with a shaded relief of the region"},
     {"--texture-size", 2, "W H", "two values: the relief's width and height",
@@ -132,6 +135,11 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
     } else if (name == "--preview") {
         if (args[first].empty()) return fail("--preview needs a picture file name");
         o.preview = std::filesystem::path(args[first]);
+    } else if (name == "--exaggerate" || name == "--fit-mm") {
+        double number = 0;
+        if (!ParseDecimal(value, number) || !(number > 0) || !std::isfinite(number) || number > 1e6)
+            return fail(name + " needs a number more than 0, not " + Visible(value));
+        (name == "--exaggerate" ? o.exaggerate : o.fitMillimetres) = number;
     } else if (name == "--texture") {
         if (args[first].empty()) return fail("--texture needs an image file, or relief");
         o.texture = value == "relief" ? TextureChoice::Relief : TextureChoice::Image;
@@ -149,6 +157,7 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
         if (!ParseDecimal(value, units) || !UnitsAreUsable(static_cast<float>(units)))
             return fail("units must be a positive number of meters, not " + Visible(value));
         o.unitMeters = static_cast<float>(units);
+        o.unitsGiven = true;
     } else if (name == "--format") {
         if (!MeshFormatNamed(value, o.format)) return fail("unknown format " + Visible(value) + ": obj, glb, ply or stl");
     } else if (name == "--geometry") {
@@ -227,6 +236,12 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
         i += option->values;
     }
     if (o.grids.empty() && o.lists.empty()) return problem = "no grid file given", false;
+    if (o.fitMillimetres > 0) {
+        if (o.unitsGiven) return problem = "--fit-mm does not go with --units: the size it fits to sets the units", false;
+        if (o.geometryGiven && o.geometry == ClassicGeometry)
+            return problem = "--fit-mm needs --geometry true: it scales true distances", false;
+        o.geometry = TrueScaleGeometry;
+    }
     if (IsBinaryFormat(o.format)) {
         if (o.geometryGiven && o.geometry == ClassicGeometry)
             return problem = "--format " + std::string(MeshFormatName(o.format)) + " needs --geometry true: the binary formats are true scale", false;

@@ -29,6 +29,9 @@ struct Options {
     bool wholeGrid = true;
     RegionWindow region;
     float unitMeters = 1.0f;
+    bool unitsGiven = false;       // --units was given
+    double exaggerate = 1.0;       // --exaggerate
+    double fitMillimetres = 0.0;   // --fit-mm; 0: not fitted
     std::string timestamp;  // checked: "YYYY-MM-DD, HH:MM", or empty
     std::filesystem::path outdir;
     bool mesh = true;           // false with --heightmap-only

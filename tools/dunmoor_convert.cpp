@@ -220,6 +220,8 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     request.method = options.method;
     request.format = options.format;
     request.normals = options.normals;
+    request.exaggerate = options.exaggerate;
+    request.fitMillimetres = options.fitMillimetres;
     request.texture = options.texture;
     request.texturePath = options.texturePath;
     request.textureWidth = options.textureWidth;
