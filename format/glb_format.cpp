@@ -23,7 +23,7 @@ namespace {
 // mesh has a texture.
 constexpr std::size_t kPositionBytes = 12;
 constexpr std::size_t kTextureBytes = 8;
-constexpr std::size_t kRecordBytes = 4 * (2 * kPositionBytes + kTextureBytes);  // a cell's four corners at most
+constexpr std::size_t kCornerBytes = 2 * kPositionBytes + kTextureBytes;  // the most a vertex takes
 constexpr uint32_t kMagic = 0x46546C67;                 // "glTF"
 constexpr uint32_t kJsonChunk = 0x4E4F534A;             // "JSON"
 constexpr uint32_t kBinChunk = 0x004E4942;              // "BIN\0"
@@ -153,33 +153,22 @@ public:
     }
 
     bool WriteVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const override {
-        for (std::size_t i = 0; i < count;) {
-            char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
-            if (p == nullptr) return false;
-            const char* const last = p + kMaxReserveBytes - kRecordBytes;
-            for (; i < count && p <= last; ++i) {
-                const MeshVertex& v = vertices[i];
-                float normal[3];
-                FloatNormal(v, true, normal);
-                ForEachVertexOf(v, [&](bool east, bool south) {
-                    float position[3];
-                    FloatPosition(g_, v, east, south, true, position);
-                    sink.counts.TakePosition(position);
-                    std::memcpy(p, position, kPositionBytes);
-                    std::memcpy(p + kPositionBytes, normal, kPositionBytes);
-                    p += 2 * kPositionBytes;
-                    if (info_.texture.on) {  // v counted down from the top, as glTF has it
-                        float uv[2];
-                        TextureCoordinates(info_.texture, v, east, south, uv);
-                        std::memcpy(p, uv, kTextureBytes);
-                        p += kTextureBytes;
-                    }
-                });
+        return PutEachVertex(sink, vertices, count, kCornerBytes, [&](char* p, const MeshVertex& v, bool east, bool south) {
+            float position[3], normal[3];
+            FloatPosition(g_, v, east, south, true, position);
+            FloatNormal(v, true, normal);
+            sink.counts.TakePosition(position);
+            std::memcpy(p, position, kPositionBytes);
+            std::memcpy(p + kPositionBytes, normal, kPositionBytes);
+            p += 2 * kPositionBytes;
+            if (info_.texture.on) {  // v counted down from the top, as glTF has it
+                float uv[2];
+                TextureCoordinates(info_.texture, v, east, south, uv);
+                std::memcpy(p, uv, kTextureBytes);
+                p += kTextureBytes;
             }
-            CommitSinkBytes(sink, p);
-            if (SegmentIsFull(sink)) EndSinkSegment(sink);
-        }
-        return true;
+            return p;
+        });
     }
 
     bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const override {
@@ -198,26 +187,16 @@ private:
     template <typename Index, int Corners>
     static bool PutFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count) {
         constexpr int kIndices = Corners == 4 ? 6 : 3;
-        constexpr std::size_t faceBytes = kIndices * sizeof(Index);
-        for (std::size_t i = 0; i < count;) {
-            const std::size_t end = std::min(count, i + kMaxReserveBytes / faceBytes);
-            char* p = ReserveSinkBytes(sink, (end - i) * faceBytes);
-            if (p == nullptr) return false;
-            for (; i < end; ++i, numbers += Corners) {
-                Index face[kIndices] = {static_cast<Index>(numbers[0]), static_cast<Index>(numbers[1]),
-                                        static_cast<Index>(numbers[2])};
-                if constexpr (Corners == 4) {
-                    face[3] = face[0];
-                    face[4] = face[2];
-                    face[5] = static_cast<Index>(numbers[3]);
-                }
-                std::memcpy(p, face, faceBytes);
-                p += faceBytes;
+        return PutEachFace(sink, numbers, count, Corners, kIndices * sizeof(Index), [](char* p, const int64_t* n) {
+            Index face[kIndices] = {static_cast<Index>(n[0]), static_cast<Index>(n[1]), static_cast<Index>(n[2])};
+            if constexpr (Corners == 4) {
+                face[3] = face[0];
+                face[4] = face[2];
+                face[5] = static_cast<Index>(n[3]);
             }
-            CommitSinkBytes(sink, p);
-            if (SegmentIsFull(sink)) EndSinkSegment(sink);
-        }
-        return true;
+            std::memcpy(p, face, sizeof face);
+            return p + sizeof face;
+        });
     }
 
     // The node says where the positions stand: the grid coordinates of

@@ -238,6 +238,42 @@ struct MeshFormat {
     const char* limitText;
 };
 
+// The binary formats' loops over a batch, reserving sink room many records
+// at a time and ending segments where they fill. PutEachVertex calls
+// put(p, vertex, eastEdge, southEdge) for each vertex a record stands for,
+// `cornerBytes` at most each; PutEachFace put(p, numbers) for each face of
+// `corners` numbers, `faceBytes` each. Both return the end of what they
+// wrote. False when the job stops.
+template <typename Put>
+inline bool PutEachVertex(PipelineSink& sink, const MeshVertex* vertices, std::size_t count, std::size_t cornerBytes,
+                          Put put) {
+    for (std::size_t i = 0; i < count;) {
+        char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
+        if (p == nullptr) return false;
+        const char* const last = p + kMaxReserveBytes - 4 * cornerBytes;  // room for one more record
+        for (; i < count && p <= last; ++i) {
+            const MeshVertex& v = vertices[i];
+            ForEachVertexOf(v, [&](bool east, bool south) { p = put(p, v, east, south); });
+        }
+        CommitSinkBytes(sink, p);
+        if (SegmentIsFull(sink)) EndSinkSegment(sink);
+    }
+    return true;
+}
+template <typename Put>
+inline bool PutEachFace(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners,
+                        std::size_t faceBytes, Put put) {
+    for (std::size_t i = 0; i < count;) {
+        const std::size_t end = count - i < kMaxReserveBytes / faceBytes ? count : i + kMaxReserveBytes / faceBytes;
+        char* p = ReserveSinkBytes(sink, (end - i) * faceBytes);
+        if (p == nullptr) return false;
+        for (; i < end; ++i, numbers += corners) p = put(p, numbers);
+        CommitSinkBytes(sink, p);
+        if (SegmentIsFull(sink)) EndSinkSegment(sink);
+    }
+    return true;
+}
+
 // A method's batch of vertices on their way to the writer: gathered here,
 // handed over when full and wherever the method's segments end (the end of a
 // row), so that the bytes come before the segment's end.

@@ -21,8 +21,8 @@ namespace {
 // float properties, 4 bytes each.
 constexpr std::size_t kPositionBytes = 12;
 constexpr std::size_t kTextureBytes = 8;
-// Room a reservation of vertices takes: a cell's four corners at most.
-constexpr std::size_t kRecordBytes = 4 * (2 * kPositionBytes + kTextureBytes);
+// The most a vertex takes.
+constexpr std::size_t kCornerBytes = 2 * kPositionBytes + kTextureBytes;
 constexpr char kNormalProperties[] = "property float nx\nproperty float ny\nproperty float nz\n";
 constexpr char kTextureProperties[] = "property float texture_u\nproperty float texture_v\n";
 
@@ -67,52 +67,35 @@ public:
     }
 
     bool WriteVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const override {
-        for (std::size_t i = 0; i < count;) {
-            char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
-            if (p == nullptr) return false;
-            const char* const last = p + kMaxReserveBytes - kRecordBytes;
-            for (; i < count && p <= last; ++i) {
-                const MeshVertex& v = vertices[i];
+        return PutEachVertex(sink, vertices, count, kCornerBytes, [&](char* p, const MeshVertex& v, bool east, bool south) {
+            float position[3];
+            FloatPosition(g_, v, east, south, g_.yUp, position);
+            std::memcpy(p, position, kPositionBytes);
+            p += kPositionBytes;
+            if (g_.normals) {
                 float normal[3];
                 FloatNormal(v, g_.yUp, normal);
-                ForEachVertexOf(v, [&](bool east, bool south) {
-                    float position[3];
-                    FloatPosition(g_, v, east, south, g_.yUp, position);
-                    std::memcpy(p, position, kPositionBytes);
-                    p += kPositionBytes;
-                    if (g_.normals) {
-                        std::memcpy(p, normal, kPositionBytes);
-                        p += kPositionBytes;
-                    }
-                    if (info_.texture.on) {
-                        float uv[2];
-                        TextureCoordinates(info_.texture, v, east, south, uv);
-                        uv[1] = 1.0f - uv[1];
-                        std::memcpy(p, uv, kTextureBytes);
-                        p += kTextureBytes;
-                    }
-                });
+                std::memcpy(p, normal, kPositionBytes);
+                p += kPositionBytes;
             }
-            CommitSinkBytes(sink, p);
-            if (SegmentIsFull(sink)) EndSinkSegment(sink);
-        }
-        return true;
+            if (info_.texture.on) {
+                float uv[2];
+                TextureCoordinates(info_.texture, v, east, south, uv);
+                uv[1] = 1.0f - uv[1];
+                std::memcpy(p, uv, kTextureBytes);
+                p += kTextureBytes;
+            }
+            return p;
+        });
     }
 
     bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const override {
-        const std::size_t faceBytes = 1 + 4 * static_cast<std::size_t>(corners);
-        for (std::size_t i = 0; i < count;) {
-            const std::size_t end = std::min(count, i + kMaxReserveBytes / faceBytes);
-            char* p = ReserveSinkBytes(sink, (end - i) * faceBytes);
-            if (p == nullptr) return false;
-            for (; i < end; ++i, numbers += corners) {
-                *p++ = static_cast<char>(corners);
-                for (int k = 0; k < corners; ++k) p = PutInt32(p, numbers[k]);
-            }
-            CommitSinkBytes(sink, p);
-            if (SegmentIsFull(sink)) EndSinkSegment(sink);
-        }
-        return true;
+        return PutEachFace(sink, numbers, count, corners, 1 + 4 * static_cast<std::size_t>(corners),
+                           [&](char* p, const int64_t* face) {
+                               *p++ = static_cast<char>(corners);
+                               for (int k = 0; k < corners; ++k) p = PutInt32(p, face[k]);
+                               return p;
+                           });
     }
 
     int64_t TableBytes() const override { return 0; }

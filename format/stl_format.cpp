@@ -19,8 +19,6 @@ namespace {
 constexpr std::size_t kHeaderBytes = 80;
 constexpr std::size_t kPositionBytes = 12;
 constexpr std::size_t kFacetBytes = 50;
-// Room a reservation of vertices takes: a cell's four corners at most.
-constexpr std::size_t kRecordBytes = 4 * kPositionBytes;
 
 // What the header says; it must not start with "solid", which marks the text
 // form of the format.
@@ -62,40 +60,20 @@ public:
     }
 
     bool WriteVertices(PipelineSink& sink, const MeshVertex* vertices, std::size_t count) const override {
-        for (std::size_t i = 0; i < count;) {
-            char* p = ReserveSinkBytes(sink, kMaxReserveBytes);
-            if (p == nullptr) return false;
-            const char* const last = p + kMaxReserveBytes - kRecordBytes;
-            for (; i < count && p <= last; ++i) {
-                const MeshVertex& v = vertices[i];
-                ForEachVertexOf(v, [&](bool east, bool south) {
-                    float position[3];
-                    FloatPosition(g_, v, east, south, false, position);
-                    std::memcpy(p, position, kPositionBytes);
-                    p += kPositionBytes;
-                });
-            }
-            CommitSinkBytes(sink, p);
-            if (SegmentIsFull(sink)) EndSinkSegment(sink);
-        }
-        return true;
+        return PutEachVertex(sink, vertices, count, kPositionBytes, [&](char* p, const MeshVertex& v, bool east, bool south) {
+            float position[3];
+            FloatPosition(g_, v, east, south, false, position);
+            std::memcpy(p, position, kPositionBytes);
+            return p + kPositionBytes;
+        });
     }
 
     bool WriteFaces(PipelineSink& sink, const int64_t* numbers, std::size_t count, int corners) const override {
-        const std::size_t triangles = corners == 4 ? 2 : 1;
-        const std::size_t faceBytes = triangles * kFacetBytes;
-        for (std::size_t i = 0; i < count;) {
-            const std::size_t end = std::min(count, i + kMaxReserveBytes / faceBytes);
-            char* p = ReserveSinkBytes(sink, (end - i) * faceBytes);
-            if (p == nullptr) return false;
-            for (; i < end; ++i, numbers += corners) {
-                p = PutFacet(p, numbers[0], numbers[1], numbers[2]);
-                if (corners == 4) p = PutFacet(p, numbers[0], numbers[2], numbers[3]);
-            }
-            CommitSinkBytes(sink, p);
-            if (SegmentIsFull(sink)) EndSinkSegment(sink);
-        }
-        return true;
+        return PutEachFace(sink, numbers, count, corners, (corners == 4 ? 2 : 1) * kFacetBytes,
+                           [&](char* p, const int64_t* face) {
+                               p = PutFacet(p, face[0], face[1], face[2]);
+                               return corners == 4 ? PutFacet(p, face[0], face[2], face[3]) : p;
+                           });
     }
 
     int64_t TableBytes() const override { return 0; }  // the positions are noted as they come
