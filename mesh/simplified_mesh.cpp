@@ -419,6 +419,14 @@ void FindCandidate(Delaunay& d, int32_t t) {
         KeepInside(by - cy, (cx - bx) * (y - by) + (cy - by) * bx, lo, hi);
         KeepInside(cy - ay, (ax - cx) * (y - cy) + (ay - cy) * cx, lo, hi);
         KeepInside(ay - by, (bx - ax) * (y - ay) + (by - ay) * ax, lo, hi);
+        // The triangle's own corners end their rows' spans: never candidates
+        // (the plane through them meets them only to a rounding, which at
+        // E = 0 would insert a corner again).
+        for (const auto& [vx, vy] : {std::pair<int64_t, int64_t>{ax, ay}, {bx, by}, {cx, cy}}) {
+            if (vy != y) continue;
+            if (vx == lo) ++lo;
+            else if (vx == hi) --hi;
+        }
         if (lo > hi) continue;
         const double z0 = ha + zx * static_cast<double>(-ax) + zy * static_cast<double>(y - ay);
         const double largest = LargestRowError(heights, lo, hi, z0, zx);

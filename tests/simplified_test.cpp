@@ -133,6 +133,10 @@ TEST(Simplified, KeepsAHoleToItsOutline) {
         // The region's corners and its sides' piece ends; the hole's corners.
         EXPECT_EQ(harness.Run(harness.WriteGrid("plane.asc", plane), Simplified).summary.counts.vertices, hole ? 12 : 8);
     }
+    // A height so large that a plane meets its own corners only to a
+    // rounding far beyond E: no corner is taken again (it would never end).
+    const std::string spike = "ncols 4\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1\n1 2 3 4\n5 6 262162398566154240 8\n";
+    EXPECT_EQ(harness.Run(harness.WriteGrid("spike.asc", spike), Simplified).summary.outcome, JobOutcome::Finished);
     std::mt19937 rng(5), same(5);
     const int64_t clean = harness.Run(harness.WriteGrid("clean.asc", MakeGrid(rng, 300, 200, true)), Simplified).summary.counts.vertices;
     const JobRecord& holes = harness.Run(harness.WriteGrid("holes.asc", MakeGrid(same, 300, 200, true, 0.02)), Simplified);
