@@ -34,7 +34,7 @@ void EnableUnitsGroup(HWND window, bool enable);
 // axis. Called when the format or the geometry changed.
 void EnableGeometryChoices(HWND window);
 // The Output button names the format and, when the file holds them, the
-// normals: "&Output: PLY, normals...".
+// normals and the texture: "&Output: PLY, normals, relief...".
 void SetOutputButtonText(HWND window);
 // The choices of steps 4 and 5 as the controls show them.
 MeshGeometryKind ChosenGeometry(HWND window);
