@@ -177,6 +177,24 @@ void TextureChosen(HWND dialog) {
     ShowTextureChoice(dialog);
 }
 
+// Posted to the dialog when "Image..." is picked again while an image is
+// chosen, so another image is asked for once the list has closed.
+constexpr UINT kAskForAnotherImage = WM_APP + 1;
+
+// A pick from the dropped list that leaves the item as it was reports no
+// change; picking "Image..." so still asks for an image.
+void TexturePickedFromList(HWND dialog) {
+    const HWND list = GetDlgItem(dialog, IDC_TEXTURE);
+    const bool imageAgain = g_app.outputDraft.texture == TextureChoice::Image &&
+                            SendMessageW(list, CB_GETCURSEL, 0, 0) == static_cast<LRESULT>(TextureChoice::Image);
+    if (imageAgain && SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0)) PostMessageW(dialog, kAskForAnotherImage, 0, 0);
+}
+
+void AskForAnotherImage(HWND dialog) {
+    ChooseImage(dialog);
+    ShowTextureChoice(dialog);
+}
+
 void NormalsTicked(HWND dialog) {
     g_app.outputDraft.normals = SendMessageW(GetDlgItem(dialog, IDC_NORMALS), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
@@ -197,6 +215,7 @@ void OnDialogCommand(HWND dialog, WPARAM wParam) {
         break;
     case IDC_TEXTURE:
         if (HIWORD(wParam) == CBN_SELCHANGE || HIWORD(wParam) == CBN_CLOSEUP) TextureChosen(dialog);
+        if (HIWORD(wParam) == CBN_SELENDOK) TexturePickedFromList(dialog);
         break;
     default: break;
     }
@@ -207,6 +226,7 @@ INT_PTR CALLBACK OutputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     // FALSE: the focus was given to the format's list.
     case WM_INITDIALOG: OnInitDialog(dialog); return FALSE;
     case WM_COMMAND: OnDialogCommand(dialog, wParam); return TRUE;
+    case kAskForAnotherImage: AskForAnotherImage(dialog); return TRUE;
     default: break;
     }
     return FALSE;
