@@ -20,12 +20,15 @@ struct PreviewRun;  // ui/region_picture_win.cpp
 constexpr std::size_t kInputPathChars = 32767;
 
 // What the mesh file is made as, beyond the method and the geometry: its
-// format and whether it holds vertex normals as asked (a GLB holds them
-// whatever is asked, an STL only its facets'). The Output dialog sets it; the
-// mesh's further outputs (its texture, a solid to print) belong here too.
+// format, whether it holds vertex normals as asked (a GLB holds them
+// whatever is asked, an STL only its facets') and the texture it is draped
+// with (never an STL's). The Output dialog sets it; a solid to print belongs
+// here too.
 struct OutputChoice {
     MeshFormatKind format = MeshFormatKind::Obj;
     bool normals = false;
+    TextureChoice texture = TextureChoice::None;
+    std::wstring texturePath;  // the image last chosen, full path; kept while another texture is chosen
 };
 
 struct AppState {

@@ -105,6 +105,8 @@ JobRequest RequestFromWindow(HWND window, float unitMeters) {
     }
     request.format = g_app.output.format;
     request.normals = g_app.output.normals;
+    request.texture = g_app.output.texture;
+    if (request.texture == TextureChoice::Image) request.texturePath = WidePath(g_app.output.texturePath);
     request.geometry = ChosenGeometry(window);
     request.up = ChosenUpAxis(window);
     // True scale reads the unit of the grid's coordinates from a .prj beside it.

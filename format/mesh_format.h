@@ -361,6 +361,9 @@ inline bool FormatsOwnUpAxis(MeshFormatKind kind, UpAxis& up) {
     up = kind == MeshFormatKind::Glb ? YUp : ZUp;
     return true;
 }
+// Whether a file of the format can be draped with a texture: an STL holds
+// nothing beyond its facets.
+inline bool FormatHoldsTexture(MeshFormatKind kind) { return kind != MeshFormatKind::Stl; }
 // Whether a file of the format holds vertex normals: a GLB always, an OBJ or
 // a PLY when asked; an STL holds its facets' own, worked out from the
 // positions it holds.

@@ -17,31 +17,6 @@
 
 namespace {
 
-// Result of the open-file dialog: the full path, or nothing.
-struct ChosenFile {
-    bool chosen = false;
-    std::wstring path;
-};
-
-ChosenFile AskForGridFile(HWND window) {
-    // A scratch buffer, so a cancelled dialog leaves inputPath as it was.
-    std::vector<wchar_t> path(kInputPathChars + 1, L'\0');
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = window;
-    dialog.lpstrFilter = L"asc (*.asc)\0*.asc\0Any file... (*.*)\0*.*\0";
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = kInputPathChars + 1;
-    dialog.lpstrTitle = L"Select your ESRI ARC/INFO ASCII GRID file...";
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-
-    ChosenFile result;
-    if (!GetOpenFileNameW(&dialog)) return result;
-    result.chosen = true;
-    result.path = path.data();
-    return result;
-}
-
 void SetRegionField(HWND window, int id, const std::wstring& text) {
     // Each text makes the field report a change: the command branch clamps it
     // and recomputes the estimates before the next field is set.
@@ -66,8 +41,28 @@ std::wstring FullPath(const std::wstring& path) {
 
 }  // namespace
 
+ChosenFile AskForFile(HWND window, const wchar_t* filter, const wchar_t* title) {
+    // A scratch buffer, so a cancelled dialog leaves the caller's path as it was.
+    std::vector<wchar_t> path(kInputPathChars + 1, L'\0');
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = window;
+    dialog.lpstrFilter = filter;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = kInputPathChars + 1;
+    dialog.lpstrTitle = title;
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+
+    ChosenFile result;
+    if (!GetOpenFileNameW(&dialog)) return result;
+    result.chosen = true;
+    result.path = path.data();
+    return result;
+}
+
 void SelectGridFile(HWND window) {
-    const ChosenFile file = AskForGridFile(window);
+    const ChosenFile file = AskForFile(window, L"asc (*.asc)\0*.asc\0Any file... (*.*)\0*.*\0",
+                                       L"Select your ESRI ARC/INFO ASCII GRID file...");
     if (!file.chosen) {
         ShowWarning(window, L"No file to open...");
         return;

@@ -6,6 +6,17 @@
 
 #include <string>
 
+// Result of the open-file dialog: the full path, or nothing.
+struct ChosenFile {
+    bool chosen = false;
+    std::wstring path;
+};
+
+// The open-file dialog with its title and filter (pairs of a shown name and
+// its patterns, each ended by a null, the list by another); the file must
+// exist. Nothing when it was cancelled.
+ChosenFile AskForFile(HWND window, const wchar_t* filter, const wchar_t* title);
+
 // Asks for a grid file, reads its header and makes it the selected file:
 // fills the file-info panel and the region fields, enables the later steps,
 // computes the estimates and chooses Interpolated. A cancelled dialog or a

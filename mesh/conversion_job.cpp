@@ -437,7 +437,7 @@ JobOutcome WritePreview(const JobRequest& request, GridStream& input, const JobH
 // region lands on it and how the mesh names it; why not, when it cannot.
 std::string PrepareTexture(const JobRequest& request, JobSummary& summary, MeshTexture& texture) {
     if (!request.writeMesh || request.texture == TextureChoice::None) return "";
-    if (request.format == MeshFormatKind::Stl) return "an STL file holds no texture";
+    if (!FormatHoldsTexture(request.format)) return "an STL file holds no texture";
     if (request.texture == TextureChoice::Relief) {
         const RegionWindow& r = request.region;
         const int64_t width = request.textureWidth > 0 ? request.textureWidth : int64_t{r.xMax} - r.xMin + 1;

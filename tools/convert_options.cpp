@@ -248,7 +248,7 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
         o.geometry = TrueScaleGeometry;
     }
     if (o.texture != TextureChoice::None) {
-        if (o.format == MeshFormatKind::Stl) return problem = "--texture does not go with --format stl: an STL file holds no texture", false;
+        if (!FormatHoldsTexture(o.format)) return problem = "--texture does not go with --format stl: an STL file holds no texture", false;
         if (!o.mesh) return problem = "--texture drapes a mesh: not with --heightmap-only", false;
         if (o.texture == TextureChoice::Image) {
             ImageInfo image;

@@ -176,7 +176,10 @@ void EnableGeometryChoices(HWND window) {
 
 void SetOutputButtonText(HWND window) {
     std::wstring text = L"&Output: " + FormatShownName(g_app.output.format);
-    if (FormatWritesNormals(g_app.output.format, g_app.output.normals)) text += L", normals";
+    const TextureChoice texture = g_app.output.texture;
+    if (texture == TextureChoice::Relief) text += L", relief";
+    if (texture == TextureChoice::Image) text += L", image";
+    if (texture == TextureChoice::None && FormatWritesNormals(g_app.output.format, g_app.output.normals)) text += L", normals";
     SetWindowTextW(FindControl(window, IDC_OUTPUT), (text + L"\x2026").c_str());
 }
 

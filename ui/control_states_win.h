@@ -33,8 +33,9 @@ void EnableUnitsGroup(HWND window, bool enable);
 // (its numbers are true scale only); Classic chooses Z up and greys the up
 // axis. Called when the format or the geometry changed.
 void EnableGeometryChoices(HWND window);
-// The Output button names the format and, when the file holds them, the
-// normals: "&Output: PLY, normals...".
+// The Output button names the format and the texture, or without a texture
+// the normals when the file holds them: "&Output: PLY, relief...",
+// "&Output: PLY, normals...". All three are wider than the button.
 void SetOutputButtonText(HWND window);
 // The choices of steps 4 and 5 as the controls show them.
 MeshGeometryKind ChosenGeometry(HWND window);

@@ -7,10 +7,14 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "app/app_state.h"
 #include "format/mesh_format.h"
+#include "grid/file_selection_win.h"
+#include "grid/path_parts.h"
 #include "ui/controls_win.h"
 #include "ui/dpi_win.h"
 
@@ -25,27 +29,31 @@ struct DialogControl {
 };
 
 // In keyboard order, a row for each choice with its label on the left. The
-// rows of the mesh's further outputs (a texture, a solid to print) go below
-// the normals, and the note, the buttons and the client's height move down
-// by as much.
+// row of a solid to print goes below the texture's image name, and the note,
+// the buttons and the client's height move down by as much.
 // clang-format off
 const DialogControl kDialogControls[] = {
     {IDC_FORMAT_LABEL, L"STATIC", L"&Format:", SS_LEFT, 12, 15, 64, 20},
     {IDC_FORMAT, WC_COMBOBOXW, L"", WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST, 80, 12, 176, 120},
     {IDC_NORMALS, L"BUTTON", L"&Vertex normals", WS_TABSTOP | WS_GROUP | BS_AUTOCHECKBOX, 80, 42, 176, 22},
+    {IDC_TEXTURE_LABEL, L"STATIC", L"&Texture:", SS_LEFT, 12, 75, 64, 20},
+    {IDC_TEXTURE, WC_COMBOBOXW, L"", WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST, 80, 72, 176, 120},
+    {IDC_TEXTURE_FILE, L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 80, 100, 176, 20},
     {IDC_BINARY_NOTE, L"STATIC", L"The binary formats are true scale only: choosing one sets the geometry to True scale.",
-     SS_LEFT, 12, 74, 244, 54},
-    {IDOK, L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 100, 136, 75, 24},
-    {IDCANCEL, L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 181, 136, 75, 24},
+     SS_LEFT, 12, 128, 244, 54},
+    {IDOK, L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 100, 190, 75, 24},
+    {IDCANCEL, L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 181, 190, 75, 24},
 };
 // clang-format on
 constexpr int kDialogWidth = 268;
-constexpr int kDialogHeight = 172;
+constexpr int kDialogHeight = 226;
 
 // The list's items, in the order of MeshFormatKind.
 const wchar_t* const kFormatItems[] = {L"OBJ text", L"glTF binary (.glb)", L"PLY binary", L"STL binary"};
 static_assert(sizeof kFormatItems / sizeof kFormatItems[0] == sizeof kMeshFormatNames / sizeof kMeshFormatNames[0],
               "an item for each format");
+// The texture list's items, in the order of TextureChoice.
+const wchar_t* const kTextureItems[] = {L"None", L"Shaded relief", L"Image\x2026"};
 
 // A captioned modal frame without controls, font or size: WM_INITDIALOG
 // fills and sizes it.
@@ -59,6 +67,12 @@ std::vector<WORD> EmptyDialogTemplate() {
     return words;
 }
 
+void FillList(HWND dialog, int id, const wchar_t* const* items, std::size_t count, std::size_t chosen) {
+    const HWND list = GetDlgItem(dialog, id);
+    for (std::size_t i = 0; i < count; ++i) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i]));
+    SendMessageW(list, CB_SETCURSEL, chosen, 0);
+}
+
 void CreateDialogControls(HWND dialog) {
     for (const DialogControl& control : kDialogControls) {
         const HWND created = CreateWindowExW(
@@ -67,9 +81,9 @@ void CreateDialogControls(HWND dialog) {
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), GetModuleHandleW(nullptr), nullptr);
         SendMessageW(created, WM_SETFONT, reinterpret_cast<WPARAM>(g_app.captionFont), FALSE);
     }
-    const HWND list = GetDlgItem(dialog, IDC_FORMAT);
-    for (const wchar_t* item : kFormatItems) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
-    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(g_app.outputDraft.format), 0);
+    FillList(dialog, IDC_FORMAT, kFormatItems, std::size(kFormatItems), static_cast<std::size_t>(g_app.outputDraft.format));
+    FillList(dialog, IDC_TEXTURE, kTextureItems, std::size(kTextureItems),
+             static_cast<std::size_t>(g_app.outputDraft.texture));
 }
 
 // Sized for its client area at the window's DPI, below the Output button
@@ -103,10 +117,26 @@ void ShowNormalsChoice(HWND dialog) {
     EnableWindow(box, asked ? TRUE : FALSE);
 }
 
+// The texture list shows the draft's texture, and the image's file name
+// stands below it while an image is chosen; an STL holds none, so there the
+// list is greyed at None.
+void ShowTextureChoice(HWND dialog) {
+    OutputChoice& draft = g_app.outputDraft;
+    const bool holds = FormatHoldsTexture(draft.format);
+    if (!holds) draft.texture = TextureChoice::None;
+    const HWND list = GetDlgItem(dialog, IDC_TEXTURE);
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(draft.texture), 0);
+    EnableWindow(list, holds ? TRUE : FALSE);
+    const std::wstring name =
+        draft.texture == TextureChoice::Image ? draft.texturePath.substr(FileNameStart(draft.texturePath)) : L"";
+    SetDlgItemTextW(dialog, IDC_TEXTURE_FILE, name.c_str());
+}
+
 void OnInitDialog(HWND dialog) {
     g_app.outputDraft = g_app.output;
     CreateDialogControls(dialog);
     ShowNormalsChoice(dialog);
+    ShowTextureChoice(dialog);
     PlaceDialog(dialog, GetWindow(dialog, GW_OWNER));
     SetFocus(GetDlgItem(dialog, IDC_FORMAT));
 }
@@ -115,6 +145,54 @@ void FormatChosen(HWND dialog) {
     const LRESULT item = SendMessageW(GetDlgItem(dialog, IDC_FORMAT), CB_GETCURSEL, 0, 0);
     if (item >= 0) g_app.outputDraft.format = static_cast<MeshFormatKind>(item);
     ShowNormalsChoice(dialog);
+    ShowTextureChoice(dialog);
+}
+
+// "Image..." asks for the image at once; a cancelled file dialog leaves the
+// texture as it was. The image's world file is read by the job, which
+// refuses an image without one.
+void ChooseImage(HWND dialog) {
+    const ChosenFile file =
+        AskForFile(dialog, L"Images (*.png;*.jpg;*.jpeg)\0*.png;*.jpg;*.jpeg\0", L"Select the image to drape the mesh with...");
+    if (file.chosen) {
+        g_app.outputDraft.texture = TextureChoice::Image;
+        g_app.outputDraft.texturePath = file.path;
+    }
+}
+
+// Acts when the choice is settled: on a pick from the dropped list as it
+// closes, or at once on a key that moves the closed list, and only when it
+// differs from the draft's.
+void TextureChosen(HWND dialog) {
+    const HWND list = GetDlgItem(dialog, IDC_TEXTURE);
+    const LRESULT item = SendMessageW(list, CB_GETCURSEL, 0, 0);
+    if (item < 0 || SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0)) return;
+    const auto texture = static_cast<TextureChoice>(item);
+    if (texture == g_app.outputDraft.texture) return;
+    if (texture == TextureChoice::Image) {
+        ChooseImage(dialog);
+    } else {
+        g_app.outputDraft.texture = texture;
+    }
+    ShowTextureChoice(dialog);
+}
+
+// Posted to the dialog when "Image..." is picked again while an image is
+// chosen, so another image is asked for once the list has closed.
+constexpr UINT kAskForAnotherImage = WM_APP + 1;
+
+// A pick from the dropped list that leaves the item as it was reports no
+// change; picking "Image..." so still asks for an image.
+void TexturePickedFromList(HWND dialog) {
+    const HWND list = GetDlgItem(dialog, IDC_TEXTURE);
+    const bool imageAgain = g_app.outputDraft.texture == TextureChoice::Image &&
+                            SendMessageW(list, CB_GETCURSEL, 0, 0) == static_cast<LRESULT>(TextureChoice::Image);
+    if (imageAgain && SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0)) PostMessageW(dialog, kAskForAnotherImage, 0, 0);
+}
+
+void AskForAnotherImage(HWND dialog) {
+    ChooseImage(dialog);
+    ShowTextureChoice(dialog);
 }
 
 void NormalsTicked(HWND dialog) {
@@ -135,6 +213,10 @@ void OnDialogCommand(HWND dialog, WPARAM wParam) {
     case IDC_NORMALS:
         if (HIWORD(wParam) == BN_CLICKED) NormalsTicked(dialog);
         break;
+    case IDC_TEXTURE:
+        if (HIWORD(wParam) == CBN_SELCHANGE || HIWORD(wParam) == CBN_CLOSEUP) TextureChosen(dialog);
+        if (HIWORD(wParam) == CBN_SELENDOK) TexturePickedFromList(dialog);
+        break;
     default: break;
     }
 }
@@ -144,6 +226,7 @@ INT_PTR CALLBACK OutputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     // FALSE: the focus was given to the format's list.
     case WM_INITDIALOG: OnInitDialog(dialog); return FALSE;
     case WM_COMMAND: OnDialogCommand(dialog, wParam); return TRUE;
+    case kAskForAnotherImage: AskForAnotherImage(dialog); return TRUE;
     default: break;
     }
     return FALSE;

@@ -1,6 +1,6 @@
 // The Output dialog that step 4's Output button opens: what the mesh file is
-// made as (its format, its vertex normals), in one small modal dialog built
-// in code. Window thread only.
+// made as (its format, its vertex normals, its texture), in one small modal
+// dialog built in code. Window thread only.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +11,9 @@ enum OutputDialogId : int {
     IDC_FORMAT = 502,   // drop-down list, in the order of MeshFormatKind
     IDC_NORMALS = 503,  // check box
     IDC_BINARY_NOTE = 504,
+    IDC_TEXTURE_LABEL = 505,
+    IDC_TEXTURE = 506,       // drop-down list, in the order of TextureChoice
+    IDC_TEXTURE_FILE = 507,  // the chosen image's file name
 };
 
 constexpr wchar_t kOutputDialogTitle[] = L"Output";

@@ -1727,11 +1727,26 @@ void OutputDialog(App& app, const Paths& paths) {
     Check("output: the .ply written, the summary names its format", FileExists(ply) &&
           text.find(L"Format: PLY, with vertex normals\n\nFile: ") != std::wstring::npos, Shown(text));
     WaitFor([&] { return app.Enabled(312); }, 10000);
-    Check("output: OBJ without normals again", choose({VK_UP, VK_UP, VK_TAB, VK_SPACE}, nullptr) &&
-          app.Text(312) == L"&Output: OBJ\x2026" && app.Enabled(406), Shown(app.Text(312)));
+    Check("output: OBJ without normals, shaded relief", choose({VK_UP, VK_UP, VK_TAB, VK_SPACE, VK_TAB, VK_DOWN}, nullptr) &&
+          app.Text(312) == L"&Output: OBJ, relief\x2026" && app.Enabled(406), Shown(app.Text(312)));
     FocusField(app, 405);
     for (UINT key : {VK_TAB, VK_UP}) Key(app, key);  // Classic
-    DeleteFileW(ply.c_str());
+    Click(app.Control(309));
+    ExpectBox(app, "output: OBJ with relief", kDone, nullptr, nullptr, 60000, &text);
+    Check("output: relief PNG and .mtl beside the OBJ, the summary names the texture",
+          FileExists(paths.Grid(L"tiny__texture.png")) && FileExists(paths.Grid(L"tiny__interpolated.mtl")) &&
+          text.find(L"Texture: tiny__texture.png (shaded relief).") != std::wstring::npos, Shown(text));
+    WaitFor([&] { return app.Enabled(312); }, 10000);
+    Click(app.Control(312));
+    HWND dialog = WaitOwnedDialog(app.main, L"Output", 10000);
+    for (UINT key : {VK_DOWN, VK_DOWN, VK_DOWN}) Key(app, key);  // STL
+    const HWND texture = GetDlgItem(dialog, 506);
+    Check("output: STL greys the texture at None", texture && !IsWindowEnabled(texture) && TextOf(texture) == L"None",
+          Shown(TextOf(texture)));
+    for (UINT key : {VK_UP, VK_UP, VK_UP, VK_RETURN}) Key(app, key);  // OBJ, OK
+    CheckText(app, "output: OBJ again, without the texture", 312, L"&Output: OBJ\x2026");
+    for (const wchar_t* name : {L"tiny__texture.png", L"tiny__interpolated.mtl", L"tiny__interpolated.ply"})
+        DeleteFileW(paths.Grid(name).c_str());
 }
 
 // Simplified, error 1: dashes for the unknown counts, a "# N triangles" end
@@ -1874,11 +1889,18 @@ void CommandLineGrid(const std::wstring& exe, const Paths& paths, const Conversi
     StopApp(app, false);
 }
 
-// Screenshots of the Output dialog with GLB chosen, and of the window with
-// the button's widest text.
-void ShotOutputDialog(App& app, const std::string& name) {
+// Screenshots of the Output dialog with GLB and an image chosen through the
+// open-file dialog, and of the window with the button naming them.
+void ShotOutputDialog(App& app, const std::string& name, const Paths& paths) {
     Click(app.Control(312));
-    if (WaitOwnedDialog(app.main, L"Output", 10000)) Key(app, VK_DOWN), Shot(name + "-dialog");
+    const HWND dialog = WaitOwnedDialog(app.main, L"Output", 10000);
+    for (UINT key : {VK_DOWN, VK_TAB, VK_DOWN, VK_DOWN}) Key(app, key);  // GLB (its normals greyed), Image...
+    const HWND files = WaitOwnedDialog(dialog, L"Select the image to drape the mesh with...", 30000);
+    if (files) SetTextOf(FileNameEdit(files), paths.Grid(L"tiny__heightmap.png")), PressDialogButton(files, IDOK);
+    Check(name + ": the image's name in the Output dialog",
+          WaitFor([&] { return TextOf(GetDlgItem(dialog, 507)) == L"tiny__heightmap.png"; }, 5000),
+          Shown(TextOf(GetDlgItem(dialog, 507))));
+    Shot(name + "-dialog");
     Key(app, VK_RETURN);
     Shot(name + "-chosen");
 }
@@ -1898,7 +1920,7 @@ void FontsAndDpi(const std::wstring& exe, const Paths& paths) {
         CheckTextsFit(app, "Wine's own fonts");
         CheckPlaces(app, "Wine's own fonts", 96);
         Shot("07-wine-fonts");
-        ShotOutputDialog(app, "16-output-wine-fonts");
+        ShotOutputDialog(app, "16-output-wine-fonts", paths);
     }
     StopApp(app, false);
     if (replaced) RegSetKeyValueW(HKEY_CURRENT_USER, kReplacements, L"Segoe UI", REG_SZ, face, size);
@@ -1909,7 +1931,7 @@ void FontsAndDpi(const std::wstring& exe, const Paths& paths) {
         CheckPlaces(app, "144 DPI", 144);
         CheckTextsFit(app, "144 DPI");
         Shot("08-dpi-144");
-        ShotOutputDialog(app, "17-output-dpi-144");
+        ShotOutputDialog(app, "17-output-dpi-144", paths);
         if (AskThroughHook(app, L"DunmoorE2eDpi", 96)) CheckPlaces(app, "144 DPI, then WM_DPICHANGED to 96", 96);
         CheckTextsFit(app, "144 DPI, then WM_DPICHANGED to 96");
         Shot("09-dpi-changed-to-96");
