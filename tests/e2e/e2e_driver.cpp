@@ -1557,8 +1557,8 @@ double RedShare(App& app) {
 void CancelledJobs(App& app, const Paths& paths) {
     std::wstring grid = paths.Grid(L"cancel.asc");
     std::wstring output = paths.Grid(L"cancel__interpolated.obj");
-    if (!SelectGrid(app, grid, "3000x3000 grid")) return;
-    CheckText(app, "3000x3000 grid: file info", 208, FileInfoColumn1(L"cancel.asc", 3000, 3000));
+    if (!SelectGrid(app, grid, "3000x6000 grid")) return;
+    CheckText(app, "3000x6000 grid: file info", 208, FileInfoColumn1(L"cancel.asc", 3000, 6000));
 
     Check("cancel: earlier file placed", PlaceEarlierFile(output));
     for (int i = 0; i < 10; ++i) Key(app, VK_TAB);  // from Select file to the geometry, where Enter converts

@@ -14,7 +14,7 @@ OUTDIR receives:
   nocells.asc      a header whose cell size is 0
   notgrid.txt      text that is no grid; elsewhere/notgrid.txt the same in a folder of its own
   terrain_survey_...asc  tiny.asc under a 120- and a 235-character name
-  cancel.asc       3000 x 3000, large enough to cancel a job in its vertex pass
+  cancel.asc       3000 x 6000, large enough to cancel a job in its vertex pass
   hillside.asc     the sample grid; tall.asc 40 x 400, tall and narrow
   lake.asc         194 x 62, 2 pixels a cell of the region picture, no-data in a lake and a corner
   blocked/blocked.asc  with a folder blocked/blocked__interpolated.obj where the
@@ -77,11 +77,12 @@ def main():
     os.makedirs(os.path.join(out, "elsewhere"), exist_ok=True)
     shutil.copyfile(os.path.join(out, "notgrid.txt"), os.path.join(out, "elsewhere", "notgrid.txt"))
 
-    # 3000 rows drawn from a few row texts keep the writing quick.
+    # 6000 rows drawn from a few row texts keep the writing quick: a job of
+    # them lasts past the screenshots taken while it runs.
     templates = [" ".join("%.1f" % terrain(c, r * 31) for c in range(3000)) for r in range(7)]
     with open(os.path.join(out, "cancel.asc"), "w", newline="\n") as f:
-        f.write(header(3000, 3000))
-        for r in range(3000):
+        f.write(header(3000, 6000))
+        for r in range(6000):
             f.write(templates[r % 7])
             f.write("\n")
 
