@@ -163,7 +163,7 @@ public:
             p += 2 * kPositionBytes;
             if (info_.texture.on) {  // v counted down from the top, as glTF has it
                 float uv[2];
-                TextureCoordinates(info_.texture, v, east, south, uv);
+                TextureCoordinates(info_.texture, v, east, south, false, uv);
                 std::memcpy(p, uv, kTextureBytes);
                 p += kTextureBytes;
             }

@@ -174,12 +174,15 @@ struct MeshTexture {
     int64_t imageBytes = 0;
 };
 
-// A vertex's texture coordinates, u and v from the image's top.
-inline void TextureCoordinates(const MeshTexture& t, const MeshVertex& v, bool eastEdge, bool southEdge, float uv[2]) {
+// A vertex's texture coordinates: u, and v from the image's top (glTF's
+// way) or, `fromBottom`, from its bottom edge (OBJ's and PLY's).
+inline void TextureCoordinates(const MeshTexture& t, const MeshVertex& v, bool eastEdge, bool southEdge,
+                               bool fromBottom, float uv[2]) {
     const double columnEdge = static_cast<double>(v.column - 1 + (eastEdge ? 1 : 0));
     const double rowEdge = static_cast<double>(v.row - 1 + (southEdge ? 1 : 0));
+    const double fromTop = t.v0 + t.dv * rowEdge;
     uv[0] = static_cast<float>(t.u0 + t.du * columnEdge);
-    uv[1] = static_cast<float>(t.v0 + t.dv * rowEdge);
+    uv[1] = static_cast<float>(fromBottom ? 1.0 - fromTop : fromTop);
 }
 
 // What a mesh file holds besides its vertices and faces.
@@ -291,14 +294,13 @@ inline bool FlushVertices(VertexBatch& batch) {
     batch.size = 0;
     return size == 0 || batch.writer.WriteVertices(batch.sink, batch.vertices, size);
 }
-inline bool AddVertex(VertexBatch& batch, int64_t column, int64_t row, uint8_t edges, float z) {
-    batch.vertices[batch.size++] = MeshVertex{column, row, z, edges, {0.0f, 0.0f, 1.0f}};
-    return batch.size < kBatchVertices || FlushVertices(batch);
-}
-// The same with its normal.
+// A vertex with its normal; the one below stands straight up.
 inline bool AddVertex(VertexBatch& batch, const MeshVertex& vertex) {
     batch.vertices[batch.size++] = vertex;
     return batch.size < kBatchVertices || FlushVertices(batch);
+}
+inline bool AddVertex(VertexBatch& batch, int64_t column, int64_t row, uint8_t edges, float z) {
+    return AddVertex(batch, MeshVertex{column, row, z, edges, {0.0f, 0.0f, 1.0f}});
 }
 inline bool AddCellCorners(VertexBatch& batch, int64_t column, int64_t row, float z) {
     return AddVertex(batch, column, row, kCellCorners, z);

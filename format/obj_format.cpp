@@ -325,11 +325,11 @@ private:
     // "vt u v" of a vertex's corner, v up from the image's bottom edge.
     char* PutTextureLine(char* p, const MeshVertex& v, bool eastEdge, bool southEdge) const {
         float uv[2];
-        TextureCoordinates(info_.texture, v, eastEdge, southEdge, uv);
+        TextureCoordinates(info_.texture, v, eastEdge, southEdge, true, uv);
         p = PutText(p, "vt ");
         p = FormatFixed(p, static_cast<double>(uv[0]), kTextureDecimals);
         *p++ = ' ';
-        p = FormatFixed(p, 1.0 - static_cast<double>(uv[1]), kTextureDecimals);
+        p = FormatFixed(p, static_cast<double>(uv[1]), kTextureDecimals);
         *p++ = '\r';
         *p++ = '\n';
         return p;

@@ -80,8 +80,7 @@ public:
             }
             if (info_.texture.on) {
                 float uv[2];
-                TextureCoordinates(info_.texture, v, east, south, uv);
-                uv[1] = 1.0f - uv[1];
+                TextureCoordinates(info_.texture, v, east, south, true, uv);
                 std::memcpy(p, uv, kTextureBytes);
                 p += kTextureBytes;
             }

@@ -11,10 +11,6 @@ namespace {
 // into its own chunks while the writer is busy with an earlier one.
 constexpr std::size_t kRowBlockBytes = std::size_t{128} << 10;
 
-}  // namespace
-
-namespace {
-
 void AppendLine(std::vector<char>& text, const std::vector<char>& line) {
     text.insert(text.end(), line.begin(), line.end());
     text.push_back('\n');

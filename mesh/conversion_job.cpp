@@ -433,20 +433,26 @@ JobOutcome WritePreview(const JobRequest& request, GridStream& input, const JobH
     return outcome;
 }
 
+// The relief's size in pixels: as asked, else one a cell of the region.
+void ReliefSize(const JobRequest& request, int64_t& width, int64_t& height) {
+    const RegionWindow& r = request.region;
+    width = request.textureWidth > 0 ? request.textureWidth : int64_t{r.xMax} - r.xMin + 1;
+    height = request.textureHeight > 0 ? request.textureHeight : int64_t{r.yMax} - r.yMin + 1;
+}
+
 // The texture the request asks for, before anything is written: where the
 // region lands on it and how the mesh names it; why not, when it cannot.
 std::string PrepareTexture(const JobRequest& request, JobSummary& summary, MeshTexture& texture) {
     if (!request.writeMesh || request.texture == TextureChoice::None) return "";
     if (!FormatHoldsTexture(request.format)) return "an STL file holds no texture";
     if (request.texture == TextureChoice::Relief) {
-        const RegionWindow& r = request.region;
-        const int64_t width = request.textureWidth > 0 ? request.textureWidth : int64_t{r.xMax} - r.xMin + 1;
-        const int64_t height = request.textureHeight > 0 ? request.textureHeight : int64_t{r.yMax} - r.yMin + 1;
+        int64_t width = 0, height = 0;
+        ReliefSize(request, width, height);
         if (!ReliefSizeAllowed(width, height))
             return "a relief of " + std::to_string(width) + " x " + std::to_string(height) + " pixels is more than " +
                    std::to_string(kMaxReliefSide) + " a side or " + std::to_string(kMaxReliefPixels) +
                    " pixels in all: give it a smaller size";
-        texture = ReliefTexture(r);
+        texture = ReliefTexture(request.region);
         texture.image = request.outputDir / WidePath(request.inputStem + kReliefTextureSuffix);
         texture.mimeType = ImageMimeType(ImageKind::Png);
         texture.reference = Utf8Path(texture.image.filename());
@@ -468,13 +474,12 @@ std::string PrepareTexture(const JobRequest& request, JobSummary& summary, MeshT
 // is the file's from then on.
 JobOutcome WriteRelief(const JobRequest& request, GridStream& input, const JobHooks& hooks, JobOutputs& outputs,
                        JobSummary& summary, MeshTexture& texture) {
-    const RegionWindow& r = request.region;
-    const int width = request.textureWidth > 0 ? request.textureWidth : static_cast<int>(int64_t{r.xMax} - r.xMin + 1);
-    const int height = request.textureHeight > 0 ? request.textureHeight : static_cast<int>(int64_t{r.yMax} - r.yMin + 1);
+    int64_t width = 0, height = 0;  // allowed sizes (PrepareTexture)
+    ReliefSize(request, width, height);
     return WriteOutput(outputs, texture.image, summary, [&](OutputFile& out) {
         TerrainPreview relief;
-        if (!RenderRegionRelief(input, request.header, r, width, height, PreviewColours{}, hooks.cancelRequested, relief,
-                                request.workers))
+        if (!RenderRegionRelief(input, request.header, request.region, static_cast<int>(width), static_cast<int>(height),
+                                PreviewColours{}, hooks.cancelRequested, relief, request.workers))
             return hooks.cancelRequested != nullptr && hooks.cancelRequested->load() ? JobOutcome::Cancelled
                                                                                      : JobOutcome::ReadFailed;
         WritePreviewPng(out, relief);
@@ -505,10 +510,11 @@ JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const 
     MeshTexture texture;
     if (summary.refusal.empty()) summary.refusal = PrepareTexture(request, summary, texture);
     if (summary.refusal.empty() && request.writeMesh) {
-        const RegionWindow& r = request.region;
-        const int64_t reliefBound = int64_t{3} * std::max(request.textureWidth, 1) * std::max(request.textureHeight, 1) +
-                                    int64_t{3} * (int64_t{r.xMax} - r.xMin + 1) * (int64_t{r.yMax} - r.yMin + 1);
-        summary.refusal = FormatLimitProblem(request, request.texture == TextureChoice::Relief ? reliefBound : texture.imageBytes);
+        // The relief is not written yet: its PNG is judged by its raw size, 3 bytes a pixel.
+        int64_t width = 0, height = 0;
+        ReliefSize(request, width, height);
+        const int64_t embedded = request.texture == TextureChoice::Relief ? 3 * width * height : texture.imageBytes;
+        summary.refusal = FormatLimitProblem(request, embedded);
     }
     // A closed stream (a grid that could not be reopened) would read as a
     // file without rows, all holes: refused. A stream that fails is the
