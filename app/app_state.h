@@ -29,6 +29,12 @@ struct OutputChoice {
     bool normals = false;
     TextureChoice texture = TextureChoice::None;
     std::wstring texturePath;  // the image last chosen, full path; kept while another texture is chosen
+    // A solid for 3D printing: its base below the lowest height, the longer
+    // side's size in mm (0: not fitted) and the heights' exaggeration.
+    bool solid = false;
+    double solidBase = 2.0;
+    double fitMillimetres = 0.0;
+    double exaggerate = 1.0;
 };
 
 struct AppState {

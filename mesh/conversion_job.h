@@ -61,6 +61,13 @@ struct JobSummary {
     double maxErrorReached = 0.0;
     int64_t interpolatedVertices = 0;
     int64_t largestRegionCells = 0;  // RegionTooLarge for Simplified: the most cells that fit
+    // A solid: its size along x, y and z (output units, which slicers read as
+    // millimetres), its volume (cubic units) and its parts (pieces of the
+    // valid area joined by cell edges).
+    bool solid = false;
+    double solidSize[3] = {0.0, 0.0, 0.0};
+    double solidVolume = 0.0;
+    int64_t solidParts = 0;
     int staleFilesRemoved = 0;    // temporary files of this output left by ended processes
     // True scale: what the grid's coordinates were taken to be, and where
     // degrees were turned into metres.
@@ -128,6 +135,11 @@ struct JobRequest {
     float unitMeters = 1.0f;
     double exaggerate = 1.0;      // heights multiplied by it, in every geometry
     double fitMillimetres = 0.0;  // True scale: the region's longer side made this many units (0: not fitted)
+    // A closed solid for 3D printing (Interpolated and Simplified): walls
+    // along every edge of the valid area and a flat bottom `solidBase` output
+    // units (more than 0) below the lowest vertex.
+    bool solid = false;
+    double solidBase = 0.0;
     double maxError = kDefaultMaxError;  // Simplified: in the grid's height unit, before the units
     // The coordinate system from a ".prj" file beside the grid, as its text
     // (ReadProjectionBeside); True scale reads its unit from it.
