@@ -99,9 +99,6 @@ inline double RowY(const MeshGeometry& g, int64_t row, bool southEdge) {
     return southEdge ? SouthEdge(north, g.scaleY) : north;
 }
 
-// The distance between two columns' and two rows' edges, in output units.
-inline double ColumnStep(const MeshGeometry& g) { return g.trueScale ? g.stepX : g.scale; }
-inline double RowStep(const MeshGeometry& g) { return g.trueScale ? g.stepY : g.scaleY; }
 
 // The unit vector along n (x, y, z); straight up when n has no length.
 inline void SetUnitNormal(const double n[3], float out[3]) {
@@ -117,15 +114,28 @@ inline void SetUnitNormal(const double n[3], float out[3]) {
 // cell, written as four vertices. With normals asked for, `normal` is the
 // vertex's unit normal of the surface (x east, y north, z up, in the
 // geometry's own axes; a format turns it as it turns the positions).
+//
+// A solid's corner where two of its parts touch only diagonally stands as
+// one vertex for each part, each moved a little into its own part's cell
+// (`nudge`: kNudge* bits, by kNudgeFraction of the cell spacing), so that
+// the parts share no position and each stays closed on its own.
 constexpr uint8_t kEastEdge = 1;
 constexpr uint8_t kSouthEdge = 2;
 constexpr uint8_t kCellCorners = 4;
+constexpr uint8_t kNudgeEast = 1;
+constexpr uint8_t kNudgeWest = 2;
+constexpr uint8_t kNudgeNorth = 4;
+constexpr uint8_t kNudgeSouth = 8;
+// A 256th of a cell: far below what prints or shows, and still four float32
+// steps 16,384 cells from the origin.
+constexpr double kNudgeFraction = 1.0 / 256.0;
 struct MeshVertex {
     int64_t column;
     int64_t row;
     float z;
     uint8_t edges;
     float normal[3];
+    uint8_t nudge = 0;
 };
 
 // Calls corner(eastEdge, southEdge) for each vertex the record stands for:
@@ -142,12 +152,26 @@ inline void ForEachVertexOf(const MeshVertex& v, Corner corner) {
     }
 }
 
+// The distance between two columns' and two rows' edges, in output units.
+inline double ColumnStep(const MeshGeometry& g) { return g.trueScale ? g.stepX : g.scale; }
+inline double RowStep(const MeshGeometry& g) { return g.trueScale ? g.stepY : g.scaleY; }
+
+// How far a vertex is moved east and north (see MeshVertex::nudge).
+inline double NudgeX(const MeshGeometry& g, const MeshVertex& v) {
+    if (v.nudge == 0) return 0.0;
+    return ((v.nudge & kNudgeEast) ? 1.0 : (v.nudge & kNudgeWest) ? -1.0 : 0.0) * kNudgeFraction * ColumnStep(g);
+}
+inline double NudgeY(const MeshGeometry& g, const MeshVertex& v) {
+    if (v.nudge == 0) return 0.0;
+    return ((v.nudge & kNudgeNorth) ? 1.0 : (v.nudge & kNudgeSouth) ? -1.0 : 0.0) * kNudgeFraction * RowStep(g);
+}
+
 // The binary formats' position of a True scale vertex as three float32:
 // x east, y north, z up; or, with y up, x east, y up, z south.
 inline void FloatPosition(const MeshGeometry& g, const MeshVertex& v, bool eastEdge, bool southEdge, bool yUp,
                           float out[3]) {
-    const float y = static_cast<float>(RowY(g, v.row, southEdge));
-    out[0] = static_cast<float>(ColumnX(g, v.column, eastEdge));
+    const float y = static_cast<float>(RowY(g, v.row, southEdge) + NudgeY(g, v));
+    out[0] = static_cast<float>(ColumnX(g, v.column, eastEdge) + NudgeX(g, v));
     out[1] = yUp ? v.z : y;
     out[2] = yUp ? -y : v.z;
 }

@@ -335,6 +335,33 @@ private:
         return p;
     }
 
+    // A solid's vertex moved off its corner (MeshVertex::nudge), rare: its
+    // line formatted on its own, with what follows it.
+    char* PutNudgedVertex(char* p, const MeshVertex& v) const {
+        const bool east = (v.edges & kEastEdge) != 0, south = (v.edges & kSouthEdge) != 0;
+        const double x = ColumnX(g_, v.column, east) + NudgeX(g_, v);
+        const double y = RowY(g_, v.row, south) + NudgeY(g_, v);
+        const auto height = [&](char* q) {
+            return g_.trueScale ? FormatFixed(q, static_cast<double>(v.z), g_.heightDecimals) : FormatFixed2(q, v.z);
+        };
+        p = PutCoordinate(PutText(p, "v "), g_, x);
+        *p++ = ' ';
+        if (g_.yUp) {
+            p = height(p);
+            *p++ = ' ';
+            p = PutCoordinate(p, g_, -y);
+        } else {
+            p = PutCoordinate(p, g_, y);
+            *p++ = ' ';
+            p = height(p);
+        }
+        *p++ = '\r';
+        *p++ = '\n';
+        if (info_.texture.on) p = PutTextureLine(p, v, east, south);
+        if (g_.normals) p = PutNormalLine(p, v);
+        return p;
+    }
+
     // Lines are reserved and committed many at a time: as many records as
     // surely fit in the largest reservation. `Extras`: each vertex's line is
     // followed by its texture coordinates' and its normal's, as the file has
@@ -369,6 +396,10 @@ private:
                 p + kMaxReserveBytes - 4 * (kVertexRoom + (Extras ? kNormalLineBytes + kTextureLineBytes : 0));
             for (; i < count && p <= last; ++i) {
                 const MeshVertex& v = vertices[i];
+                if (v.nudge != 0) {
+                    p = PutNudgedVertex(p, v);
+                    continue;
+                }
                 if (!haveRow || v.row != textRow) {
                     SetRowText(north, g_, v.row, false);
                     SetRowText(south, g_, v.row, true);

@@ -17,6 +17,7 @@
 #include "format/ply_format.h"
 #include "format/stl_format.h"
 #include "mesh/mesh_passes.h"
+#include "mesh/solid_mesh.h"
 #include "picture/height_bitmap.h"
 #include "picture/png_writer.h"
 #include "picture/texture_image.h"
@@ -174,7 +175,7 @@ MeshFileInfo FileInfoOf(const MeshPass& pass, const MeshMethodPasses& method, co
     info.notes = GeometryNotes(pass.geometry, pass.request.unitMeters);
     info.name = outputName;
     if (pass.request.hasProjection) info.projection = pass.request.projection;
-    info.faces = method.faces;
+    info.faces = pass.request.solid ? FaceKind::Triangles : method.faces;  // a solid's walls and bottom are triangles
     info.westColumn = std::max<int64_t>(region.xMin, 1);
     info.columns = std::max<int64_t>(int64_t{region.xMax} - info.westColumn + 1, 0);
     info.texture = texture;
@@ -221,6 +222,45 @@ void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, MeshWriter& w
     if (pass.failedRow == 0 && !pass.outOfMemory && !pass.scratch.failed) method.facePass(pass);
     SendProgress(hooks, JobPhase::Ended, 0.0);
     writer.WriteEndPart(*pass.out, pass.counts);
+}
+
+// A solid: the method's passes into memory, the surface closed there, then
+// the format's parts around its vertices and triangles. A surface that cannot
+// be closed (which a method's never is) writes no faces and fails the job.
+void RunSolidPasses(MeshPass& pass, const MeshMethodPasses& method, MeshWriter& writer, const JobHooks& hooks,
+                    SolidFacts& facts) {
+    SurfaceMesh mesh;
+    SurfaceKeeper keeper(mesh, pass);
+    const std::unique_ptr<MeshWriter> collector = MakeSurfaceCollector();
+    pass.writer = collector.get();
+    pass.frameOutput = KeepSurfaceBytes;
+    pass.frameContext = &keeper;
+    SetStatus(hooks, kStatusCalculatingVertices);
+    const RegionWindow& region = pass.request.region;
+    StartProgressPass(pass.progress, 0, int64_t{region.yMax} - region.yMin + 1);
+    method.vertexPass(pass);
+    SetStatus(hooks, kStatusCalculatingQuads);
+    keeper.faces = true;
+    const auto going = [&]() { return pass.failedRow == 0 && !pass.outOfMemory && !pass.scratch.failed && !CancelRequested(pass); };
+    if (going()) method.facePass(pass);
+    pass.frameOutput = nullptr;
+    writer.WriteStartPart(*pass.out);
+    // The counts of what the file holds start again; the cells' stay.
+    pass.counts.vertices = pass.counts.quads = pass.counts.triangles = 0;
+    if (going() && !CloseSurface(pass.geometry, pass.request.solidBase, mesh, facts)) pass.solidFailed = true;
+    pass.writer = &writer;
+    KeptVertices kept{&pass, &writer};
+    if (writer.KeepsVertexBytes()) {
+        pass.frameOutput = KeepVertexBytes;
+        pass.frameContext = &kept;
+    }
+    if (going() && !pass.solidFailed) HandOverSurfaceVertices(pass, mesh);
+    pass.frameOutput = nullptr;
+    writer.WriteMiddlePart(*pass.out, pass.counts);
+    if (going() && !pass.solidFailed) HandOverSurfaceTriangles(pass, mesh);
+    SendProgress(hooks, JobPhase::Ended, 0.0);
+    writer.WriteEndPart(*pass.out, pass.counts);
+    pass.memory.Note(-keeper.noted);
 }
 
 // What the passes leave: a file to put in place, or the reason against it.
@@ -355,7 +395,13 @@ JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHo
     const MeshMethodPasses& method = PassesOf(request.method);
     const std::unique_ptr<MeshWriter> writer =
         FormatOf(request.format).makeWriter(pass.geometry, FileInfoOf(pass, method, summary.outputName, texture), pass.memory);
-    RunMeshPasses(pass, method, *writer, hooks);
+    SolidFacts solid;
+    if (request.solid) RunSolidPasses(pass, method, *writer, hooks, solid);
+    else RunMeshPasses(pass, method, *writer, hooks);
+    summary.solid = request.solid;
+    for (int k = 0; k < 3; ++k) summary.solidSize[k] = solid.size[k];
+    summary.solidVolume = solid.volume;
+    summary.solidParts = solid.parts;
     summary.elapsedSeconds = SecondsSince(start);
     summary.counts = pass.counts;
     summary.failedRow = pass.failedRow;
@@ -368,6 +414,9 @@ JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHo
     summary.maxErrorReached = pass.maxErrorReached;
     summary.interpolatedVertices = pass.interpolatedVertices;
     summary.largestRegionCells = pass.largestRegionCells;
+    // A surface a method made always closes: a failure here is ours, and
+    // the file is not a result.
+    if (pass.solidFailed && OutcomeOfPasses(pass) == JobOutcome::Finished) return JobOutcome::OutputNotWritten;
     return OutcomeOfPasses(pass);
 }
 
@@ -491,6 +540,15 @@ JobOutcome WriteRelief(const JobRequest& request, GridStream& input, const JobHo
     });
 }
 
+// Why a solid cannot be built as asked.
+std::string SolidProblem(const JobRequest& request) {
+    if (!request.writeMesh || !request.solid) return "";
+    if (request.method == FloatingPlanes) return "a solid for 3D printing is built by Interpolated or Simplified";
+    if (!(request.solidBase > 0.0) || !std::isfinite(request.solidBase))
+        return "a solid's base must be more than 0 below the lowest height";
+    return "";
+}
+
 // An image no relative path reaches is copied beside the mesh, which names
 // the copy.
 JobOutcome CopyTextureBeside(const JobRequest& request, JobOutputs& outputs, JobSummary& summary, MeshTexture& texture) {
@@ -508,6 +566,7 @@ JobOutcome CopyTextureBeside(const JobRequest& request, JobOutputs& outputs, Job
 JobSummary RunConversionJob(const JobRequest& request, GridStream& input, const JobHooks& hooks) {
     JobSummary summary = NamedSummary(request);
     MeshTexture texture;
+    if (summary.refusal.empty()) summary.refusal = SolidProblem(request);
     if (summary.refusal.empty()) summary.refusal = PrepareTexture(request, summary, texture);
     if (summary.refusal.empty() && request.writeMesh) {
         // The relief is not written yet: its PNG is judged by its raw size, 3 bytes a pixel.
@@ -610,6 +669,19 @@ std::wstring GeometryText(const JobSummary& summary) {
     std::wstring text;
     for (const std::wstring& note : notes) text += (text.empty() ? L"" : L" ") + note;
     return text;
+}
+
+std::wstring SolidText(const JobSummary& summary) {
+    if (!summary.solid || summary.outcome != JobOutcome::Finished) return L"";
+    const auto size = [](double value) {
+        wchar_t text[48];
+        std::swprintf(text, 48, L"%.1f", value);
+        return std::wstring(text);
+    };
+    const int64_t parts = summary.solidParts;
+    return L"Solid for 3D printing: " + size(summary.solidSize[0]) + L" x " + size(summary.solidSize[1]) + L" x " +
+           size(summary.solidSize[2]) + L" mm as slicers read its units, " + FormatGrouped(parts) +
+           (parts == 1 ? L" part" : L" parts") + L", volume " + size(summary.solidVolume / 1000.0) + L" cm\u00b3.";
 }
 
 std::wstring TextureText(const JobSummary& summary) {
@@ -772,6 +844,8 @@ SummaryMessage FormatJobSummary(const JobSummary& summary) {
         message.text += L"\n\n" + texture;
         message.warning = message.warning || TextureWarns(summary);
     }
+    const std::wstring solid = SolidText(summary);
+    if (!solid.empty()) message.text += L"\n\n" + solid;
     if (summary.mesh) message.text += FormatLine(summary) + L"\n\nFile: " + PathToWide(summary.outputPath);
     if (summary.staleFilesRemoved > 0) message.text += L"\n\n" + StaleFilesText(summary.staleFilesRemoved);
     return message;

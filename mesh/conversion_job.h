@@ -202,6 +202,9 @@ std::wstring FormatShownName(MeshFormatKind format);
 std::wstring TextureText(const JobSummary& summary);
 bool TextureWarns(const JobSummary& summary);
 
+// What the summary says of a solid: its size and volume; empty without one.
+std::wstring SolidText(const JobSummary& summary);
+
 // The relief texture's file name after the grid's stem.
 constexpr wchar_t kReliefTextureSuffix[] = L"__texture.png";
 

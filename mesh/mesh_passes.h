@@ -26,6 +26,7 @@ struct MeshPass : GridPass {
     double maxErrorReached = 0.0;
     int64_t interpolatedVertices = 0;  // the vertices the full surface has
     int64_t largestRegionCells = 0;    // a region refused for its size: the most cells that fit
+    bool solidFailed = false;          // the surface could not be closed into a solid
 };
 
 // A mesh method: its part of the file name, the faces it makes and the two
@@ -42,3 +43,6 @@ struct MeshMethodPasses {
 extern const MeshMethodPasses kInterpolatedPasses;
 extern const MeshMethodPasses kFloatingPlanesPasses;
 extern const MeshMethodPasses kSimplifiedPasses;  // triangles: counts.triangles
+
+// The machine's memory, which bounds what a method keeps at once.
+int64_t PhysicalMemoryBytes();

@@ -672,17 +672,6 @@ int64_t BandBytes(int64_t cols) {
     return (kBlockCells + 2) * cols * int64_t{5} + (kBlockCells + 1) * (cols + 1) * int64_t{9} + (cols + 1) * 4;
 }
 
-int64_t PhysicalMemoryBytes() {
-#ifdef _WIN32
-    MEMORYSTATUSEX status;
-    status.dwLength = sizeof status;
-    return GlobalMemoryStatusEx(&status) ? static_cast<int64_t>(status.ullTotalPhys) : int64_t{1} << 32;
-#else
-    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : int64_t{1} << 32;
-#endif
-}
-
 // The band from region row `start`: the two rows it shares with the band
 // before (that one's last row and the row below it) move up, the rest are
 // read, up to the row below the band where the region goes on. False when
@@ -952,6 +941,17 @@ void RunSimplifiedFacePass(MeshPass& pass) {
 }
 
 }  // namespace
+
+int64_t PhysicalMemoryBytes() {
+#ifdef _WIN32
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? static_cast<int64_t>(status.ullTotalPhys) : int64_t{1} << 32;
+#else
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : int64_t{1} << 32;
+#endif
+}
 
 const MeshMethodPasses kSimplifiedPasses = {L"__simplified", FaceKind::Triangles, RunSimplifiedVertexPass,
                                             RunSimplifiedFacePass};

@@ -51,6 +51,8 @@ constexpr OptionInfo kOptions[] = {
     {"--progress", 0, "", "", "progress as plain lines off a terminal (a terminal always shows it)"},
     {"--preview", 1, "PNG", "a value: the picture file to write",
      "write the window's terrain preview of the one grid given as PNG, and nothing else"},
+    {"--solid", 1, "BASE", "a value: the base below the lowest height, more than 0",
+     "a closed solid for 3D printing: walls and a flat bottom BASE units below the lowest height"},
     {"--exaggerate", 1, "Z", "a value: the factor, more than 0", "multiply the heights by Z (default 1)"},
     {"--fit-mm", 1, "W", "a value: the size in millimetres, more than 0",
      "scale the model so that the region's longer side is W units, as slicers read millimetres (true scale)"},
@@ -135,11 +137,12 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
     } else if (name == "--preview") {
         if (args[first].empty()) return fail("--preview needs a picture file name");
         o.preview = std::filesystem::path(args[first]);
-    } else if (name == "--exaggerate" || name == "--fit-mm") {
+    } else if (name == "--exaggerate" || name == "--fit-mm" || name == "--solid") {
         double number = 0;
         if (!ParseDecimal(value, number) || !(number > 0) || !std::isfinite(number) || number > 1e6)
             return fail(name + " needs a number more than 0, not " + Visible(value));
-        (name == "--exaggerate" ? o.exaggerate : o.fitMillimetres) = number;
+        if (name == "--solid") o.solid = true;
+        (name == "--exaggerate" ? o.exaggerate : name == "--fit-mm" ? o.fitMillimetres : o.solidBase) = number;
     } else if (name == "--texture") {
         if (args[first].empty()) return fail("--texture needs an image file, or relief");
         o.texture = value == "relief" ? TextureChoice::Relief : TextureChoice::Image;
@@ -259,6 +262,9 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
                 return problem = "--texture " + Ascii(o.texturePath.native()) + ": " + why, false;
         }
     }
+    if (o.solid && o.method == FloatingPlanes)
+        return problem = "--solid does not go with --method floating: a solid is built by interpolated or simplified", false;
+    if (o.solid && !o.mesh) return problem = "--solid is a mesh: not with --heightmap-only", false;
     if (o.textureWidth > 0 && o.texture != TextureChoice::Relief)
         return problem = "--texture-size sizes the relief: it needs --texture relief", false;
     if (o.up == YUp && o.format == MeshFormatKind::Stl)

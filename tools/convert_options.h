@@ -32,6 +32,8 @@ struct Options {
     bool unitsGiven = false;       // --units was given
     double exaggerate = 1.0;       // --exaggerate
     double fitMillimetres = 0.0;   // --fit-mm; 0: not fitted
+    bool solid = false;            // --solid BASE
+    double solidBase = 0.0;
     std::string timestamp;  // checked: "YYYY-MM-DD, HH:MM", or empty
     std::filesystem::path outdir;
     bool mesh = true;           // false with --heightmap-only

@@ -222,6 +222,8 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     request.normals = options.normals;
     request.exaggerate = options.exaggerate;
     request.fitMillimetres = options.fitMillimetres;
+    request.solid = options.solid;
+    request.solidBase = options.solidBase;
     request.texture = options.texture;
     request.texturePath = options.texturePath;
     request.textureWidth = options.textureWidth;
@@ -307,6 +309,8 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     const std::wstring geometry = GeometryText(s);
     if (!geometry.empty()) result.line += Shown(grid) + ": " + Utf8(geometry) + "\n";
     if (GeometryWarns(s)) result.log.detail += (result.log.detail.empty() ? "" : " ") + Utf8(geometry);
+    const std::wstring solid = SolidText(s);
+    if (!solid.empty()) result.line += Shown(grid) + ": " + Utf8(solid) + "\n";
     const std::wstring texture = TextureText(s);
     if (!texture.empty()) result.line += Shown(grid) + ": " + Utf8(texture) + "\n";
     if (TextureWarns(s)) result.log.detail += (result.log.detail.empty() ? "" : " ") + Utf8(texture);
