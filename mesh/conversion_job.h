@@ -9,11 +9,13 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "grid/ground_units.h"
 #include "grid/grid_reader.h"
 #include "grid/grid_types.h"
+#include "grid/tile_set.h"
 #include "format/mesh_format.h"
 #include "job/job_counts.h"
 #include "picture/height_bitmap.h"
@@ -110,6 +112,16 @@ struct JobHooks {
 constexpr double kDefaultMaxError = 0.5;
 constexpr wchar_t kDefaultMaxErrorText[] = L"0.5";
 
+// Where True scale measures from: the region's south-west corner, a tile
+// set's south-west corner or a point given, in the grid's coordinates; a
+// set's grid in degrees is turned into metres at the set's middle latitude.
+struct TrueScaleOrigin {
+    enum Kind : uint8_t { RegionCorner, TileSetCorner, Given } kind = RegionCorner;
+    double x = 0.0, y = 0.0;
+    bool latitudeGiven = false;
+    double latitude = 0.0;
+};
+
 struct JobRequest {
     MeshMethod method = Interpolated;
     MeshFormatKind format = MeshFormatKind::Obj;
@@ -144,6 +156,10 @@ struct JobRequest {
     std::filesystem::path outputDir;  // empty: the current directory
     std::string timestamp;            // "YYYY-MM-DD, HH:MM"; empty: local time now
     int workers = 0;                  // threads that format; 0: one per core
+    // A tile of a set: the cells its neighbours hold around it, which its
+    // edge corners take into their means (null: none); True scale's origin.
+    std::shared_ptr<const TileRing> tileRing;
+    TrueScaleOrigin origin;
 };
 
 // The mesh file's names for a stem: the full Unicode name, and the narrow

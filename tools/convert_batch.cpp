@@ -1,5 +1,6 @@
 #include "tools/convert_batch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -84,6 +85,37 @@ bool ReadGridList(const ArgText& source, std::vector<ArgText>& paths, std::strin
 #endif
     }
     return true;
+}
+
+TileSetRun FindTileSet(const std::vector<fs::path>& grids) {
+    TileSetRun set;
+    set.grids = grids;
+    set.headers.resize(grids.size());
+    set.readable.assign(grids.size(), false);
+    std::vector<const GridHeader*> headers(grids.size(), nullptr);
+    bool any = false;
+    double north = 0.0;
+    for (std::size_t i = 0; i < grids.size(); ++i) {
+        std::string problem;
+        if (!ReadGridHeaderOnly(grids[i], set.headers[i], problem)) continue;  // its conversion says why
+        const GridHeader& h = set.headers[i];
+        set.readable[i] = true;
+        headers[i] = &h;
+        const double top = h.cornerY + h.nrows * h.cellHeight;
+        set.west = any ? std::min(set.west, h.cornerX) : h.cornerX;
+        set.south = any ? std::min(set.south, h.cornerY) : h.cornerY;
+        north = any ? std::max(north, top) : top;
+        any = true;
+    }
+    set.middle = (set.south + north) / 2.0;
+    set.neighbours = FindTileNeighbours(headers);
+    return set;
+}
+
+std::vector<TileNeighbour> TileSetRun::NeighboursOf(std::size_t index) const {
+    std::vector<TileNeighbour> found;
+    for (const std::size_t j : neighbours[index]) found.push_back({grids[j], headers[j]});
+    return found;
 }
 
 RunLog::~RunLog() {
