@@ -363,6 +363,7 @@ JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHo
     summary.trueScale = pass.geometry.trueScale;
     summary.ground = pass.geometry.ground;
     summary.latitude = pass.geometry.latitude;
+    summary.origin = static_cast<TrueScaleOrigin::Kind>(pass.geometry.originKind);
     summary.classicMisplaced = !pass.geometry.trueScale && ClassicMisplacesVertices(request);
     summary.maxError = request.maxError;
     summary.maxErrorReached = pass.maxErrorReached;
@@ -569,7 +570,9 @@ namespace {
 
 // How True scale took the grid's coordinates.
 std::wstring TrueScaleText(const JobSummary& summary) {
-    std::wstring text = L"True scale, from the region's south-west corner: ";
+    std::wstring text = summary.origin == TrueScaleOrigin::TileSetCorner ? L"True scale, from the tile set's south-west corner: "
+                        : summary.origin == TrueScaleOrigin::Given   ? L"True scale, from the origin given: "
+                                                                     : L"True scale, from the region's south-west corner: ";
     switch (summary.ground.unit) {
     case GroundUnit::Degrees:
         text += L"the grid's cells were taken as degrees" +

@@ -41,6 +41,16 @@ enum class JobOutcome {
                        // 0 when the input was not open at the start)
 };
 
+// Where True scale measures from: the region's south-west corner, a tile
+// set's south-west corner or a point given, in the grid's coordinates; a
+// set's grid in degrees is turned into metres at the set's middle latitude.
+struct TrueScaleOrigin {
+    enum Kind : uint8_t { RegionCorner, TileSetCorner, Given } kind = RegionCorner;
+    double x = 0.0, y = 0.0;
+    bool latitudeGiven = false;
+    double latitude = 0.0;
+};
+
 struct JobSummary {
     JobOutcome outcome = JobOutcome::Finished;
     MeshMethod method = Interpolated;
@@ -69,6 +79,7 @@ struct JobSummary {
     bool trueScale = false;
     GroundUnits ground;
     double latitude = 0.0;
+    TrueScaleOrigin::Kind origin = TrueScaleOrigin::RegionCorner;
     // Classic: some vertices land on one another or off their cells; True
     // scale would place them. Or the header gives the lower-left cell's
     // centre, which the classic geometry takes as the corner.
@@ -111,16 +122,6 @@ struct JobHooks {
 // window's field shows it.
 constexpr double kDefaultMaxError = 0.5;
 constexpr wchar_t kDefaultMaxErrorText[] = L"0.5";
-
-// Where True scale measures from: the region's south-west corner, a tile
-// set's south-west corner or a point given, in the grid's coordinates; a
-// set's grid in degrees is turned into metres at the set's middle latitude.
-struct TrueScaleOrigin {
-    enum Kind : uint8_t { RegionCorner, TileSetCorner, Given } kind = RegionCorner;
-    double x = 0.0, y = 0.0;
-    bool latitudeGiven = false;
-    double latitude = 0.0;
-};
 
 struct JobRequest {
     MeshMethod method = Interpolated;

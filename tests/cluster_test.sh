@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # README.md's recipes for many machines (keep the two in step), each OBJ byte for byte a local
-# conversion's. ssh: GNU Parallel ships the grids to an sshd of this test on 127.0.0.1 (throwaway
+# conversion's. tiles: a tile set cut from one terrain joins as the whole terrain's mesh. ssh: GNU Parallel ships the grids to an sshd of this test on 127.0.0.1 (throwaway
 # keys), converts, returns, cleans up, and reruns the failed tile with --resume-failed. slurm: a job
 # array, one --slice per task, on a one-node Slurm of this test in a network namespace that has
 # only the loopback device. A part whose daemons cannot start prints "skipped: ..." and passes.
-#   cluster_test.sh DUNMOOR_CONVERT [ssh] [slurm]
+#   cluster_test.sh DUNMOOR_CONVERT [tiles] [ssh] [slurm]
 set -uo pipefail
 export LC_ALL=C
 [[ ${1:-} == --inside ]] && inside=1 && shift || inside=0
@@ -18,6 +18,67 @@ local_same() {  # DIR COUNT: COUNT OBJ files in DIR, each the local conversion's
     for f in "$1"/*.obj; do cmp -s "$f" "$work/local/${f##*/}" || fail "${f##*/} is not the local one"; done
 }
 await() { for ((i = 0; i < ${2:-100}; i++)); do eval "$1" && return 0; sleep 0.2; done; return 1; }  # COMMAND [TRIES]
+
+# 3 x 3 tiles of 40 x 30 cut from one terrain, with no data across the corner of four tiles and along a
+# tile border, converted as a set: what they write together is what the whole terrain writes.
+tiles_part() {
+    local t=$work/set case method geometry cell rest
+    mkdir -p "$t/tiles"
+    python3 - "$t" 40 30 <<'CUT'
+import math, sys
+out, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+def z(r, c):
+    if (r - h) ** 2 + (c - w) ** 2 < 64 or (r == h + 2 and 25 <= c < 55): return "-9999"
+    return "%g" % round(100 + 30 * math.sin(r / 7.0) * math.cos(c / 9.0) + (r * 7919 + c * 104729) % 1000 / 100.0, 2)
+for cell, x0, y0 in ((1, 1000, 2000), (2.5, 500000.5, 6000000)):
+    def write(name, r0, c0, rows, cols):
+        with open("%s/%s_%g.asc" % (out, name, cell), "w") as f:
+            f.write("ncols %d\nnrows %d\nxllcorner %r\nyllcorner %r\ncellsize %g\nNODATA_value -9999\n"
+                    % (cols, rows, x0 + c0 * cell, y0 + (3 * h - r0 - rows) * cell, cell))
+            for r in range(r0, r0 + rows): f.write(" ".join(z(r, c) for c in range(c0, c0 + cols)) + "\n")
+    write("whole", 0, 0, 3 * h, 3 * w)
+    for i in range(3):
+        for j in range(3): write("tiles/t%d%d" % (i, j), i * h, j * w, h, w)
+CUT
+    # What the tiles write together, beside what the whole terrain writes: the same vertices
+    # (as written) and the same faces, each face of one tile.
+    union() {  # WHOLE.obj TILE.obj...
+        python3 - "$@" <<'SAME'
+import sys
+def read(path):
+    v, faces = [], []
+    for line in open(path, newline=""):
+        w = line.split()
+        if w and w[0] == "v": v.append(" ".join(w[1:4]))
+        elif w and w[0] == "f": faces.append(tuple(v[int(c.split("/")[0]) - 1] for c in w[1:]))
+    return set(v), faces
+whole, faces = read(sys.argv[1])
+tiles = [read(p) for p in sys.argv[2:]]
+union = set().union(*(v for v, _ in tiles))
+tiled = sorted(f for _, fs in tiles for f in fs)
+if union != whole or tiled != sorted(faces):
+    sys.exit("%d vertices only in tiles, %d only in the whole; %d faces, not %d" %
+             (len(union - whole), len(whole - union), len(tiled), len(faces)))
+SAME
+    }
+    # method geometry cell size
+    for case in "interpolated classic 1" "interpolated true 2.5"; do
+        read -r method geometry cell rest <<<"$case"
+        rm -rf "$t/out" && mkdir "$t/out"
+        "$convert" "$t/whole_$cell.asc" --method $method --geometry $geometry --outdir "$t/out" >/dev/null &&
+            "$convert" "$t"/tiles/*_$cell.asc --tile-set --method $method --geometry $geometry --outdir "$t/out" \
+                --timestamp "$stamp" >/dev/null || fail "$case: not converted"
+        why=$(union "$t/out/whole_${cell}__$method.obj" "$t"/out/t??_${cell}__$method.obj 2>&1) || fail "$case: $why"
+    done
+    # Two slices write what one run writes (with the set's origin, not each tile's).
+    (cd "$t/tiles" && ls *_2.5.asc >list)
+    for k in 1 2; do
+        (cd "$t/tiles" && "$convert" --from list --slice $k/2 --tile-set --geometry true --outdir "$t/sliced" \
+            --timestamp "$stamp" >/dev/null) || fail "slice $k/2"
+    done
+    for f in "$t"/out/t??_2.5__interpolated.obj; do cmp -s "$f" "$t/sliced/${f##*/}" || fail "${f##*/}: not as one run writes it"; done
+    ((failures)) || echo "tiles: the set's meshes join as the whole terrain's, sliced or not"
+}
 
 ssh_part() {
     local s=$work/ssh me port
@@ -103,7 +164,7 @@ for grid in corners_square header_standard planes_cellsize2 planes_xll1000 corne
     cp "$(dirname "$0")/data/golden/$grid.asc" "$work/tiles/$name.asc"
 done
 "$convert" "$work"/tiles/*.asc --outdir "$work/local" --timestamp "$stamp" >/dev/null || echo "FAIL: local conversion"
-for part in ${@:-ssh slurm}; do
+for part in ${@:-tiles ssh slurm}; do
     start=$SECONDS && "${part}_part" && echo "$part: $((SECONDS - start)) s"
 done
 ((failures == 0)) || { echo "$failures cluster check(s) failed"; exit 1; }
