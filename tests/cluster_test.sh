@@ -77,7 +77,27 @@ SAME
             --timestamp "$stamp" >/dev/null) || fail "slice $k/2"
     done
     for f in "$t"/out/t??_2.5__interpolated.obj; do cmp -s "$f" "$t/sliced/${f##*/}" || fail "${f##*/}: not as one run writes it"; done
-    ((failures)) || echo "tiles: the set's meshes join as the whole terrain's, sliced or not"
+    # A GLB keeps its positions from its own corner; its node's translation places it where the OBJ has it.
+    "$convert" "$t"/tiles/*_2.5.asc --tile-set --format glb --outdir "$t/out" >/dev/null || fail "GLB: not converted"
+    why=$(PYTHONPATH=$(dirname "$0") python3 - "$t/out" <<'GLB' 2>&1
+import glob, json, mesh_read, os, struct, sys
+for glb in sorted(glob.glob(sys.argv[1] + "/t??_2.5__interpolated.glb")):
+    data = open(glb, "rb").read()
+    node = json.loads(data[20:20 + struct.unpack_from("<I", data, 12)[0]])["nodes"][0]
+    i, j = int(os.path.basename(glb)[1]), int(os.path.basename(glb)[2])
+    if node["translation"] != [j * 40 * 2.5, 0, -(2 - i) * 30 * 2.5]: sys.exit("%s: translation %s" % (glb, node["translation"]))
+    placed = mesh_read.read_glb(glb)[0]
+    written = mesh_read.read_obj(glb[:-3] + "obj")[0]
+    if len(placed) != len(written) or max(max(abs(a - b) for a, b in zip((p[0], -p[2], p[1]), q))
+                                           for p, q in zip(placed, written)) > 2e-3:
+        sys.exit("%s: not where the OBJ has its vertices" % glb)
+GLB
+    ) || fail "GLB: $why"
+    node_path=${XDG_CACHE_HOME:-$HOME/.cache}/dunmoor/node_modules
+    if [[ -d $node_path/gltf-validator ]] && command -v node >/dev/null; then
+        NODE_PATH=$node_path node "$(dirname "$0")/gltf_validate.js" "$t"/out/*.glb >"$t/validated" || fail "GLB: $(cat "$t/validated")"
+    fi
+    ((failures)) || echo "tiles: the set's meshes join as the whole terrain's, sliced or not; the GLBs placed by their nodes"
 }
 
 ssh_part() {
