@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "grid/grid_pass.h"
 #include "grid/grid_reader.h"
 
 namespace {
@@ -188,6 +189,26 @@ std::vector<std::vector<std::size_t>> FindTileNeighbours(const std::vector<const
         found.erase(std::unique(found.begin(), found.end()), found.end());
     }
     return neighbours;
+}
+
+bool ReadHeightExtremes(const std::filesystem::path& path, bool& any, float& lowest, float& highest) {
+    GridStream s;
+    GridHeader header;
+    if (!ReadGridHeader(path, s, header)) return false;
+    any = false;
+    std::string_view line;
+    for (int64_t r = 1; r <= header.nrows && ReadGridRow(s, line); ++r) {
+        ForEachRowValue(line, 1, header.ncols, [&](int64_t, float value) {
+            if (IsInterpolatedNodata(value, header)) return true;
+            lowest = any ? std::min(lowest, value) : value;
+            highest = any ? std::max(highest, value) : value;
+            any = true;
+            return true;
+        });
+    }
+    const bool read = !s.failed;
+    CloseGridStream(s);
+    return read;
 }
 
 bool ReadTileRing(const GridHeader& own, const std::vector<TileNeighbour>& neighbours, TileRing& ring,

@@ -43,6 +43,10 @@ struct TileRing {
     bool any = false;                    // a cell of it lies in the set
 };
 
+// The lowest and highest valid height of a whole grid, read as the
+// Interpolated method reads it (any: it has one). False when it cannot be read.
+bool ReadHeightExtremes(const std::filesystem::path& path, bool& any, float& lowest, float& highest);
+
 struct TileNeighbour {
     std::filesystem::path path;
     GridHeader header;

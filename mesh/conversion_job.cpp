@@ -380,7 +380,7 @@ JobOutcome ConvertHeightBitmap(const JobRequest& request, GridStream& input, con
     GridPass pass(input, &out, request.header, request.region, request.workers);
     StartJobProgress(pass, hooks);
     SetStatus(hooks, kStatusWritingHeightBitmap);
-    RunHeightBitmapPasses(pass, summary.heightRange);
+    RunHeightBitmapPasses(pass, summary.heightRange, request.heightRange.any ? &request.heightRange : nullptr);
     SendProgress(hooks, JobPhase::Ended, 0.0);
     if (!request.writeMesh) {
         summary.elapsedSeconds = SecondsSince(start);

@@ -161,6 +161,9 @@ struct JobRequest {
     // edge corners take into their means (null: none); True scale's origin.
     std::shared_ptr<const TileRing> tileRing;
     TrueScaleOrigin origin;
+    // The height bitmap's mapping when not the region's own range (any: a
+    // tile set's, or one given).
+    HeightRange heightRange;
 };
 
 // The mesh file's names for a stem: the full Unicode name, and the narrow

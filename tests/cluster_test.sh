@@ -120,7 +120,24 @@ GLB
     if [[ -d $node_path/gltf-validator ]] && command -v node >/dev/null; then
         NODE_PATH=$node_path node "$(dirname "$0")/gltf_validate.js" "$t"/out/*.glb >"$t/validated" || fail "GLB: $(cat "$t/validated")"
     fi
-    ((failures)) || echo "tiles: the set's meshes join as the whole terrain's, sliced or not; the GLBs placed by their nodes"
+    # The height bitmaps map heights alike: by the set's range (the whole terrain's), or the range given.
+    ranges() {  # PNG...: each one's HeightMin and HeightMax
+        python3 -c 'import struct, sys
+for p in sys.argv[1:]:
+    d, i, t = open(p, "rb").read(), 8, {}
+    while i < len(d):
+        n, kind = struct.unpack_from(">I4s", d, i)
+        if kind == b"tEXt": k, v = d[i + 8:i + 8 + n].split(b"\0"); t[k] = v.decode()
+        i += 12 + n
+    print(t[b"HeightMin"], t[b"HeightMax"])' "$@" | sort -u | tr '\n' ' '
+    }
+    for given in "" "-10 500.5"; do
+        rm -rf "$t/png" && "$convert" "$t"/tiles/*_1.asc --tile-set --heightmap-only ${given:+--height-range $given} \
+            --outdir "$t/png" >/dev/null && "$convert" "$t/whole_1.asc" --heightmap-only --outdir "$t/png" >/dev/null || fail "bitmaps"
+        want=${given:-$(ranges "$t/png/whole_1__heightmap.png")} && want=${want% }
+        [[ $(ranges "$t"/png/t??_1__heightmap.png) == "$want " ]] || fail "bitmaps ${given:-of the set}: $(ranges "$t"/png/t*.png)"
+    done
+    ((failures)) || echo "tiles: the set's meshes join as the whole terrain's, sliced or not; the GLBs placed by their nodes; the bitmaps map alike"
 }
 
 ssh_part() {

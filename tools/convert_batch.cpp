@@ -1,11 +1,13 @@
 #include "tools/convert_batch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
 #include "job/output_file.h"
+#include "job/worker_threads.h"
 #include "tools/convert_console.h"
 
 #ifdef _WIN32
@@ -110,6 +112,22 @@ TileSetRun FindTileSet(const std::vector<fs::path>& grids) {
     set.middle = (set.south + north) / 2.0;
     set.neighbours = FindTileNeighbours(headers);
     return set;
+}
+
+void FindSetHeights(TileSetRun& set, int workers) {
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    RunOnWorkers(workers, [&](int) {
+        for (std::size_t i = next++; i < set.grids.size(); i = next++) {
+            bool any = false;
+            float lowest = 0.0f, highest = 0.0f;
+            if (!set.readable[i] || !ReadHeightExtremes(set.grids[i], any, lowest, highest) || !any) continue;
+            std::lock_guard<std::mutex> hold(lock);
+            set.lowest = set.heightsAny ? std::min(set.lowest, lowest) : lowest;
+            set.highest = set.heightsAny ? std::max(set.highest, highest) : highest;
+            set.heightsAny = true;
+        }
+    });
 }
 
 std::vector<TileNeighbour> TileSetRun::NeighboursOf(std::size_t index) const {

@@ -30,12 +30,18 @@ struct TileSetRun {
     std::vector<bool> readable;
     std::vector<std::vector<std::size_t>> neighbours;
     double west = 0.0, south = 0.0, middle = 0.0;
+    // The valid heights' range over every grid of the set (FindSetHeights).
+    bool heightsAny = false;
+    float lowest = 0.0f, highest = 0.0f;
     // The neighbours of grid `index` as its conversion reads them.
     std::vector<TileNeighbour> NeighboursOf(std::size_t index) const;
 };
 // Reads the headers alone of `grids`, all of them, and finds each one's
 // neighbours.
 TileSetRun FindTileSet(const std::vector<std::filesystem::path>& grids);
+// Reads every grid of the set for its heights' range, `workers` grids at a
+// time: the height bitmaps' one mapping.
+void FindSetHeights(TileSetRun& set, int workers);
 
 // One file's line in the run log.
 struct LogEntry {

@@ -52,6 +52,8 @@ struct Options {
     bool tileSet = false;          // --tile-set: the run's grids are one set of tiles
     bool originGiven = false;      // --origin X Y: True scale measures from there
     double originX = 0.0, originY = 0.0;
+    bool heightRangeGiven = false;  // --height-range LO HI: the height bitmap's mapping
+    double heightLow = 0.0, heightHigh = 0.0;
 };
 
 // Reads the arguments; false with `problem` (one line) when they are wrong.

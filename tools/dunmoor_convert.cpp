@@ -211,7 +211,10 @@ std::string PlaceTile(JobRequest& request, const Options& options, const SetPlac
         request.origin.y = place.set->south;
         request.origin.latitudeGiven = true;
         request.origin.latitude = place.set->middle;
+        request.heightRange = {place.set->heightsAny, place.set->lowest, place.set->highest};
     }
+    if (options.heightRangeGiven)
+        request.heightRange = {true, static_cast<float>(options.heightLow), static_cast<float>(options.heightHigh)};
     if (options.originGiven) {
         request.origin.kind = TrueScaleOrigin::Given;
         request.origin.x = options.originX;
@@ -579,6 +582,8 @@ int Run(const std::vector<ArgText>& args) {
     std::vector<SetPlace> places(grids.size());
     if (options.tileSet) {
         set = FindTileSet(kept);
+        if (options.heightBitmap && !options.heightRangeGiven)
+            FindSetHeights(set, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
         for (std::size_t i = 0; i < grids.size(); ++i) places[i] = {&set, keptIndex[i]};
     }
 
