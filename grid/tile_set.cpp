@@ -1,6 +1,7 @@
 #include "grid/tile_set.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -9,6 +10,7 @@
 
 #include "grid/grid_pass.h"
 #include "grid/grid_reader.h"
+#include "job/worker_threads.h"
 
 namespace {
 
@@ -212,18 +214,21 @@ bool ReadHeightExtremes(const std::filesystem::path& path, bool& any, float& low
 }
 
 bool ReadTileRing(const GridHeader& own, const std::vector<TileNeighbour>& neighbours, TileRing& ring,
-                  std::string& problem) {
+                  std::string& problem, int workers) {
     const int64_t cols = own.ncols, rows = own.nrows;
     ring.north.assign(static_cast<std::size_t>(cols + 2), RingCell{});
     ring.south.assign(static_cast<std::size_t>(cols + 2), RingCell{});
     ring.west.assign(static_cast<std::size_t>(rows), RingCell{});
     ring.east.assign(static_cast<std::size_t>(rows), RingCell{});
     ring.any = false;
-    std::vector<Need> needs;
-    for (const TileNeighbour& n : neighbours) {
+    // The cells each neighbour holds, taken in order; then the files read,
+    // those read through first.
+    std::vector<std::vector<Need>> needsOf(neighbours.size());
+    for (std::size_t k = 0; k < neighbours.size(); ++k) {
+        const TileNeighbour& n = neighbours[k];
+        std::vector<Need>& needs = needsOf[k];
         int64_t columns = 0, down = 0;
         if (!SharedLattice(own, n.header, columns, down)) continue;
-        needs.clear();
         // Ring cell (row, column) of the tile is the neighbour's
         // (row - down, column - columns).
         const auto need = [&](int64_t row, int64_t column, RingCell& cell) {
@@ -240,9 +245,23 @@ bool ReadTileRing(const GridHeader& own, const std::vector<TileNeighbour>& neigh
             need(r, 0, ring.west[static_cast<std::size_t>(r - 1)]);
             need(r, cols + 1, ring.east[static_cast<std::size_t>(r - 1)]);
         }
-        if (needs.empty()) continue;
-        ring.any = true;
-        if (!ReadNeeds(n, needs, problem)) return false;
+        ring.any = ring.any || !needs.empty();
     }
+    std::vector<std::size_t> order;
+    for (std::size_t k = 0; k < neighbours.size(); ++k)
+        if (!needsOf[k].empty()) order.push_back(k);
+    const auto readThrough = [&](std::size_t k) {
+        const std::vector<Need>& needs = needsOf[k];
+        return !std::all_of(needs.begin(), needs.end(), [&](const Need& n) { return n.row == needs.front().row; });
+    };
+    std::stable_partition(order.begin(), order.end(), readThrough);
+    std::vector<std::string> problems(neighbours.size());
+    std::atomic<std::size_t> next{0};
+    RunOnWorkers(std::max(1, std::min(workers, static_cast<int>(order.size()))), [&](int) {
+        for (std::size_t i = next++; i < order.size(); i = next++)
+            ReadNeeds(neighbours[order[i]], needsOf[order[i]], problems[order[i]]);
+    });
+    for (const std::string& why : problems)
+        if (!why.empty()) return problem = why, false;
     return true;
 }

@@ -52,9 +52,9 @@ struct TileNeighbour {
     GridHeader header;
 };
 
-// The ring of the tile with header `own` from its neighbours' files; a cell
-// two neighbours hold is the first one's. False with `problem` (which names
-// the file) when a neighbour cannot be read or its header is not the one the
-// set was found with.
+// The ring of the tile with header `own` from its neighbours' files, read
+// `workers` files at a time; a cell two neighbours hold is the first one's.
+// False with `problem` (which names the file) when a neighbour cannot be
+// read or its header is not the one the set was found with.
 bool ReadTileRing(const GridHeader& own, const std::vector<TileNeighbour>& neighbours, TileRing& ring,
-                  std::string& problem);
+                  std::string& problem, int workers = 1);

@@ -223,7 +223,7 @@ std::string PlaceTile(JobRequest& request, const Options& options, const SetPlac
     if (place.set == nullptr || !options.mesh || options.method == FloatingPlanes) return "";
     auto ring = std::make_shared<TileRing>();
     std::string problem;
-    if (!ReadTileRing(request.header, place.set->NeighboursOf(place.index), *ring, problem)) return problem;
+    if (!ReadTileRing(request.header, place.set->NeighboursOf(place.index), *ring, problem, options.workers)) return problem;
     request.tileRing = std::move(ring);
     return "";
 }
