@@ -166,7 +166,13 @@ ssh_part() {
         fail "not resumed as it should: $(cat "$s/jobs.log")"
     local_same "$s/tiles" 4
     [[ -z $(ls -A "$s/remote" 2>/dev/null) ]] || fail "left on the host: $(find "$s/remote")"
-    ((failures)) || echo "ssh: 4 tiles converted on the host and returned, the failed one resumed, nothing left there"
+    # A tile set: each job a slice of the whole list, in a folder the host sees as it is.
+    mkdir "$s/set" && cp "$work/tiles/"tile?[1-4].asc "$s/set/" && (cd "$s/set" && ls *.asc >tiles.txt)
+    (cd "$s/set" && parallel --will-cite --ssh "ssh -F $s/ssh_config" -S 2/tilehost --workdir "$s/set" --joblog jobs.log \
+        "$convert" --from tiles.txt --slice {}/3 --tile-set --skip-existing --log slice-{}.tsv --workers 1 \
+        --timestamp "'$stamp'" ::: 1 2 3 >"$s/out" 2>&1) || fail "the tile set's slices: $(cat "$s/out")"
+    local_same "$s/set" 4
+    ((failures)) || echo "ssh: 4 tiles converted on the host and returned, the failed one resumed, nothing left there; a set in slices"
 }
 
 slurm_part() {
@@ -201,7 +207,7 @@ slurm_inside() {
 #SBATCH --array=1-3
 #SBATCH --cpus-per-task=1
 #SBATCH --output=slice-%a.out
-"$convert" --from tiles.txt --slice "\$SLURM_ARRAY_TASK_ID/\$SLURM_ARRAY_TASK_COUNT" --skip-existing \\
+"$convert" --from tiles.txt --slice "\$SLURM_ARRAY_TASK_ID/\$SLURM_ARRAY_TASK_COUNT" --tile-set --skip-existing \\
   --log "slice-\$SLURM_ARRAY_TASK_ID.tsv" --jobs 1 --workers "\$SLURM_CPUS_PER_TASK" --timestamp "$stamp"
 JOB
     (cd "$d" && timeout 10 sbatch -Q slices.sbatch) && await 'q=$(timeout 5 squeue -h 2>/dev/null) && [[ -z $q ]]' 300 ||
