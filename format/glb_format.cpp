@@ -7,6 +7,11 @@
 // corners. The JSON chunk comes first but its counts, lengths and bounds are
 // known only at the end: it is written with room for the largest, then
 // patched, its spare room spaces (which JSON allows).
+//
+// float32 holds a position to a millimetre only some kilometres from its
+// origin: where the geometry measures from another origin than the region's
+// south-west corner (a tile set's), the positions stay measured from that
+// corner, and the node's translation places the mesh from the origin.
 #include "format/glb_format.h"
 
 #include "dunmoor_version.h"
@@ -103,9 +108,21 @@ int64_t BinBytes(const GlbContents& c) {
     return bytes == 0 ? 4 : Padded(bytes);
 }
 
+// The geometry from the region's south-west corner, and the translation
+// from the geometry's origin to it (glTF's axes: x east, y up, z south).
+MeshGeometry FromRegionCorner(const MeshGeometry& geometry, double translation[3]) {
+    MeshGeometry g = geometry;
+    translation[0] = g.columnShift * g.stepX;
+    translation[1] = 0.0;
+    translation[2] = 0.0 - g.rowShift * g.stepY;
+    g.columnShift = g.rowShift = 0.0;
+    return g;
+}
+
 class GlbWriter final : public MeshWriter {
 public:
-    GlbWriter(const MeshGeometry& geometry, const MeshFileInfo& info) : g_(geometry), info_(info) {
+    GlbWriter(const MeshGeometry& geometry, const MeshFileInfo& info)
+        : g_(FromRegionCorner(geometry, translation_)), info_(info), moved_(geometry.originKind != 0) {
         // Room for the longest counts and bounds a file can have.
         const float longest[3] = {-1.17549435e-38f, -1.17549435e-38f, -1.17549435e-38f};
         GlbContents most{int64_t{1} << 32, VertexBytes(), int64_t{3} << 32, 4, longest, longest, int64_t{1} << 32};
@@ -203,14 +220,18 @@ private:
     // their origin, what the geometry says of itself (as an OBJ's header
     // does), and the grid's coordinate system when a ".prj" gave one.
     std::string NodeText(bool withMesh) const {
-        std::string extras = "\"extras\":{\"southWestCorner\":[" + ShortestText(g_.originX) + "," +
-                             ShortestText(g_.originY) + "],\"notes\":[";
+        std::string extras = "\"extras\":{\"southWestCorner\":[" + ShortestText(g_.regionX) + "," +
+                             ShortestText(g_.regionY) + "],\"notes\":[";
         for (std::size_t i = 0; i < info_.notes.size(); ++i) extras += (i > 0 ? "," : "") + JsonString(info_.notes[i]);
         extras += "]";
         if (!info_.projection.empty()) extras += ",\"coordinateSystem\":" + JsonString(info_.projection);
         extras += "}";
+        std::string translation;
+        if (moved_)
+            translation = "\"translation\":[" + ShortestText(translation_[0]) + "," + ShortestText(translation_[1]) + "," +
+                          ShortestText(translation_[2]) + "],";
         return std::string("{") + (withMesh ? "\"mesh\":0," : "") + "\"name\":" + JsonString(info_.name) + "," +
-               extras + "}";
+               translation + extras + "}";
     }
 
     std::string JsonText(const GlbContents& c) const {
@@ -247,8 +268,10 @@ private:
         return json + "}";
     }
 
+    double translation_[3] = {0.0, 0.0, 0.0};  // before g_, which the constructor sets from it
     const MeshGeometry g_;
     const MeshFileInfo info_;
+    const bool moved_;  // the node is translated
     std::size_t jsonBytes_ = 0;
     int indexBytes_ = 4;  // set by the middle part, before the faces
 };

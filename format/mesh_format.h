@@ -53,6 +53,12 @@ struct MeshGeometry {
     double latitude = 0.0;  // degrees: where they were turned into metres
     double originX = 0.0;   // x 0 and y 0 in the grid's own coordinates
     double originY = 0.0;
+    // Where the region's south-west corner lies from the origin, in cells:
+    // 0 but where the origin is another (a tile set's, one given); whole
+    // numbers where the origin lies on the grid's lattice.
+    double columnShift = 0.0, rowShift = 0.0;
+    double regionX = 0.0, regionY = 0.0;  // the region's south-west corner in the grid's coordinates
+    uint8_t originKind = 0;               // TrueScaleOrigin::Kind: what the origin is
     double unitsPerMetre = 1.0;  // output units a ground metre makes
     bool fitted = false;         // the region's longer side fitted to a size asked for
     double exaggerate = 1.0;     // heights multiplied by it
@@ -89,12 +95,12 @@ inline float SouthEdge(float northEdge, float scale) { return -(scale - northEdg
 // `row`'s north (or south) edge, in output units (classic: exactly the float
 // the geometry computes).
 inline double ColumnX(const MeshGeometry& g, int64_t column, bool eastEdge) {
-    if (g.trueScale) return static_cast<double>(column + (eastEdge ? 1 : 0) - g.westColumn) * g.stepX;
+    if (g.trueScale) return (static_cast<double>(column + (eastEdge ? 1 : 0) - g.westColumn) + g.columnShift) * g.stepX;
     const float west = WestEdge(column, *g.header, g.scale);
     return eastEdge ? west + g.scale : west;
 }
 inline double RowY(const MeshGeometry& g, int64_t row, bool southEdge) {
-    if (g.trueScale) return static_cast<double>(g.southRow - row - (southEdge ? 1 : 0) + 1) * g.stepY;
+    if (g.trueScale) return (static_cast<double>(g.southRow - row - (southEdge ? 1 : 0) + 1) + g.rowShift) * g.stepY;
     const float north = NorthEdge(row, *g.header, g.scaleY);
     return southEdge ? SouthEdge(north, g.scaleY) : north;
 }

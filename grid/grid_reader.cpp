@@ -28,6 +28,9 @@ std::size_t ReadBlockBytes() {
 // A header token longer than this is not part of a grid header.
 constexpr std::size_t kMaxHeaderTokenBytes = std::size_t{1} << 20;
 constexpr int32_t kDefaultNodata = -9999;
+// What a header alone is read with: one small block, grown only for a header
+// longer than it.
+constexpr std::size_t kHeaderBlockBytes = 4096;
 
 // Reads more of the file behind the unread bytes, moving them to the front
 // and growing the buffer when the unread bytes fill it. Returns false when no
@@ -267,12 +270,24 @@ bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridH
 
 bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridHeader& header,
                     std::string& problem) {
+    return ReadGridHeaderFrom(path, stream, header, problem, ReadBlockBytes());
+}
+
+bool ReadGridHeaderOnly(const std::filesystem::path& path, GridHeader& header, std::string& problem) {
+    GridStream stream;
+    const bool read = ReadGridHeaderFrom(path, stream, header, problem, kHeaderBlockBytes);
+    CloseGridStream(stream);
+    return read;
+}
+
+bool ReadGridHeaderFrom(const std::filesystem::path& path, GridStream& stream, GridHeader& header,
+                        std::string& problem, std::size_t firstBlockBytes) {
     problem.clear();
     GridStream fresh;
     fresh.file = OpenExistingFile(path);
     if (fresh.file == nullptr) return false;
     std::setvbuf(fresh.file, nullptr, _IONBF, 0);  // the block buffer is ours
-    fresh.buffer.resize(ReadBlockBytes());
+    fresh.buffer.resize(firstBlockBytes);
 
     GridHeader parsed;
     const bool extracted = ParseHeader(fresh, parsed);

@@ -58,6 +58,14 @@ bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridH
 bool ReadGridHeader(const std::filesystem::path& path, GridStream& stream, GridHeader& header,
                     std::string& problem);
 
+// The header alone, read with a small block (a tile set reads every tile's
+// header, and a 1 MiB block each would read much of every file). The file is
+// closed again.
+bool ReadGridHeaderOnly(const std::filesystem::path& path, GridHeader& header, std::string& problem);
+// ReadGridHeader with the stream's first block of `firstBlockBytes`.
+bool ReadGridHeaderFrom(const std::filesystem::path& path, GridStream& stream, GridHeader& header,
+                        std::string& problem, std::size_t firstBlockBytes);
+
 // Reads the next line of the data section into `line`, without its line end:
 // a line ends at LF, CR LF or a lone CR. The view stays valid until the next
 // read. Returns false when no character is left, or when a read error or a

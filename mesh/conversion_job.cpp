@@ -409,6 +409,7 @@ JobOutcome ConvertMesh(const JobRequest& request, GridStream& input, const JobHo
     summary.trueScale = pass.geometry.trueScale;
     summary.ground = pass.geometry.ground;
     summary.latitude = pass.geometry.latitude;
+    summary.origin = static_cast<TrueScaleOrigin::Kind>(pass.geometry.originKind);
     summary.classicMisplaced = !pass.geometry.trueScale && ClassicMisplacesVertices(request);
     summary.maxError = request.maxError;
     summary.maxErrorReached = pass.maxErrorReached;
@@ -428,7 +429,7 @@ JobOutcome ConvertHeightBitmap(const JobRequest& request, GridStream& input, con
     GridPass pass(input, &out, request.header, request.region, request.workers);
     StartJobProgress(pass, hooks);
     SetStatus(hooks, kStatusWritingHeightBitmap);
-    RunHeightBitmapPasses(pass, summary.heightRange);
+    RunHeightBitmapPasses(pass, summary.heightRange, request.heightRange.any ? &request.heightRange : nullptr);
     SendProgress(hooks, JobPhase::Ended, 0.0);
     if (!request.writeMesh) {
         summary.elapsedSeconds = SecondsSince(start);
@@ -628,7 +629,9 @@ namespace {
 
 // How True scale took the grid's coordinates.
 std::wstring TrueScaleText(const JobSummary& summary) {
-    std::wstring text = L"True scale, from the region's south-west corner: ";
+    std::wstring text = summary.origin == TrueScaleOrigin::TileSetCorner ? L"True scale, from the tile set's south-west corner: "
+                        : summary.origin == TrueScaleOrigin::Given   ? L"True scale, from the origin given: "
+                                                                     : L"True scale, from the region's south-west corner: ";
     switch (summary.ground.unit) {
     case GroundUnit::Degrees:
         text += L"the grid's cells were taken as degrees" +

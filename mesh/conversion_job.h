@@ -9,11 +9,13 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "grid/ground_units.h"
 #include "grid/grid_reader.h"
 #include "grid/grid_types.h"
+#include "grid/tile_set.h"
 #include "format/mesh_format.h"
 #include "job/job_counts.h"
 #include "picture/height_bitmap.h"
@@ -37,6 +39,16 @@ enum class JobOutcome {
                        // not fit, or the job's buffers could not be had
     ReadFailed,        // the grid could not be read to the region's end (failedRow;
                        // 0 when the input was not open at the start)
+};
+
+// Where True scale measures from: the region's south-west corner, a tile
+// set's south-west corner or a point given, in the grid's coordinates; a
+// set's grid in degrees is turned into metres at the set's middle latitude.
+struct TrueScaleOrigin {
+    enum Kind : uint8_t { RegionCorner, TileSetCorner, Given } kind = RegionCorner;
+    double x = 0.0, y = 0.0;
+    bool latitudeGiven = false;
+    double latitude = 0.0;
 };
 
 struct JobSummary {
@@ -74,6 +86,7 @@ struct JobSummary {
     bool trueScale = false;
     GroundUnits ground;
     double latitude = 0.0;
+    TrueScaleOrigin::Kind origin = TrueScaleOrigin::RegionCorner;
     // Classic: some vertices land on one another or off their cells; True
     // scale would place them. Or the header gives the lower-left cell's
     // centre, which the classic geometry takes as the corner.
@@ -156,6 +169,13 @@ struct JobRequest {
     std::filesystem::path outputDir;  // empty: the current directory
     std::string timestamp;            // "YYYY-MM-DD, HH:MM"; empty: local time now
     int workers = 0;                  // threads that format; 0: one per core
+    // A tile of a set: the cells its neighbours hold around it, which its
+    // edge corners take into their means (null: none); True scale's origin.
+    std::shared_ptr<const TileRing> tileRing;
+    TrueScaleOrigin origin;
+    // The height bitmap's mapping when not the region's own range (any: a
+    // tile set's, or one given).
+    HeightRange heightRange;
 };
 
 // The mesh file's names for a stem: the full Unicode name, and the narrow

@@ -16,6 +16,12 @@
 // rows missing at the end) is a hole exactly like a no-data cell: it writes
 // the vertices of its corners that valid neighbours share, so every face uses
 // only its own four corners.
+//
+// A tile of a set (JobRequest::tileRing) has the cells just beyond its
+// edges from its neighbours: its edge corners take them into their means, as
+// the whole grid's corners there do, and write themselves only where one of
+// the tile's own cells is valid (the neighbour writes the others). Where no
+// tile of the set lies beyond an edge, it is the whole grid's edge.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -61,8 +67,23 @@ CornerRegion CornerRegionOf(const RegionWindow& region) {
     return m;
 }
 
+// One region row while it is converted: heights and cell bytes per column.
+// The arrays only grow, so a block's rows reuse them. A tile's row also has
+// the ring cells beside it (west of column 1, east of its last).
+struct RowCells {
+    std::vector<float> heights;
+    std::vector<uint8_t> cells;
+    int64_t width = 0;   // cells converted
+    int64_t extent = 0;  // region columns the row supplied
+    RingCell west, east;
+    int64_t eastColumn = 0;  // the column the east ring cell stands in; 0: none
+    bool ring = false;       // the ring's row above the tile: none of its cells is the tile's
+};
+
 struct InterpolatedWork {
     const MeshPass* pass = nullptr;
+    const TileRing* ring = nullptr;  // a tile's: the cells around it
+    RowCells northRow;               // a tile's: the ring's row above it
     JobMemory* memory = nullptr;  // the job's, for the stored rows and items
     CornerRegion m;
     ScratchStore* scratch = nullptr;  // face pass: the stored rows, read under the reader lock
@@ -72,15 +93,6 @@ struct InterpolatedWork {
     bool havePending = false;
     int64_t nextRow = 1;        // its region row number
     int64_t nextNumber = 0;     // vertices before it
-};
-
-// One region row while it is converted: heights and cell bytes per column.
-// The arrays only grow, so a block's rows reuse them.
-struct RowCells {
-    std::vector<float> heights;
-    std::vector<uint8_t> cells;
-    int64_t width = 0;   // cells converted
-    int64_t extent = 0;  // region columns the row supplied
 };
 
 // Room for `cells` cells at least; the arrays double (from 64) as they grow.
@@ -102,11 +114,27 @@ inline void AddCell(RowCells& row, float value) {
 struct Neighbour {
     bool present;
     float height;
+    bool inSet = false;  // a cell of the grid or of the tile set, valid or a hole
 };
 
+Neighbour RingNeighbour(const RingCell& cell) {
+    const bool valid = cell.state == kRingValid;
+    return {valid, valid ? cell.height : 0.0f, cell.state != kRingOutside};
+}
+
 Neighbour CellOf(const RowCells& row, int64_t c) {
+    if (c == 0) return RingNeighbour(row.west);
+    if (c == row.eastColumn) return RingNeighbour(row.east);
     const bool valid = c >= 1 && c <= row.width && (row.cells[c - 1] & kValid) != 0;
-    return {valid, valid ? row.heights[c - 1] : 0.0f};
+    return {valid, valid ? row.heights[c - 1] : 0.0f, c >= 1 && c <= row.width};
+}
+
+// A tile's ring cells beside region row r (none without a ring).
+void PlaceRingCells(const InterpolatedWork& w, RowCells& row, int64_t r) {
+    if (w.ring == nullptr || r < 1 || r > w.m.rows) return;
+    row.west = w.ring->west[static_cast<std::size_t>(r - 1)];
+    row.east = w.ring->east[static_cast<std::size_t>(r - 1)];
+    row.eastColumn = w.m.cols + 1;
 }
 
 // Height of an edge corner touched by the cell and one neighbour only.
@@ -149,7 +177,10 @@ bool ConvertPlacedCell(InterpolatedWork& w, VertexBatch& batch, const RowCells& 
     int missing = !a.present + !al.present + !left.present;
 
     const bool hole = (cell & kValid) == 0;
-    if (hole && missing == 3) return true;
+    // The corner is written where one of the region's own cells is valid
+    // (without a ring every valid cell is).
+    const bool ownAbove = a.present && !above.ring;
+    if (hole && !ownAbove && !(al.present && !above.ring && c > 1) && !(left.present && c > 1)) return true;
 
     float own = value;
     if (hole) {
@@ -162,16 +193,41 @@ bool ConvertPlacedCell(InterpolatedWork& w, VertexBatch& batch, const RowCells& 
     uint8_t wrote = kMainVertex;
     if (!hole) batch.sink.counts.quads += 1;
     float z;
-    if (c == m.cols && EdgeHeight(!hole, value, a, scale, z)) {
+    // A tile's edge corner takes the ring's cells beyond the edge into its
+    // mean, as the whole grid's corner there does; where the ring lies
+    // outside the set it is the whole grid's edge.
+    const Neighbour east = CellOf(current, c + 1), aboveEast = CellOf(above, c + 1);
+    const RingCell outside;
+    const auto ringSouth = [&](int64_t column) {
+        return RingNeighbour(r == m.rows && w.ring != nullptr ? w.ring->south[static_cast<std::size_t>(column)] : outside);
+    };
+    const Neighbour southWest = ringSouth(c - 1), south = ringSouth(c), southEast = ringSouth(std::min(c + 1, m.cols + 1));
+    const Neighbour self{!hole, hole ? 0.0f : value, true};
+    const auto mean = [&](Neighbour nw, Neighbour ne, Neighbour sw, Neighbour se) {
+        return CornerMean(nw.height, ne.height, sw.height, se.height,
+                          !nw.present + !ne.present + !sw.present + !se.present, scale);
+    };
+    if (c == m.cols && (!hole || ownAbove) &&
+        (east.inSet || aboveEast.inSet ? (z = mean(a, aboveEast, self, east), true)
+                                       : EdgeHeight(!hole, value, a, scale, z))) {
         if (!AddVertex(batch, column, row, kEastEdge, z)) return false;
         wrote |= kEastVertex;
     }
-    if (r == m.rows && EdgeHeight(!hole, value, left, scale, z)) {
+    if (r == m.rows && (!hole || (left.present && c > 1)) &&
+        (southWest.inSet || south.inSet ? (z = mean(left, self, southWest, south), true)
+                                        : EdgeHeight(!hole, value, left, scale, z))) {
         if (!AddVertex(batch, column, row, kSouthEdge, z)) return false;
         wrote |= kSouthVertex;
     }
     if (c == m.cols && r == m.rows && !hole) {
-        if (!AddVertex(batch, column, row, kEastEdge | kSouthEdge, value * scale)) return false;
+        // As the whole grid has it: an inner corner, on its east or south
+        // edge, or its south-east corner.
+        const bool eastInSet = east.inSet || southEast.inSet, southInSet = south.inSet || southEast.inSet;
+        if (eastInSet && southInSet) z = mean(self, east, south, southEast);
+        else if (southInSet) EdgeHeight(true, value, south, scale, z);
+        else if (eastInSet) EdgeHeight(true, value, east, scale, z);
+        else z = value * scale;
+        if (!AddVertex(batch, column, row, kEastEdge | kSouthEdge, z)) return false;
         wrote |= kCornerVertex;
     }
     cell |= wrote;
@@ -179,12 +235,13 @@ bool ConvertPlacedCell(InterpolatedWork& w, VertexBatch& batch, const RowCells& 
     return true;
 }
 
-// Cells 1 to `last` of the current row, all away from the region's east and
-// south edges and below cells the row above holds: only their main vertices,
-// as ConvertPlacedCell hands them over, in a tighter loop. Every cell of a
-// full row but its last goes through here.
+// Cells `first` to `last` of the current row, all away from the region's
+// east and south edges and below cells the row above holds: only their main
+// vertices, as ConvertPlacedCell hands them over, in a tighter loop. Every
+// cell of a full row but its last goes through here (a tile's first cell,
+// beside its ring, does not).
 bool ConvertInnerCells(InterpolatedWork& w, VertexBatch& batch, const RowCells& above, RowCells& current,
-                       int64_t row, int64_t last) {
+                       int64_t row, int64_t first, int64_t last) {
     const float scale = w.pass->geometry.heightScale;
     const int64_t westColumn = w.m.west - 1;
     const uint8_t* aboveCells = above.cells.data();
@@ -195,7 +252,14 @@ bool ConvertInnerCells(InterpolatedWork& w, VertexBatch& batch, const RowCells& 
     // The cells west of column 1 are holes.
     bool leftValid = false, aboveLeftValid = false;
     float leftHeight = 0.0f, aboveLeftHeight = 0.0f;
-    for (int64_t c = 1; c <= last; ++c) {
+    if (first > 1) {
+        const std::size_t i = static_cast<std::size_t>(first - 2);
+        leftValid = (cells[i] & kValid) != 0;
+        leftHeight = leftValid ? heights[i] : 0.0f;
+        aboveLeftValid = (aboveCells[i] & kValid) != 0;
+        aboveLeftHeight = aboveLeftValid ? aboveHeights[i] : 0.0f;
+    }
+    for (int64_t c = first; c <= last; ++c) {
         const std::size_t i = static_cast<std::size_t>(c - 1);
         const bool aboveValid = (aboveCells[i] & kValid) != 0;
         const float aboveHeight = aboveValid ? aboveHeights[i] : 0.0f;
@@ -233,13 +297,16 @@ bool ConvertMissingCells(InterpolatedWork& w, VertexBatch& batch, const RowCells
 void StartRow(RowCells& row) {
     row.width = 0;
     row.extent = 0;
+    row.west = row.east = RingCell{};
+    row.eastColumn = 0;
 }
 
-// The heights and validity of a row's region cells from the text of its
+// The heights and validity of region row r's cells from the text of its
 // line; returns the no-data values among them.
-int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells& row) {
+int64_t ReadRowValues(const InterpolatedWork& w, std::string_view line, RowCells& row, int64_t r) {
     const GridHeader header = w.pass->request.header;
     StartRow(row);
+    PlaceRingCells(w, row, r);
     // Room for the columns the header promises inside the region first (a
     // region may reach far beyond the grid), grown only for a longer line.
     const int64_t promised = std::clamp<int64_t>(int64_t{header.ncols} - w.m.west + 1, 0, w.m.cols);
@@ -278,15 +345,22 @@ bool ConvertCornerRow(InterpolatedWork& w, VertexBatch& batch, const RowCells& a
                       std::string_view line) {
     const CornerRegion& m = w.m;
     const int64_t fileRow = r + m.top - 1;
-    batch.sink.counts.nodata += ReadRowValues(w, line, current);
-    const int64_t inner = r < m.rows ? std::min({current.extent, above.width, m.cols - 1}) : 0;
-    if (!ConvertInnerCells(w, batch, above, current, fileRow, inner)) return false;
+    batch.sink.counts.nodata += ReadRowValues(w, line, current, r);
+    // A tile's first row lies below the ring's row, whose cells are not its own.
+    const RowCells& top = r == 1 && w.ring != nullptr ? w.northRow : above;
+    const int64_t inner = r < m.rows && !top.ring ? std::min({current.extent, top.width, m.cols - 1}) : 0;
+    int64_t first = 1;
+    if (w.ring != nullptr && inner >= 1) {
+        if (!ConvertPlacedCell(w, batch, top, current, r, 1)) return false;
+        first = 2;
+    }
+    if (!ConvertInnerCells(w, batch, top, current, fileRow, first, inner)) return false;
     for (int64_t c = inner + 1; c <= current.extent; ++c) {
-        if (!ConvertPlacedCell(w, batch, above, current, r, c)) return false;
+        if (!ConvertPlacedCell(w, batch, top, current, r, c)) return false;
     }
     batch.sink.counts.missing +=
         PromisedCells(w.pass->header, w.pass->region, fileRow, fileRow, current.extent + m.west);
-    return ConvertMissingCells(w, batch, above, current, r) && FlushVertices(batch);
+    return ConvertMissingCells(w, batch, top, current, r) && FlushVertices(batch);
 }
 
 void AppendStoredRow(std::vector<char>& rows, const RowCells& row) {
@@ -339,7 +413,7 @@ void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) 
     const char* end = p + item.text.size();
     if (item.contextRows > 0) {
         const std::string_view line = NextGridLine(p, end);
-        if (item.firstRow - 1 >= m.top) ReadRowValues(w, line, *above);
+        if (item.firstRow - 1 >= m.top) ReadRowValues(w, line, *above, item.firstRow - m.top);
     }
     if (item.lastItem) {
         // The first region row after the data ended: only its cells below or
@@ -347,6 +421,7 @@ void ConvertCornerRows(void* context, const WorkItem& item, PipelineSink& sink) 
         const int64_t r = item.firstRow - m.top + 1;
         if (r < 2 || r > m.rows || above->extent == 0) return;
         StartRow(*current);
+        PlaceRingCells(w, *current, r);
         if (!ConvertMissingCells(w, batch, *above, *current, r) || !FlushVertices(batch)) return;
         AppendStoredRow(stored, *current);
         AppendScratchBytes(sink, stored.data(), stored.size());
@@ -436,7 +511,7 @@ bool GatherRow(const CornerRegion& m, GatheringWriter& gather, PipelineSink& sin
 void AddCellQuads(double n[3], double dx, double dy, const RowCells& cells, const std::vector<float>& north,
                   const std::vector<float>& south, int64_t c) {
     for (int64_t q = c - 1; q <= c; ++q) {
-        if (!CellOf(cells, q).present) continue;
+        if (q < 1 || q > cells.width || !CellOf(cells, q).present) continue;  // the region's own quads
         const std::size_t i = static_cast<std::size_t>(q);
         const double nw = north[i], ne = north[i + 1], sw = south[i], se = south[i + 1];
         n[0] -= dy * ((ne + se) - (nw + sw));
@@ -516,7 +591,7 @@ void ConvertCornerRowsWithNormals(InterpolatedWork& w, const WorkItem& item, Pip
         if (k + 1 < item.contextRows) {
             StartRow(current->cells);
             current->r = r;
-            if (r >= 1) ReadRowValues(w, line, current->cells);
+            if (r >= 1) ReadRowValues(w, line, current->cells, r);
             continue;
         }
         GatherRow(m, gather, sink, *current, r,
@@ -529,6 +604,7 @@ void ConvertCornerRowsWithNormals(InterpolatedWork& w, const WorkItem& item, Pip
         next();
         GatherRow(m, gather, sink, *current, r, [&](VertexBatch& b) {
             StartRow(current->cells);
+            PlaceRingCells(w, current->cells, r);
             return ConvertMissingCells(w, b, above->cells, current->cells, r);
         });
         GatherRow(m, gather, sink, *below, 0, [](VertexBatch&) { return true; });
@@ -741,6 +817,23 @@ void WriteCornerFaces(void* context, const WorkItem& item, PipelineSink& sink) {
     }
 }
 
+// A tile's ring: the row above its first, none of whose cells is its own.
+void SetUpNorthRow(InterpolatedWork& w, const TileRing& ring) {
+    w.ring = &ring;
+    RowCells& row = w.northRow;
+    StartRow(row);
+    for (int64_t c = 1; c <= w.m.cols; ++c) {
+        const RingCell& cell = ring.north[static_cast<std::size_t>(c)];
+        AddCell(row, cell.height);
+        row.cells[static_cast<std::size_t>(c - 1)] = cell.state == kRingValid ? kValid : 0;
+    }
+    row.extent = w.m.cols;
+    row.west = ring.north[0];
+    row.east = ring.north[static_cast<std::size_t>(w.m.cols + 1)];
+    row.eastColumn = w.m.cols + 1;
+    row.ring = true;
+}
+
 // The cell bytes of the rows read go to the job's scratch store, in row order.
 void RunCornerVertexPass(MeshPass& pass) {
     InterpolatedWork w;
@@ -748,6 +841,7 @@ void RunCornerVertexPass(MeshPass& pass) {
     w.memory = &pass.memory;
     w.m = CornerRegionOf(pass.request.region);
     if (w.m.cols == 0) return;
+    if (UsesTileRing(pass.request)) SetUpNorthRow(w, *pass.request.tileRing);
     const bool normals = pass.geometry.normals;
     w.reader = RegionRowReader(pass, w.m.top + w.m.rows - 1, normals ? 2 : 1, normals);
     const PipelineWork work{&w, ReadCornerRowBlock, ConvertCornerRows};

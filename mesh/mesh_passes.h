@@ -40,6 +40,15 @@ struct MeshMethodPasses {
     void (*vertexPass)(MeshPass& pass);
     void (*facePass)(MeshPass& pass);
 };
+// Whether a job converts a tile with its ring: the whole grid, with cells
+// of the set around it.
+inline bool UsesTileRing(const JobRequest& r) {
+    return r.tileRing != nullptr && r.tileRing->any && r.region.xMin == 1 && r.region.yMin == 1 &&
+           r.region.xMax == r.header.ncols && r.region.yMax == r.header.nrows &&
+           r.tileRing->north.size() == static_cast<std::size_t>(r.header.ncols) + 2 &&
+           r.tileRing->west.size() == static_cast<std::size_t>(r.header.nrows);
+}
+
 extern const MeshMethodPasses kInterpolatedPasses;
 extern const MeshMethodPasses kFloatingPlanesPasses;
 extern const MeshMethodPasses kSimplifiedPasses;  // triangles: counts.triangles

@@ -23,6 +23,13 @@
 // The region is worked through in bands of kBlockCells rows (see the passes
 // below): memory follows its width, not its height; a region too wide for
 // the machine's memory is refused before it starts.
+//
+// A tile of a set takes the ring of cells its neighbours hold around it into
+// its edge corners' means and kinds (a no-data cell beyond the edge makes an
+// outline corner), as the neighbour beside the edge does: both sides then
+// keep the same points on the shared edge, chosen by the same one-dimensional
+// insertion from the same heights, where the tiles of the set stand in rows
+// and columns (their blocks and pieces start at the same rows and columns).
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -70,13 +77,35 @@ struct CornerField {
     std::vector<uint8_t> kind;    // corners: kHoleCorner, kValidCorner or kOutlineCorner
     std::vector<int32_t> vertex;  // corners: the vertex number from 1, 0 when not written
 
+    // A tile's: the cells around it, the band's first row (from 0) and the
+    // region's rows.
+    const TileRing* ring = nullptr;
+    int64_t bandStart = 0, regionRows = 0;
+
     std::size_t Cell(int64_t x, int64_t y) const { return static_cast<std::size_t>((y + 1) * cols + x); }
     std::size_t Corner(int64_t x, int64_t y) const { return static_cast<std::size_t>(y * (cols + 1) + x); }
+    // A tile's ring cell at (x, y) (y from -1 to rows); null for any other.
+    const RingCell* RingAt(int64_t x, int64_t y) const {
+        if (ring == nullptr) return nullptr;
+        const int64_t row = bandStart + y + 1;  // from 1; 0 and regionRows + 1 are the ring's rows
+        const std::size_t column = static_cast<std::size_t>(x + 1);
+        if (row == 0) return &ring->north[column];
+        if (row == regionRows + 1) return &ring->south[column];
+        if (x == -1 || x == cols) return &(x == -1 ? ring->west : ring->east)[static_cast<std::size_t>(row - 1)];
+        return nullptr;
+    }
     bool Valid(int64_t x, int64_t y) const {
+        if (const RingCell* cell = RingAt(x, y)) return cell->state == kRingValid;
         return x >= 0 && y >= -1 && x < cols && y <= rows && cellValid[Cell(x, y)] != 0;
     }
-    // A cell of the region (one beyond it is neither valid nor a hole).
+    float HeightOf(int64_t x, int64_t y) const {
+        const RingCell* cell = RingAt(x, y);
+        return cell != nullptr ? cell->height : cellHeight[Cell(x, y)];
+    }
+    // A cell of the region or of the set (one beyond both is neither valid
+    // nor a hole).
     bool InRegion(int64_t x, int64_t y) const {
+        if (const RingCell* cell = RingAt(x, y)) return cell->state != kRingOutside;
         return x >= 0 && x < cols && (y >= 0 || aboveInRegion) && (y < rows || belowInRegion) && y >= -1 && y <= rows;
     }
 };
@@ -612,7 +641,7 @@ void MakeCornerHeights(CornerField& f, int workers) {
                 int present = 0, holes = 0;
                 for (const auto& [cx, cy] : {std::pair<int64_t, int64_t>{x - 1, y - 1}, {x, y - 1}, {x - 1, y}, {x, y}}) {
                     const bool valid = f.Valid(cx, cy);
-                    sum += valid ? f.cellHeight[f.Cell(cx, cy)] : 0.0f;
+                    sum += valid ? f.HeightOf(cx, cy) : 0.0f;
                     present += valid;
                     // Cells beyond the region are not holes: the region's edge is simplified.
                     holes += !valid && f.InRegion(cx, cy);
@@ -882,6 +911,8 @@ void RunSimplifiedVertexPass(MeshPass& pass) {
     f.kind.assign(corners, kHoleCorner);
     f.vertex.assign(corners, 0);
     std::vector<int32_t> carried(static_cast<std::size_t>(f.cols + 1), 0);
+    f.regionRows = regionRows;
+    if (UsesTileRing(pass.request)) f.ring = pass.request.tileRing.get();
     ReadWork w;
     w.pass = &pass;
     w.field = &f;
@@ -903,6 +934,7 @@ void RunSimplifiedVertexPass(MeshPass& pass) {
     bool go = true;
     for (int64_t start = 0; go && start < regionRows; start += kBlockCells) {
         f.rows = std::min(kBlockCells, regionRows - start);
+        f.bandStart = start;
         if (!ReadBand(pass, w, f, start, regionRows)) return;
         MakeCornerHeights(f, JobWorkerCount(pass.request.workers));
         for (int64_t y = start > 0 ? 1 : 0; y <= f.rows; ++y)

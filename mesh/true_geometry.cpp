@@ -51,6 +51,14 @@ std::string ShortNumber(double value) {
     return s;
 }
 
+// The cells from `from` to `to`, `cell` apart: a whole number where the
+// two lie on one lattice (to a millionth of a cell), so that a tile's
+// positions are the whole grid's to the last digit.
+double CellsBetween(double from, double to, double cell) {
+    const double cells = (to - from) / cell;
+    return std::fabs(cells - std::round(cells)) < 1e-6 ? std::round(cells) : cells;
+}
+
 std::string GroundUnitName(const GroundUnits& units) {
     switch (units.unit) {
     case GroundUnit::Degrees: return "degrees";
@@ -74,14 +82,22 @@ void MakeTrueScaleGeometry(const JobRequest& request, MeshGeometry& g) {
     g.ground = GroundUnitsOf(h, request.hasProjection, request.projection);
     g.westColumn = region.xMin;
     g.southRow = region.yMax;
-    g.originX = h.cornerX + (static_cast<double>(region.xMin) - 1.0) * dx;
-    g.originY = h.cornerY + (static_cast<double>(h.nrows) - region.yMax) * dy;
+    g.regionX = g.originX = h.cornerX + (static_cast<double>(region.xMin) - 1.0) * dx;
+    g.regionY = g.originY = h.cornerY + (static_cast<double>(h.nrows) - region.yMax) * dy;
+    const TrueScaleOrigin& origin = request.origin;
+    if (origin.kind != TrueScaleOrigin::RegionCorner) {
+        g.columnShift = CellsBetween(origin.x, g.regionX, dx);
+        g.rowShift = CellsBetween(origin.y, g.regionY, dy);
+        g.originX = origin.x;
+        g.originY = origin.y;
+        g.originKind = origin.kind;
+    }
 
     double metresEast = dx, metresNorth = dy, heightMetres = 1.0;
     if (g.ground.unit == GroundUnit::Degrees) {
-        // At the region's middle latitude; heights are metres already.
-        const double northEdge = g.originY + (static_cast<double>(region.yMax) - region.yMin + 1.0) * dy;
-        g.latitude = std::clamp((g.originY + northEdge) / 2.0, -90.0, 90.0);
+        // At the region's middle latitude (a tile set's: the set's); heights are metres already.
+        const double northEdge = g.regionY + (static_cast<double>(region.yMax) - region.yMin + 1.0) * dy;
+        g.latitude = std::clamp(origin.latitudeGiven ? origin.latitude : (g.regionY + northEdge) / 2.0, -90.0, 90.0);
         double east = 0.0, north = 0.0;
         MetresPerDegree(g.latitude, east, north);
         metresEast = dx * east;
@@ -118,8 +134,14 @@ std::vector<std::string> GeometryNotes(const MeshGeometry& g, float unitMeters) 
     notes.push_back("Geometry: true scale, 1 unit = " + unit + ", " +
                     (g.yUp ? "x east, y up, z south" : "x east, y north, z up"));
     if (g.exaggerate != 1.0) notes.push_back("Heights exaggerated " + ShortestText(g.exaggerate) + " times");
-    notes.push_back("Origin: the region's south-west corner, at x " + ShortNumber(g.originX) + " y " +
-                    ShortNumber(g.originY) + " in the grid's coordinates (" + GroundUnitName(g.ground) + ")");
+    const std::string where = " in the grid's coordinates (" + GroundUnitName(g.ground) + ")";
+    const auto at = [](double x, double y) { return "at x " + ShortNumber(x) + " y " + ShortNumber(y); };
+    if (g.originKind == TrueScaleOrigin::RegionCorner)
+        notes.push_back("Origin: the region's south-west corner, " + at(g.originX, g.originY) + where);
+    else
+        notes.push_back(std::string("Origin: ") +
+                        (g.originKind == TrueScaleOrigin::TileSetCorner ? "the tile set's south-west corner, " : "as given, ") +
+                        at(g.originX, g.originY) + where + "; the region's south-west corner lies " + at(g.regionX, g.regionY));
     if (g.ground.unit == GroundUnit::Degrees)
         notes.push_back("Degrees turned into metres at latitude " + ShortNumber(g.latitude) + " (WGS 84)");
     return notes;

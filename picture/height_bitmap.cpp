@@ -280,7 +280,7 @@ uint16_t HeightPixel(float height, const HeightRange& range) {
     return static_cast<uint16_t>(1 + static_cast<int>(share * 65534.0 + 0.5));  // rounds half up
 }
 
-void RunHeightBitmapPasses(GridPass& pass, HeightRange& range) {
+void RunHeightBitmapPasses(GridPass& pass, HeightRange& range, const HeightRange* mapping) {
     const RegionWindow& region = pass.region;
     const int64_t width = int64_t{region.xMax} - region.xMin + 1;
     const int64_t height = int64_t{region.yMax} - region.yMin + 1;
@@ -303,6 +303,7 @@ void RunHeightBitmapPasses(GridPass& pass, HeightRange& range) {
     for (const ByteBuffer& record : w.records) pass.memory.Note(-static_cast<int64_t>(record.size()));
     w.records.clear();
     if (stored != PipelineEnd::Completed || pass.failedRow != 0 || !RewindScratch(pass.scratch)) return;
+    if (mapping != nullptr) w.range = *mapping;
     range = w.range;
 
     // Second pass: the stored rows read back.

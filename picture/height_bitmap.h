@@ -31,8 +31,9 @@ constexpr wchar_t kWorldFileSuffix[] = L"__heightmap.pgw";
 // where `pass.input` stands. On return the counts are those of the region
 // (no-data, missing), `range` the valid heights'. A failure shows in the pass
 // record as for a mesh: failedRow, outOfMemory, out.failed, scratch.failed,
-// or a cancel.
-void RunHeightBitmapPasses(GridPass& pass, HeightRange& range);
+// or a cancel. With `mapping` (a tile set's range, or one given) heights map
+// by it instead, beyond it clamped, and `range` is it.
+void RunHeightBitmapPasses(GridPass& pass, HeightRange& range, const HeightRange* mapping = nullptr);
 
 // The pixel value of a valid height.
 uint16_t HeightPixel(float height, const HeightRange& range);

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # README.md's recipes for many machines (keep the two in step), each OBJ byte for byte a local
-# conversion's. ssh: GNU Parallel ships the grids to an sshd of this test on 127.0.0.1 (throwaway
+# conversion's. tiles: a tile set cut from one terrain joins as the whole terrain's mesh. ssh: GNU Parallel ships the grids to an sshd of this test on 127.0.0.1 (throwaway
 # keys), converts, returns, cleans up, and reruns the failed tile with --resume-failed. slurm: a job
 # array, one --slice per task, on a one-node Slurm of this test in a network namespace that has
 # only the loopback device. A part whose daemons cannot start prints "skipped: ..." and passes.
-#   cluster_test.sh DUNMOOR_CONVERT [ssh] [slurm]
+#   cluster_test.sh DUNMOOR_CONVERT [tiles] [ssh] [slurm]
 set -uo pipefail
 export LC_ALL=C
 [[ ${1:-} == --inside ]] && inside=1 && shift || inside=0
@@ -18,6 +18,127 @@ local_same() {  # DIR COUNT: COUNT OBJ files in DIR, each the local conversion's
     for f in "$1"/*.obj; do cmp -s "$f" "$work/local/${f##*/}" || fail "${f##*/} is not the local one"; done
 }
 await() { for ((i = 0; i < ${2:-100}; i++)); do eval "$1" && return 0; sleep 0.2; done; return 1; }  # COMMAND [TRIES]
+
+# 3 x 3 tiles of 40 x 30 cut from one terrain, with no data across the corner of four tiles and along a
+# tile border, converted as a set: what they write together is what the whole terrain writes.
+tiles_part() {
+    local t=$work/set case method geometry cell rest
+    mkdir -p "$t/tiles"
+    python3 - "$t" 40 30 <<'CUT'
+import math, sys
+out, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+def z(r, c):
+    if (r - h) ** 2 + (c - w) ** 2 < 64 or (r == h + 2 and 25 <= c < 55): return "-9999"
+    return "%g" % round(100 + 30 * math.sin(r / 7.0) * math.cos(c / 9.0) + (r * 7919 + c * 104729) % 1000 / 100.0, 2)
+for cell, x0, y0 in ((1, 1000, 2000), (2.5, 500000.5, 6000000)):
+    def write(name, r0, c0, rows, cols):
+        with open("%s/%s_%g.asc" % (out, name, cell), "w") as f:
+            f.write("ncols %d\nnrows %d\nxllcorner %r\nyllcorner %r\ncellsize %g\nNODATA_value -9999\n"
+                    % (cols, rows, x0 + c0 * cell, y0 + (3 * h - r0 - rows) * cell, cell))
+            for r in range(r0, r0 + rows): f.write(" ".join(z(r, c) for c in range(c0, c0 + cols)) + "\n")
+    write("whole", 0, 0, 3 * h, 3 * w)
+    for i in range(3):
+        for j in range(3): write("tiles/t%d%d" % (i, j), i * h, j * w, h, w)
+CUT
+    # What the tiles write together, beside what the whole terrain writes: the same vertices
+    # (as written) and the same faces, each face of one tile.
+    union() {  # WHOLE.obj TILE.obj...
+        python3 - "$@" <<'SAME'
+import sys
+def read(path):
+    v, faces = [], []
+    for line in open(path, newline=""):
+        w = line.split()
+        if w and w[0] == "v": v.append(" ".join(w[1:4]))
+        elif w and w[0] == "f": faces.append(tuple(v[int(c.split("/")[0]) - 1] for c in w[1:]))
+    return set(v), faces
+whole, faces = read(sys.argv[1])
+tiles = [read(p) for p in sys.argv[2:]]
+union = set().union(*(v for v, _ in tiles))
+tiled = sorted(f for _, fs in tiles for f in fs)
+if union != whole or tiled != sorted(faces):
+    sys.exit("%d vertices only in tiles, %d only in the whole; %d faces, not %d" %
+             (len(union - whole), len(whole - union), len(tiled), len(faces)))
+SAME
+    }
+    # Simplified: along each border both tiles have the same edges (no crack, no T-junction).
+    seams() {  # TILE.obj... (tIJ)
+        python3 - "$@" <<'SEAMS'
+import collections, os, sys
+tiles = {}
+for path in sys.argv[1:]:
+    v, count = [], collections.Counter()
+    for line in open(path, newline=""):
+        w = line.split()
+        if w and w[0] == "v": v.append(tuple(w[1:4]))
+        elif w and w[0] == "f":
+            c = [v[int(x) - 1] for x in w[1:]]
+            count.update(frozenset(e) for e in zip(c, c[1:] + c[:1]))
+    tiles[os.path.basename(path)[1:3]] = {e for e, n in count.items() if n == 1}
+for name, edges in tiles.items():
+    for other, axis, at in ((name[0] + str(int(name[1]) + 1), 0, (int(name[1]) + 1) * 100.0),
+                            (str(int(name[0]) + 1) + name[1], 1, (2 - int(name[0])) * 75.0)):
+        if other in tiles:
+            a, b = ({e for e in t if all(float(p[axis]) == at for p in e)} for t in (edges, tiles[other]))
+            if a != b or not a: sys.exit("t%s, t%s: %d and %d edges along their border, %d alike" % (name, other, len(a), len(b), len(a & b)))
+SEAMS
+    }
+    # method geometry cell size, check
+    for case in "simplified true 2.5 seams" "interpolated classic 1 union" "interpolated true 2.5 union"; do
+        read -r method geometry cell check <<<"$case"
+        rm -rf "$t/out" && mkdir "$t/out"
+        "$convert" "$t/whole_$cell.asc" --method $method --geometry $geometry --outdir "$t/out" >/dev/null &&
+            "$convert" "$t"/tiles/*_$cell.asc --tile-set --method $method --geometry $geometry --outdir "$t/out" \
+                --timestamp "$stamp" >/dev/null || fail "$case: not converted"
+        [[ $check == union ]] && set -- "$t/out/whole_${cell}__$method.obj" || set --
+        why=$($check "$@" "$t"/out/t??_${cell}__$method.obj 2>&1) || fail "$case: $why"
+    done
+    # Two slices write what one run writes (with the set's origin, not each tile's).
+    (cd "$t/tiles" && ls *_2.5.asc >list)
+    for k in 1 2; do
+        (cd "$t/tiles" && "$convert" --from list --slice $k/2 --tile-set --geometry true --outdir "$t/sliced" \
+            --timestamp "$stamp" >/dev/null) || fail "slice $k/2"
+    done
+    for f in "$t"/out/t??_2.5__interpolated.obj; do cmp -s "$f" "$t/sliced/${f##*/}" || fail "${f##*/}: not as one run writes it"; done
+    # A GLB keeps its positions from its own corner; its node's translation places it where the OBJ has it.
+    "$convert" "$t"/tiles/*_2.5.asc --tile-set --format glb --outdir "$t/out" >/dev/null || fail "GLB: not converted"
+    why=$(PYTHONPATH=$(dirname "$0") python3 - "$t/out" <<'GLB' 2>&1
+import glob, json, mesh_read, os, struct, sys
+for glb in sorted(glob.glob(sys.argv[1] + "/t??_2.5__interpolated.glb")):
+    data = open(glb, "rb").read()
+    node = json.loads(data[20:20 + struct.unpack_from("<I", data, 12)[0]])["nodes"][0]
+    i, j = int(os.path.basename(glb)[1]), int(os.path.basename(glb)[2])
+    if node["translation"] != [j * 40 * 2.5, 0, -(2 - i) * 30 * 2.5]: sys.exit("%s: translation %s" % (glb, node["translation"]))
+    placed = mesh_read.read_glb(glb)[0]
+    written = mesh_read.read_obj(glb[:-3] + "obj")[0]
+    if len(placed) != len(written) or max(max(abs(a - b) for a, b in zip((p[0], -p[2], p[1]), q))
+                                           for p, q in zip(placed, written)) > 2e-3:
+        sys.exit("%s: not where the OBJ has its vertices" % glb)
+GLB
+    ) || fail "GLB: $why"
+    node_path=${XDG_CACHE_HOME:-$HOME/.cache}/dunmoor/node_modules
+    if [[ -d $node_path/gltf-validator ]] && command -v node >/dev/null; then
+        NODE_PATH=$node_path node "$(dirname "$0")/gltf_validate.js" "$t"/out/*.glb >"$t/validated" || fail "GLB: $(cat "$t/validated")"
+    fi
+    # The height bitmaps map heights alike: by the set's range (the whole terrain's), or the range given.
+    ranges() {  # PNG...: each one's HeightMin and HeightMax
+        python3 -c 'import struct, sys
+for p in sys.argv[1:]:
+    d, i, t = open(p, "rb").read(), 8, {}
+    while i < len(d):
+        n, kind = struct.unpack_from(">I4s", d, i)
+        if kind == b"tEXt": k, v = d[i + 8:i + 8 + n].split(b"\0"); t[k] = v.decode()
+        i += 12 + n
+    print(t[b"HeightMin"], t[b"HeightMax"])' "$@" | sort -u | tr '\n' ' '
+    }
+    for given in "" "-10 500.5"; do
+        rm -rf "$t/png" && "$convert" "$t"/tiles/*_1.asc --tile-set --heightmap-only ${given:+--height-range $given} \
+            --outdir "$t/png" >/dev/null && "$convert" "$t/whole_1.asc" --heightmap-only --outdir "$t/png" >/dev/null || fail "bitmaps"
+        want=${given:-$(ranges "$t/png/whole_1__heightmap.png")} && want=${want% }
+        [[ $(ranges "$t"/png/t??_1__heightmap.png) == "$want " ]] || fail "bitmaps ${given:-of the set}: $(ranges "$t"/png/t*.png)"
+    done
+    ((failures)) || echo "tiles: the set's meshes join as the whole terrain's, sliced or not; the GLBs placed by their nodes; the bitmaps map alike"
+}
 
 ssh_part() {
     local s=$work/ssh me port
@@ -45,7 +166,13 @@ ssh_part() {
         fail "not resumed as it should: $(cat "$s/jobs.log")"
     local_same "$s/tiles" 4
     [[ -z $(ls -A "$s/remote" 2>/dev/null) ]] || fail "left on the host: $(find "$s/remote")"
-    ((failures)) || echo "ssh: 4 tiles converted on the host and returned, the failed one resumed, nothing left there"
+    # A tile set: each job a slice of the whole list, in a folder the host sees as it is.
+    mkdir "$s/set" && cp "$work/tiles/"tile?[1-4].asc "$s/set/" && (cd "$s/set" && ls *.asc >tiles.txt)
+    (cd "$s/set" && parallel --will-cite --ssh "ssh -F $s/ssh_config" -S 2/tilehost --workdir "$s/set" --joblog jobs.log \
+        "$convert" --from tiles.txt --slice {}/3 --tile-set --skip-existing --log slice-{}.tsv --workers 1 \
+        --timestamp "'$stamp'" ::: 1 2 3 >"$s/out" 2>&1) || fail "the tile set's slices: $(cat "$s/out")"
+    local_same "$s/set" 4
+    ((failures)) || echo "ssh: 4 tiles converted on the host and returned, the failed one resumed, nothing left there; a set in slices"
 }
 
 slurm_part() {
@@ -80,7 +207,7 @@ slurm_inside() {
 #SBATCH --array=1-3
 #SBATCH --cpus-per-task=1
 #SBATCH --output=slice-%a.out
-"$convert" --from tiles.txt --slice "\$SLURM_ARRAY_TASK_ID/\$SLURM_ARRAY_TASK_COUNT" --skip-existing \\
+"$convert" --from tiles.txt --slice "\$SLURM_ARRAY_TASK_ID/\$SLURM_ARRAY_TASK_COUNT" --tile-set --skip-existing \\
   --log "slice-\$SLURM_ARRAY_TASK_ID.tsv" --jobs 1 --workers "\$SLURM_CPUS_PER_TASK" --timestamp "$stamp"
 JOB
     (cd "$d" && timeout 10 sbatch -Q slices.sbatch) && await 'q=$(timeout 5 squeue -h 2>/dev/null) && [[ -z $q ]]' 300 ||
@@ -103,7 +230,7 @@ for grid in corners_square header_standard planes_cellsize2 planes_xll1000 corne
     cp "$(dirname "$0")/data/golden/$grid.asc" "$work/tiles/$name.asc"
 done
 "$convert" "$work"/tiles/*.asc --outdir "$work/local" --timestamp "$stamp" >/dev/null || echo "FAIL: local conversion"
-for part in ${@:-ssh slurm}; do
+for part in ${@:-tiles ssh slurm}; do
     start=$SECONDS && "${part}_part" && echo "$part: $((SECONDS - start)) s"
 done
 ((failures == 0)) || { echo "$failures cluster check(s) failed"; exit 1; }

@@ -103,6 +103,9 @@ expect 2 "--method needs a value: interpolated, floating or simplified" "$t1" --
 expect 2 "--region needs four values" "$t1" --region 1 1 2
 expect 2 "X min 10 is above X max 5" "$t1" --region 10 10 5 5 --outdir "$out/refused"
 expect 2 "--up y needs --geometry true" "$t1" --up y --outdir "$out/refused"
+expect 2 "--origin needs --geometry true" "$t1" --origin 0 -1.5 --outdir "$out/refused"
+expect 2 "--tile-set converts whole tiles" "$t1" --tile-set --region 1 1 1 1 --outdir "$out/refused"
+expect 2 "--height-range needs two heights" "$t1" --heightmap --height-range 5 1 --outdir "$out/refused"
 # Every number is plain decimal text: nothing around it, no '+', hex, exponent, inf or nan.
 for v in 0x10 " 1" "1 " +1 1e2 inf -0 .5; do
   expect 2 "--max-error must be a number" "$t1" --method simplified --max-error "$v" --outdir "$out/refused"

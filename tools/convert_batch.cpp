@@ -1,10 +1,13 @@
 #include "tools/convert_batch.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 
 #include "job/output_file.h"
+#include "job/worker_threads.h"
 #include "tools/convert_console.h"
 
 #ifdef _WIN32
@@ -84,6 +87,53 @@ bool ReadGridList(const ArgText& source, std::vector<ArgText>& paths, std::strin
 #endif
     }
     return true;
+}
+
+TileSetRun FindTileSet(const std::vector<fs::path>& grids) {
+    TileSetRun set;
+    set.grids = grids;
+    set.headers.resize(grids.size());
+    set.readable.assign(grids.size(), false);
+    std::vector<const GridHeader*> headers(grids.size(), nullptr);
+    bool any = false;
+    double north = 0.0;
+    for (std::size_t i = 0; i < grids.size(); ++i) {
+        std::string problem;
+        if (!ReadGridHeaderOnly(grids[i], set.headers[i], problem)) continue;  // its conversion says why
+        const GridHeader& h = set.headers[i];
+        set.readable[i] = true;
+        headers[i] = &h;
+        const double top = h.cornerY + h.nrows * h.cellHeight;
+        set.west = any ? std::min(set.west, h.cornerX) : h.cornerX;
+        set.south = any ? std::min(set.south, h.cornerY) : h.cornerY;
+        north = any ? std::max(north, top) : top;
+        any = true;
+    }
+    set.middle = (set.south + north) / 2.0;
+    set.neighbours = FindTileNeighbours(headers);
+    return set;
+}
+
+void FindSetHeights(TileSetRun& set, int workers) {
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    RunOnWorkers(workers, [&](int) {
+        for (std::size_t i = next++; i < set.grids.size(); i = next++) {
+            bool any = false;
+            float lowest = 0.0f, highest = 0.0f;
+            if (!set.readable[i] || !ReadHeightExtremes(set.grids[i], any, lowest, highest) || !any) continue;
+            std::lock_guard<std::mutex> hold(lock);
+            set.lowest = set.heightsAny ? std::min(set.lowest, lowest) : lowest;
+            set.highest = set.heightsAny ? std::max(set.highest, highest) : highest;
+            set.heightsAny = true;
+        }
+    });
+}
+
+std::vector<TileNeighbour> TileSetRun::NeighboursOf(std::size_t index) const {
+    std::vector<TileNeighbour> found;
+    for (const std::size_t j : neighbours[index]) found.push_back({grids[j], headers[j]});
+    return found;
 }
 
 RunLog::~RunLog() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "grid/tile_set.h"
 #include "job/job_counts.h"
 #include "tools/convert_options.h"
 
@@ -18,6 +19,29 @@
 // `problem` when it cannot be read, or a line holds a NUL byte (no path
 // does) or, on Windows, is not UTF-8.
 bool ReadGridList(const ArgText& source, std::vector<ArgText>& paths, std::string& problem);
+
+// The grids of a run taken as one tile set (--tile-set): every grid's header
+// (none for a grid whose header cannot be read: it is no tile's neighbour),
+// each one's neighbours, and the set's south-west corner and middle latitude
+// in the grids' coordinates.
+struct TileSetRun {
+    std::vector<std::filesystem::path> grids;
+    std::vector<GridHeader> headers;
+    std::vector<bool> readable;
+    std::vector<std::vector<std::size_t>> neighbours;
+    double west = 0.0, south = 0.0, middle = 0.0;
+    // The valid heights' range over every grid of the set (FindSetHeights).
+    bool heightsAny = false;
+    float lowest = 0.0f, highest = 0.0f;
+    // The neighbours of grid `index` as its conversion reads them.
+    std::vector<TileNeighbour> NeighboursOf(std::size_t index) const;
+};
+// Reads the headers alone of `grids`, all of them, and finds each one's
+// neighbours.
+TileSetRun FindTileSet(const std::vector<std::filesystem::path>& grids);
+// Reads every grid of the set for its heights' range, `workers` grids at a
+// time: the height bitmaps' one mapping.
+void FindSetHeights(TileSetRun& set, int workers);
 
 // One file's line in the run log.
 struct LogEntry {

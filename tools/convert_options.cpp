@@ -62,6 +62,12 @@ constexpr OptionInfo kOptions[] = {
      "the relief texture's size in pixels (default: one a cell)"},
     {"--preview-size", 2, "W H", "two values: the picture's width and height",
      "the preview's size in pixels (default 388 124, the window's)"},
+    {"--tile-set", 0, "", "",
+     "the grids given (all of them, every slice's too) are tiles of one terrain: edges joined, one origin"},
+    {"--origin", 2, "X Y", "two values: X and Y in the grid's coordinates",
+     "true scale measures from X Y in the grid's coordinates (default: the region's or set's south-west corner)"},
+    {"--height-range", 2, "LO HI", "two values: the lowest and the highest height",
+     "the height bitmap maps LO to HI to gray 1 to 65535 (default: the grid's range, a tile set's own)"},
 };
 
 const OptionInfo* FindOption(const std::string& name) {
@@ -208,6 +214,17 @@ bool ParseOption(const std::string& name, const std::vector<ArgText>& args, std:
         if (slash == std::string::npos || !ParseInt(value.substr(0, slash), o.slice) ||
             !ParseInt(value.substr(slash + 1), o.slices) || o.slice < 1 || o.slice > o.slices)
             return fail("--slice needs K/N with 1 <= K <= N, not " + Visible(value));
+    } else if (name == "--tile-set") {
+        o.tileSet = true;
+    } else if (name == "--origin") {
+        if (!ParsePlainNumber(value, true, true, o.originX) || !ParsePlainNumber(Ascii(args[first + 1]), true, true, o.originY))
+            return fail("--origin needs two numbers, X and Y in the grid's coordinates");
+        o.originGiven = true;
+    } else if (name == "--height-range") {
+        if (!ParsePlainNumber(value, true, true, o.heightLow) || !ParsePlainNumber(Ascii(args[first + 1]), true, true, o.heightHigh) ||
+            !(o.heightLow < o.heightHigh) || std::fabs(o.heightLow) > 3e38 || std::fabs(o.heightHigh) > 3e38)
+            return fail("--height-range needs two heights, the lowest below the highest");
+        o.heightRangeGiven = true;
     } else if (name == "--log") {
         if (args[first].empty()) return fail("--log needs a file name");
         o.log = std::filesystem::path(args[first]);
@@ -271,6 +288,13 @@ bool ParseOptions(const std::vector<ArgText>& args, Options& o, std::string& pro
         return problem = "--up y does not go with --format stl: STL is z up, as slicers read it", false;
     if (o.up == YUp && o.geometry == ClassicGeometry)
         return problem = "--up y needs --geometry true: the classic geometry is z up", false;
+    if (o.originGiven && o.geometry == ClassicGeometry)
+        return problem = "--origin needs --geometry true: the classic geometry counts from the grid's own origin", false;
+    if (o.heightRangeGiven && !o.heightBitmap)
+        return problem = "--height-range maps the height bitmap: it needs --heightmap or --heightmap-only", false;
+    if (o.tileSet && !o.wholeGrid) return problem = "--tile-set converts whole tiles: not with --region", false;
+    if (o.tileSet && o.fitMillimetres > 0)
+        return problem = "--tile-set does not go with --fit-mm: each tile would be scaled to its own size", false;
     return true;
 }
 

@@ -51,6 +51,11 @@ struct Options {
     TextureChoice texture = TextureChoice::None;  // --texture
     std::filesystem::path texturePath;
     int32_t textureWidth = 0, textureHeight = 0;  // --texture-size; 0: one pixel a cell
+    bool tileSet = false;          // --tile-set: the run's grids are one set of tiles
+    bool originGiven = false;      // --origin X Y: True scale measures from there
+    double originX = 0.0, originY = 0.0;
+    bool heightRangeGiven = false;  // --height-range LO HI: the height bitmap's mapping
+    double heightLow = 0.0, heightHigh = 0.0;
 };
 
 // Reads the arguments; false with `problem` (one line) when they are wrong.

@@ -43,6 +43,7 @@
 #include "job/worker_threads.h"
 #include "grid/ground_units.h"
 #include "grid/grid_reader.h"
+#include "grid/tile_set.h"
 #include "grid/path_parts.h"
 #include "mesh/conversion_job.h"
 #include "picture/terrain_preview.h"
@@ -193,7 +194,41 @@ struct InputCloser {
     ~InputCloser() { CloseGridStream(input); }
 };
 
-FileResult ConvertFile(const fs::path& grid, const Options& options, void* progress) {
+// A grid of this run's tile set: the set, and the grid's place in it.
+struct SetPlace {
+    const TileSetRun* set = nullptr;  // null: not a tile set
+    std::size_t index = 0;
+};
+
+// A tile's part of its request: True scale from the set's south-west corner
+// (or the origin given) and, for the methods that join it to its
+// neighbours, the ring of cells they hold around it. Empty, or why its
+// neighbours could not be read.
+std::string PlaceTile(JobRequest& request, const Options& options, const SetPlace& place) {
+    if (place.set != nullptr) {
+        request.origin.kind = TrueScaleOrigin::TileSetCorner;
+        request.origin.x = place.set->west;
+        request.origin.y = place.set->south;
+        request.origin.latitudeGiven = true;
+        request.origin.latitude = place.set->middle;
+        request.heightRange = {place.set->heightsAny, place.set->lowest, place.set->highest};
+    }
+    if (options.heightRangeGiven)
+        request.heightRange = {true, static_cast<float>(options.heightLow), static_cast<float>(options.heightHigh)};
+    if (options.originGiven) {
+        request.origin.kind = TrueScaleOrigin::Given;
+        request.origin.x = options.originX;
+        request.origin.y = options.originY;
+    }
+    if (place.set == nullptr || !options.mesh || options.method == FloatingPlanes) return "";
+    auto ring = std::make_shared<TileRing>();
+    std::string problem;
+    if (!ReadTileRing(request.header, place.set->NeighboursOf(place.index), *ring, problem, options.workers)) return problem;
+    request.tileRing = std::move(ring);
+    return "";
+}
+
+FileResult ConvertFile(const fs::path& grid, const Options& options, void* progress, const SetPlace& place) {
     if (options.skipExisting) {
         const std::vector<fs::path> outputs = OutputsOf(grid, options);
         if (std::all_of(outputs.begin(), outputs.end(), OutputStandsComplete)) {
@@ -242,6 +277,8 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     std::wstring ext;
     SplitGridPath(PathToWide(grid), request.inputStem, ext);
     request.outputDir = options.outdir.empty() ? grid.parent_path() : options.outdir;
+    const std::string tileProblem = PlaceTile(request, options, place);
+    if (!tileProblem.empty()) return Failed(grid, "not converted: " + tileProblem);
 
     JobHooks hooks;
     hooks.cancelRequested = InterruptFlag();
@@ -325,7 +362,7 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
 // converter itself cannot have fails the file, not the program. The job has
 // removed its temporary file by then.
 FileResult ConvertGuarded(const fs::path& grid, const Options& options, ProgressBoard& board, unsigned slot,
-                          uint64_t bytes) {
+                          uint64_t bytes, const SetPlace& place) {
     struct SlotEnd {
         ProgressBoard& board;
         unsigned slot;
@@ -336,7 +373,7 @@ FileResult ConvertGuarded(const fs::path& grid, const Options& options, Progress
     try {
         void* progress = board.Start(slot, Shown(grid.filename()), bytes);
         const SlotEnd end{board, slot};
-        result = ConvertFile(grid, options, progress);
+        result = ConvertFile(grid, options, progress, place);
     } catch (const std::bad_alloc&) {
         result = Failed(grid, "not converted: there is not enough memory");
     } catch (const std::exception& e) {
@@ -396,7 +433,8 @@ fs::path OutputOf(const fs::path& grid, const Options& options) { return Place(O
 // one file per worker at a time, and prints each file's lines in the order
 // the files were given. After an interruption no file starts.
 std::vector<FileResult> ConvertAll(const std::vector<fs::path>& grids, const std::vector<uint64_t>& bytes,
-                                   const Options& options, unsigned& workers, ProgressBoard& board, RunLog& log) {
+                                   const Options& options, unsigned& workers, ProgressBoard& board, RunLog& log,
+                                   const std::vector<SetPlace>& places) {
     std::vector<FileResult> results(grids.size());
     std::vector<bool> done(grids.size(), false);
     std::atomic<std::size_t> next{0};
@@ -406,7 +444,7 @@ std::vector<FileResult> ConvertAll(const std::vector<fs::path>& grids, const std
         for (std::size_t i = next++; i < grids.size(); i = next++) {
             FileResult result;
             result.interrupted = Interrupted();
-            if (!result.interrupted) result = ConvertGuarded(grids[i], options, board, slot, bytes[i]);
+            if (!result.interrupted) result = ConvertGuarded(grids[i], options, board, slot, bytes[i], places[i]);
             try {
                 if (log.IsOpen() && !result.log.outcome.empty()) log.Append(result.log);
             } catch (const std::exception&) {
@@ -510,6 +548,7 @@ int Run(const std::vector<ArgText>& args) {
     // at, so a long batch asks the system little. A slice takes every N-th of
     // what remains, files refused here included, so one slice reports each.
     std::vector<fs::path> kept, grids;  // every file once; those of this slice
+    std::vector<std::size_t> keptIndex;  // each of this slice's files in `kept`
     std::vector<fs::path> outputs;      // the kept files' outputs
     std::multimap<ArgText, std::size_t, NameOrder> byName;  // output file name -> index in outputs
     std::size_t listed = 0;                                 // files kept or refused so far
@@ -531,6 +570,7 @@ int Run(const std::vector<ArgText>& args) {
             continue;  // another slice's
         if (!refuse) {
             grids.push_back(file);
+            keptIndex.push_back(kept.size() - 1);
             continue;
         }
         const std::string why = "not converted, its " + std::string(options.mesh ? "OBJ file " : "height bitmap ") +
@@ -539,6 +579,17 @@ int Run(const std::vector<ArgText>& args) {
         if (log.IsOpen()) log.Append(Failed(file, why).log);
     }
     for (const std::string& line : refused) Print(stderr, line);
+
+    // A tile set is every file of the list, whichever slice converts it: all
+    // slices find the same neighbours and the same origin.
+    TileSetRun set;
+    std::vector<SetPlace> places(grids.size());
+    if (options.tileSet) {
+        set = FindTileSet(kept);
+        if (options.heightBitmap && !options.heightRangeGiven)
+            FindSetHeights(set, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+        for (std::size_t i = 0; i < grids.size(); ++i) places[i] = {&set, keptIndex[i]};
+    }
 
     std::error_code ignored;  // a folder that cannot be made fails each file's job with its message
     if (!options.outdir.empty()) fs::create_directories(options.outdir, ignored);
@@ -558,7 +609,7 @@ int Run(const std::vector<ArgText>& args) {
     std::vector<FileResult> results;
     {
         ProgressBoard board(mode, filesAtOnce, grids.size(), std::accumulate(bytes.begin(), bytes.end(), uint64_t{0}));
-        results = ConvertAll(grids, bytes, options, filesAtOnce, board, log);
+        results = ConvertAll(grids, bytes, options, filesAtOnce, board, log, places);
     }
     JobsEnded();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
