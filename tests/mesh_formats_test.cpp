@@ -3,6 +3,7 @@
 // but add themselves, whatever the workers and block sizes.
 #include <cmath>
 #include <cstring>
+#include <map>
 
 #include "job/test_hooks.h"
 #include "job_harness.h"
@@ -377,4 +378,51 @@ TEST(MeshFormats, FitTheLongerSideAndExaggerateTheHeights) {
     EXPECT_NEAR(most[1], 120.0 * 34 / 46, 1e-4);
     // The highest corner is a cell's own value (a corner of one cell).
     EXPECT_GT(most[2], 3 * 120.0 / 46 * 40);
+}
+
+// A solid of a surface with holes on its edges and inside, rows missing and
+// bands of rows: closed (each directed edge once, and once back), of positive
+// volume, and the same bytes for any workers and block sizes.
+TEST(Solids, CloseEverySurfaceTheSameWhateverTheWorkers) {
+    JobHarness harness("solids");
+    const auto holes = harness.WriteGrid("holes.asc", HoleGrid());
+    const auto ended = harness.WriteGrid("ended.asc", HoleGrid(11));
+    const auto tall = harness.WriteGrid("tall.asc", HoleGrid(1100, 9, 1100));
+    for (const auto& grid : {holes, ended, tall}) {
+        for (MeshMethod method : {Interpolated, Simplified}) {
+            std::string first;
+            for (int workers : {1, 3}) {
+                harness.workers = workers;
+                SetTestHooks(workers == 1 ? TestHooks{} : TestHooks{0, 16, 2048});
+                harness.beforeRun = [](JobRequest& request, GridStream&) {
+                    request.format = MeshFormatKind::Ply;
+                    request.geometry = TrueScaleGeometry;
+                    request.solid = true;
+                    request.solidBase = 3.0;
+                };
+                const JobRecord& run = harness.Run(grid, method);
+                const std::string where = grid.filename().string() + " method " + std::to_string(method);
+                ASSERT_EQ(run.summary.outcome, JobOutcome::Finished) << where;
+                if (workers == 1) first = run.file;
+                ASSERT_EQ(run.file, first) << where << " workers " << workers;
+            }
+            const BinaryMesh m = ReadPly(first);
+            std::map<std::pair<int64_t, int64_t>, int> edges;
+            double volume = 0.0;
+            for (const auto& t : Triangles(m)) {
+                for (int k = 0; k < 3; ++k) ++edges[{t[k], t[(k + 1) % 3]}];
+                const Float3 &a = m.positions[t[0]], &b = m.positions[t[1]], &c = m.positions[t[2]];
+                volume += (double{a[0]} * (double{b[1]} * c[2] - double{b[2]} * c[1]) -
+                           double{a[1]} * (double{b[0]} * c[2] - double{b[2]} * c[0]) +
+                           double{a[2]} * (double{b[0]} * c[1] - double{b[1]} * c[0])) / 6;
+            }
+            for (const auto& [edge, count] : edges)
+                ASSERT_TRUE(count == 1 && edges.count({edge.second, edge.first}) == 1 &&
+                            edges.at({edge.second, edge.first}) == 1)
+                    << grid.filename() << " method " << method << ": edge " << edge.first << " -> " << edge.second;
+            EXPECT_GT(volume, 0.0);
+        }
+        SetTestHooks({});
+        harness.workers = 0;
+    }
 }
