@@ -230,6 +230,17 @@ void RunMeshPasses(MeshPass& pass, const MeshMethodPasses& method, MeshWriter& w
 void RunSolidPasses(MeshPass& pass, const MeshMethodPasses& method, MeshWriter& writer, const JobHooks& hooks,
                     SolidFacts& facts) {
     SurfaceMesh mesh;
+    if (pass.request.method == Interpolated) {
+        // Room for the full surface at once (pages are only taken as it fills),
+        // not grown by copies.
+        const RegionWindow& r = pass.request.region;
+        const int64_t columns = std::min<int64_t>(r.xMax, pass.request.header.ncols) - std::max<int64_t>(r.xMin, 1) + 1;
+        const int64_t rows = std::min<int64_t>(r.yMax, pass.request.header.nrows) - std::max<int64_t>(r.yMin, 1) + 1;
+        if (columns > 0 && rows > 0 && (columns + 1) * (rows + 1) < (int64_t{1} << 28)) {
+            mesh.vertices.reserve(static_cast<std::size_t>((columns + 1) * (rows + 1) + 4 * (columns + rows)));
+            mesh.triangles.reserve(static_cast<std::size_t>(6 * columns * rows));
+        }
+    }
     SurfaceKeeper keeper(mesh, pass);
     const std::unique_ptr<MeshWriter> collector = MakeSurfaceCollector();
     pass.writer = collector.get();

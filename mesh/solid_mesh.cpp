@@ -91,7 +91,7 @@ std::size_t PreviousCorner(std::size_t c) { return c % 3 == 0 ? c + 2 : c - 1; }
 struct HalfEdges {
     std::vector<int64_t> first;
     std::vector<int32_t> to;
-    std::vector<int64_t> corner;
+    std::vector<int32_t> corner;  // the solid's triangles are fewer than INT32_MAX / 3
 };
 
 HalfEdges HalfEdgesOf(std::size_t vertices, const std::vector<int32_t>& triangles) {
@@ -105,7 +105,7 @@ HalfEdges HalfEdgesOf(std::size_t vertices, const std::vector<int32_t>& triangle
     for (std::size_t c = 0; c < triangles.size(); ++c) {
         const int64_t k = at[static_cast<std::size_t>(triangles[c])]++;
         e.to[static_cast<std::size_t>(k)] = triangles[NextCorner(c)];
-        e.corner[static_cast<std::size_t>(k)] = static_cast<int64_t>(c);
+        e.corner[static_cast<std::size_t>(k)] = static_cast<int32_t>(c);
     }
     return e;
 }
@@ -137,8 +137,7 @@ uint8_t NudgeToward(int64_t dx, int64_t dy) {
 // after the first gets a copy of the vertex, and every fan's vertex moves a
 // little into its own cells (between its two outline edges). False when
 // nothing needed it.
-bool SplitTouchingCorners(SurfaceMesh& mesh) {
-    const HalfEdges e = HalfEdgesOf(mesh.vertices.size(), mesh.triangles);
+bool SplitTouchingCorners(SurfaceMesh& mesh, const HalfEdges& e) {
     std::vector<std::pair<int64_t, int32_t>> renumbered;  // a triangle corner and its vertex's copy
     std::vector<int64_t> fan;
     const std::size_t vertices = mesh.vertices.size();
@@ -189,8 +188,7 @@ struct Outline {
     std::vector<std::vector<int32_t>> loops;
 };
 
-bool TraceOutline(const SurfaceMesh& mesh, Outline& outline) {
-    const HalfEdges e = HalfEdgesOf(mesh.vertices.size(), mesh.triangles);
+bool TraceOutline(const SurfaceMesh& mesh, const HalfEdges& e, Outline& outline) {
     std::vector<int32_t> next(mesh.vertices.size(), -1);
     for (std::size_t vertex = 0; vertex < mesh.vertices.size(); ++vertex) {
         const int32_t v = static_cast<int32_t>(vertex);
@@ -378,9 +376,13 @@ bool CloseSurface(const MeshGeometry& g, double base, SurfaceMesh& mesh, SolidFa
     if (mesh.vertices.empty()) return true;
     for (const int32_t v : mesh.triangles)
         if (v < 0 || static_cast<std::size_t>(v) >= mesh.vertices.size()) return false;
-    SplitTouchingCorners(mesh);
+    if (mesh.triangles.size() / 3 > kMostSurfaceVertices) return false;
     Outline outline;
-    if (!TraceOutline(mesh, outline)) return false;
+    {
+        HalfEdges e = HalfEdgesOf(mesh.vertices.size(), mesh.triangles);
+        if (SplitTouchingCorners(mesh, e)) e = HalfEdgesOf(mesh.vertices.size(), mesh.triangles);
+        if (!TraceOutline(mesh, e, outline)) return false;
+    }
 
     float lowest = mesh.vertices[0].z;
     for (const MeshVertex& v : mesh.vertices) lowest = std::min(lowest, v.z);
