@@ -205,6 +205,8 @@ expect 2 "the binary formats are true scale" "$out/all/t.asc" --format glb --geo
 expect 2 "STL is z up" "$out/all/t.asc" --format stl --up y
 expect 2 "--fit-mm does not go with --units" "$out/all/t.asc" --fit-mm 100 --units 2
 expect 2 "--fit-mm needs --geometry true" "$out/all/t.asc" --fit-mm 100 --geometry classic
+expect 2 "--solid does not go with --method floating" "$out/all/t.asc" --solid 2 --method floating
+expect 2 "--solid needs a number more than 0" "$out/all/t.asc" --solid 0
 expect 2 "an STL file holds no texture" "$out/all/t.asc" --format stl --texture relief
 for format in glb ply stl; do
   expect 0 "t__interpolated.$format" "$out/all/t.asc" --format $format
