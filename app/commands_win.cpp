@@ -60,8 +60,8 @@ void ShowInterpolatedEstimate(HWND window) {
     SetWindowTextW(FindControl(window, IDC_ESTIMATE_INTERPOLATED), L"\x2014\n\x2014\n\x2014");
 }
 
-// The button names what OK chose; a binary format takes the True scale
-// geometry, and the geometry's list shows it.
+// The button names what OK chose; a binary format or a fitted size takes the
+// True scale geometry, and the geometry's list shows it.
 void ChooseOutput(HWND window) {
     if (!ChooseOutputInDialog(window)) return;
     SetOutputButtonText(window);
@@ -107,6 +107,10 @@ JobRequest RequestFromWindow(HWND window, float unitMeters) {
     request.normals = g_app.output.normals;
     request.texture = g_app.output.texture;
     if (request.texture == TextureChoice::Image) request.texturePath = WidePath(g_app.output.texturePath);
+    request.solid = g_app.output.solid;
+    request.solidBase = g_app.output.solidBase;
+    request.fitMillimetres = g_app.output.fitMillimetres;
+    request.exaggerate = g_app.output.exaggerate;
     request.geometry = ChosenGeometry(window);
     request.up = ChosenUpAxis(window);
     // True scale reads the unit of the grid's coordinates from a .prj beside it.
@@ -165,8 +169,11 @@ bool RegionIsReady(HWND window) {
 }
 
 // The units field as a number of meters when it holds a usable one (a
-// decimal comma taken as the point); otherwise warns and gives nothing.
+// decimal comma taken as the point); otherwise warns and gives nothing. A
+// fitted size sets the scale itself: the field, greyed, is not read, and the
+// job gets the units the converter takes without --units.
 std::optional<float> ReadyUnits(HWND window) {
+    if (g_app.output.fitMillimetres > 0.0) return 1.0f;
     const std::optional<float> units = UnitsFromText(ReadFieldText(GetDlgItem(window, IDC_UNITS)));
     if (units && UnitsAreUsable(*units)) return units;
     WarnAboutField(window, IDC_UNITS,
@@ -174,8 +181,20 @@ std::optional<float> ReadyUnits(HWND window) {
     return std::nullopt;
 }
 
+// A solid is closed around one connected surface, which Floating planes'
+// separate squares are not: refused with the Interpolated button focused.
+bool MethodMakesSolid(HWND window) {
+    if (!g_app.output.solid || g_app.method != FloatingPlanes) return true;
+    WarnAboutField(window, IDC_METHOD_INTERPOLATED,
+                   L"A solid for 3D printing is built on the Interpolated surface (simplified or not). Please "
+                   L"choose Interpolated, or clear \"Solid for 3D printing\" under Output...");
+    return false;
+}
+
 void StartConversion(HWND window) {
     if (g_app.method != Interpolated && g_app.method != FloatingPlanes) return;
+
+    if (!MethodMakesSolid(window)) return;
 
     if (!RegionIsReady(window)) return;
     const std::optional<float> units = ReadyUnits(window);

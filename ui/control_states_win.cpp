@@ -2,13 +2,16 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "format/mesh_format.h"
 #include "mesh/conversion_job.h"
 #include "ui/controls_win.h"
+#include "ui/output_dialog_win.h"
 
 namespace {
 
@@ -39,9 +42,11 @@ constexpr int kMethodControls[] = {
 constexpr int kSimplifiedControls[] = {IDC_SIMPLIFIED, IDC_MAX_ERROR};
 constexpr int kInterpolatedEstimate[] = {IDC_ESTIMATE_LABELS_INTERPOLATED, IDC_ESTIMATE_INTERPOLATED};
 constexpr int kFloatingEstimate[] = {IDC_ESTIMATE_LABELS_FLOATING, IDC_ESTIMATE_FLOATING};
-// The geometry's lists follow the format and the geometry (EnableGeometryChoices).
+// The geometry's lists follow the format and the geometry, and the units a
+// fitted size (EnableGeometryChoices).
 constexpr int kUnitsControls[] = {IDC_STEP4_FRAME, IDC_STEP4_CAPTION, IDC_UNITS_LABEL, IDC_UNITS,
                                   IDC_GEOMETRY_LABEL, IDC_OUTPUT};
+constexpr int kUnitsChoice[] = {IDC_UNITS_LABEL, IDC_UNITS};
 constexpr int kConvertControls[] = {IDC_STEP5_FRAME, IDC_STEP5_CAPTION, IDC_STATUS, IDC_PROGRESS,
                                     IDC_HEIGHT_BITMAP, IDC_CONVERT};
 // The inputs of step 5, which a running job greys with those of steps 1 to 4.
@@ -161,11 +166,13 @@ void EnableUnitsGroup(HWND window, bool enable) {
 }
 
 void EnableGeometryChoices(HWND window) {
-    const bool enable = IsWindowEnabled(FindControl(window, IDC_UNITS)) != FALSE;
-    const bool binary = IsBinaryFormat(g_app.output.format);
+    const bool enable = IsWindowEnabled(FindControl(window, IDC_STEP4_CAPTION)) != FALSE;
+    const bool fitted = g_app.output.fitMillimetres > 0.0;
+    const bool trueScaleOnly = IsBinaryFormat(g_app.output.format) || fitted;
     const HWND geometry = FindControl(window, IDC_GEOMETRY);
-    if (binary) SendMessageW(geometry, CB_SETCURSEL, TrueScaleGeometry, 0);
-    EnableWindow(geometry, enable && !binary ? TRUE : FALSE);
+    if (trueScaleOnly) SendMessageW(geometry, CB_SETCURSEL, TrueScaleGeometry, 0);
+    EnableWindow(geometry, enable && !trueScaleOnly ? TRUE : FALSE);
+    EnableControls(window, kUnitsChoice, enable && !fitted);
     const bool trueScale = ChosenItem(window, IDC_GEOMETRY) == TrueScaleGeometry;
     const HWND axis = FindControl(window, IDC_UP_AXIS);
     UpAxis own = ZUp;
@@ -174,13 +181,34 @@ void EnableGeometryChoices(HWND window) {
     EnableWindow(axis, enable && trueScale && !fixed ? TRUE : FALSE);
 }
 
+// Whether `text` (its access-key mark aside) fits the button's face in the
+// button's font, with a margin each side as wide as an "n".
+bool FitsButton(HWND button, std::wstring text) {
+    text.erase(std::remove(text.begin(), text.end(), L'&'), text.end());
+    RECT face = {};
+    GetClientRect(button, &face);
+    const HDC dc = GetDC(button);
+    const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
+    const bool fits = TextWidth(dc, text) + 2 * TextWidth(dc, L"n") <= face.right - face.left;
+    SelectObject(dc, previous);
+    ReleaseDC(button, dc);
+    return fits;
+}
+
 void SetOutputButtonText(HWND window) {
-    std::wstring text = L"&Output: " + FormatShownName(g_app.output.format);
-    const TextureChoice texture = g_app.output.texture;
-    if (texture == TextureChoice::Relief) text += L", relief";
-    if (texture == TextureChoice::Image) text += L", image";
-    if (texture == TextureChoice::None && FormatWritesNormals(g_app.output.format, g_app.output.normals)) text += L", normals";
-    SetWindowTextW(FindControl(window, IDC_OUTPUT), (text + L"\x2026").c_str());
+    const OutputChoice& output = g_app.output;
+    std::vector<std::wstring> extras;
+    if (output.solid) extras.push_back(L"solid");
+    if (output.fitMillimetres > 0.0) extras.push_back(ChoiceNumberText(output.fitMillimetres) + L" mm");
+    if (output.texture == TextureChoice::Relief) extras.push_back(L"relief");
+    if (output.texture == TextureChoice::Image) extras.push_back(L"image");
+    if (output.texture == TextureChoice::None && FormatWritesNormals(output.format, output.normals)) extras.push_back(L"normals");
+    const HWND button = FindControl(window, IDC_OUTPUT);
+    std::wstring text = L"&Output: " + FormatShownName(output.format);
+    for (const std::wstring& extra : extras) {
+        if (FitsButton(button, text + L", " + extra + L"\x2026")) text += L", " + extra;
+    }
+    SetWindowTextW(button, (text + L"\x2026").c_str());
 }
 
 MeshGeometryKind ChosenGeometry(HWND window) {

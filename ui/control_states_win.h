@@ -28,14 +28,16 @@ void EnableInterpolatedEstimate(HWND window, bool enable);
 void EnableFloatingEstimate(HWND window, bool enable);
 // Step 4: the units, the geometry and the Output button.
 void EnableUnitsGroup(HWND window, bool enable);
-// The geometry's lists as the format and the geometry allow, while step 4 is
-// enabled: a binary format chooses True scale and greys the geometry's list
-// (its numbers are true scale only); Classic chooses Z up and greys the up
-// axis. Called when the format or the geometry changed.
+// The geometry's lists and the units as the output allows, while step 4 is
+// enabled: a binary format or a fitted size chooses True scale and greys the
+// geometry's list (their numbers are true scale only), and a fitted size,
+// which sets the scale itself, greys the units; Classic chooses Z up and
+// greys the up axis. Called when the output or the geometry changed.
 void EnableGeometryChoices(HWND window);
-// The Output button names the format and the texture, or without a texture
-// the normals when the file holds them: "&Output: PLY, relief...",
-// "&Output: PLY, normals...". All three are wider than the button.
+// The Output button names the format, then each that still fits its face of
+// the solid, the fitted size, and the texture or without one the normals when
+// the file holds them: "&Output: PLY, relief...", "&Output: OBJ, 120 mm...",
+// "&Output: STL, solid...".
 void SetOutputButtonText(HWND window);
 // The choices of steps 4 and 5 as the controls show them.
 MeshGeometryKind ChosenGeometry(HWND window);

@@ -567,6 +567,8 @@ void ScaleControls(HWND window, int dpi) {
         SetWindowPos(control, nullptr, box.x, box.y, box.width, box.height, SWP_NOZORDER | SWP_NOACTIVATE);
         SetFont(control, layout.font);
     }
+    // What the Output button names is fitted to its face in the new font.
+    SetOutputButtonText(window);
     DeleteObject(oldCaption);
     DeleteObject(oldValue);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);

@@ -1,20 +1,26 @@
 // The Output dialog: an empty modal frame from a template made here, whose
 // controls are created from a table at the window's DPI and in its caption
 // font, as the main window's are. The dialog edits g_app.outputDraft; OK
-// makes it g_app.output.
+// makes it g_app.output once its fields hold numbers it can use.
 #include "ui/output_dialog_win.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
 #include "format/mesh_format.h"
+#include "grid/file_info_win.h"
 #include "grid/file_selection_win.h"
 #include "grid/path_parts.h"
+#include "grid/region_estimates.h"
+#include "ui/control_states_win.h"
 #include "ui/controls_win.h"
 #include "ui/dpi_win.h"
 
@@ -28,9 +34,9 @@ struct DialogControl {
     int x, y, width, height;  // at 96 DPI, in the dialog's client area
 };
 
-// In keyboard order, a row for each choice with its label on the left. The
-// row of a solid to print goes below the texture's image name, and the note,
-// the buttons and the client's height move down by as much.
+// In keyboard order, a row for each choice with its label on the left: the
+// file's choices, then the model's in a framed column of their own on the
+// right, from the top down to the buttons' foot, then the buttons.
 // clang-format off
 const DialogControl kDialogControls[] = {
     {IDC_FORMAT_LABEL, L"STATIC", L"&Format:", SS_LEFT, 12, 15, 64, 20},
@@ -41,11 +47,21 @@ const DialogControl kDialogControls[] = {
     {IDC_TEXTURE_FILE, L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 80, 100, 176, 20},
     {IDC_BINARY_NOTE, L"STATIC", L"The binary formats are true scale only: choosing one sets the geometry to True scale.",
      SS_LEFT, 12, 128, 244, 54},
+    {IDC_MODEL_GROUP, L"BUTTON", L"Model", BS_GROUPBOX, 268, 6, 188, 208},
+    {IDC_SOLID, L"BUTTON", L"&Solid for 3D printing", WS_TABSTOP | WS_GROUP | BS_AUTOCHECKBOX, 280, 26, 168, 22},
+    {IDC_BASE_LABEL, L"STATIC", L"&Base (mm):", SS_LEFT, 298, 54, 82, 20},
+    {IDC_BASE, L"EDIT", L"", WS_TABSTOP | WS_GROUP | ES_RIGHT | ES_AUTOHSCROLL, 384, 54, 60, 20},
+    {IDC_FIT_LABEL, L"STATIC", L"S&ize (mm):", SS_LEFT, 280, 88, 100, 20},
+    {IDC_FIT, L"EDIT", L"", WS_TABSTOP | WS_GROUP | ES_RIGHT | ES_AUTOHSCROLL, 384, 88, 60, 20},
+    {IDC_EXAGGERATE_LABEL, L"STATIC", L"&Exaggeration:", SS_LEFT, 280, 116, 100, 20},
+    {IDC_EXAGGERATE, L"EDIT", L"", WS_TABSTOP | WS_GROUP | ES_RIGHT | ES_AUTOHSCROLL, 384, 116, 60, 20},
+    {IDC_FIT_NOTE, L"STATIC", L"A size sets the geometry to True scale; the units then do not apply.",
+     SS_LEFT, 280, 148, 164, 54},
     {IDOK, L"BUTTON", L"OK", WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON, 100, 190, 75, 24},
     {IDCANCEL, L"BUTTON", L"Cancel", WS_TABSTOP | BS_PUSHBUTTON, 181, 190, 75, 24},
 };
 // clang-format on
-constexpr int kDialogWidth = 268;
+constexpr int kDialogWidth = 468;
 constexpr int kDialogHeight = 226;
 
 // The list's items, in the order of MeshFormatKind.
@@ -132,11 +148,35 @@ void ShowTextureChoice(HWND dialog) {
     SetDlgItemTextW(dialog, IDC_TEXTURE_FILE, name.c_str());
 }
 
+// The base is asked for only while the solid is: greyed with the box
+// cleared, its number kept for the next time.
+void ShowSolidChoice(HWND dialog) {
+    const bool solid = g_app.outputDraft.solid;
+    CheckDlgButton(dialog, IDC_SOLID, solid ? BST_CHECKED : BST_UNCHECKED);
+    EnableWindow(GetDlgItem(dialog, IDC_BASE_LABEL), solid ? TRUE : FALSE);
+    EnableWindow(GetDlgItem(dialog, IDC_BASE), solid ? TRUE : FALSE);
+}
+
+// The fields hold what ReadFieldText reads whole.
+constexpr WPARAM kModelFieldChars = 15;
+
+// A size of 0 (not fitted) shows as an empty field.
+void FillModelFields(HWND dialog) {
+    const OutputChoice& draft = g_app.outputDraft;
+    const std::wstring size = draft.fitMillimetres > 0.0 ? ChoiceNumberText(draft.fitMillimetres) : L"";
+    SetDlgItemTextW(dialog, IDC_BASE, ChoiceNumberText(draft.solidBase).c_str());
+    SetDlgItemTextW(dialog, IDC_FIT, size.c_str());
+    SetDlgItemTextW(dialog, IDC_EXAGGERATE, ChoiceNumberText(draft.exaggerate).c_str());
+    for (int id : {IDC_BASE, IDC_FIT, IDC_EXAGGERATE}) SendDlgItemMessageW(dialog, id, EM_SETLIMITTEXT, kModelFieldChars, 0);
+}
+
 void OnInitDialog(HWND dialog) {
     g_app.outputDraft = g_app.output;
     CreateDialogControls(dialog);
     ShowNormalsChoice(dialog);
     ShowTextureChoice(dialog);
+    ShowSolidChoice(dialog);
+    FillModelFields(dialog);
     PlaceDialog(dialog, GetWindow(dialog, GW_OWNER));
     SetFocus(GetDlgItem(dialog, IDC_FORMAT));
 }
@@ -199,19 +239,86 @@ void NormalsTicked(HWND dialog) {
     g_app.outputDraft.normals = SendMessageW(GetDlgItem(dialog, IDC_NORMALS), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+void SolidTicked(HWND dialog) {
+    g_app.outputDraft.solid = IsDlgButtonChecked(dialog, IDC_SOLID) == BST_CHECKED;
+    ShowSolidChoice(dialog);
+}
+
+// The largest size, base or factor taken, as the converter takes them.
+constexpr double kLargestModelNumber = 1e6;
+
+// A model field, the draft's number it sets, and the warning when it holds
+// no number that can be used. Only the size may be empty or 0.
+struct ModelField {
+    int id;
+    double OutputChoice::*value;
+    bool zeroMeansNone;
+    const wchar_t* warning;
+};
+const ModelField kModelFields[] = {
+    {IDC_BASE, &OutputChoice::solidBase, false,
+     L"Please enter the solid's base, its thickness below the lowest height, as a number of millimetres "
+     L"above 0 and up to 1000000..."},
+    {IDC_FIT, &OutputChoice::fitMillimetres, true,
+     L"Please enter the model's longer side as a number of millimetres up to 1000000, or leave the size "
+     L"empty to keep the model's true size..."},
+    {IDC_EXAGGERATE, &OutputChoice::exaggerate, false,
+     L"Please enter the heights' exaggeration as a number above 0 and up to 1000000 (1 keeps them as they "
+     L"are)..."},
+};
+
+// The field's number (a decimal comma taken as the point) when it is one
+// number above 0 and at most the largest; an empty field or 0 reads as 0
+// where that means none.
+std::optional<double> ModelNumber(HWND dialog, const ModelField& field) {
+    const std::wstring text = ReadFieldText(GetDlgItem(dialog, field.id));
+    const bool empty = text.find_first_not_of(L" \t") == std::wstring::npos;
+    if (field.zeroMeansNone && empty) return 0.0;
+    const FieldNumber number = ReadFieldNumber(text);
+    if (!number.alone || !std::isfinite(number.value) || number.value > kLargestModelNumber) return std::nullopt;
+    if (number.value > 0.0) return number.value;
+    if (field.zeroMeansNone && number.value == 0.0) return 0.0;
+    return std::nullopt;
+}
+
+// The fields' numbers into the draft, in reading order; the first that holds
+// none is warned about and gets the focus, its text selected, and the dialog
+// stays open with every field as it was. The base is not read while its
+// field is greyed.
+bool TakeModelFields(HWND dialog) {
+    for (const ModelField& field : kModelFields) {
+        const HWND edit = GetDlgItem(dialog, field.id);
+        if (!IsWindowEnabled(edit)) continue;
+        const std::optional<double> value = ModelNumber(dialog, field);
+        if (!value) {
+            ShowWarning(dialog, field.warning);
+            SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+            return false;
+        }
+        g_app.outputDraft.*field.value = *value;
+    }
+    return true;
+}
+
+void ConfirmDialog(HWND dialog) {
+    if (!TakeModelFields(dialog)) return;
+    g_app.output = g_app.outputDraft;
+    EndDialog(dialog, IDOK);
+}
+
 // Enter presses OK and Esc Cancel, as in every dialog.
 void OnDialogCommand(HWND dialog, WPARAM wParam) {
     switch (LOWORD(wParam)) {
-    case IDOK:
-        g_app.output = g_app.outputDraft;
-        EndDialog(dialog, IDOK);
-        break;
+    case IDOK: ConfirmDialog(dialog); break;
     case IDCANCEL: EndDialog(dialog, IDCANCEL); break;
     case IDC_FORMAT:
         if (HIWORD(wParam) == CBN_SELCHANGE) FormatChosen(dialog);
         break;
     case IDC_NORMALS:
         if (HIWORD(wParam) == BN_CLICKED) NormalsTicked(dialog);
+        break;
+    case IDC_SOLID:
+        if (HIWORD(wParam) == BN_CLICKED) SolidTicked(dialog);
         break;
     case IDC_TEXTURE:
         if (HIWORD(wParam) == CBN_SELCHANGE || HIWORD(wParam) == CBN_CLOSEUP) TextureChosen(dialog);
@@ -233,6 +340,12 @@ INT_PTR CALLBACK OutputDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 }
 
 }  // namespace
+
+std::wstring ChoiceNumberText(double value) {
+    wchar_t text[32] = {};
+    std::swprintf(text, std::size(text), L"%.15g", value);
+    return text;
+}
 
 bool ChooseOutputInDialog(HWND window) {
     const std::vector<WORD> dialogTemplate = EmptyDialogTemplate();

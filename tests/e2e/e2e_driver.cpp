@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cmath>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -510,6 +511,25 @@ ObjCounts CountObj(const std::string& bytes) {
         start = end + 1;
     }
     return counts;
+}
+
+// A binary STL's facet count and the box around its corners.
+struct StlBox {
+    uint32_t facets = 0;
+    float low[3] = {1e30f, 1e30f, 1e30f}, high[3] = {-1e30f, -1e30f, -1e30f};
+};
+
+bool ReadStl(const std::wstring& path, StlBox& box) {
+    std::string bytes;
+    if (!ReadBytes(path, bytes) || bytes.size() < 84) return false;
+    std::memcpy(&box.facets, bytes.data() + 80, 4);
+    for (std::size_t f = 0; f < box.facets && bytes.size() == 84 + 50 * std::size_t{box.facets}; ++f)
+        for (std::size_t k = 0; k < 9; ++k) {
+            float v = 0;
+            std::memcpy(&v, bytes.data() + 84 + 50 * f + 12 + 4 * k, 4);
+            box.low[k % 3] = std::min(box.low[k % 3], v), box.high[k % 3] = std::max(box.high[k % 3], v);
+        }
+    return bytes.size() == 84 + 50 * std::size_t{box.facets};
 }
 
 // No-data cells in a region of a small grid: values that compare equal to the
@@ -1749,6 +1769,77 @@ void OutputDialog(App& app, const Paths& paths) {
         DeleteFileW(paths.Grid(name).c_str());
 }
 
+// The model's size and a solid, set in the Output dialog: a base of 0 is
+// refused with the dialog kept open; the choice names itself on the button,
+// takes True scale with the units greyed and is there when the dialog opens
+// again; Floating planes refuses the solid; the STL has the converter's size
+// and heights for the same size and exaggeration (a solid adds facets below).
+void SolidAndSize(App& app, const Paths& paths) {
+    if (!SelectGrid(app, paths.Grid(L"tiny.asc"), "solid")) return;
+    Click(app.Control(312));
+    HWND dialog = WaitOwnedDialog(app.main, L"Output", 10000);
+    auto item = [&](int id) { return GetDlgItem(dialog, id); };
+    for (UINT key : {VK_DOWN, VK_DOWN, VK_DOWN}) Key(app, key);  // STL
+    const bool greyed = !IsWindowEnabled(item(511));
+    Click(item(509));
+    Check("solid: the base greyed until the box is ticked",
+          greyed && WaitFor([&] { return IsWindowEnabled(item(511)) != 0; }, 3000));
+    std::string walked;
+    for (int id : {511, 513, 515, IDOK, IDCANCEL, 502, 509}) {
+        Key(app, VK_TAB);
+        if (FocusId(app) != id) walked += Format(" %d for %d;", FocusId(app), id);
+    }
+    PostMessageW(FocusOf(app), WM_SYSCHAR, L'i', 0x20000001);  // Alt+I
+    Check("solid: Tab in reading order from the box, Alt+I to the size",
+          walked.empty() && WaitFor([&] { return FocusOf(app) == item(513); }, 3000), walked);
+    SetTextOf(item(511), L"0"), SetTextOf(item(513), L"100"), SetTextOf(item(515), L"2");
+    Shot("18-output-solid");
+    PressDialogButton(dialog, IDOK);
+    HWND box = WaitOwnedDialog(dialog, kOoups, 10000);
+    const std::wstring warning = box ? Lines(BoxText(box)) : L"";
+    if (box) PressDialogButton(box, IDOK);
+    Check("solid: a base of 0 refused, the dialog open, the focus on the base, the size kept",
+          warning.find(L"base") != std::wstring::npos && IsWindow(dialog) &&
+          WaitFor([&] { return FocusOf(app) == item(511); }, 3000) && TextOf(item(513)) == L"100", Shown(warning));
+    SetTextOf(item(511), L"3");
+    Key(app, VK_RETURN);
+    CheckText(app, "solid: the button names the solid (the size beyond its face)", 312, L"&Output: STL, solid\x2026");
+    Check("solid: a size takes True scale, the geometry's list and the units greyed",
+          app.Text(406) == L"True scale" && !app.Enabled(406) && !app.Enabled(405), Shown(app.Text(406)));
+    Click(app.Control(312));
+    dialog = WaitOwnedDialog(app.main, L"Output", 10000);
+    Check("solid: the dialog opens again with the choice kept", dialog && IsDlgButtonChecked(dialog, 509) &&
+          TextOf(item(511)) + L" " + TextOf(item(513)) + L" " + TextOf(item(515)) == L"3 100 2");
+    Key(app, VK_ESCAPE);
+    Click(app.Control(306));
+    Click(app.Control(309));
+    ExpectBox(app, "solid with Floating planes", kOoups, nullptr, "warning", 10000);
+    Check("solid with Floating planes: the focus on Interpolated", WaitFor([&] { return FocusId(app) == 305; }, 3000));
+    Click(app.Control(305));
+    const std::wstring stl = paths.Grid(L"tiny__interpolated.stl");
+    DeleteFileW(stl.c_str());
+    Click(app.Control(309));
+    ExpectBox(app, "solid: STL", kDone, nullptr, nullptr, 60000);
+    WaitFor([&] { return app.Enabled(312); }, 10000);
+    StlBox made, expected;
+    bool same = ReadStl(stl, made) && ReadStl(paths.Expected(L"fitted\\tiny__interpolated.stl"), expected) &&
+                made.facets >= expected.facets;
+    for (int k = 0; k < 3; ++k) same = same && std::fabs(made.high[k] - expected.high[k]) < 1e-4f;
+    for (int k = 0; k < 2; ++k) same = same && std::fabs(made.low[k] - expected.low[k]) < 1e-4f;
+    Check("solid: the STL has the converter's size and heights for --fit-mm 100 --exaggerate 2", same,
+          Format("%u facets, top %g; the converter's %u, top %g", made.facets, made.high[2], expected.facets, expected.high[2]));
+    DeleteFileW(stl.c_str());
+    Click(app.Control(312));
+    dialog = WaitOwnedDialog(app.main, L"Output", 10000);
+    for (UINT key : {VK_UP, VK_UP, VK_UP}) Key(app, key);  // OBJ
+    Click(item(509)), SetTextOf(item(513), L""), SetTextOf(item(515), L"1");
+    PressDialogButton(dialog, IDOK);
+    CheckText(app, "solid: OBJ again, no solid, not fitted", 312, L"&Output: OBJ\x2026");
+    Check("solid: not fitted, the units and the geometry's list enabled", app.Enabled(405) && app.Enabled(406));
+    FocusField(app, 405);
+    for (UINT key : {VK_TAB, VK_UP}) Key(app, key);  // Classic
+}
+
 // Simplified, error 1: dashes for the unknown counts, a "# N triangles" end
 // line and the error in the summary.
 void SimplifiedMesh(App& app, const Paths& paths) {
@@ -1890,7 +1981,8 @@ void CommandLineGrid(const std::wstring& exe, const Paths& paths, const Conversi
 }
 
 // Screenshots of the Output dialog with GLB and an image chosen through the
-// open-file dialog, and of the window with the button naming them.
+// open-file dialog, a solid and a size, and of the window with the button
+// naming them.
 void ShotOutputDialog(App& app, const std::string& name, const Paths& paths) {
     Click(app.Control(312));
     const HWND dialog = WaitOwnedDialog(app.main, L"Output", 10000);
@@ -1900,6 +1992,8 @@ void ShotOutputDialog(App& app, const std::string& name, const Paths& paths) {
     Check(name + ": the image's name in the Output dialog",
           WaitFor([&] { return TextOf(GetDlgItem(dialog, 507)) == L"tiny__heightmap.png"; }, 5000),
           Shown(TextOf(GetDlgItem(dialog, 507))));
+    Click(GetDlgItem(dialog, 509));
+    SetTextOf(GetDlgItem(dialog, 513), L"150");
     Shot(name + "-dialog");
     Key(app, VK_RETURN);
     Shot(name + "-chosen");
@@ -1963,6 +2057,7 @@ int RunTests(const std::wstring& exe, const Paths& paths) {
     GeometryAndBitmap(app, paths);
     SimplifiedMesh(app, paths);
     OutputDialog(app, paths);
+    SolidAndSize(app, paths);
     LongFileName(app, paths);
     RegionAndMethods(app, paths);
     WitnessGrid(app, paths);
