@@ -83,6 +83,17 @@ LatticePoint SpotOf(const MeshVertex& v) {
     return {v.column - 1 + ((v.edges & kEastEdge) ? 1 : 0), -(v.row - 1 + ((v.edges & kSouthEdge) ? 1 : 0))};
 }
 
+// The same in 256ths of a cell, moved as the vertex is (MeshVertex::nudge):
+// where corners split apart, the bottom's loops no longer touch.
+constexpr int64_t kFineSteps = 256;
+static_assert(kNudgeFraction * kFineSteps == 1.0, "a nudge is one fine step");
+LatticePoint FineSpotOf(const MeshVertex& v) {
+    const LatticePoint p = SpotOf(v);
+    const int64_t dx = (v.nudge & kNudgeEast) ? 1 : (v.nudge & kNudgeWest) ? -1 : 0;
+    const int64_t dy = (v.nudge & kNudgeNorth) ? 1 : (v.nudge & kNudgeSouth) ? -1 : 0;
+    return {p.x * kFineSteps + dx, p.y * kFineSteps + dy};
+}
+
 std::size_t NextCorner(std::size_t c) { return c % 3 == 2 ? c - 2 : c + 1; }
 std::size_t PreviousCorner(std::size_t c) { return c % 3 == 0 ? c + 2 : c - 1; }
 
@@ -267,15 +278,15 @@ void AddWall(const SurfaceMesh& mesh, const std::vector<int32_t>& top, int32_t f
     PushTriangle(triangles, from, to, chain[lowest]);
 }
 
-// The signed area of a loop of lattice points, doubled.
-int64_t DoubledArea(const std::vector<LatticePoint>& loop) {
-    int64_t area = 0;
+// Whether a loop of lattice points turns counter-clockwise: an outer loop.
+bool IsOuterLoop(const std::vector<LatticePoint>& loop) {
+    __int128 area = 0;
     for (std::size_t i = 0; i < loop.size(); ++i) {
         const LatticePoint& a = loop[i];
         const LatticePoint& b = loop[(i + 1) % loop.size()];
-        area += a.x * b.y - a.y * b.x;
+        area += static_cast<__int128>(a.x) * b.y - static_cast<__int128>(a.y) * b.x;
     }
-    return area;
+    return area > 0;
 }
 
 // A vertex's position in output units, as the formats place it.
@@ -407,7 +418,7 @@ bool CloseSurface(const MeshGeometry& g, double base, SurfaceMesh& mesh, SolidFa
             below.normal[2] = -1.0f;
             bottomVertices.push_back(static_cast<int32_t>(mesh.vertices.size()));
             mesh.vertices.push_back(below);
-            points.push_back(SpotOf(below));
+            points.push_back(FineSpotOf(below));
         }
         for (std::size_t r = 0; r < turns.size(); ++r) {
             const std::size_t from = turns[r], to = turns[(r + 1) % turns.size()];
@@ -419,7 +430,7 @@ bool CloseSurface(const MeshGeometry& g, double base, SurfaceMesh& mesh, SolidFa
             AddWall(mesh, top, firstBottom + static_cast<int32_t>(r),
                     firstBottom + static_cast<int32_t>((r + 1) % turns.size()), chain, walls);
         }
-        if (DoubledArea(points) > 0) ++facts.parts;
+        if (IsOuterLoop(points)) ++facts.parts;
         bottomLoops.push_back(std::move(points));
     }
     std::vector<int32_t> fill;

@@ -505,7 +505,9 @@ os.makedirs(folder, exist_ok=True)
 random.seed(7)
 n = 14
 shapes = {
-    "lake": lambda x, y: not (4 <= x < 10 and 3 <= y < 9) or (x, y) == (6, 5),
+    # with an island, a hole cell touching the lake at a corner, and one
+    # touching the no-data corner of the edge
+    "lake": lambda x, y: not (4 <= x < 10 and 3 <= y < 9 or (x, y) in ((10, 9), (1, 1), (0, 0))) or (x, y) == (6, 5),
     "islands": lambda x, y: (1 <= x < 5 and 1 <= y < 4) or (7 <= x < 12 and 5 <= y < 13) or (x, y) == (13, 0),
     "checker": lambda x, y: x < 2 or (2 <= x < 9 and 2 <= y < 9 and (x + y) % 2 == 0) or (x, y) == (9, 9),
 }
