@@ -267,59 +267,92 @@ int32_t AddRing(Fill& f, const std::vector<LatticePoint>& loop, int32_t firstId)
     return first;
 }
 
-// The node of the outer ring a hole's westmost node h is joined to: the
-// nearest one it sees westward (the end of the edge its westward ray meets
-// first, or a point in the triangle between that sees it at a smaller
-// angle). -1 when the ray meets nothing.
-int32_t BridgeFor(const Fill& f, int32_t outer, int32_t h) {
+// The ring's edges and points by rows of y, so that joining a hole looks
+// only at what lies in its rows. An edge is noted by its first node, in
+// every row it spans; a node whose next one changes is noted again.
+struct RowIndex {
+    int64_t minY = 0, rowHeight = 1;
+    std::vector<std::vector<int32_t>> edges, points;
+    std::vector<char> inRing;  // by node: on the ring the holes are joined to (holes not yet joined are not)
+
+    std::size_t RowOf(int64_t y) const {
+        const int64_t row = (y - minY) / rowHeight;
+        return static_cast<std::size_t>(std::clamp<int64_t>(row, 0, static_cast<int64_t>(edges.size()) - 1));
+    }
+    void AddEdge(const Fill& f, int32_t p) {
+        const Node& s = f.nodes[static_cast<std::size_t>(p)];
+        const Node& t = f.nodes[static_cast<std::size_t>(s.next)];
+        for (std::size_t r = RowOf(std::min(s.y, t.y)); r <= RowOf(std::max(s.y, t.y)); ++r) edges[r].push_back(p);
+    }
+    void AddNode(const Fill& f, int32_t p) {
+        if (static_cast<std::size_t>(p) >= inRing.size()) inRing.resize(f.nodes.size(), 0);
+        inRing[static_cast<std::size_t>(p)] = 1;
+        points[RowOf(f.nodes[static_cast<std::size_t>(p)].y)].push_back(p);
+        AddEdge(f, p);
+    }
+    void AddRing(const Fill& f, int32_t start) {
+        int32_t p = start;
+        do {
+            AddNode(f, p);
+            p = f.nodes[static_cast<std::size_t>(p)].next;
+        } while (p != start);
+    }
+};
+
+// The node of the ring a hole's westmost node h is joined to: the nearest
+// one it sees westward (the end of the edge its westward ray meets first,
+// or a point in the triangle between that sees it at a smaller angle). -1
+// when the ray meets nothing.
+int32_t BridgeFor(const Fill& f, const RowIndex& index, int32_t h) {
     const Node& hole = f.nodes[static_cast<std::size_t>(h)];
     const long double hx = static_cast<long double>(hole.x), hy = static_cast<long double>(hole.y);
     long double qx = -1e30L;
-    int32_t m = -1, p = outer;
-    do {
+    int32_t m = -1;
+    for (const int32_t p : index.edges[index.RowOf(hole.y)]) {
+        if (!index.inRing[static_cast<std::size_t>(p)]) continue;
         const Node& s = f.nodes[static_cast<std::size_t>(p)];
         const Node& t = f.nodes[static_cast<std::size_t>(s.next)];
         // An edge going south has the inside to its east.
         if (hole.y <= s.y && hole.y >= t.y && t.y != s.y) {
             const long double x = static_cast<long double>(s.x) +
                                   (hy - s.y) * static_cast<long double>(t.x - s.x) / static_cast<long double>(t.y - s.y);
-            if (x <= hx && x > qx) {
+            // Of edges met at one x (a bridge's two ways), the first noted.
+            if (x <= hx && (x > qx || (x == qx && p < m))) {
                 qx = x;
                 m = s.x < t.x ? p : s.next;
             }
         }
-        p = s.next;
-    } while (p != outer);
+    }
     if (m < 0) return -1;
     // Points inside the triangle hole, (qx, hy), m may hide m: the one seen
     // at the smallest angle from the ray is seen.
     const Node& first = f.nodes[static_cast<std::size_t>(m)];
     const long double mx = static_cast<long double>(first.x), my = static_cast<long double>(first.y);
     long double tanMin = 1e30L;
-    const int32_t stop = m;
-    p = m;
-    do {
-        const Node& n = f.nodes[static_cast<std::size_t>(p)];
-        const long double px = static_cast<long double>(n.x), py = static_cast<long double>(n.y);
-        const long double ax = hy < my ? hx : qx, cx = hy < my ? qx : hx;
-        const bool inTriangle = (cx - px) * (hy - py) >= (ax - px) * (hy - py) &&
-                                (ax - px) * (my - py) >= (mx - px) * (hy - py) &&
-                                (mx - px) * (hy - py) >= (cx - px) * (my - py);
-        if (hx >= px && px >= mx && hx != px && inTriangle) {
+    for (std::size_t r = index.RowOf(std::min(hole.y, first.y)); r <= index.RowOf(std::max(hole.y, first.y)); ++r) {
+        for (const int32_t p : index.points[r]) {
+            if (!index.inRing[static_cast<std::size_t>(p)]) continue;
+            const Node& n = f.nodes[static_cast<std::size_t>(p)];
+            const long double px = static_cast<long double>(n.x), py = static_cast<long double>(n.y);
+            const long double ax = hy < my ? hx : qx, cx = hy < my ? qx : hx;
+            const bool inTriangle = (cx - px) * (hy - py) >= (ax - px) * (hy - py) &&
+                                    (ax - px) * (my - py) >= (mx - px) * (hy - py) &&
+                                    (mx - px) * (hy - py) >= (cx - px) * (my - py);
+            if (!(hx >= px && px >= mx && hx != px && inTriangle)) continue;
             const long double tan = (hy > py ? hy - py : py - hy) / (hx - px);
             const Node& best = f.nodes[static_cast<std::size_t>(m)];
             // Of two seen alike, the one further east, or at one place the
             // one whose corner holds the other's.
-            const bool holds = n.x == best.x &&
-                               Cross(f.nodes[static_cast<std::size_t>(best.prev)], best, f.nodes[static_cast<std::size_t>(n.prev)]) > 0 &&
-                               Cross(f.nodes[static_cast<std::size_t>(n.next)], best, f.nodes[static_cast<std::size_t>(best.next)]) > 0;
+            const bool holds =
+                n.x == best.x &&
+                Cross(f.nodes[static_cast<std::size_t>(best.prev)], best, f.nodes[static_cast<std::size_t>(n.prev)]) > 0 &&
+                Cross(f.nodes[static_cast<std::size_t>(n.next)], best, f.nodes[static_cast<std::size_t>(best.next)]) > 0;
             if (LocallyInside(f, n, hole) && (tan < tanMin || (tan == tanMin && (n.x > best.x || holds)))) {
                 m = p;
                 tanMin = tan;
             }
         }
-        p = n.next;
-    } while (p != stop);
+    }
     return m;
 }
 
@@ -372,10 +405,24 @@ bool FillPart(const std::vector<std::vector<LatticePoint>>& loops, const std::ve
         const Node& nb = f.nodes[static_cast<std::size_t>(b.first)];
         return na.x != nb.x ? na.x < nb.x : na.y < nb.y;
     });
+    RowIndex index;
+    int64_t minY = f.nodes[0].y, maxY = minY;
+    for (const Node& n : f.nodes) minY = std::min(minY, n.y), maxY = std::max(maxY, n.y);
+    const int64_t rows = std::clamp<int64_t>(static_cast<int64_t>(f.nodes.size() / 8), 1, int64_t{1} << 16);
+    index.minY = minY;
+    index.rowHeight = std::max<int64_t>(1, (maxY - minY) / rows + 1);
+    index.edges.resize(static_cast<std::size_t>((maxY - minY) / index.rowHeight + 1));
+    index.points.resize(index.edges.size());
+    index.inRing.assign(f.nodes.size(), 0);
+    if (!holes.empty()) index.AddRing(f, start);
     for (const auto& [west, h] : westmost) {
-        const int32_t bridge = BridgeFor(f, start, west);
+        const int32_t bridge = BridgeFor(f, index, west);
         if (bridge < 0) return false;
-        SplitRing(f, bridge, west);
+        index.AddRing(f, west);
+        const int32_t copy = SplitRing(f, bridge, west);  // the hole's node's copy; the bridge's node's is the one after
+        index.AddEdge(f, bridge);
+        index.AddNode(f, copy);
+        index.AddNode(f, f.nodes[static_cast<std::size_t>(copy)].next);
     }
     if (points > 80) {
         int64_t maxX = f.nodes[0].x, maxY = f.nodes[0].y;

@@ -388,7 +388,19 @@ TEST(Solids, CloseEverySurfaceTheSameWhateverTheWorkers) {
     const auto holes = harness.WriteGrid("holes.asc", HoleGrid());
     const auto ended = harness.WriteGrid("ended.asc", HoleGrid(11));
     const auto tall = harness.WriteGrid("tall.asc", HoleGrid(1100, 9, 1100));
-    for (const auto& grid : {holes, ended, tall}) {
+    std::vector<std::filesystem::path> grids = {holes, ended, tall};
+    // Random no-data, fixed seeds: islands, lakes, corners that touch.
+    uint32_t seed = 12345;
+    const auto next = [&]() { return seed = seed * 1664525u + 1013904223u; };
+    for (int g = 0; g < 24; ++g) {
+        std::string text = "ncols 12\nnrows 12\nxllcorner 0\nyllcorner 0\ncellsize 1.5\nNODATA_value -9999\n";
+        const uint32_t holesIn100 = 25 + 3 * static_cast<uint32_t>(g);
+        for (int cell = 0; cell < 144; ++cell)
+            text += (next() >> 8) % 100 < holesIn100 ? "-9999" : std::to_string(10 + (next() >> 8) % 1000 / 100.0),
+                text += cell % 12 == 11 ? "\n" : " ";
+        grids.push_back(harness.WriteGrid("random" + std::to_string(g) + ".asc", text));
+    }
+    for (const auto& grid : grids) {
         for (MeshMethod method : {Interpolated, Simplified}) {
             std::string first;
             for (int workers : {1, 3}) {
