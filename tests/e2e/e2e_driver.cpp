@@ -1819,14 +1819,19 @@ void SolidAndSize(App& app, const Paths& paths) {
     const std::wstring stl = paths.Grid(L"tiny__interpolated.stl");
     DeleteFileW(stl.c_str());
     Click(app.Control(309));
-    ExpectBox(app, "solid: STL", kDone, nullptr, nullptr, 60000);
+    std::wstring summary;
+    ExpectBox(app, "solid: STL", kDone, nullptr, nullptr, 60000, &summary);
+    Check("solid: the summary gives the solid's size and volume",
+          summary.find(L"Solid for 3D printing: 100.0 x ") != std::wstring::npos &&
+              summary.find(L" mm as slicers read its units, 1 part, volume ") != std::wstring::npos,
+          Shown(summary));
     WaitFor([&] { return app.Enabled(312); }, 10000);
     StlBox made, expected;
     bool same = ReadStl(stl, made) && ReadStl(paths.Expected(L"fitted\\tiny__interpolated.stl"), expected) &&
-                made.facets >= expected.facets;
-    for (int k = 0; k < 3; ++k) same = same && std::fabs(made.high[k] - expected.high[k]) < 1e-4f;
-    for (int k = 0; k < 2; ++k) same = same && std::fabs(made.low[k] - expected.low[k]) < 1e-4f;
-    Check("solid: the STL has the converter's size and heights for --fit-mm 100 --exaggerate 2", same,
+                made.facets == expected.facets;
+    for (int k = 0; k < 3; ++k)
+        same = same && std::fabs(made.high[k] - expected.high[k]) < 1e-4f && std::fabs(made.low[k] - expected.low[k]) < 1e-4f;
+    Check("solid: the STL is the converter's for --fit-mm 100 --exaggerate 2 --solid 3", same,
           Format("%u facets, top %g; the converter's %u, top %g", made.facets, made.high[2], expected.facets, expected.high[2]));
     DeleteFileW(stl.c_str());
     Click(app.Control(312));
