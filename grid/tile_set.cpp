@@ -24,78 +24,82 @@ struct Extent {
     int64_t x0, y0, x1, y1;
 };
 
-bool Touch(const Extent& a, const Extent& b) { return a.x0 <= b.x1 && b.x0 <= a.x1 && a.y0 <= b.y1 && b.y0 <= a.y1; }
+// Within a cell of each other (the outer ring's reach), edges and corners
+// included.
+bool Near(const Extent& a, const Extent& b) {
+    return a.x0 <= b.x1 + 1 && b.x0 <= a.x1 + 1 && a.y0 <= b.y1 + 1 && b.y0 <= a.y1 + 1;
+}
 bool Overlap(const Extent& a, const Extent& b) { return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1; }
 
 int64_t FloorDiv(int64_t n, int64_t d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
 
-// A cell a neighbour holds for the ring: its row and column in the
+// A cell a neighbour holds for the rings: its row and column in the
 // neighbour's numbering, and where it goes.
 struct Need {
     int64_t row, column;
     RingCell* cell;
 };
 
-// The cell at `column` of a row's text: the value there when it is a number,
-// a hole otherwise (no-data, a row that ends before it).
-RingCell CellAt(std::string_view line, int64_t column, int64_t lastColumn, const GridHeader& header) {
+// The tokens of a row's text, numbers or not: the values it holds. One sum
+// over the bytes, which the compiler makes a vector loop.
+int64_t CountTokens(std::string_view line) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(line.data());
+    const std::size_t n = line.size();
+    const auto space = [](unsigned char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t'; };
+    if (n == 0) return 0;
+    int64_t count = !space(p[0]);
+    for (std::size_t i = 1; i < n; ++i) count += space(p[i - 1]) && !space(p[i]);
+    return count;
+}
+
+// The value `back` tokens before a row's last (0: its last), found from the
+// row's end, not its start.
+FloatScan ScanFromEnd(std::string_view line, int64_t back) {
     const char* p = line.data();
     const char* end = p + line.size();
-    FloatScan scan{p, false, 0.0f};
-    if (column == lastColumn && column > 1) {
-        // The row's last value: found from the row's end, not its start.
+    for (;; --back) {
         while (end > p && IsGridSpace(end[-1])) --end;
         const char* start = end;
         while (start > p && !IsGridSpace(start[-1])) --start;
-        scan = ScanGridCell(start, end);
-    } else {
-        for (int64_t c = 1; c <= column; ++c) {
-            scan = ScanGridCell(p, end);
-            if (!scan.ok) break;
-            p = scan.next;
-        }
+        if (start == end) return FloatScan{end, false, 0.0f};  // no value left
+        if (back == 0) return ScanGridCell(start, end);
+        end = start;
     }
-    RingCell cell;
+}
+
+void SetCell(RingCell& cell, const FloatScan& scan, const GridHeader& header) {
     cell.state = scan.ok && !IsInterpolatedNodata(scan.value, header) ? kRingValid : kRingHole;
     cell.height = cell.state == kRingValid ? scan.value : 0.0f;
-    return cell;
 }
 
-// The file's last row: its last line that is not blank, read from the end
-// of the file back to the line end before it. False when the data section
-// holds no row.
-bool ReadLastRow(GridStream& s, int64_t dataStart, std::string& line) {
-#ifdef _WIN32
-    const bool atEnd = _fseeki64(s.file, 0, SEEK_END) == 0;
-    const int64_t size = atEnd ? _ftelli64(s.file) : -1;
-#else
-    const bool atEnd = fseeko(s.file, 0, SEEK_END) == 0;
-    const int64_t size = atEnd ? static_cast<int64_t>(ftello(s.file)) : -1;
-#endif
-    if (size < dataStart) return s.failed = true, false;
-    std::string text;
-    for (int64_t chunk = 65536;; chunk *= 2) {
-        const int64_t from = std::max(dataStart, size - chunk);
-        text.resize(static_cast<std::size_t>(size - from));
-        if (!SeekGridStream(s, from) || std::fread(text.data(), 1, text.size(), s.file) != text.size())
-            return s.failed = true, false;
-        std::size_t end = text.size();
-        while (end > 0 && IsGridSpace(text[end - 1])) --end;
-        std::size_t start = end;
-        while (start > 0 && text[start - 1] != '\n' && text[start - 1] != '\r') --start;
-        if (from == dataStart || (end > 0 && start > 0)) {
-            if (end == 0) return false;
-            line.assign(text, start, end - start);
-            return true;
-        }
-        if (chunk >= static_cast<int64_t>(s.maxLineBytes)) return s.failed = true, false;
+// Fills the needs [first, last) of one row, by ascending column, from its
+// text. The row's last two values alone are found from its end, and the row
+// must then hold its ncols values exactly; other needs are read from its
+// start, as its own conversion reads them, and a row read so to its end must
+// hold ncols numbers. False when it does not.
+bool FillRow(std::string_view line, Need* first, Need* last, const GridHeader& header) {
+    const int64_t ncols = header.ncols;
+    if (first->column > 2 && first->column >= ncols - 1) {
+        if (CountTokens(line) != ncols) return false;
+        for (Need* n = first; n != last; ++n) SetCell(*n->cell, ScanFromEnd(line, ncols - n->column), header);
+        return true;
     }
+    const int64_t through = last[-1].column >= ncols - 1 ? ncols : last[-1].column;
+    Need* n = first;
+    const int64_t supplied = ForEachRowValue(line, 1, through, [&](int64_t column, float value) {
+        for (; n != last && n->column == column; ++n) SetCell(*n->cell, FloatScan{nullptr, true, value}, header);
+        return true;
+    });
+    return through < ncols || supplied == ncols;
 }
 
-// Fills the needs of one neighbour from its file, reading as little of it as
-// their rows allow: its last row from the end, its first row, or its rows
-// one after the other up to the last one needed.
-bool ReadNeeds(const TileNeighbour& n, std::vector<Need>& needs, std::string& problem) {
+// Fills the needs of one neighbour from its file, its rows read from the
+// first up to the last one needed (a needed cell the file lacks stays a
+// hole), and counted to the file's end where that is one of its last two.
+// False with `problem` when it cannot be read; a file that is not what its
+// header says (rows counted, or values of a row) leaves its needs outside
+// the set, and `warning` says why.
+bool ReadNeeds(const TileNeighbour& n, std::vector<Need>& needs, std::string& problem, std::string& warning) {
     GridStream s;
     GridHeader header;
     const std::string name = n.path.filename().u8string();
@@ -110,25 +114,36 @@ bool ReadNeeds(const TileNeighbour& n, std::vector<Need>& needs, std::string& pr
     }
     std::sort(needs.begin(), needs.end(),
               [](const Need& a, const Need& b) { return a.row != b.row ? a.row < b.row : a.column < b.column; });
-    const int64_t lastRow = header.nrows, lastColumn = header.ncols;
-    const auto fill = [&](std::string_view line, int64_t row) {
-        for (Need& need : needs)
-            if (need.row == row) *need.cell = CellAt(line, need.column, lastColumn, header);
-    };
-    bool read = true;
-    std::string_view row;
-    if (needs.front().row == lastRow && lastRow > 1) {
-        std::string line;
-        const int64_t dataStart = GridStreamPosition(s);
-        if (ReadLastRow(s, dataStart, line)) fill(line, lastRow);
-        read = !s.failed;
-    } else {
-        for (int64_t r = 1; r <= needs.back().row && ReadGridRow(s, row); ++r) fill(row, r);
-        read = !s.failed;
+    const int64_t lastNeeded = needs.back().row;
+    const bool toEnd = lastNeeded >= int64_t{header.nrows} - 1;
+    int64_t rows = 0, badRow = 0;
+    std::size_t next = 0;  // the first need of a row not read yet
+    std::string_view line;
+    while ((toEnd || rows < lastNeeded) && ReadGridRow(s, line)) {
+        ++rows;
+        if (next == needs.size() || needs[next].row != rows) continue;
+        std::size_t end = next;
+        while (end < needs.size() && needs[end].row == rows) ++end;
+        if (!FillRow(line, needs.data() + next, needs.data() + end, header) && badRow == 0) badRow = rows;
+        next = end;
     }
+    const bool read = !s.failed;
     CloseGridStream(s);
-    if (!read) problem = "its neighbour " + name + " could not be read";
-    return read;
+    if (!read) {
+        problem = "its neighbour " + name + " could not be read";
+        return false;
+    }
+    if (toEnd && rows != header.nrows)
+        warning = "its neighbour " + name + " holds " + std::to_string(rows) + " rows, not the " +
+                  std::to_string(header.nrows) + " its header says";
+    else if (badRow != 0)
+        warning = "row " + std::to_string(badRow) + " of its neighbour " + name + " does not hold the " +
+                  std::to_string(header.ncols) + " values its header says";
+    if (!warning.empty()) {
+        warning += "; converted as if " + name + " were not there";
+        for (Need& need : needs) *need.cell = RingCell{};
+    }
+    return true;
 }
 
 }  // namespace
@@ -169,23 +184,27 @@ std::vector<std::vector<std::size_t>> FindTileNeighbours(const std::vector<const
         sides[g] = std::max<int64_t>({sides[g], headers[i]->ncols, headers[i]->nrows});
     }
     // Each tile in the squares of its group's largest side that its extent
-    // (edges included) reaches: at most two a way. A neighbour touches the
-    // tile's edges, so it lies in one of the tile's squares.
+    // (edges included) reaches: at most two a way. A neighbour comes within a
+    // cell of the tile's edges, so it lies in one of the squares the tile's
+    // extent widened by a cell reaches.
     std::map<std::pair<std::size_t, std::pair<int64_t, int64_t>>, std::vector<std::size_t>> squares;
-    const auto eachSquare = [&](std::size_t i, auto visit) {
+    const auto eachSquare = [&](std::size_t i, int64_t margin, auto visit) {
         const Extent& e = extents[i];
         const int64_t side = sides[groupOf[i]];
-        for (int64_t sy = FloorDiv(e.y0, side); sy <= FloorDiv(e.y1, side); ++sy)
-            for (int64_t sx = FloorDiv(e.x0, side); sx <= FloorDiv(e.x1, side); ++sx) visit(std::make_pair(groupOf[i], std::make_pair(sx, sy)));
+        for (int64_t sy = FloorDiv(e.y0 - margin, side); sy <= FloorDiv(e.y1 + margin, side); ++sy)
+            for (int64_t sx = FloorDiv(e.x0 - margin, side); sx <= FloorDiv(e.x1 + margin, side); ++sx)
+                visit(std::make_pair(groupOf[i], std::make_pair(sx, sy)));
     };
     for (std::size_t i = 0; i < headers.size(); ++i)
-        if (headers[i] != nullptr) eachSquare(i, [&](const auto& key) { squares[key].push_back(i); });
+        if (headers[i] != nullptr) eachSquare(i, 0, [&](const auto& key) { squares[key].push_back(i); });
     for (std::size_t i = 0; i < headers.size(); ++i) {
         if (headers[i] == nullptr) continue;
         std::vector<std::size_t>& found = neighbours[i];
-        eachSquare(i, [&](const auto& key) {
-            for (const std::size_t j : squares[key])
-                if (j != i && Touch(extents[i], extents[j]) && !Overlap(extents[i], extents[j])) found.push_back(j);
+        eachSquare(i, 1, [&](const auto& key) {
+            const auto it = squares.find(key);
+            if (it == squares.end()) return;
+            for (const std::size_t j : it->second)
+                if (j != i && Near(extents[i], extents[j]) && !Overlap(extents[i], extents[j])) found.push_back(j);
         });
         std::sort(found.begin(), found.end());
         found.erase(std::unique(found.begin(), found.end()), found.end());
@@ -216,11 +235,22 @@ bool ReadHeightExtremes(const std::filesystem::path& path, bool& any, float& low
 bool ReadTileRing(const GridHeader& own, const std::vector<TileNeighbour>& neighbours, TileRing& ring,
                   std::string& problem, int workers) {
     const int64_t cols = own.ncols, rows = own.nrows;
-    ring.north.assign(static_cast<std::size_t>(cols + 2), RingCell{});
-    ring.south.assign(static_cast<std::size_t>(cols + 2), RingCell{});
-    ring.west.assign(static_cast<std::size_t>(rows), RingCell{});
-    ring.east.assign(static_cast<std::size_t>(rows), RingCell{});
+    ring.cols = cols;
+    ring.rows = rows;
+    for (int d = 0; d < 2; ++d) {
+        ring.north[d].assign(static_cast<std::size_t>(cols + 4), RingCell{});
+        ring.south[d].assign(static_cast<std::size_t>(cols + 4), RingCell{});
+        ring.west[d].assign(static_cast<std::size_t>(rows), RingCell{});
+        ring.east[d].assign(static_cast<std::size_t>(rows), RingCell{});
+    }
     ring.any = false;
+    ring.warnings.clear();
+    const auto eachCell = [&](auto visit) {
+        for (const int64_t y : {int64_t{0}, int64_t{-1}, rows + 1, rows + 2})
+            for (int64_t x = -1; x <= cols + 2; ++x) visit(x, y);
+        for (int64_t y = 1; y <= rows; ++y)
+            for (const int64_t x : {int64_t{0}, int64_t{-1}, cols + 1, cols + 2}) visit(x, y);
+    };
     // The cells each neighbour holds, taken in order; then the files read,
     // those read through first.
     std::vector<std::vector<Need>> needsOf(neighbours.size());
@@ -229,39 +259,33 @@ bool ReadTileRing(const GridHeader& own, const std::vector<TileNeighbour>& neigh
         std::vector<Need>& needs = needsOf[k];
         int64_t columns = 0, down = 0;
         if (!SharedLattice(own, n.header, columns, down)) continue;
-        // Ring cell (row, column) of the tile is the neighbour's
-        // (row - down, column - columns).
-        const auto need = [&](int64_t row, int64_t column, RingCell& cell) {
-            const int64_t r = row - down, c = column - columns;
+        // Ring cell (x, y) of the tile is the neighbour's (row y - down,
+        // column x - columns).
+        eachCell([&](int64_t x, int64_t y) {
+            RingCell& cell = ring.At(x, y);
+            const int64_t r = y - down, c = x - columns;
             if (cell.state != kRingOutside || r < 1 || r > n.header.nrows || c < 1 || c > n.header.ncols) return;
             cell.state = kRingHole;  // taken: the file decides
             needs.push_back({r, c, &cell});
-        };
-        for (int64_t c = 0; c <= cols + 1; ++c) {
-            need(0, c, ring.north[static_cast<std::size_t>(c)]);
-            need(rows + 1, c, ring.south[static_cast<std::size_t>(c)]);
-        }
-        for (int64_t r = 1; r <= rows; ++r) {
-            need(r, 0, ring.west[static_cast<std::size_t>(r - 1)]);
-            need(r, cols + 1, ring.east[static_cast<std::size_t>(r - 1)]);
-        }
-        ring.any = ring.any || !needs.empty();
+        });
     }
     std::vector<std::size_t> order;
     for (std::size_t k = 0; k < neighbours.size(); ++k)
         if (!needsOf[k].empty()) order.push_back(k);
     const auto readThrough = [&](std::size_t k) {
-        const std::vector<Need>& needs = needsOf[k];
-        return !std::all_of(needs.begin(), needs.end(), [&](const Need& n) { return n.row == needs.front().row; });
+        return std::any_of(needsOf[k].begin(), needsOf[k].end(), [](const Need& n) { return n.row > 2; });
     };
     std::stable_partition(order.begin(), order.end(), readThrough);
-    std::vector<std::string> problems(neighbours.size());
+    std::vector<std::string> problems(neighbours.size()), warnings(neighbours.size());
     std::atomic<std::size_t> next{0};
     RunOnWorkers(std::max(1, std::min(workers, static_cast<int>(order.size()))), [&](int) {
         for (std::size_t i = next++; i < order.size(); i = next++)
-            ReadNeeds(neighbours[order[i]], needsOf[order[i]], problems[order[i]]);
+            ReadNeeds(neighbours[order[i]], needsOf[order[i]], problems[order[i]], warnings[order[i]]);
     });
     for (const std::string& why : problems)
         if (!why.empty()) return problem = why, false;
+    for (std::string& why : warnings)
+        if (!why.empty()) ring.warnings.push_back(std::move(why));
+    eachCell([&](int64_t x, int64_t y) { ring.any = ring.any || ring.At(x, y).state != kRingOutside; });
     return true;
 }

@@ -1,10 +1,11 @@
 // Tile sets: grids cut from one terrain, side by side on one lattice of
 // cells. A tile's neighbours are the grids whose cells are its cells' size,
-// whose corners lie on its lattice and whose extents touch its own at an
-// edge or a corner without overlapping it. Headers alone find them; a
-// tile's conversion then reads the ring of cells just beyond its edges from
-// its neighbours' files, each only as far as its edge lies: its first or last
-// row, or each row's first or last value.
+// whose corners lie on its lattice and whose extents come within a cell of
+// its own without overlapping it. Headers alone find them; a tile's
+// conversion then reads the two rings of cells just beyond its edges from its
+// neighbours' files, each only as far as its edge lies: its first or last two
+// rows, or each row's first or last two values. The nearer ring joins the
+// edge corners' heights, the outer one their normals.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +27,7 @@ bool SharedLattice(const GridHeader& a, const GridHeader& b, int64_t& columns, i
 // tile's are never its neighbours.
 std::vector<std::vector<std::size_t>> FindTileNeighbours(const std::vector<const GridHeader*>& headers);
 
-// A cell of the ring around a tile: outside the set (no neighbour holds
+// A cell of the rings around a tile: outside the set (no neighbour holds
 // it), a hole (no-data, or a value the neighbour's file lacks), or valid.
 constexpr uint8_t kRingOutside = 0, kRingHole = 1, kRingValid = 2;
 struct RingCell {
@@ -34,13 +35,28 @@ struct RingCell {
     uint8_t state = kRingOutside;
 };
 
-// The ring of cells around a tile of ncols x nrows: the rows above and
-// below it by column from 0 (west of column 1) to ncols + 1, the columns
-// beside it by row from 1 (index 0) to nrows.
+// The two rings of cells around a tile of ncols x nrows, cell (x, y) in the
+// tile's numbering (column x from 1 eastwards, row y from 1 southwards) for
+// x from -1 to ncols + 2 and y from -1 to nrows + 2, the tile's own cells
+// left out: the two rows above and below it by column (index x + 1), the
+// nearer one first, and the two columns beside it by row (index y - 1).
 struct TileRing {
-    std::vector<RingCell> north, south;  // ncols + 2
-    std::vector<RingCell> west, east;    // nrows
-    bool any = false;                    // a cell of it lies in the set
+    int64_t cols = 0, rows = 0;
+    std::vector<RingCell> north[2], south[2];  // ncols + 4 each
+    std::vector<RingCell> west[2], east[2];    // nrows each
+    bool any = false;                          // a cell of them lies in the set
+    // The neighbours taken as not there, each with why: a file that is not
+    // what its header says (see ReadTileRing).
+    std::vector<std::string> warnings;
+
+    const RingCell& At(int64_t x, int64_t y) const {
+        if (y <= 0) return north[-y][static_cast<std::size_t>(x + 1)];
+        if (y > rows) return south[y - rows - 1][static_cast<std::size_t>(x + 1)];
+        return (x <= 0 ? west[-x] : east[x - cols - 1])[static_cast<std::size_t>(y - 1)];
+    }
+    RingCell& At(int64_t x, int64_t y) {
+        return const_cast<RingCell&>(static_cast<const TileRing&>(*this).At(x, y));
+    }
 };
 
 // The lowest and highest valid height of a whole grid, read as the
@@ -52,9 +68,12 @@ struct TileNeighbour {
     GridHeader header;
 };
 
-// The ring of the tile with header `own` from its neighbours' files, read
+// The rings of the tile with header `own` from its neighbours' files, read
 // `workers` files at a time; a cell two neighbours hold is the first one's.
 // False with `problem` (which names the file) when a neighbour cannot be
-// read or its header is not the one the set was found with.
+// read or its header is not the one the set was found with. A neighbour
+// read to its end must hold the rows its header says, and a row whose last
+// values are taken the values it says; one that does not is taken as not
+// there (its cells outside the set), with a line in `warnings` naming it.
 bool ReadTileRing(const GridHeader& own, const std::vector<TileNeighbour>& neighbours, TileRing& ring,
                   std::string& problem, int workers = 1);

@@ -21,7 +21,9 @@
 // edges from its neighbours: its edge corners take them into their means, as
 // the whole grid's corners there do, and write themselves only where one of
 // the tile's own cells is valid (the neighbour writes the others). Where no
-// tile of the set lies beyond an edge, it is the whole grid's edge.
+// tile of the set lies beyond an edge, it is the whole grid's edge. A
+// tile's vertex on its edge gets the whole grid's normal: the quads beyond
+// the edge take their corners from both rings (TileEdgeNormal).
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -132,8 +134,8 @@ Neighbour CellOf(const RowCells& row, int64_t c) {
 // A tile's ring cells beside region row r (none without a ring).
 void PlaceRingCells(const InterpolatedWork& w, RowCells& row, int64_t r) {
     if (w.ring == nullptr || r < 1 || r > w.m.rows) return;
-    row.west = w.ring->west[static_cast<std::size_t>(r - 1)];
-    row.east = w.ring->east[static_cast<std::size_t>(r - 1)];
+    row.west = w.ring->At(0, r);
+    row.east = w.ring->At(w.m.cols + 1, r);
     row.eastColumn = w.m.cols + 1;
 }
 
@@ -199,7 +201,7 @@ bool ConvertPlacedCell(InterpolatedWork& w, VertexBatch& batch, const RowCells& 
     const Neighbour east = CellOf(current, c + 1), aboveEast = CellOf(above, c + 1);
     const RingCell outside;
     const auto ringSouth = [&](int64_t column) {
-        return RingNeighbour(r == m.rows && w.ring != nullptr ? w.ring->south[static_cast<std::size_t>(column)] : outside);
+        return RingNeighbour(r == m.rows && w.ring != nullptr ? w.ring->At(column, m.rows + 1) : outside);
     };
     const Neighbour southWest = ringSouth(c - 1), south = ringSouth(c), southEast = ringSouth(std::min(c + 1, m.cols + 1));
     const Neighbour self{!hole, hole ? 0.0f : value, true};
@@ -506,6 +508,27 @@ bool GatherRow(const CornerRegion& m, GatheringWriter& gather, PipelineSink& sin
     return go;
 }
 
+// Adds a quad's normal from its corners' heights: the cross product of its
+// diagonals, twice its area, facing up.
+inline void AddQuadNormal(double n[3], double dx, double dy, double nw, double ne, double sw, double se) {
+    n[0] -= dy * ((ne + se) - (nw + sw));
+    n[1] -= dx * ((nw + ne) - (sw + se));
+    n[2] += 2.0 * dx * dy;
+}
+
+// The four quads' normals around corner i of the corner row `middle`, summed
+// in single precision, made unit length.
+inline void FourQuadNormal(const float* top, const float* middle, const float* bottom, std::size_t i, float fdx,
+                           float fdy, float normal[3]) {
+    const float n[3] = {-fdy * ((top[i + 1] - top[i - 1]) + 2.0f * (middle[i + 1] - middle[i - 1]) +
+                                (bottom[i + 1] - bottom[i - 1])),
+                        -fdx * ((top[i - 1] + 2.0f * top[i] + top[i + 1]) -
+                                (bottom[i - 1] + 2.0f * bottom[i] + bottom[i + 1])),
+                        8.0f * fdx * fdy};
+    const float scale = 1.0f / std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    for (int k = 0; k < 3; ++k) normal[k] = n[k] * scale;
+}
+
 // Adds the normals of the quads of the valid cells c - 1 and c (from 1) of
 // a row whose north and south corners have these heights.
 void AddCellQuads(double n[3], double dx, double dy, const RowCells& cells, const std::vector<float>& north,
@@ -513,11 +536,58 @@ void AddCellQuads(double n[3], double dx, double dy, const RowCells& cells, cons
     for (int64_t q = c - 1; q <= c; ++q) {
         if (q < 1 || q > cells.width || !CellOf(cells, q).present) continue;  // the region's own quads
         const std::size_t i = static_cast<std::size_t>(q);
-        const double nw = north[i], ne = north[i + 1], sw = south[i], se = south[i + 1];
-        n[0] -= dy * ((ne + se) - (nw + sw));
-        n[1] -= dx * ((nw + ne) - (sw + se));
-        n[2] += 2.0 * dx * dy;
+        AddQuadNormal(n, dx, dy, north[i], north[i + 1], south[i], south[i + 1]);
     }
+}
+
+// A tile's vertex on its edge at corner (c, k): the whole set's normal. Its
+// cells and corners are the tile's own as gathered (rows `above`, `row` and
+// `below`) or its rings'; a corner on the edge that none of the tile's own
+// valid cells touches was not written here and takes its height from the
+// rings' cells alone, as do the corners beyond the edge.
+void TileEdgeNormal(const InterpolatedWork& w, const GatheredRow& above, const GatheredRow& row,
+                    const GatheredRow& below, int64_t c, int64_t k, double dx, double dy, float normal[3]) {
+    const CornerRegion& m = w.m;
+    const TileRing& ring = *w.ring;
+    const auto own = [&](int64_t x, int64_t y) { return x >= 1 && x <= m.cols && y >= 1 && y <= m.rows; };
+    const auto gathered = [&](int64_t y) -> const GatheredRow* {
+        if (y == row.r) return &row;
+        if (y == row.r - 1 && above.r == y) return &above;
+        if (y == row.r + 1 && below.r == y) return &below;
+        return nullptr;  // not converted: holes
+    };
+    // A cell of the tile's (rows k - 1 and k) or of its rings.
+    const auto cell = [&](int64_t x, int64_t y) -> Neighbour {
+        if (!own(x, y)) return RingNeighbour(ring.At(x, y));
+        const GatheredRow* g = gathered(y);
+        return {g != nullptr && CellOf(g->cells, x).present, g != nullptr ? CellOf(g->cells, x).height : 0.0f, true};
+    };
+    const auto height = [&](int64_t x, int64_t j) {
+        if (x >= 1 && x <= m.cols + 1 && j >= 1 && j <= m.rows + 1) {
+            const bool south = j == m.rows + 1, east = x == m.cols + 1;
+            const GatheredRow* g = gathered(south ? m.rows : j);
+            const int64_t q = east ? m.cols : x;
+            const uint8_t wrote = south ? (east ? kCornerVertex : kSouthVertex) : (east ? kEastVertex : kMainVertex);
+            if (g != nullptr && q <= g->cells.width && (g->cells.cells[static_cast<std::size_t>(q - 1)] & wrote))
+                return (south ? g->south : g->corners)[static_cast<std::size_t>(x)];
+        }
+        Neighbour around[4];
+        int missing = 0;
+        for (int i = 0; i < 4; ++i) {
+            const int64_t cx = x - 1 + (i & 1), cy = j - 1 + (i >> 1);
+            around[i] = own(cx, cy) ? Neighbour{false, 0.0f} : RingNeighbour(ring.At(cx, cy));
+            missing += !around[i].present;
+        }
+        if (missing == 4) return 0.0f;  // no cell's: no valid quad has it
+        return CornerMean(around[0].height, around[1].height, around[2].height, around[3].height, missing,
+                          w.pass->geometry.heightScale);
+    };
+    float z[3][3];
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i) z[j][i] = height(c - 1 + i, k - 1 + j);
+    bool valid[4];
+    for (int i = 0; i < 4; ++i) valid[i] = cell(c - 1 + (i & 1), k - 1 + (i >> 1)).present;
+    CornerNormal(z, valid, dx, dy, normal);
 }
 
 // Hands row `row` over with its normals: the row above it is `above`, the
@@ -534,19 +604,18 @@ bool HandOverRow(const InterpolatedWork& w, PipelineSink& sink, const GatheredRo
     const float fdx = static_cast<float>(dx), fdy = static_cast<float>(dy);
     for (MeshVertex& v : row.vertices) {
         const int64_t c = v.column - w.m.west + 1 + ((v.edges & kEastEdge) != 0);
+        const int64_t k = (v.edges & kSouthEdge) ? w.m.rows + 1 : row.r;
+        if (w.ring != nullptr && (c == 1 || c == w.m.cols + 1 || k == 1 || k == w.m.rows + 1)) {
+            TileEdgeNormal(w, above, row, below, c, k, dx, dy, v.normal);
+            continue;
+        }
         // A corner with four valid cells, most of them: the four quads'
         // normals summed, in single precision.
         const std::size_t i = static_cast<std::size_t>(c);
         if (v.edges == 0 && c >= 2 && c <= above.cells.width && c <= row.cells.width &&
             (above.cells.cells[i - 2] & above.cells.cells[i - 1] & row.cells.cells[i - 2] & row.cells.cells[i - 1] &
              kValid)) {
-            const float n[3] = {-fdy * ((top[i + 1] - top[i - 1]) + 2.0f * (middle[i + 1] - middle[i - 1]) +
-                                        (bottom[i + 1] - bottom[i - 1])),
-                                -fdx * ((top[i - 1] + 2.0f * top[i] + top[i + 1]) -
-                                        (bottom[i - 1] + 2.0f * bottom[i] + bottom[i + 1])),
-                                8.0f * fdx * fdy};
-            const float scale = 1.0f / std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-            for (int k = 0; k < 3; ++k) v.normal[k] = n[k] * scale;
+            FourQuadNormal(top, middle, bottom, i, fdx, fdy, v.normal);
             continue;
         }
         double n[3] = {0.0, 0.0, 0.0};
@@ -823,13 +892,13 @@ void SetUpNorthRow(InterpolatedWork& w, const TileRing& ring) {
     RowCells& row = w.northRow;
     StartRow(row);
     for (int64_t c = 1; c <= w.m.cols; ++c) {
-        const RingCell& cell = ring.north[static_cast<std::size_t>(c)];
+        const RingCell& cell = ring.At(c, 0);
         AddCell(row, cell.height);
         row.cells[static_cast<std::size_t>(c - 1)] = cell.state == kRingValid ? kValid : 0;
     }
     row.extent = w.m.cols;
-    row.west = ring.north[0];
-    row.east = ring.north[static_cast<std::size_t>(w.m.cols + 1)];
+    row.west = ring.At(0, 0);
+    row.east = ring.At(w.m.cols + 1, 0);
     row.eastColumn = w.m.cols + 1;
     row.ring = true;
 }
@@ -862,6 +931,19 @@ void RunCornerFacePass(MeshPass& pass) {
 }
 
 }  // namespace
+
+void CornerNormal(const float z[3][3], const bool valid[4], double dx, double dy, float normal[3]) {
+    if (valid[0] && valid[1] && valid[2] && valid[3]) {
+        FourQuadNormal(z[0], z[1], z[2], 1, static_cast<float>(dx), static_cast<float>(dy), normal);
+        return;
+    }
+    double n[3] = {0.0, 0.0, 0.0};
+    for (int q = 0; q < 4; ++q) {
+        const int i = q & 1, j = q >> 1;
+        if (valid[q]) AddQuadNormal(n, dx, dy, z[j][i], z[j][i + 1], z[j + 1][i], z[j + 1][i + 1]);
+    }
+    SetUnitNormal(n, normal);
+}
 
 const MeshMethodPasses kInterpolatedPasses = {L"__interpolated", FaceKind::Quads, RunCornerVertexPass,
                                               RunCornerFacePass};

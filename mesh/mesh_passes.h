@@ -45,9 +45,19 @@ struct MeshMethodPasses {
 inline bool UsesTileRing(const JobRequest& r) {
     return r.tileRing != nullptr && r.tileRing->any && r.region.xMin == 1 && r.region.yMin == 1 &&
            r.region.xMax == r.header.ncols && r.region.yMax == r.header.nrows &&
-           r.tileRing->north.size() == static_cast<std::size_t>(r.header.ncols) + 2 &&
-           r.tileRing->west.size() == static_cast<std::size_t>(r.header.nrows);
+           r.tileRing->cols == r.header.ncols && r.tileRing->rows == r.header.nrows &&
+           r.tileRing->north[1].size() == static_cast<std::size_t>(r.header.ncols) + 4 &&
+           r.tileRing->west[1].size() == static_cast<std::size_t>(r.header.nrows);
 }
+
+// The normal the Interpolated surface has at a corner: from the heights of
+// the 3 x 3 corners around it as written (z[row][column], north row and
+// west column first) and which of the four cells around it are valid
+// (north-west, north-east, south-west, south-east). With all four the four
+// quads' normals summed in single precision, else the valid ones' in double
+// precision; made unit length. A tile's corner gets the whole set's normal
+// from the whole set's corners and cells.
+void CornerNormal(const float z[3][3], const bool valid[4], double dx, double dy, float normal[3]);
 
 extern const MeshMethodPasses kInterpolatedPasses;
 extern const MeshMethodPasses kFloatingPlanesPasses;

@@ -88,10 +88,7 @@ struct CornerField {
     const RingCell* RingAt(int64_t x, int64_t y) const {
         if (ring == nullptr) return nullptr;
         const int64_t row = bandStart + y + 1;  // from 1; 0 and regionRows + 1 are the ring's rows
-        const std::size_t column = static_cast<std::size_t>(x + 1);
-        if (row == 0) return &ring->north[column];
-        if (row == regionRows + 1) return &ring->south[column];
-        if (x == -1 || x == cols) return &(x == -1 ? ring->west : ring->east)[static_cast<std::size_t>(row - 1)];
+        if (row == 0 || row == regionRows + 1 || x == -1 || x == cols) return &ring->At(x + 1, row);
         return nullptr;
     }
     bool Valid(int64_t x, int64_t y) const {
@@ -847,10 +844,100 @@ void WriteVertexRun(void* context, const WorkItem& item, PipelineSink& sink) {
         sink.counts.vertices += item.count;
 }
 
-// Hands a band's vertices on, their normals made from the sums.
-void HandOverVertices(MeshPass& pass, BandVertices& band) {
+// A tile's own cells two deep along its edges, kept as the bands are read
+// for the normals on its shared edges: by row for the two columns at either
+// side, by column for the two rows at either end ([d]: d cells in from the
+// edge). Cell (x, y) in the tile's numbering, from 1.
+struct EdgeCells {
+    int64_t cols = 0, rows = 0;
+    std::vector<RingCell> west[2], east[2], north[2], south[2];
+
+    void Start(int64_t tileCols, int64_t tileRows) {
+        cols = tileCols;
+        rows = tileRows;
+        for (int d = 0; d < 2; ++d) {
+            west[d].assign(static_cast<std::size_t>(rows), RingCell{});
+            east[d].assign(static_cast<std::size_t>(rows), RingCell{});
+            north[d].assign(static_cast<std::size_t>(cols), RingCell{});
+            south[d].assign(static_cast<std::size_t>(cols), RingCell{});
+        }
+    }
+    // The band's own rows, from the band's field.
+    void Take(const CornerField& f) {
+        const auto cellOf = [&](int64_t x, int64_t y) {
+            const std::size_t i = f.Cell(x, y);
+            return f.cellValid[i] != 0 ? RingCell{f.cellHeight[i], kRingValid} : RingCell{0.0f, kRingHole};
+        };
+        for (int64_t y = 0; y < f.rows; ++y) {
+            const int64_t row = f.bandStart + y + 1;
+            for (int64_t d = 0; d < 2 && d < cols; ++d) {
+                west[d][static_cast<std::size_t>(row - 1)] = cellOf(d, y);
+                east[d][static_cast<std::size_t>(row - 1)] = cellOf(cols - 1 - d, y);
+            }
+            for (int64_t d = 0; d < 2; ++d) {
+                if (row == d + 1)
+                    for (int64_t x = 0; x < cols; ++x) north[d][static_cast<std::size_t>(x)] = cellOf(x, y);
+                if (row == rows - d)
+                    for (int64_t x = 0; x < cols; ++x) south[d][static_cast<std::size_t>(x)] = cellOf(x, y);
+            }
+        }
+    }
+    // One of them; a hole for any other cell of the tile.
+    RingCell At(int64_t x, int64_t y) const {
+        if (x <= 2) return west[x - 1][static_cast<std::size_t>(y - 1)];
+        if (x >= cols - 1) return east[cols - x][static_cast<std::size_t>(y - 1)];
+        if (y <= 2) return north[y - 1][static_cast<std::size_t>(x - 1)];
+        if (y >= rows - 1) return south[rows - y][static_cast<std::size_t>(x - 1)];
+        return RingCell{0.0f, kRingHole};
+    }
+};
+
+// A tile's vertices on an edge it shares with the set: their triangles'
+// normals would differ on the two sides (each tile has its own triangles
+// there), so both take the normal of the full surface at that corner
+// (CornerNormal), from the cells two deep on either side that both hold
+// alike: the same normal in both tiles, the one Interpolated gives it.
+void SetSeamNormals(const MeshPass& pass, const CornerField& f, const EdgeCells& own, BandVertices& band) {
+    const TileRing& ring = *f.ring;
+    const int64_t cols = f.cols, rows = f.regionRows;
+    const auto isOwn = [&](int64_t x, int64_t y) { return x >= 1 && x <= cols && y >= 1 && y <= rows; };
+    const auto cell = [&](int64_t x, int64_t y) { return isOwn(x, y) ? own.At(x, y) : ring.At(x, y); };
+    const float scale = pass.geometry.heightScale;
+    // As MakeCornerHeights has it, then scaled as NumberBand does.
+    const auto height = [&](int64_t x, int64_t j) {
+        float sum = 0.0f;
+        int present = 0;
+        for (int i = 0; i < 4; ++i) {
+            const RingCell c = cell(x - 1 + (i & 1), j - 1 + (i >> 1));
+            sum += c.state == kRingValid ? c.height : 0.0f;
+            present += c.state == kRingValid;
+        }
+        return present > 0 ? sum / static_cast<float>(present) * scale : 0.0f;
+    };
+    for (MeshVertex& v : band.vertices) {
+        const int64_t x = v.column - f.west + 1 + ((v.edges & kEastEdge) != 0);
+        const int64_t j = v.row - f.top + 1 + ((v.edges & kSouthEdge) != 0);
+        if (x != 1 && x != cols + 1 && j != 1 && j != rows + 1) continue;
+        bool valid[4], shared = false;
+        for (int i = 0; i < 4; ++i) {
+            const int64_t cx = x - 1 + (i & 1), cy = j - 1 + (i >> 1);
+            valid[i] = cell(cx, cy).state == kRingValid;
+            shared = shared || (!isOwn(cx, cy) && ring.At(cx, cy).state != kRingOutside);
+        }
+        if (!shared) continue;
+        float z[3][3];
+        for (int b = 0; b < 3; ++b)
+            for (int a = 0; a < 3; ++a) z[b][a] = height(x - 1 + a, j - 1 + b);
+        CornerNormal(z, valid, ColumnStep(pass.geometry), RowStep(pass.geometry), v.normal);
+    }
+}
+
+// Hands a band's vertices on, their normals made from the sums (a tile's on
+// its shared edges from `seams`).
+void HandOverVertices(MeshPass& pass, BandVertices& band, const CornerField& f, const EdgeCells* seams) {
     if (pass.geometry.normals)
         for (std::size_t i = 0; i < band.vertices.size(); ++i) SetUnitNormal(&band.normalSums[3 * i], band.vertices[i].normal);
+    if (pass.geometry.normals && seams != nullptr) SetSeamNormals(pass, f, *seams, band);
     OutputWork output;
     output.pass = &pass;
     output.band = &band;
@@ -913,6 +1000,9 @@ void RunSimplifiedVertexPass(MeshPass& pass) {
     std::vector<int32_t> carried(static_cast<std::size_t>(f.cols + 1), 0);
     f.regionRows = regionRows;
     if (UsesTileRing(pass.request)) f.ring = pass.request.tileRing.get();
+    EdgeCells edgeCells;
+    const EdgeCells* seams = f.ring != nullptr && pass.geometry.normals ? &edgeCells : nullptr;
+    if (seams != nullptr) edgeCells.Start(f.cols, regionRows);
     ReadWork w;
     w.pass = &pass;
     w.field = &f;
@@ -936,6 +1026,7 @@ void RunSimplifiedVertexPass(MeshPass& pass) {
         f.rows = std::min(kBlockCells, regionRows - start);
         f.bandStart = start;
         if (!ReadBand(pass, w, f, start, regionRows)) return;
+        if (seams != nullptr) edgeCells.Take(f);
         MakeCornerHeights(f, JobWorkerCount(pass.request.workers));
         for (int64_t y = start > 0 ? 1 : 0; y <= f.rows; ++y)
             for (int64_t x = 0; x <= f.cols; ++x) state->corners += f.kind[f.Corner(x, y)] != kHoleCorner;
@@ -947,13 +1038,13 @@ void RunSimplifiedVertexPass(MeshPass& pass) {
         }
         if (pass.geometry.normals) AddTriangleNormals(pass, numbers, *band, *before);
         noteLists();
-        HandOverVertices(pass, *before);
+        HandOverVertices(pass, *before, f, seams);
         go = AppendScratch(pass.scratch, reinterpret_cast<const char*>(numbers.data()), numbers.size() * sizeof(int32_t)) &&
              !pass.out->failed && !CancelRequested(pass);
         state->triangles += static_cast<int64_t>(numbers.size() / 3);
         std::swap(before, band);
     }
-    if (go) HandOverVertices(pass, *before);
+    if (go) HandOverVertices(pass, *before, f, seams);
     leafTriangles.clear();
     numbers.clear();
 }

@@ -22,7 +22,7 @@ await() { for ((i = 0; i < ${2:-100}; i++)); do eval "$1" && return 0; sleep 0.2
 # 3 x 3 tiles of 40 x 30 cut from one terrain, with no data across the corner of four tiles and along a
 # tile border, converted as a set: what they write together is what the whole terrain writes.
 tiles_part() {
-    local t=$work/set case method geometry cell rest
+    local t=$work/set case method geometry cell check rest ext
     mkdir -p "$t/tiles"
     python3 - "$t" 40 30 <<'CUT'
 import math, sys
@@ -41,12 +41,16 @@ for cell, x0, y0 in ((1, 1000, 2000), (2.5, 500000.5, 6000000)):
         for j in range(3): write("tiles/t%d%d" % (i, j), i * h, j * w, h, w)
 CUT
     # What the tiles write together, beside what the whole terrain writes: the same vertices
-    # (as written) and the same faces, each face of one tile.
-    union() {  # WHOLE.obj TILE.obj...
-        python3 - "$@" <<'SAME'
-import sys
+    # (as written; a PLY's positions and normals as float bits) and the same faces, each face of one tile.
+    union() {  # WHOLE.obj|ply TILE.obj|ply...
+        PYTHONPATH=$(dirname "$0") python3 - "$@" <<'SAME'
+import mesh_read, struct, sys
 def read(path):
     v, faces = [], []
+    if path.endswith(".ply"):
+        p, f, n = mesh_read.read_ply(path)
+        v = [struct.pack("<6f", *a, *b) for a, b in zip(p, n)]
+        return set(v), [tuple(v[i] for i in c) for c in f]
     for line in open(path, newline=""):
         w = line.split()
         if w and w[0] == "v": v.append(" ".join(w[1:4]))
@@ -61,18 +65,20 @@ if union != whole or tiled != sorted(faces):
              (len(union - whole), len(whole - union), len(tiled), len(faces)))
 SAME
     }
-    # Simplified: along each border both tiles have the same edges (no crack, no T-junction).
+    # Simplified: along each border both tiles have the same edges (no crack, no T-junction) and
+    # the same normals.
     seams() {  # TILE.obj... (tIJ)
         python3 - "$@" <<'SEAMS'
 import collections, os, sys
-tiles = {}
+tiles, normals = {}, {}
 for path in sys.argv[1:]:
     v, count = [], collections.Counter()
     for line in open(path, newline=""):
         w = line.split()
         if w and w[0] == "v": v.append(tuple(w[1:4]))
+        elif w and w[0] == "vn" and normals.setdefault(v[-1], w[1:]) != w[1:]: sys.exit("%s: normal at %s" % (path, v[-1]))
         elif w and w[0] == "f":
-            c = [v[int(x) - 1] for x in w[1:]]
+            c = [v[int(x.split("/")[0]) - 1] for x in w[1:]]
             count.update(frozenset(e) for e in zip(c, c[1:] + c[:1]))
     tiles[os.path.basename(path)[1:3]] = {e for e, n in count.items() if n == 1}
 for name, edges in tiles.items():
@@ -83,16 +89,26 @@ for name, edges in tiles.items():
             if a != b or not a: sys.exit("t%s, t%s: %d and %d edges along their border, %d alike" % (name, other, len(a), len(b), len(a & b)))
 SEAMS
     }
-    # method geometry cell size, check
-    for case in "simplified true 2.5 seams" "interpolated classic 1 union" "interpolated true 2.5 union"; do
-        read -r method geometry cell check <<<"$case"
+    # method geometry cell size, check, options
+    for case in "simplified true 2.5 seams --normals" "interpolated classic 1 union" \
+        "interpolated true 2.5 union --format ply --normals" "interpolated true 2.5 union"; do
+        read -r method geometry cell check rest <<<"$case"
+        [[ $rest == *ply* ]] && ext=ply || ext=obj
         rm -rf "$t/out" && mkdir "$t/out"
-        "$convert" "$t/whole_$cell.asc" --method $method --geometry $geometry --outdir "$t/out" >/dev/null &&
-            "$convert" "$t"/tiles/*_$cell.asc --tile-set --method $method --geometry $geometry --outdir "$t/out" \
+        "$convert" "$t/whole_$cell.asc" --method $method --geometry $geometry $rest --outdir "$t/out" >/dev/null &&
+            "$convert" "$t"/tiles/*_$cell.asc --tile-set --method $method --geometry $geometry $rest --outdir "$t/out" \
                 --timestamp "$stamp" >/dev/null || fail "$case: not converted"
-        [[ $check == union ]] && set -- "$t/out/whole_${cell}__$method.obj" || set --
-        why=$($check "$@" "$t"/out/t??_${cell}__$method.obj 2>&1) || fail "$case: $why"
+        [[ $check == union ]] && set -- "$t/out/whole_${cell}__$method.$ext" || set --
+        why=$($check "$@" "$t"/out/t??_${cell}__$method.$ext 2>&1) || fail "$case: $why"
     done
+    # A neighbour cut short is taken as not there, with a warning (exit 3): t11 as in a set without t01.
+    rm -rf "$t/cut" && mkdir -p "$t/cut/tiles" && cp "$t"/tiles/t*_1.asc "$t/cut/tiles/" && sed -i '$d' "$t/cut/tiles/t01_1.asc"
+    "$convert" "$t"/cut/tiles/*.asc --tile-set --outdir "$t/cut/out" --timestamp "$stamp" >"$t/cut/said" 2>&1
+    [[ $? == 3 ]] && grep -q "^.*t11_1.asc: its neighbour t01_1.asc holds 29 rows, not the 30" "$t/cut/said" ||
+        fail "a neighbour cut short: $(cat "$t/cut/said")"
+    rm "$t/cut/tiles/t01_1.asc" && "$convert" "$t"/cut/tiles/*.asc --tile-set --outdir "$t/cut/without" \
+        --timestamp "$stamp" >/dev/null && cmp -s "$t"/cut/{out,without}/t11_1__interpolated.obj ||
+        fail "a neighbour cut short: t11 is not as without it"
     # Two slices write what one run writes (with the set's origin, not each tile's).
     (cd "$t/tiles" && ls *_2.5.asc >list)
     for k in 1 2; do
@@ -137,7 +153,7 @@ for p in sys.argv[1:]:
         want=${given:-$(ranges "$t/png/whole_1__heightmap.png")} && want=${want% }
         [[ $(ranges "$t"/png/t??_1__heightmap.png) == "$want " ]] || fail "bitmaps ${given:-of the set}: $(ranges "$t"/png/t*.png)"
     done
-    ((failures)) || echo "tiles: the set's meshes join as the whole terrain's, sliced or not; the GLBs placed by their nodes; the bitmaps map alike"
+    ((failures)) || echo "tiles: the set's meshes join as the whole terrain's, normals too, sliced or not; a neighbour cut short is left out; the GLBs placed by their nodes; the bitmaps map alike"
 }
 
 ssh_part() {

@@ -318,7 +318,8 @@ std::string HelpText() {
     return text + line +
            "\nExit status: 0 all converted; 3 converted with a warning (holes for missing values, vertices\n"
            "the classic geometry misplaces or a header's centre it takes as the corner, a .prj file not\n"
-           "understood); 1 some file failed, or the log could not be written; 2 wrong options; 130 interrupted.\n";
+           "understood, a tile's neighbour not what its header says); 1 some file failed, or the log could\n"
+           "not be written; 2 wrong options; 130 interrupted.\n";
 }
 
 bool IsValidTimestamp(const std::string& text) {

@@ -18,9 +18,10 @@
 //
 // Exit status: 0 every file converted; 3 converted with a warning (a grid
 // held fewer values than its header promised, the classic geometry
-// misplaced vertices or took a centre for the corner, or a .prj file beside
-// the grid said nothing understood); 1 some file failed, or the log could not be written;
-// 2 bad arguments; 130 interrupted.
+// misplaced vertices or took a centre for the corner, a .prj file beside
+// the grid said nothing understood, or a tile's neighbour was not what its
+// header says and was taken as not there); 1 some file failed, or the log
+// could not be written; 2 bad arguments; 130 interrupted.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -131,6 +132,7 @@ struct FileResult {
     bool missingCells = false;
     bool misplaced = false;    // converted, but the classic geometry misplaced vertices
     bool georeferenceWarned = false;  // converted, but the georeference was taken other than the file says
+    bool neighbourWarned = false;     // converted, a neighbour of its tile set taken as not there
     bool interrupted = false;  // cancelled, or not started after an interruption
     std::string line;          // what is printed for the file, ending with a line feed
     LogEntry log;              // its line in the run log; no outcome: the file never started
@@ -354,6 +356,13 @@ FileResult ConvertFile(const fs::path& grid, const Options& options, void* progr
     result.misplaced = s.classicMisplaced;
     // A texture that covers part of the region warns as a georeference does.
     result.georeferenceWarned = (GeometryWarns(s) && !s.classicMisplaced) || TextureWarns(s);
+    if (request.tileRing != nullptr) {
+        for (const std::string& warning : request.tileRing->warnings) {
+            result.line += Shown(grid) + ": " + warning + "\n";
+            result.log.detail += (result.log.detail.empty() ? "" : " ") + warning;
+            result.neighbourWarned = true;
+        }
+    }
     result.line += stale;
     return result;
 }
@@ -622,7 +631,7 @@ int Run(const std::vector<ArgText>& args) {
         skipped += r.skipped ? 1 : 0;
         missing += r.missingCells ? 1 : 0;
         misplaced += r.misplaced ? 1 : 0;
-        warned += r.georeferenceWarned ? 1 : 0;
+        warned += r.georeferenceWarned || r.neighbourWarned ? 1 : 0;
         interrupted += r.interrupted ? 1 : 0;
     }
     const std::size_t failed = results.size() - converted - skipped - interrupted + refused.size();
