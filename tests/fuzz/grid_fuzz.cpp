@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -120,6 +121,20 @@ void CheckFinishedFile(const std::string& withNormals, const JobSummary& summary
     if (faceLines != faces || quadComment != faces) Fail("face counts disagree");
 }
 
+// A solid: each directed edge of its triangles once, and once the other way.
+void CheckClosed(const std::string& file) {
+    std::map<std::pair<long long, long long>, int> edges;
+    for (std::size_t at = file.find("\nf "); at != std::string::npos; at = file.find("\nf ", at + 1)) {
+        long long v[3];
+        if (std::sscanf(file.c_str() + at + 1, "f %lld %lld %lld", &v[0], &v[1], &v[2]) != 3) Fail("a solid's face not a triangle");
+        for (int k = 0; k < 3; ++k) ++edges[{v[k], v[(k + 1) % 3]}];
+    }
+    for (const auto& [edge, count] : edges) {
+        const auto back = edges.find({edge.second, edge.first});
+        if (count != 1 || back == edges.end() || back->second != 1) Fail("a solid not closed");
+    }
+}
+
 bool TemporaryFileLeft() {
     for (const auto& entry : std::filesystem::directory_iterator(Folder()))
         if (entry.path().filename().string().find(".part-") != std::string::npos) return true;
@@ -139,6 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     request.maxError = provider.ConsumeIntegralInRange<int>(0, 4) * 0.25;
     request.writeHeightBitmap = provider.ConsumeIntegralInRange<int>(0, 7) == 0;
     request.normals = provider.ConsumeIntegralInRange<int>(0, 3) == 0;
+    request.solid = request.method != FloatingPlanes && provider.ConsumeIntegralInRange<int>(0, 5) == 0;
+    request.solidBase = 1.5;
     if (provider.ConsumeIntegralInRange<int>(0, 3) == 0) {
         request.geometry = TrueScaleGeometry;
         request.up = provider.ConsumeBool() ? YUp : ZUp;
@@ -192,6 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     if (summary.outcome == JobOutcome::Finished) {
         if (cancel) Fail("a cancelled job finished");
         CheckFinishedFile(file, summary);
+        if (request.solid) CheckClosed(WithoutNormals(file));
         // With normals the same mesh as without them, whatever the blocks.
         if (request.normals && !request.writeHeightBitmap) {
             JobRequest plain = request;
@@ -214,6 +232,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, std::size_t size) {
     } else if (file != earlier) {
         Fail("a job that did not finish changed the earlier file");
     }
+    if (request.solid && summary.outcome == JobOutcome::OutputNotWritten && hooksForRun.writableBytes < 0)
+        Fail("a surface was not closed into a solid");
     if (TemporaryFileLeft()) Fail("a temporary file was left behind");
     return 0;
 }
