@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "job/test_hooks.h"
 #include "job_harness.h"
@@ -433,6 +434,33 @@ TEST(Solids, CloseEverySurfaceTheSameWhateverTheWorkers) {
                             edges.at({edge.second, edge.first}) == 1)
                     << grid.filename() << " method " << method << ": edge " << edge.first << " -> " << edge.second;
             EXPECT_GT(volume, 0.0);
+            // The bottom: as few triangles as its outline needs, n + 2h - 2
+            // a part of n points and h holes.
+            float low = 0.0f;
+            for (const auto& p : m.positions) low = std::min(low == 0.0f ? p[2] : low, p[2]);
+            std::set<std::pair<int64_t, int64_t>> inside;
+            std::set<int64_t> points;
+            int64_t bottom = 0;
+            for (const auto& t : Triangles(m)) {
+                if (m.positions[t[0]][2] != low || m.positions[t[1]][2] != low || m.positions[t[2]][2] != low) continue;
+                ++bottom;
+                for (int k = 0; k < 3; ++k) points.insert(t[k]), inside.insert({t[k], t[(k + 1) % 3]});
+            }
+            std::map<int64_t, int64_t> outline;  // the bottom's edges not taken back within it
+            for (const auto& [a, b] : inside)
+                if (!inside.count({b, a})) outline[a] = b;
+            int64_t parts = 0, holes = 0;
+            std::set<int64_t> seen;
+            for (const auto& [start, unused] : outline) {
+                if (seen.count(start)) continue;
+                double area = 0.0;
+                for (int64_t v = start; seen.insert(v).second && outline.count(v); v = outline[v]) {
+                    const auto &a = m.positions[v], &b = m.positions[outline[v]];
+                    area += double{a[0]} * b[1] - double{a[1]} * b[0];
+                }
+                (area < 0 ? parts : holes) += 1;  // facing down: an outer loop runs clockwise from above
+            }
+            EXPECT_EQ(bottom, static_cast<int64_t>(points.size()) + 2 * holes - 2 * parts) << grid.filename() << " method " << method;
         }
         SetTestHooks({});
         harness.workers = 0;
