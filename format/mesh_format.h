@@ -324,6 +324,14 @@ inline bool FlushVertices(VertexBatch& batch) {
     batch.size = 0;
     return size == 0 || batch.writer.WriteVertices(batch.sink, batch.vertices, size);
 }
+// A pass's item of vertices a method kept: from `vertices`, the item's run,
+// handed to the writer and counted.
+inline void WriteKeptVertices(const MeshWriter& writer, const MeshVertex* vertices, const WorkItem& item,
+                              PipelineSink& sink) {
+    if (writer.WriteVertices(sink, vertices + item.firstNumber, static_cast<std::size_t>(item.count)))
+        sink.counts.vertices += item.count;
+}
+
 // A vertex with its normal; the one below stands straight up.
 inline bool AddVertex(VertexBatch& batch, const MeshVertex& vertex) {
     batch.vertices[batch.size++] = vertex;

@@ -77,6 +77,16 @@ struct WorkItem {
     bool lastItem = false;   // no grid text follows
 };
 
+// A pass's item of the next run of at most `perItem` of `total` units
+// (vertices, faces), from `next` on, which it moves; false when none is left.
+inline bool TakeRun(int64_t& next, int64_t total, int64_t perItem, WorkItem& item) {
+    if (next >= total) return false;
+    item.firstNumber = next;
+    item.count = total - next < perItem ? total - next : perItem;
+    next += item.count;
+    return true;
+}
+
 struct Pipeline;
 
 // The chunks of a job, made by its first pass and kept for the next, so that

@@ -829,19 +829,12 @@ struct OutputWork {
 
 bool TakeVertices(void* context, WorkItem& item) {
     OutputWork& w = *static_cast<OutputWork*>(context);
-    const int64_t total = static_cast<int64_t>(w.band->vertices.size());
-    if (w.next >= total) return false;
-    item.firstNumber = w.next;
-    item.count = std::min(kVerticesPerItem, total - w.next);
-    w.next += item.count;
-    return true;
+    return TakeRun(w.next, static_cast<int64_t>(w.band->vertices.size()), kVerticesPerItem, item);
 }
 
 void WriteVertexRun(void* context, const WorkItem& item, PipelineSink& sink) {
     const OutputWork& w = *static_cast<OutputWork*>(context);
-    const MeshVertex* vertices = w.band->vertices.data() + item.firstNumber;
-    if (w.pass->writer->WriteVertices(sink, vertices, static_cast<std::size_t>(item.count)))
-        sink.counts.vertices += item.count;
+    WriteKeptVertices(*w.pass->writer, w.band->vertices.data(), item, sink);
 }
 
 // A tile's own cells two deep along its edges, kept as the bands are read
@@ -946,13 +939,10 @@ void HandOverVertices(MeshPass& pass, BandVertices& band, const CornerField& f, 
 
 bool TakeTriangles(void* context, WorkItem& item) {
     OutputWork& w = *static_cast<OutputWork*>(context);
-    if (w.next >= w.total) return false;
+    if (!TakeRun(w.next, w.total, kTrianglesPerItem, item)) return false;
     const std::size_t capacityBefore = item.text.capacity();
-    item.firstNumber = w.next;
-    item.count = std::min(kTrianglesPerItem, w.total - w.next);
     item.text.resize(static_cast<std::size_t>(item.count) * 3 * sizeof(int32_t));
     NoteCapacity(w.pass->memory, item.text, capacityBefore);
-    w.next += item.count;
     return ReadScratch(w.pass->scratch, item.text.data(), item.text.size());
 }
 

@@ -335,20 +335,14 @@ struct HandOverWork {
     int64_t next = 0;
 };
 
-bool TakeRun(void* context, WorkItem& item) {
+bool TakeSurfaceRun(void* context, WorkItem& item) {
     HandOverWork& w = *static_cast<HandOverWork*>(context);
-    if (w.next >= w.total) return false;
-    item.firstNumber = w.next;
-    item.count = std::min(kRecordsPerItem, w.total - w.next);
-    w.next += item.count;
-    return true;
+    return TakeRun(w.next, w.total, kRecordsPerItem, item);
 }
 
 void WriteVertexRun(void* context, const WorkItem& item, PipelineSink& sink) {
     const HandOverWork& w = *static_cast<HandOverWork*>(context);
-    const MeshVertex* vertices = w.mesh->vertices.data() + item.firstNumber;
-    if (w.pass->writer->WriteVertices(sink, vertices, static_cast<std::size_t>(item.count)))
-        sink.counts.vertices += item.count;
+    WriteKeptVertices(*w.pass->writer, w.mesh->vertices.data(), item, sink);
 }
 
 void WriteTriangleRun(void* context, const WorkItem& item, PipelineSink& sink) {
@@ -374,8 +368,7 @@ void KeepSurfaceBytes(void* context, OutputFile&, const char* bytes, std::size_t
                                                       keeper.mesh.triangles.capacity() * sizeof(int32_t));
         keeper.pass.memory.Note(bytesNow - keeper.noted);
         keeper.noted = bytesNow;
-        // The solid's own tables take about as much again.
-        if (keeper.mesh.vertices.size() > kMostSurfaceVertices || 3 * bytesNow > PhysicalMemoryBytes())
+        if (keeper.mesh.vertices.size() > kMostSurfaceVertices || bytesNow > keeper.room)
             keeper.pass.outOfMemory = true;
     } catch (const std::bad_alloc&) {
         keeper.pass.outOfMemory = true;  // by the writer role; read by the job's thread after the pass
@@ -447,12 +440,12 @@ bool CloseSurface(const MeshGeometry& g, double base, SurfaceMesh& mesh, SolidFa
 
 bool HandOverSurfaceVertices(MeshPass& pass, const SurfaceMesh& mesh) {
     HandOverWork w{&pass, &mesh, static_cast<int64_t>(mesh.vertices.size())};
-    return RunQuietPass(pass, {&w, TakeRun, WriteVertexRun}) == PipelineEnd::Completed;
+    return RunQuietPass(pass, {&w, TakeSurfaceRun, WriteVertexRun}) == PipelineEnd::Completed;
 }
 
 bool HandOverSurfaceTriangles(MeshPass& pass, const SurfaceMesh& mesh) {
     const int64_t triangles = static_cast<int64_t>(mesh.triangles.size() / 3);
     HandOverWork w{&pass, &mesh, triangles};
     // The bar stands full from the method's face pass: it only ever moves on.
-    return RunQuietPass(pass, {&w, TakeRun, WriteTriangleRun}) == PipelineEnd::Completed;
+    return RunQuietPass(pass, {&w, TakeSurfaceRun, WriteTriangleRun}) == PipelineEnd::Completed;
 }

@@ -29,9 +29,13 @@ struct SolidFacts {
 // ordered bytes to KeepSurfaceBytes (the pass's frameOutput), which appends
 // them to `mesh`: vertices in the vertex pass, triangles in the face pass.
 struct SurfaceKeeper {
-    SurfaceKeeper(SurfaceMesh& kept, MeshPass& meshPass) : mesh(kept), pass(meshPass) {}
+    // The solid's own tables take about as much again as the kept mesh:
+    // a third of the machine's memory is its room.
+    SurfaceKeeper(SurfaceMesh& kept, MeshPass& meshPass)
+        : mesh(kept), pass(meshPass), room(PhysicalMemoryBytes() / 3) {}
     SurfaceMesh& mesh;
     MeshPass& pass;
+    const int64_t room;
     bool faces = false;      // set by the job's thread between the passes
     std::vector<char> part;  // a record's bytes that came before the rest of it
     int64_t noted = 0;       // bytes noted in the job's memory
